@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package that Tonvert's build, tests and run need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake pkg-config git
+  # client: Qt 6 Widgets (brings QtTest and the platform plugins)
+  qt6-base-dev libgl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev
+  # a font for windows drawn off screen and under Xvfb
+  fonts-dejavu-core
+  # running the client in a virtual display (run script, GUI checks)
+  xvfb xauth x11-utils xdotool imagemagick
+  # opening web pages and files from the client on a desktop
+  xdg-utils
+  # formatting
+  clang-format
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+echo "install-deps: all packages present"

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace tonvert {
+
+// Reads the whole file as raw bytes into `text` (cleared first). True only when the file
+// opened and every byte of its size was read.
+bool readWholeFile(const std::string& path, std::string& text);
+
+// Creates or truncates the file and writes the text as it is, adding no line end. True
+// only when opening, writing and closing all succeeded.
+bool writeTextFile(const std::string& path, const std::string& text);
+
+} // namespace tonvert

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QMainWindow>
+#include <string>
+
+#include "dirsUnit.h"
+
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QToolButton;
+
+namespace tonvert {
+
+class Prompts;
+class Shell;
+class TListViewXPSafe;
+class TPortableIniFile;
+
+// Where the reference service lives; kept in the settings file's "Service" section.
+struct ServiceSettings {
+    std::string host = "tonvert.localhost:8080";
+    std::string supportEmail = "support@tonvert.localhost";
+};
+
+// The program's one window: the online panes above, the local panes below, and the state
+// that every command shares.
+class TmainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // `programPath` is the running program's file: the settings file, the manual and the
+    // default folders lie beside it.
+    TmainForm(const std::string& programPath, Prompts& prompts, Shell& shell,
+              QWidget* parent = nullptr);
+    ~TmainForm() override;
+
+    // Folders end in the path separator; file names are appended to them directly.
+    std::string midiFolder;
+    std::string audioFolder;
+    std::string tempFolder;
+    std::string userID;
+    std::string password;
+    std::string testURL;
+    ServiceSettings service;
+
+    const ProgramPaths& paths() const { return paths_; }
+    static constexpr int kHelpContext = 1100;
+    bool startupDone() const { return startupDone_; }
+
+    void loadMainSettings();
+    void saveMainSettings();
+    void readCredentials(const TPortableIniFile& ini);
+    void writeCredentials();
+
+    // Shows the about box centred over the window; a positive time closes it by itself.
+    void showAboutDialog(int milliseconds);
+
+    // The first activation fills the panes, shows the splash and leads a new user into
+    // signing up; later activations do nothing.
+    void FormActivate();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+    // Account commands that the first activation runs for a user without credentials.
+    virtual void menuSetupSignupClick();
+    virtual void menuSetupConfirmClick();
+
+    // Pane fills of the first activation.
+    virtual void fillLocalMidiList(bool keepSelection);
+    virtual void fillLocalAudioList(bool keepSelection);
+    virtual void showOnlineMidiList(bool keepSelection);
+    virtual void showOnlineAudioList(bool keepSelection);
+
+private:
+    // Heights and widths of the panes that the splitters move.
+    struct PaneSizes {
+        int topPanelHeight = 145;
+        int onlineMidiPanelWidth = 274;
+        int localMidiPanelWidth = 274;
+    };
+
+    void FormCreate();
+    void FormClose();
+
+    void createPanels();
+    void createOnlineMidiPane();
+    void createOnlineAudioPane();
+    void createLocalMidiPane();
+    void createLocalAudioPane();
+    void createMainMenu();
+    void createPopupMenus();
+
+    PaneSizes paneSizes() const;
+    void setPaneSizes(const PaneSizes& sizes);
+    void applyPaneSizes();
+    void readServiceSettings(const TPortableIniFile& ini);
+
+    void menuHelpAboutClick();
+
+    ProgramPaths paths_;
+    Prompts& prompts_;
+    Shell& shell_;
+
+    bool startupDone_ = false;
+    bool startupRunning_ = false;
+    bool firstShowDone_ = false;
+    PaneSizes pendingPaneSizes_;
+
+    QWidget* basePanel_ = nullptr;
+    QSplitter* basePanelSplitter_ = nullptr;
+    QFrame* topPanel_ = nullptr;
+    QFrame* bottomPanel_ = nullptr;
+    QSplitter* onlineMidiAudioSplitter_ = nullptr;
+    QSplitter* localMidiAudioSplitter_ = nullptr;
+    QFrame* onlineMidiPanel_ = nullptr;
+    QFrame* onlineAudioPanel_ = nullptr;
+    QFrame* localMidiPanel_ = nullptr;
+    QFrame* localAudioPanel_ = nullptr;
+
+    TListViewXPSafe* onlineMidiListView_ = nullptr;
+    TListViewXPSafe* onlineAudioListView_ = nullptr;
+    TListViewXPSafe* localMidiListView_ = nullptr;
+    TListViewXPSafe* localAudioListView_ = nullptr;
+
+    QMenu* onlineMidiListPopupMenu_ = nullptr;
+    QMenu* onlineAudioListPopupMenu_ = nullptr;
+    QMenu* localMidiListPopupMenu_ = nullptr;
+    QMenu* localAudioListPopupMenu_ = nullptr;
+};
+
+} // namespace tonvert

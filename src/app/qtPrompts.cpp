@@ -1,0 +1,76 @@
+#include "qtPrompts.h"
+
+#include <QMessageBox>
+
+#include "textCodec.h"
+
+namespace tonvert {
+
+namespace {
+
+QMessageBox::Icon iconOf(PromptKind kind) {
+    switch (kind) {
+    case PromptKind::error:
+        return QMessageBox::Critical;
+    case PromptKind::information:
+        return QMessageBox::Information;
+    case PromptKind::confirmation:
+        return QMessageBox::Question;
+    case PromptKind::warning:
+        return QMessageBox::Warning;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString defaultCaption(PromptKind kind) {
+    switch (kind) {
+    case PromptKind::error:
+        return QStringLiteral("Error");
+    case PromptKind::information:
+        return QStringLiteral("Information");
+    case PromptKind::confirmation:
+        return QStringLiteral("Confirm");
+    case PromptKind::warning:
+        return QStringLiteral("Warning");
+    }
+    return {};
+}
+
+QMessageBox::StandardButtons buttonsOf(PromptButtons buttons) {
+    switch (buttons) {
+    case PromptButtons::ok:
+        return QMessageBox::Ok;
+    case PromptButtons::yesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case PromptButtons::okAbort:
+        return QMessageBox::Ok | QMessageBox::Abort;
+    case PromptButtons::yesNoAbort:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Abort;
+    }
+    return QMessageBox::Ok;
+}
+
+} // namespace
+
+PromptAnswer QtPrompts::show(PromptKind kind, const std::string& caption, const std::string& text,
+                             PromptButtons buttons) {
+    QMessageBox box(iconOf(kind), caption.empty() ? defaultCaption(kind) : toQString(caption),
+                    toQString(text), buttonsOf(buttons), parent_);
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return PromptAnswer::ok;
+    case QMessageBox::Yes:
+        return PromptAnswer::yes;
+    case QMessageBox::No:
+        return PromptAnswer::no;
+    case QMessageBox::Abort:
+        return PromptAnswer::abort;
+    default:
+        // Closing a box without choosing answers as its safest button.
+        return buttons == PromptButtons::ok      ? PromptAnswer::ok
+               : buttons == PromptButtons::yesNo ? PromptAnswer::no
+                                                 : PromptAnswer::abort;
+    }
+}
+
+} // namespace tonvert

@@ -1,0 +1,253 @@
+#include "portableIniFiles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "atomicFile.h"
+
+namespace tonvert {
+
+namespace {
+
+bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Removes every character with code 0 to 32 from both ends.
+std::string trimmed(const std::string& text) {
+    std::size_t first = 0, last = text.size();
+    while (first < last && isBlank(text[first]))
+        ++first;
+    while (last > first && isBlank(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
+bool sameTextIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The position of the entry line whose key equals `key` without regard to case.
+std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
+                                             const std::string& key) {
+    return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        const auto equals = line.find('=');
+        return equals != std::string::npos && sameTextIgnoringCase(line.substr(0, equals), key);
+    });
+}
+
+void storeEntry(TSection& section, const std::string& key, const std::string& value) {
+    auto found = findEntry(section.values, key);
+    if (value.empty()) {
+        if (found != section.values.end())
+            section.values.erase(found);
+    } else if (found != section.values.end()) {
+        *found = key + "=" + value;
+    } else {
+        section.values.push_back(key + "=" + value);
+    }
+}
+
+// Splits the file's text into lines: a carriage return ends a line and takes a line feed
+// right after it along; a lone line feed is an ordinary character; Ctrl-Z ends the text.
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    bool lineOpen = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\x1A')
+            break;
+        if (c == '\r') {
+            lines.push_back(line);
+            line.clear();
+            lineOpen = false;
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            continue;
+        }
+        line += c;
+        lineOpen = true;
+    }
+    if (lineOpen)
+        lines.push_back(line);
+    return lines;
+}
+
+std::optional<std::int64_t> digitsValue(const std::string& text, std::size_t at, int base) {
+    if (at >= text.size())
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (; at < text.size(); ++at) {
+        const int digit = std::isdigit(static_cast<unsigned char>(text[at]))
+                              ? text[at] - '0'
+                              : (std::isxdigit(static_cast<unsigned char>(text[at]))
+                                     ? std::tolower(static_cast<unsigned char>(text[at])) - 'a' + 10
+                                     : 99);
+        if (digit >= base)
+            return std::nullopt;
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFLL)
+            return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<std::int32_t> parseInteger(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size() && text[at] == ' ')
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+        negative = text[at++] == '-';
+
+    int base = 10;
+    if (at < text.size() && text[at] == '$') {
+        base = 16;
+        at += 1;
+    } else if (at + 1 < text.size() && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')) {
+        base = 16;
+        at += 2;
+    }
+    const auto magnitude = digitsValue(text, at, base);
+    if (!magnitude)
+        return std::nullopt;
+
+    std::int64_t value = negative ? -*magnitude : *magnitude;
+    if (base == 16) {
+        // Hexadecimal spells the 32 bits themselves: $FFFFFFFF is -1.
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    }
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+TPortableIniFile::TPortableIniFile(std::string fileName) : fileName_(std::move(fileName)) {
+    load();
+}
+
+TPortableIniFile::~TPortableIniFile() {
+    if (modified_)
+        save();
+}
+
+void TPortableIniFile::clear() { sections_.clear(); }
+
+int TPortableIniFile::indexOfSection(const std::string& name) const {
+    for (std::size_t i = 0; i < sections_.size(); ++i)
+        if (sections_[i]->name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+TSection* TPortableIniFile::findSection(const std::string& name) const {
+    const int index = indexOfSection(name);
+    return index < 0 ? nullptr : sections_[static_cast<std::size_t>(index)].get();
+}
+
+TSection* TPortableIniFile::addSection(const std::string& name) {
+    if (TSection* existing = findSection(name))
+        return existing;
+    sections_.push_back(std::make_unique<TSection>(TSection{name, {}}));
+    return sections_.back().get();
+}
+
+void TPortableIniFile::load() {
+    clear();
+    modified_ = false;
+
+    std::ifstream in(fileName_, std::ios::binary);
+    if (!in)
+        return;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+
+    TSection* current = nullptr;
+    for (const std::string& raw : splitLines(text)) {
+        const std::string line = trimmed(raw);
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+            current = addSection(line.substr(1, line.size() - 2));
+            continue;
+        }
+        if (current == nullptr)
+            continue;
+        const auto equals = line.find('=');
+        if (equals == std::string::npos || equals == 0)
+            continue;
+        std::string value = trimmed(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        storeEntry(*current, line.substr(0, equals), value);
+    }
+}
+
+void TPortableIniFile::save() const {
+    std::string text;
+    for (const auto& section : sections_) {
+        text += "[" + section->name + "]\r\n";
+        for (const auto& line : section->values)
+            text += line + "\r\n";
+        text += "\r\n";
+    }
+    // A failed rewrite loses this batch's changes without a word; the old file stays whole.
+    replaceFileContents(fileName_, text);
+}
+
+std::string TPortableIniFile::readString(const std::string& section, const std::string& key,
+                                         const std::string& defaultValue) const {
+    TSection* found = findSection(section);
+    if (found == nullptr)
+        return defaultValue;
+    auto entry = findEntry(found->values, key);
+    if (entry == found->values.end())
+        return defaultValue;
+    return entry->substr(entry->find('=') + 1);
+}
+
+void TPortableIniFile::writeString(const std::string& section, const std::string& key,
+                                   const std::string& value) {
+    storeEntry(*addSection(section), key, value);
+    modified_ = true;
+}
+
+std::int32_t TPortableIniFile::readInteger(const std::string& section, const std::string& key,
+                                           std::int32_t defaultValue) const {
+    return parseInteger(readString(section, key, "")).value_or(defaultValue);
+}
+
+void TPortableIniFile::writeInteger(const std::string& section, const std::string& key,
+                                    std::int32_t value) {
+    writeString(section, key, std::to_string(value));
+}
+
+bool TPortableIniFile::readBool(const std::string& section, const std::string& key,
+                                bool defaultValue) const {
+    return readInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TPortableIniFile::writeBool(const std::string& section, const std::string& key, bool value) {
+    writeString(section, key, value ? "1" : "0");
+}
+
+void TPortableIniFile::readSectionValues(const std::string& section,
+                                         std::vector<std::string>& lines) const {
+    if (TSection* found = findSection(section))
+        lines.insert(lines.end(), found->values.begin(), found->values.end());
+}
+
+void TPortableIniFile::eraseSection(const std::string& section) {
+    const int index = indexOfSection(section);
+    if (index < 0)
+        return;
+    sections_.erase(sections_.begin() + index);
+    modified_ = true;
+}
+
+} // namespace tonvert

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tonvert {
+
+// One section of the settings file: its name as it stood between the brackets and its
+// entry lines, each "key=value", in the order the entries were first added.
+struct TSection {
+    std::string name;
+    std::vector<std::string> values;
+};
+
+// The program's own settings file. The whole file is read when the object is made; reads
+// and writes work on that copy, and the file is rewritten when the object goes away, if
+// anything was written. An object lives for one batch of settings work.
+class TPortableIniFile {
+public:
+    explicit TPortableIniFile(std::string fileName);
+    virtual ~TPortableIniFile();
+
+    TPortableIniFile(const TPortableIniFile&) = delete;
+    TPortableIniFile& operator=(const TPortableIniFile&) = delete;
+
+    std::string readString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    // Storing an empty value removes the key; the section is created either way.
+    void writeString(const std::string& section, const std::string& key, const std::string& value);
+
+    std::int32_t readInteger(const std::string& section, const std::string& key,
+                             std::int32_t defaultValue) const;
+    void writeInteger(const std::string& section, const std::string& key, std::int32_t value);
+
+    virtual bool readBool(const std::string& section, const std::string& key,
+                          bool defaultValue) const;
+    virtual void writeBool(const std::string& section, const std::string& key, bool value);
+
+    // Appends the section's "key=value" lines to `lines`, which is not cleared first.
+    void readSectionValues(const std::string& section, std::vector<std::string>& lines) const;
+    void eraseSection(const std::string& section);
+
+    bool modified() const { return modified_; }
+    const std::string& fileName() const { return fileName_; }
+    const std::vector<std::unique_ptr<TSection>>& sections() const { return sections_; }
+
+private:
+    void load();
+    void save() const;
+    void clear();
+    int indexOfSection(const std::string& name) const;
+    TSection* findSection(const std::string& name) const;
+    TSection* addSection(const std::string& name);
+
+    bool modified_ = false;
+    std::string fileName_;
+    std::vector<std::unique_ptr<TSection>> sections_;
+};
+
+// The run-time's integer syntax: leading blanks, an optional sign, then decimal digits, or
+// hexadecimal digits after "$" or "0x". Anything else, or a value that does not fit 32
+// bits, gives nothing.
+std::optional<std::int32_t> parseInteger(const std::string& text);
+
+} // namespace tonvert
