@@ -11,8 +11,8 @@ int main(int argc, char* argv[]) {
 
     tonvert::QtPrompts prompts;
     tonvert::QtShell shell;
-    tonvert::TmainForm mainForm(tonvert::toBytes(QCoreApplication::applicationFilePath()),
-                                prompts, shell);
+    tonvert::TmainForm mainForm(tonvert::toBytes(QCoreApplication::applicationFilePath()), prompts,
+                                shell);
     prompts.setParent(&mainForm);
     mainForm.show();
     return QApplication::exec();

@@ -194,12 +194,12 @@ void TmainForm::createPanels() {
 void TmainForm::createOnlineMidiPane() {
     QWidget* pane = onlineMidiPanel_;
     auto* layout = static_cast<QVBoxLayout*>(pane->layout());
-    layout->addLayout(buttonRow(
-        {makeToolButton(pane, "onlineMidiRefreshBtn", QStyle::SP_BrowserReload,
-                        "Refresh list of MIDI files on server")},
-        makeCentredLabel(pane, "onlineMidiLabel", "MIDI files online"),
-        makeToolButton(pane, "onlineMidiDeleteBtn", QStyle::SP_TrashIcon,
-                       "Delete selected MIDI files from server", false)));
+    layout->addLayout(
+        buttonRow({makeToolButton(pane, "onlineMidiRefreshBtn", QStyle::SP_BrowserReload,
+                                  "Refresh list of MIDI files on server")},
+                  makeCentredLabel(pane, "onlineMidiLabel", "MIDI files online"),
+                  makeToolButton(pane, "onlineMidiDeleteBtn", QStyle::SP_TrashIcon,
+                                 "Delete selected MIDI files from server", false)));
     onlineMidiListView_ = makeList(pane, "onlineMidiListView", {{"Name", 222}, {"Type", 50}});
     layout->addWidget(onlineMidiListView_, 1);
     layout->addWidget(makeInfoPanel(pane, "onlineMidiInfoPanel"));
@@ -208,14 +208,14 @@ void TmainForm::createOnlineMidiPane() {
 void TmainForm::createOnlineAudioPane() {
     QWidget* pane = onlineAudioPanel_;
     auto* layout = static_cast<QVBoxLayout*>(pane->layout());
-    layout->addLayout(buttonRow(
-        {makeToolButton(pane, "onlineAudioRefreshBtn", QStyle::SP_BrowserReload,
-                        "Refresh list of audio files on server")},
-        makeCentredLabel(pane, "onlineAudioLabel", "Audio files online"),
-        makeToolButton(pane, "onlineAudioDeleteBtn", QStyle::SP_TrashIcon,
-                       "Delete selected audio files from server", false)));
-    onlineAudioListView_ = makeList(pane, "onlineAudioListView",
-                                    {{"Name", 150}, {"Type", 50}, {"Size", 72, kRight}});
+    layout->addLayout(
+        buttonRow({makeToolButton(pane, "onlineAudioRefreshBtn", QStyle::SP_BrowserReload,
+                                  "Refresh list of audio files on server")},
+                  makeCentredLabel(pane, "onlineAudioLabel", "Audio files online"),
+                  makeToolButton(pane, "onlineAudioDeleteBtn", QStyle::SP_TrashIcon,
+                                 "Delete selected audio files from server", false)));
+    onlineAudioListView_ =
+        makeList(pane, "onlineAudioListView", {{"Name", 150}, {"Type", 50}, {"Size", 72, kRight}});
     layout->addWidget(onlineAudioListView_, 1);
     layout->addWidget(makeInfoPanel(pane, "onlineAudioInfoPanel"));
     QPushButton* download =
@@ -233,30 +233,30 @@ void TmainForm::createLocalMidiPane() {
         makeList(pane, "localMidiListView",
                  {{"Name", 100}, {"Type", 50}, {"Playtime", 60}, {"Size", 62, kRight}});
     layout->addWidget(localMidiListView_, 1);
-    layout->addLayout(buttonRow(
-        {makeToolButton(pane, "localMidiRefreshBtn", QStyle::SP_BrowserReload,
-                        "Refresh list of files in local MIDI folder"),
-         makeToolButton(pane, "localMidiPlayBtn", QStyle::SP_MediaPlay,
-                        "Play selected file in local MIDI folder", false)},
-        makeCentredLabel(pane, "localMidiLabel", "Local MIDI files"),
-        makeToolButton(pane, "localMidiDeleteBtn", QStyle::SP_TrashIcon,
-                       "Delete selected files from local MIDI folder", false)));
+    layout->addLayout(
+        buttonRow({makeToolButton(pane, "localMidiRefreshBtn", QStyle::SP_BrowserReload,
+                                  "Refresh list of files in local MIDI folder"),
+                   makeToolButton(pane, "localMidiPlayBtn", QStyle::SP_MediaPlay,
+                                  "Play selected file in local MIDI folder", false)},
+                  makeCentredLabel(pane, "localMidiLabel", "Local MIDI files"),
+                  makeToolButton(pane, "localMidiDeleteBtn", QStyle::SP_TrashIcon,
+                                 "Delete selected files from local MIDI folder", false)));
 }
 
 void TmainForm::createLocalAudioPane() {
     QWidget* pane = localAudioPanel_;
     auto* layout = static_cast<QVBoxLayout*>(pane->layout());
-    localAudioListView_ = makeList(pane, "localAudioListView",
-                                   {{"Name", 150}, {"Type", 50}, {"Size", 72, kRight}});
+    localAudioListView_ =
+        makeList(pane, "localAudioListView", {{"Name", 150}, {"Type", 50}, {"Size", 72, kRight}});
     layout->addWidget(localAudioListView_, 1);
-    layout->addLayout(buttonRow(
-        {makeToolButton(pane, "localAudioRefreshBtn", QStyle::SP_BrowserReload,
-                        "Refresh list of files in local audio folder"),
-         makeToolButton(pane, "localAudioPlayBtn", QStyle::SP_MediaPlay,
-                        "Play selected file in local audio folder", false)},
-        makeCentredLabel(pane, "localAudioLabel", "Local audio files"),
-        makeToolButton(pane, "localAudioDeleteBtn", QStyle::SP_TrashIcon,
-                       "Delete selected files from local audio folder", false)));
+    layout->addLayout(
+        buttonRow({makeToolButton(pane, "localAudioRefreshBtn", QStyle::SP_BrowserReload,
+                                  "Refresh list of files in local audio folder"),
+                   makeToolButton(pane, "localAudioPlayBtn", QStyle::SP_MediaPlay,
+                                  "Play selected file in local audio folder", false)},
+                  makeCentredLabel(pane, "localAudioLabel", "Local audio files"),
+                  makeToolButton(pane, "localAudioDeleteBtn", QStyle::SP_TrashIcon,
+                                 "Delete selected files from local audio folder", false)));
 }
 
 void TmainForm::createMainMenu() {
@@ -267,19 +267,19 @@ void TmainForm::createMainMenu() {
         menu->menuAction()->setObjectName(QString::fromLatin1(name));
         return menu;
     };
-    fillMenu(addMenu("menuSetup", "&Setup"),
-             {{"&Sign up", "menuSetupSignup"},
-              {"&Confirm account", "menuSetupConfirm"},
-              {},
-              {"&Request new password", "menuSetupRequestPassword"},
-              {"&Enter new password", "menuSetupEnterPassword"},
-              {},
-              {"&Network", "menuSetupNetwork"},
-              {},
-              {"&MIDI folder", "menuSetupMidiFolder"},
-              {"&Audio folder", "menuSetupAudioFolder"}});
-    fillMenu(addMenu("menuFunds", "&Funds"),
-             {{"&Add", "menuFundsAdd"}, {"&View", "menuFundsView"}, {}, {"&Fees", "menuFundsFees"}});
+    fillMenu(addMenu("menuSetup", "&Setup"), {{"&Sign up", "menuSetupSignup"},
+                                              {"&Confirm account", "menuSetupConfirm"},
+                                              {},
+                                              {"&Request new password", "menuSetupRequestPassword"},
+                                              {"&Enter new password", "menuSetupEnterPassword"},
+                                              {},
+                                              {"&Network", "menuSetupNetwork"},
+                                              {},
+                                              {"&MIDI folder", "menuSetupMidiFolder"},
+                                              {"&Audio folder", "menuSetupAudioFolder"}});
+    fillMenu(
+        addMenu("menuFunds", "&Funds"),
+        {{"&Add", "menuFundsAdd"}, {"&View", "menuFundsView"}, {}, {"&Fees", "menuFundsFees"}});
     fillMenu(addMenu("menuHelp", "&Help"), {{"&Manual", "menuHelpManual"},
                                             {"&Web site", "menuHelpWeb"},
                                             {},
@@ -301,12 +301,11 @@ void TmainForm::createPopupMenus() {
     };
     onlineMidiListPopupMenu_ =
         makePopup(onlineMidiListView_, "onlineMidiListPopupMenu", {{"&Refresh"}, {}, {"&Delete"}});
-    onlineAudioListPopupMenu_ =
-        makePopup(onlineAudioListView_, "onlineAudioListPopupMenu",
-                  {{"&Refresh"}, {}, {"D&ownload"}, {}, {"&Delete"}});
-    localMidiListPopupMenu_ = makePopup(localMidiListView_, "localMidiListPopupMenu",
-                                        {{"&Refresh"}, {}, {"&Play"}, {"&Upload"}, {}, {"&Copy"},
-                                         {"&Delete"}, {}, {"&Folder"}});
+    onlineAudioListPopupMenu_ = makePopup(onlineAudioListView_, "onlineAudioListPopupMenu",
+                                          {{"&Refresh"}, {}, {"D&ownload"}, {}, {"&Delete"}});
+    localMidiListPopupMenu_ = makePopup(
+        localMidiListView_, "localMidiListPopupMenu",
+        {{"&Refresh"}, {}, {"&Play"}, {"&Upload"}, {}, {"&Copy"}, {"&Delete"}, {}, {"&Folder"}});
     localAudioListPopupMenu_ =
         makePopup(localAudioListView_, "localAudioListPopupMenu",
                   {{"&Refresh"}, {}, {"&Play"}, {}, {"&Copy"}, {"&Delete"}, {}, {"&Folder"}});

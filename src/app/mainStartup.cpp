@@ -125,8 +125,8 @@ void TmainForm::loadMainSettings() {
             findChild<TListViewXPSafe*>(QString::fromLatin1(list.listName))->header();
         for (int column = 0; column < static_cast<int>(list.keys.size()); ++column) {
             const char* key = list.keys[static_cast<std::size_t>(column)];
-            header->resizeSection(
-                column, ini.readInteger(list.section, key, header->sectionSize(column)));
+            header->resizeSection(column,
+                                  ini.readInteger(list.section, key, header->sectionSize(column)));
         }
     }
 
@@ -244,7 +244,9 @@ void TmainForm::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-void TmainForm::FormClose() { saveMainSettings(); }
+void TmainForm::FormClose() {
+    saveMainSettings();
+}
 
 void TmainForm::showAboutDialog(int milliseconds) {
     TaboutForm about(this, service.host, shell_);
@@ -255,7 +257,9 @@ void TmainForm::showAboutDialog(int milliseconds) {
     about.popup(milliseconds);
 }
 
-void TmainForm::menuHelpAboutClick() { showAboutDialog(0); }
+void TmainForm::menuHelpAboutClick() {
+    showAboutDialog(0);
+}
 
 // Commands and pane fills of the panes' own units.
 void TmainForm::menuSetupSignupClick() {}

@@ -17,7 +17,9 @@ QMenu* menuHolding(const QAction* action) {
 }
 
 // Whether a menu is itself an item of a menu bar or of another menu.
-bool isSubmenu(const QMenu* menu) { return !menu->menuAction()->associatedObjects().isEmpty(); }
+bool isSubmenu(const QMenu* menu) {
+    return !menu->menuAction()->associatedObjects().isEmpty();
+}
 
 } // namespace
 

@@ -9,7 +9,8 @@ namespace tonvert {
 // Message boxes of the toolkit, modal over the given parent window.
 class QtPrompts : public Prompts {
 public:
-    explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}
+    explicit QtPrompts(QWidget* parent = nullptr)
+        : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
     PromptAnswer show(PromptKind kind, const std::string& caption, const std::string& text,
                       PromptButtons buttons) override;

@@ -6,7 +6,8 @@
 
 namespace tonvert {
 
-TListViewXPSafe::TListViewXPSafe(QWidget* parent) : QTreeWidget(parent) {
+TListViewXPSafe::TListViewXPSafe(QWidget* parent)
+    : QTreeWidget(parent) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);

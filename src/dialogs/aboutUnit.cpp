@@ -62,9 +62,13 @@ int TaboutForm::popup(int milliseconds) {
     return result;
 }
 
-void TaboutForm::closeTimerTimer() { close(); }
+void TaboutForm::closeTimerTimer() {
+    close();
+}
 
-void TaboutForm::wwwLabelClick() { shell_.openUrl("http://" + toBytes(wwwLabel_->text())); }
+void TaboutForm::wwwLabelClick() {
+    shell_.openUrl("http://" + toBytes(wwwLabel_->text()));
+}
 
 void TaboutForm::keyPressEvent(QKeyEvent* event) {
     // Any key that types a character closes the box; Shift, arrows and the like do not.

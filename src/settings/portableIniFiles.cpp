@@ -12,7 +12,9 @@ namespace tonvert {
 
 namespace {
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 // Removes every character with code 0 to 32 from both ends.
 std::string trimmed(const std::string& text) {
@@ -111,7 +113,8 @@ std::optional<std::int32_t> parseInteger(const std::string& text) {
     if (at < text.size() && text[at] == '$') {
         base = 16;
         at += 1;
-    } else if (at + 1 < text.size() && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')) {
+    } else if (at + 1 < text.size() && text[at] == '0' &&
+               (text[at + 1] == 'x' || text[at + 1] == 'X')) {
         base = 16;
         at += 2;
     }
@@ -130,7 +133,8 @@ std::optional<std::int32_t> parseInteger(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
-TPortableIniFile::TPortableIniFile(std::string fileName) : fileName_(std::move(fileName)) {
+TPortableIniFile::TPortableIniFile(std::string fileName)
+    : fileName_(std::move(fileName)) {
     load();
 }
 
@@ -139,7 +143,9 @@ TPortableIniFile::~TPortableIniFile() {
         save();
 }
 
-void TPortableIniFile::clear() { sections_.clear(); }
+void TPortableIniFile::clear() {
+    sections_.clear();
+}
 
 int TPortableIniFile::indexOfSection(const std::string& name) const {
     for (std::size_t i = 0; i < sections_.size(); ++i)

@@ -1,0 +1,376 @@
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <memory>
+
+#include "ListViewXPSafe.h"
+#include "aboutUnit.h"
+#include "credentials.h"
+#include "mainUnit.h"
+#include "menuItemPath.h"
+#include "portableIniFiles.h"
+#include "recordingSeams.h"
+#include "testFiles.h"
+
+using namespace tonvert;
+
+namespace {
+
+// The main window with the start-up's calls into other units written down in order.
+class RecordingMainForm : public TmainForm {
+public:
+    using TmainForm::TmainForm;
+    QStringList calls;
+
+protected:
+    void menuSetupSignupClick() override { calls << "signup"; }
+    void menuSetupConfirmClick() override { calls << "confirm"; }
+    void fillLocalMidiList(bool keep) override { calls << (keep ? "localMidi keep" : "localMidi"); }
+    void fillLocalAudioList(bool keep) override {
+        calls << (keep ? "localAudio keep" : "localAudio");
+    }
+    void showOnlineMidiList(bool keep) override {
+        calls << (keep ? "onlineMidi keep" : "onlineMidi");
+    }
+    void showOnlineAudioList(bool keep) override {
+        calls << (keep ? "onlineAudio keep" : "onlineAudio");
+    }
+};
+
+// Closes every about box as soon as it shows, noting it in the form's calls together with
+// where it stood. While the splash is up it also re-activates the main window, which must
+// not start the first-activation sequence again.
+class SplashCloser : public QObject {
+public:
+    explicit SplashCloser(RecordingMainForm& form)
+        : form_(form) {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            auto* about = qobject_cast<TaboutForm*>(QApplication::activeModalWidget());
+            if (about == nullptr)
+                return;
+            form_.calls << "splash";
+            splashPositions << about->pos();
+            QEvent activate(QEvent::WindowActivate);
+            QApplication::sendEvent(&form_, &activate);
+            form_.FormActivate();
+            about->close();
+        });
+        timer_.start(10);
+    }
+    QList<QPoint> splashPositions;
+
+private:
+    RecordingMainForm& form_;
+    QTimer timer_;
+};
+
+struct Fixture {
+    test::TempFolder folder;
+    std::string programPath = folder.file("tonvert");
+    std::string settingsPath = folder.file("tonvert.INI");
+    test::RecordingShell shell;
+    test::RecordingPrompts prompts;
+
+    std::unique_ptr<RecordingMainForm> start() {
+        auto form = std::make_unique<RecordingMainForm>(programPath, prompts, shell);
+        closer = std::make_unique<SplashCloser>(*form);
+        form->show();
+        return form;
+    }
+    std::unique_ptr<SplashCloser> closer;
+};
+
+template <typename T> T* child(QObject& parent, const char* name) {
+    T* found = parent.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr)
+        qWarning("missing %s", name);
+    return found;
+}
+
+QStringList itemNames(QMenu* menu) {
+    QStringList names;
+    for (QAction* action : menu->actions())
+        names << action->objectName() + "=" + action->text();
+    return names;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void firstStartWithoutSettings();
+    void panesAndMenus();
+    void layoutIsStoredAndRestored();
+    void maximisedCloseKeepsStoredBounds();
+    void firstActivationRunsOnce();
+    void storedCredentialsChooseTheAccountCommand();
+    void menuItemPaths();
+};
+
+void MainWindowTest::firstStartWithoutSettings() {
+    Fixture fixture;
+    auto form = fixture.start();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Tonvert"));
+    QCOMPARE(form->pos(), QPoint(0, 0));
+    QCOMPARE(form->size(), QSize(561, 375));
+    QCOMPARE(form->midiFolder, fixture.folder.file("MIDI/"));
+    QCOMPARE(form->audioFolder, fixture.folder.file("Audio/"));
+    QCOMPARE(form->tempFolder, fixture.folder.file("Temp/"));
+    QCOMPARE(form->paths().settingsFile, fixture.settingsPath);
+    QCOMPARE(form->paths().helpFile, fixture.folder.file("tonvert.CHM"));
+    QCOMPARE(form->service.host, std::string("tonvert.localhost:8080"));
+    QVERIFY(form->userID.empty() && form->password.empty());
+
+    QTRY_VERIFY(form->startupDone());
+    QCOMPARE(form->calls, (QStringList{"localMidi", "localAudio", "onlineMidi", "onlineAudio",
+                                       "splash", "signup"}));
+    QCOMPARE(child<QWidget>(*form, "topPanel")->height(), 145);
+    QCOMPARE(child<QWidget>(*form, "onlineMidiPanel")->width(), 274);
+    QCOMPARE(child<QWidget>(*form, "localMidiPanel")->width(), 274);
+
+    // The splash stood centred over the window, and nothing was created on disk.
+    const QRect owner = form->frameGeometry();
+    QCOMPARE(fixture.closer->splashPositions.value(0),
+             QPoint(owner.x() + (owner.width() - 423) / 2, owner.y() + (owner.height() - 146) / 2));
+    QVERIFY(!QFile::exists(QString::fromStdString(fixture.folder.file("MIDI"))));
+    QVERIFY(!QFile::exists(QString::fromStdString(fixture.settingsPath)));
+}
+
+void MainWindowTest::panesAndMenus() {
+    Fixture fixture;
+    RecordingMainForm form(fixture.programPath, fixture.prompts, fixture.shell);
+
+    struct Button {
+        const char* name;
+        const char* hint;
+        bool enabled;
+    };
+    for (const Button& b : {
+             Button{"onlineMidiRefreshBtn", "Refresh list of MIDI files on server", true},
+             Button{"onlineMidiDeleteBtn", "Delete selected MIDI files from server", false},
+             Button{"onlineAudioRefreshBtn", "Refresh list of audio files on server", true},
+             Button{"onlineAudioDeleteBtn", "Delete selected audio files from server", false},
+             Button{"localMidiRefreshBtn", "Refresh list of files in local MIDI folder", true},
+             Button{"localMidiPlayBtn", "Play selected file in local MIDI folder", false},
+             Button{"localMidiDeleteBtn", "Delete selected files from local MIDI folder", false},
+             Button{"localAudioRefreshBtn", "Refresh list of files in local audio folder", true},
+             Button{"localAudioPlayBtn", "Play selected file in local audio folder", false},
+             Button{"localAudioDeleteBtn", "Delete selected files from local audio folder", false},
+         }) {
+        auto* button = child<QToolButton>(form, b.name);
+        QVERIFY(button);
+        QCOMPARE(button->toolTip(), QString::fromLatin1(b.hint));
+        QCOMPARE(button->isEnabled(), b.enabled);
+        QCOMPARE(button->size(), QSize(23, 22));
+    }
+    QCOMPARE(child<QPushButton>(form, "audioDownloadBtn")->text(),
+             QStringLiteral("Download audio"));
+    QCOMPARE(child<QPushButton>(form, "midiUploadBtn")->text(), QStringLiteral("Upload MIDI"));
+    for (const char* info : {"onlineMidiInfoPanel", "onlineAudioInfoPanel"})
+        QCOMPARE(child<QLabel>(form, info)->text(), QStringLiteral("No data"));
+    QCOMPARE(child<QLabel>(form, "localAudioLabel")->text(), QStringLiteral("Local audio files"));
+
+    struct Columns {
+        const char* list;
+        QStringList captions;
+        QList<int> widths;
+        int rightAligned;
+    };
+    for (const Columns& c : {
+             Columns{"onlineMidiListView", {"Name", "Type"}, {222, 50}, -1},
+             Columns{"onlineAudioListView", {"Name", "Type", "Size"}, {150, 50, 72}, 2},
+             Columns{
+                 "localMidiListView", {"Name", "Type", "Playtime", "Size"}, {100, 50, 60, 62}, 3},
+             Columns{"localAudioListView", {"Name", "Type", "Size"}, {150, 50, 72}, 2},
+         }) {
+        auto* list = child<TListViewXPSafe>(form, c.list);
+        QVERIFY(list);
+        QCOMPARE(list->columnCount(), c.captions.size());
+        for (int i = 0; i < c.captions.size(); ++i) {
+            QCOMPARE(list->headerItem()->text(i), c.captions[i]);
+            QCOMPARE(list->header()->sectionSize(i), c.widths[i]);
+            QCOMPARE(list->columnAlignment(i) == Qt::AlignRight, i == c.rightAligned);
+        }
+        QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(list->tag, 0);
+    }
+
+    QStringList menus;
+    for (QAction* top : form.menuBar()->actions())
+        menus << top->objectName() + "=" + top->text();
+    QCOMPARE(menus, (QStringList{"menuSetup=&Setup", "menuFunds=&Funds", "menuHelp=&Help"}));
+    QCOMPARE(itemNames(child<QMenu>(form, "menuFunds")),
+             (QStringList{"menuFundsAdd=&Add", "menuFundsView=&View",
+                          "menuFundsSeparator=", "menuFundsFees=&Fees"}));
+    QCOMPARE(child<QMenu>(form, "menuSetup")->actions().size(), 10);
+    QCOMPARE(child<QAction>(form, "menuSetupAudioFolder")->text(), QStringLiteral("&Audio folder"));
+    QCOMPARE(
+        itemNames(child<QMenu>(form, "localMidiListPopupMenu")),
+        (QStringList{"localMidiListPopupMenuRefresh=&Refresh", "localMidiListPopupMenuSeparator1=",
+                     "localMidiListPopupMenuPlay=&Play", "localMidiListPopupMenuUpload=&Upload",
+                     "localMidiListPopupMenuSeparator2=", "localMidiListPopupMenuCopy=&Copy",
+                     "localMidiListPopupMenuDelete=&Delete",
+                     "localMidiListPopupMenuSeparator3=", "localMidiListPopupMenuFolder=&Folder"}));
+    QCOMPARE(itemNames(child<QMenu>(form, "onlineMidiListPopupMenu")),
+             (QStringList{
+                 "onlineMidiListPopupMenuRefresh=&Refresh",
+                 "onlineMidiListPopupMenuSeparator=", "onlineMidiListPopupMenuDelete=&Delete"}));
+    QCOMPARE(child<QAction>(form, "onlineAudioListPopupMenuDownload")->text(),
+             QStringLiteral("D&ownload"));
+    QCOMPARE(child<QMenu>(form, "localAudioListPopupMenu")->actions().size(), 8);
+}
+
+void MainWindowTest::layoutIsStoredAndRestored() {
+    Fixture fixture;
+    {
+        auto form = fixture.start();
+        QTRY_VERIFY(form->startupDone());
+        form->move(40, 30);
+        form->resize(700, 500);
+        child<QSplitter>(*form, "basePanelSplitter")->setSizes({200, 250});
+        child<QSplitter>(*form, "onlineMidiAudioSplitter")->setSizes({300, 380});
+        child<QSplitter>(*form, "localMidiAudioSplitter")->setSizes({250, 430});
+        child<TListViewXPSafe>(*form, "localMidiListView")->header()->resizeSection(2, 77);
+        child<TListViewXPSafe>(*form, "onlineAudioListView")->header()->resizeSection(0, 99);
+        form->midiFolder = "/music/midi";
+        form->close();
+    }
+    TPortableIniFile ini(fixture.settingsPath);
+    QCOMPARE(ini.readInteger("MainWindow", "WindowState", -1), 0);
+    QCOMPARE(ini.readInteger("MainWindow", "Left", -1), 40);
+    QCOMPARE(ini.readInteger("MainWindow", "Width", -1), 700);
+    QCOMPARE(ini.readInteger("MainWindow", "Height", -1), 500);
+    QCOMPARE(ini.readInteger("LocalMidiListView", "PlayTimeWidth", -1), 77);
+    QCOMPARE(ini.readInteger("OnlineAudioListView", "NameWidth", -1), 99);
+    QCOMPARE(ini.readInteger("OnlineMidiListView", "TypeWidth", -1), 50);
+    const int topHeight = ini.readInteger("MainWindow", "TopPanelHeight", -1);
+    QVERIFY(topHeight > 145);
+    std::vector<std::string> order;
+    for (const auto& section : ini.sections())
+        order.push_back(section->name);
+    QCOMPARE(order, (std::vector<std::string>{"Directories", "MainWindow", "OnlineMidiListView",
+                                              "LocalMidiListView", "OnlineAudioListView",
+                                              "LocalAudioListView"}));
+
+    auto again = fixture.start();
+    QTRY_VERIFY(again->startupDone());
+    QCOMPARE(again->pos(), QPoint(40, 30));
+    QCOMPARE(again->size(), QSize(700, 500));
+    QCOMPARE(again->midiFolder, std::string("/music/midi")); // used as stored
+    QCOMPARE(child<QWidget>(*again, "topPanel")->height(), topHeight);
+    QCOMPARE(child<QWidget>(*again, "onlineMidiPanel")->width(),
+             ini.readInteger("MainWindow", "OnlineMidiPanelWidth", -1));
+    QCOMPARE(child<QWidget>(*again, "localMidiPanel")->width(),
+             ini.readInteger("MainWindow", "LocalMidiPanelWidth", -1));
+    QCOMPARE(child<TListViewXPSafe>(*again, "localMidiListView")->header()->sectionSize(2), 77);
+    QCOMPARE(child<TListViewXPSafe>(*again, "onlineAudioListView")->header()->sectionSize(0), 99);
+}
+
+void MainWindowTest::maximisedCloseKeepsStoredBounds() {
+    Fixture fixture;
+    test::writeBytes(fixture.settingsPath,
+                     "[MainWindow]\r\nLeft=20\r\nTop=10\r\nWidth=640\r\nHeight=420\r\n");
+    {
+        auto form = fixture.start();
+        QTRY_VERIFY(form->startupDone());
+        form->showMaximized();
+        QTRY_VERIFY(form->isMaximized());
+        form->close();
+    }
+    {
+        TPortableIniFile ini(fixture.settingsPath);
+        QCOMPARE(ini.readInteger("MainWindow", "WindowState", -1), 2);
+        QCOMPARE(ini.readInteger("MainWindow", "Left", -1), 20);
+        QCOMPARE(ini.readInteger("MainWindow", "Top", -1), 10);
+        QCOMPARE(ini.readInteger("MainWindow", "Width", -1), 640);
+        QCOMPARE(ini.readInteger("MainWindow", "Height", -1), 420);
+    }
+    // The next start is maximised and returns to the stored bounds when restored.
+    auto again = fixture.start();
+    QTRY_VERIFY(again->isMaximized());
+    QCOMPARE(again->normalGeometry().size(), QSize(640, 420));
+    again->showNormal();
+    QTRY_COMPARE(again->size(), QSize(640, 420));
+}
+
+void MainWindowTest::firstActivationRunsOnce() {
+    Fixture fixture;
+    auto form = fixture.start();
+    QTRY_VERIFY(form->startupDone());
+    const QStringList once = form->calls;
+    QCOMPARE(once.count("splash"), 1);
+
+    // Switching away and back, or an explicit activation, does nothing any more.
+    QEvent deactivate(QEvent::WindowDeactivate), activate(QEvent::WindowActivate);
+    QApplication::sendEvent(form.get(), &deactivate);
+    QApplication::sendEvent(form.get(), &activate);
+    form->FormActivate();
+    QTest::qWait(50);
+    QCOMPARE(form->calls, once);
+}
+
+void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
+    Fixture fixture;
+    const auto store = [&](const Credentials& credentials) {
+        TPortableIniFile ini(fixture.settingsPath);
+        writeCredentials(ini, credentials);
+    };
+
+    store({"user@example.org", ""});
+    auto confirm = fixture.start();
+    QCOMPARE(confirm->userID, std::string("user@example.org"));
+    QTRY_VERIFY(confirm->startupDone());
+    QCOMPARE(confirm->calls.mid(4), (QStringList{"splash", "confirm"}));
+    confirm.reset();
+
+    store({"user@example.org", "secret"});
+    auto none = fixture.start();
+    QCOMPARE(none->password, std::string("secret"));
+    QTRY_VERIFY(none->startupDone());
+    QCOMPARE(none->calls.mid(4), QStringList{"splash"});
+
+    // A credential that is not hexadecimal reads as absent; the other settings still load.
+    test::writeBytes(fixture.settingsPath,
+                     "[Account]\r\nUserID=XYZ\r\n[Directories]\r\n"
+                     "Midi=/elsewhere/\r\n[Service]\r\nHost=example.localhost:9\r\n");
+    none.reset();
+    auto broken = fixture.start();
+    QCOMPARE(broken->userID, std::string());
+    QCOMPARE(broken->midiFolder, std::string("/elsewhere/"));
+    QCOMPARE(broken->service.host, std::string("example.localhost:9"));
+    QTRY_VERIFY(broken->startupDone());
+    QCOMPARE(broken->calls.last(), QStringLiteral("signup"));
+}
+
+void MainWindowTest::menuItemPaths() {
+    Fixture fixture;
+    RecordingMainForm form(fixture.programPath, fixture.prompts, fixture.shell);
+    QCOMPARE(menuItemPath(child<QAction>(form, "menuSetupSignup")),
+             QStringLiteral("Setup > Sign up"));
+    QCOMPARE(menuItemPath(child<QAction>(form, "menuSetupMidiFolder")),
+             QStringLiteral("Setup > MIDI folder"));
+    // A popup menu is the root of its items.
+    QCOMPARE(menuItemPath(child<QAction>(form, "onlineAudioListPopupMenuDownload")),
+             QStringLiteral("Download"));
+
+    // Nested menus join outermost first; "&&" stays as one ampersand.
+    QMenu outer(QStringLiteral("&Outer"));
+    QMenu* inner = outer.addMenu(QStringLiteral("In&ner && more"));
+    QAction* item = inner->addAction(QStringLiteral("&Item"));
+    QMenuBar bar;
+    bar.addMenu(&outer);
+    QCOMPARE(menuItemPath(item), QStringLiteral("Outer > Inner & more > Item"));
+    QCOMPARE(withoutAccelerators(QStringLiteral("a&")), QStringLiteral("a"));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "mainWindowTest.moc"

@@ -1,0 +1,222 @@
+#include "portableIniFiles.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using test::readBytes;
+using test::TempFolder;
+using test::writeBytes;
+
+class PortableIniFileTest : public ::testing::Test {
+protected:
+    std::string load(const std::string& text) {
+        writeBytes(path, text);
+        return path;
+    }
+    TempFolder folder;
+    std::string path = folder.file("tonvert.INI");
+};
+
+TEST_F(PortableIniFileTest, LinesEndAtCarriageReturnsOnly) {
+    {
+        TPortableIniFile ini(load("[A]\nKey=1\nOther=2\n"));
+        // One line: the line feeds are ordinary characters inside the header's line.
+        EXPECT_EQ(ini.readString("A", "Key", "none"), "none");
+        EXPECT_TRUE(ini.sections().empty());
+    }
+    {
+        TPortableIniFile ini(load("[A]\r\nKey=1\rOther=2\r\n\nThird=3\r"));
+        EXPECT_EQ(ini.readString("A", "Key", ""), "1");
+        EXPECT_EQ(ini.readString("A", "Other", ""), "2");
+        // A lone line feed at the start of a line is trimmed away with the blanks.
+        EXPECT_EQ(ini.readString("A", "Third", ""), "3");
+    }
+    {
+        TPortableIniFile ini(load("[A]\r\nKey=1\r\n\x1A"
+                                  "After=2\r\n"));
+        EXPECT_EQ(ini.readString("A", "Key", ""), "1");
+        EXPECT_EQ(ini.readString("A", "After", "cut"), "cut");
+    }
+}
+
+TEST_F(PortableIniFileTest, SectionHeaders) {
+    TPortableIniFile ini(load("Before=0\r\n"
+                              "[]\r\n"
+                              "[ A ]\r\nKey=spaced\r\n"
+                              "[A]\r\nKey=plain\r\n"
+                              "[A] ; note\r\nStill=A\r\n"
+                              "[account]\r\nuserid=low\r\n"
+                              "[Account]\r\nUserID=up\r\n"
+                              "  [Empty]  \r\n"
+                              "[ A ]\r\nMore=merged\r\n"));
+    EXPECT_EQ(ini.readString("", "Before", "ignored"), "ignored");
+    EXPECT_EQ(ini.readString(" A ", "Key", ""), "spaced");
+    EXPECT_EQ(ini.readString(" A ", "More", ""), "merged");
+    EXPECT_EQ(ini.readString("A", "Key", ""), "plain");
+    EXPECT_EQ(ini.readString("A", "Still", ""), "A");
+    EXPECT_EQ(ini.readString("account", "UserID", ""), "low");
+    EXPECT_EQ(ini.readString("Account", "userid", ""), "up");
+
+    std::vector<std::string> names;
+    for (const auto& section : ini.sections())
+        names.push_back(section->name);
+    EXPECT_EQ(names, (std::vector<std::string>{" A ", "A", "account", "Account", "Empty"}));
+    EXPECT_FALSE(ini.modified());
+}
+
+TEST_F(PortableIniFileTest, KeysAndValues) {
+    TPortableIniFile ini(load("[S]\r\n"
+                              "Key = 5\r\n"
+                              "=nokey\r\n"
+                              "Eq=a=b\r\n"
+                              "Quote=\"\r\n"
+                              "Inner=  \" a \"  \r\n"
+                              "Half=\"open\r\n"
+                              "Twice=first\r\n"
+                              "Other=x\r\n"
+                              "TWICE=second\r\n"
+                              "Gone=here\r\n"
+                              "Gone=\r\n"
+                              "Blank=\"\"\r\n"
+                              "; comment=kept\r\n"
+                              "# no equals sign\r\n"));
+    EXPECT_EQ(ini.readString("S", "Key", "none"), "none");
+    EXPECT_EQ(ini.readString("S", "Key ", ""), "5");
+    EXPECT_EQ(ini.readString("S", "Eq", ""), "a=b");
+    EXPECT_EQ(ini.readString("S", "Quote", ""), "\"");
+    EXPECT_EQ(ini.readString("S", "Inner", ""), " a ");
+    EXPECT_EQ(ini.readString("S", "Half", ""), "\"open");
+    EXPECT_EQ(ini.readString("S", "Gone", "absent"), "absent");
+    EXPECT_EQ(ini.readString("S", "Blank", "absent"), "absent");
+    EXPECT_EQ(ini.readString("S", "; comment", ""), "kept");
+
+    std::vector<std::string> lines{"already"};
+    ini.readSectionValues("S", lines);
+    ini.readSectionValues("Missing", lines);
+    EXPECT_EQ(lines, (std::vector<std::string>{"already", "Key =5", "Eq=a=b", "Quote=\"",
+                                               "Inner= a ", "Half=\"open", "TWICE=second",
+                                               "Other=x", "; comment=kept"}));
+}
+
+TEST_F(PortableIniFileTest, Integers) {
+    TPortableIniFile ini(
+        load("[N]\r\n"
+             "Plain=42\r\nNegative=-17\r\nPlus=+8\r\nDollar=$1F\r\nHex=0x1F\r\n"
+             "HexUpper=0X1f\r\nAllOnes=$FFFFFFFF\r\nBad=12abc\r\nHuge=2147483648\r\n"
+             "Low=-2147483648\r\nTooLong=$100000000\r\nSign=-\r\nDollarOnly=$\r\n"));
+    EXPECT_EQ(ini.readInteger("N", "Plain", 0), 42);
+    EXPECT_EQ(ini.readInteger("N", "Negative", 0), -17);
+    EXPECT_EQ(ini.readInteger("N", "Plus", 0), 8);
+    EXPECT_EQ(ini.readInteger("N", "Dollar", 0), 31);
+    EXPECT_EQ(ini.readInteger("N", "Hex", 0), 31);
+    EXPECT_EQ(ini.readInteger("N", "HexUpper", 0), 31);
+    EXPECT_EQ(ini.readInteger("N", "AllOnes", 0), -1);
+    EXPECT_EQ(ini.readInteger("N", "Low", 0), INT32_MIN);
+    for (const char* invalid : {"Bad", "Huge", "TooLong", "Sign", "DollarOnly", "Missing"})
+        EXPECT_EQ(ini.readInteger("N", invalid, 7), 7) << invalid;
+    EXPECT_EQ(ini.readInteger("Nowhere", "Plain", 7), 7);
+
+    EXPECT_EQ(parseInteger("   12"), 12);
+    EXPECT_EQ(parseInteger("12 "), std::nullopt);
+    EXPECT_EQ(parseInteger(""), std::nullopt);
+
+    EXPECT_TRUE(ini.readBool("N", "Plain", false));
+    EXPECT_FALSE(ini.readBool("N", "Missing", false));
+    EXPECT_TRUE(ini.readBool("N", "Bad", true));
+}
+
+TEST_F(PortableIniFileTest, WritesBackInOrderWithCrLf) {
+    writeBytes(path, "junk before\r\n[B]\r\nb1=1\r\n; ignored line\r\n\r\n[A]\r\na=\"q\"\r\n");
+    {
+        TPortableIniFile ini(path);
+        ini.writeString("B", "b2", "2");
+        ini.writeString("B", "B1", "one"); // replaced in place, in the writer's case
+        ini.writeInteger("C", "n", -5);
+        ini.writeString("D", "none", ""); // creates the section, stores nothing
+        ini.writeBool("A", "flag", true);
+    }
+    EXPECT_EQ(readBytes(path), "[B]\r\nB1=one\r\nb2=2\r\n\r\n"
+                               "[A]\r\na=q\r\nflag=1\r\n\r\n"
+                               "[C]\r\nn=-5\r\n\r\n"
+                               "[D]\r\n\r\n");
+}
+
+TEST_F(PortableIniFileTest, QuotedBlanksSurviveOneRewriteOnly) {
+    writeBytes(path, "[S]\r\nKey=\" a \"\r\n");
+    { TPortableIniFile(path).writeString("S", "Other", "x"); }
+    EXPECT_EQ(readBytes(path), "[S]\r\nKey= a \r\nOther=x\r\n\r\n");
+    EXPECT_EQ(TPortableIniFile(path).readString("S", "Key", ""), "a");
+}
+
+TEST_F(PortableIniFileTest, ModifiedDecidesTheRewrite) {
+    const std::string original = "[A]\r\nx=1\r\n; kept while nothing is written\r\n";
+    writeBytes(path, original);
+    {
+        TPortableIniFile ini(path);
+        ini.readString("A", "x", "");
+        ini.eraseSection("Missing");
+        EXPECT_FALSE(ini.modified());
+    }
+    EXPECT_EQ(readBytes(path), original);
+
+    {
+        TPortableIniFile ini(path);
+        ini.writeString("A", "x", "1"); // the same value still counts as a write
+        EXPECT_TRUE(ini.modified());
+    }
+    EXPECT_EQ(readBytes(path), "[A]\r\nx=1\r\n\r\n");
+
+    {
+        TPortableIniFile ini(path);
+        ini.eraseSection("A");
+        EXPECT_TRUE(ini.modified());
+    }
+    EXPECT_EQ(readBytes(path), "");
+}
+
+TEST_F(PortableIniFileTest, EraseKeepsTheOrderOfTheRest) {
+    writeBytes(path, "[A]\r\na=1\r\n[B]\r\nb=2\r\n[C]\r\nc=3\r\n");
+    { TPortableIniFile(path).eraseSection("B"); }
+    EXPECT_EQ(readBytes(path), "[A]\r\na=1\r\n\r\n[C]\r\nc=3\r\n\r\n");
+}
+
+TEST_F(PortableIniFileTest, MissingFileAndSafeRewrite) {
+    {
+        TPortableIniFile ini(folder.file("absent.INI"));
+        EXPECT_EQ(ini.readString("A", "x", "default"), "default");
+        EXPECT_EQ(ini.readInteger("A", "x", 3), 3);
+    }
+    EXPECT_FALSE(std::ifstream(folder.file("absent.INI")).good()) << "nothing written, no file";
+
+    { TPortableIniFile(path).writeString("Account", "UserID", "ABCD"); }
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the settings hold the credentials";
+
+    // A folder that cannot be written: the batch is lost, the old file stays whole.
+    writeBytes(path, "[A]\r\nx=1\r\n");
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0500), 0);
+    if (::access(folder.path().c_str(), W_OK) != 0) { // root writes anywhere
+        { TPortableIniFile(path).writeString("A", "x", "2"); }
+        EXPECT_EQ(readBytes(path), "[A]\r\nx=1\r\n");
+    }
+    ::chmod(folder.path().c_str(), 0700);
+
+    // No temporary file is left beside the settings.
+    { TPortableIniFile(path).writeString("A", "y", "3"); }
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+} // namespace
+} // namespace tonvert
