@@ -1,0 +1,28 @@
+#include "fileListText.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace tonvert {
+
+std::string playTimeText(double seconds) {
+    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    const auto whole = static_cast<long long>(std::nearbyint(seconds));
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", whole / 60, whole % 60);
+    return text;
+}
+
+std::string sizeText(std::uint64_t bytes) {
+    const std::string digits = std::to_string(bytes);
+    std::string text;
+    text.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += ' ';
+        text += digits[i];
+    }
+    return text;
+}
+
+} // namespace tonvert

@@ -1,0 +1,603 @@
+#include "midiUnit.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#if defined(_WIN32)
+#include <cstdio>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tonvert {
+
+namespace {
+
+constexpr std::uint8_t kMeta = 0xFF;
+constexpr std::uint8_t kEndOfTrack = 0x2F;
+constexpr std::uint8_t kTrackName = 0x03;
+constexpr std::uint8_t kSetTempo = 0x51;
+constexpr std::uint8_t kSysEx = 0xF0;
+constexpr std::uint8_t kSysExEscape = 0xF7;
+constexpr std::uint8_t kActiveSensing = 0xFE;
+constexpr std::size_t kMaxNameLength = 255;
+
+const char* const kOutOfMemory = "out of memory!";
+const char* const kGarbled = "garbled MIDI data!";
+
+std::string aboutFile(const std::string& name, const char* what) {
+    return "file \n\n" + name + "\n\n" + what;
+}
+
+std::string unexpectedEnd(const std::string& name) { return "unexpected end of file \n\n" + name; }
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           p[3];
+}
+
+std::uint16_t bigEndian16(const std::uint8_t* p) { return std::uint16_t((p[0] << 8) | p[1]); }
+
+std::uint32_t littleEndian32(const std::uint8_t* p) {
+    return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) |
+           p[0];
+}
+
+// Whether n bytes lie at offset o of a buffer of `size` bytes, without overflow.
+bool fits(std::uint64_t size, std::uint64_t offset, std::uint64_t n) {
+    return offset <= size && n <= size - offset;
+}
+
+// Data bytes that follow a channel status, by its high nibble; -1 for what is no channel status.
+constexpr std::array<int, 16> kChannelDataBytes = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                   2,  2,  2,  2,  1,  1,  2,  -1};
+
+enum class ReadResult { ok, cannotOpen, empty, outOfMemory, shortRead };
+
+struct FileBytes {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+};
+
+// The whole file in one read. The file is opened for reading only.
+ReadResult readFileBytes(const std::string& path, FileBytes& bytes) {
+#if defined(_WIN32)
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return ReadResult::cannotOpen;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return ReadResult::shortRead;
+    const long size = std::ftell(file);
+    std::rewind(file);
+    if (size <= 0)
+        return ReadResult::empty;
+    bytes.size = static_cast<std::size_t>(size);
+    bytes.data.reset(new (std::nothrow) std::uint8_t[bytes.size]);
+    if (!bytes.data)
+        return ReadResult::outOfMemory;
+    return std::fread(bytes.data.get(), 1, bytes.size, file) == bytes.size ? ReadResult::ok
+                                                                           : ReadResult::shortRead;
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ReadResult::cannotOpen;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return ReadResult::cannotOpen;
+    if (info.st_size <= 0)
+        return ReadResult::empty;
+    bytes.size = static_cast<std::size_t>(info.st_size);
+    bytes.data = std::make_unique_for_overwrite<std::uint8_t[]>(bytes.size);
+    std::size_t done = 0;
+    while (done < bytes.size) {
+        const ssize_t n = ::read(fd, bytes.data.get() + done, bytes.size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return ReadResult::shortRead;
+        done += static_cast<std::size_t>(n);
+    }
+    return ReadResult::ok;
+#endif
+}
+
+// One output stream of a track being split: a region of the shared work buffer.
+struct StreamOut {
+    std::uint8_t* begin;
+    std::uint8_t* pos;
+    std::uint8_t* end;
+    std::uint32_t lastTick = 0;
+
+    // Appends the delta to `tick` and the event's bytes. Fails when the delta would reach the
+    // end of the region or the event would not fit after it.
+    bool put(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
+        std::uint8_t delta[5];
+        std::size_t at = 0;
+        if (!writeVarLen(delta, sizeof delta + 1, at, tick - lastTick))
+            return false;
+        const auto room = static_cast<std::size_t>(end - pos);
+        if (at >= room || n > room - at)
+            return false;
+        std::memcpy(pos, delta, at);
+        std::memcpy(pos + at, event, n);
+        pos += at + n;
+        lastTick = tick;
+        return true;
+    }
+
+    std::size_t size() const { return static_cast<std::size_t>(pos - begin); }
+};
+
+// Splits one track's data into its meta stream and sixteen channel streams and appends the
+// track to the file. The failure message is the caller's.
+bool splitTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, TMidiFile& midi) {
+    // Every stream has room for four times the track plus a little: an event never grows by
+    // more than its delta can.
+    const std::size_t capacity = 4 * length + 11;
+    auto work = std::make_unique_for_overwrite<std::uint8_t[]>(17 * capacity);
+    std::array<StreamOut, 17> streams; // 0: meta, 1 to 16: channels
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        std::uint8_t* begin = work.get() + i * capacity;
+        streams[i] = {begin, begin, begin + capacity};
+    }
+
+    TMidiTrack track;
+    std::uint8_t running = kActiveSensing;
+    std::uint32_t tick = 0;
+    std::size_t p = 0;
+    while (p < length) {
+        std::uint32_t delta;
+        if (data[p] < 0x80) {
+            delta = data[p++];
+        } else if (!readVarLen(data, length, p, delta)) {
+            return false;
+        }
+        tick += delta;
+        if (p >= length)
+            break;
+
+        const std::uint8_t status = data[p];
+        if (status == kMeta || status == kSysEx || status == kSysExEscape) {
+            std::size_t q = p + 1;
+            std::uint8_t type = 0;
+            if (status == kMeta) {
+                if (q >= length)
+                    return false;
+                type = data[q++];
+                if (type == kEndOfTrack)
+                    break;
+            }
+            std::uint32_t size;
+            if (!readVarLen(data, length, q, size) || size > length - q)
+                return false;
+            const std::size_t next = q + size;
+            if (status == kMeta && type == kTrackName) {
+                if (track.name.empty())
+                    track.name.assign(reinterpret_cast<const char*>(data + q),
+                                      std::min<std::size_t>(size, kMaxNameLength));
+            } else if (status == kMeta || keepSysEx) {
+                if (!streams[0].put(tick, data + p, next - p))
+                    return false;
+            }
+            p = next;
+            continue;
+        }
+
+        // A status byte sets the running status; a data byte goes on under the one in force.
+        if (status >= 0x80) {
+            running = status;
+            ++p;
+        }
+        if (running == kActiveSensing) {
+            if (!streams[0].put(tick, &running, 1))
+                return false;
+            continue;
+        }
+        const int dataBytes = kChannelDataBytes[running >> 4];
+        if (dataBytes < 0 || static_cast<std::size_t>(dataBytes) > length - p)
+            return false;
+        const std::uint8_t event[3] = {running, data[p], std::uint8_t(dataBytes == 2 ? data[p + 1] : 0)};
+        if (!streams[1 + (running & 0x0F)].put(tick, event, 1 + static_cast<std::size_t>(dataBytes)))
+            return false;
+        p += static_cast<std::size_t>(dataBytes);
+    }
+
+    track.metaStream.assign(streams[0].begin, streams[0].pos);
+    for (std::size_t channel = 0; channel < 16; ++channel) {
+        const StreamOut& out = streams[1 + channel];
+        if (out.size() == 0)
+            continue;
+        track.channelStreams[channel].assign(out.begin, out.pos);
+        ++midi.channelStreamCount;
+    }
+    midi.tracks.push_back(std::move(track));
+    return true;
+}
+
+// One event of a meta stream: where it starts and ends, and its absolute tick.
+struct MetaEvent {
+    std::uint32_t tick;
+    std::size_t begin; // the status byte
+    std::size_t end;
+};
+
+// Walks a meta stream event by event. Gives false at a malformed event.
+template <typename Visit> bool walkMetaStream(const MidiStream& stream, Visit&& visit) {
+    const std::uint8_t* data = stream.data();
+    const std::size_t length = stream.size();
+    std::uint32_t tick = 0;
+    std::size_t p = 0;
+    while (p < length) {
+        std::uint32_t delta;
+        if (!readVarLen(data, length, p, delta) || p >= length)
+            return false;
+        tick += delta;
+        const std::size_t begin = p;
+        const std::uint8_t status = data[p++];
+        if (status == kMeta || status == kSysEx || status == kSysExEscape) {
+            if (status == kMeta && p++ >= length)
+                return false;
+            std::uint32_t size;
+            if (!readVarLen(data, length, p, size) || size > length - p)
+                return false;
+            p += size;
+        } else if (status != kActiveSensing) {
+            return false;
+        }
+        if (!visit(MetaEvent{tick, begin, p}))
+            return false;
+    }
+    return true;
+}
+
+bool isSetTempo(const MidiStream& stream, const MetaEvent& event) {
+    return stream[event.begin] == kMeta && stream[event.begin + 1] == kSetTempo;
+}
+
+// Moves the Set Tempo events of later tracks into the first track's meta stream, in order of
+// tick; at equal ticks the earlier track's events come first.
+bool mergeTempoEvents(TMidiFile& midi) {
+    if (midi.tracks.size() < 2)
+        return true;
+    struct Source {
+        const MidiStream* stream;
+        MetaEvent event;
+    };
+    std::vector<Source> merged;
+    for (std::size_t t = 1; t < midi.tracks.size(); ++t) {
+        const MidiStream& stream = midi.tracks[t].metaStream;
+        if (!walkMetaStream(stream, [&](const MetaEvent& event) {
+                if (isSetTempo(stream, event))
+                    merged.push_back({&stream, event});
+                return true;
+            }))
+            return false;
+    }
+    if (merged.empty())
+        return true;
+
+    const MidiStream& first = midi.tracks[0].metaStream;
+    const std::size_t moved = merged.size();
+    if (!walkMetaStream(first, [&](const MetaEvent& event) {
+            merged.push_back({&first, event});
+            return true;
+        }))
+        return false;
+    // The first track's own events go in front so that a stable sort keeps track order.
+    std::rotate(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(moved), merged.end());
+    std::stable_sort(merged.begin(), merged.end(),
+                     [](const Source& a, const Source& b) { return a.event.tick < b.event.tick; });
+
+    // Room for every moved event with the longest delta: the first track's own deltas only
+    // get shorter when tempo events come between its events.
+    std::size_t room = first.size() + 1;
+    for (const Source& source : merged)
+        if (source.stream != &first)
+            room += source.event.end - source.event.begin + 5;
+    MidiStream rebuilt(room);
+    std::size_t at = 0;
+    std::uint32_t lastTick = 0;
+    for (const Source& source : merged) {
+        if (!writeVarLen(rebuilt.data(), rebuilt.size(), at, source.event.tick - lastTick))
+            return false;
+        const std::size_t n = source.event.end - source.event.begin;
+        if (n > rebuilt.size() - at)
+            return false;
+        std::memcpy(rebuilt.data() + at, source.stream->data() + source.event.begin, n);
+        at += n;
+        lastTick = source.event.tick;
+    }
+    rebuilt.resize(at);
+    midi.tracks[0].metaStream = std::move(rebuilt);
+    midi.tempoMerged = true;
+    return true;
+}
+
+bool parseFile(const FileBytes& file, bool keepSysEx, TMidiFile& midi, std::string& message) {
+    const std::string& name = midi.fileName;
+    const std::uint8_t* bytes = file.data.get();
+    const std::uint64_t size = file.size;
+
+    if (!fits(size, 0, 14)) {
+        message = unexpectedEnd(name);
+        return false;
+    }
+    std::uint64_t start = 0;
+    if (std::memcmp(bytes, "RIFF", 4) == 0) {
+        if (std::memcmp(bytes + 8, "RMID", 4) != 0) {
+            message = aboutFile(name, "is on an unknown format!");
+            return false;
+        }
+        std::uint64_t chunk = 12;
+        for (;;) {
+            if (!fits(size, chunk, 8)) {
+                message = unexpectedEnd(name);
+                return false;
+            }
+            if (std::memcmp(bytes + chunk, "data", 4) == 0) {
+                if (!fits(size, chunk + 8, 14)) {
+                    message = unexpectedEnd(name);
+                    return false;
+                }
+                midi.isRmid = true;
+                start = chunk + 8;
+                break;
+            }
+            const std::uint32_t length = littleEndian32(bytes + chunk + 4);
+            chunk += 8 + std::uint64_t(length) + (length & 1);
+        }
+    }
+
+    const std::uint8_t* header = bytes + start;
+    const bool level01 = std::memcmp(header, "MThd", 4) == 0 && bigEndian32(header + 4) == 6 &&
+                         bigEndian16(header + 8) <= 1 &&
+                         (bigEndian16(header + 8) != 0 || bigEndian16(header + 10) <= 1);
+    if (!level01) {
+        message = aboutFile(name, "is not Level 0 or 1");
+        return false;
+    }
+    midi.format = bigEndian16(header + 8);
+    midi.trackCount = bigEndian16(header + 10);
+    midi.division = static_cast<std::int16_t>(bigEndian16(header + 12));
+
+    // A track takes at least nine bytes: no more room than the file can fill.
+    midi.tracks.reserve(std::min<std::uint64_t>(midi.trackCount, size / 9));
+    std::uint64_t chunk = start + 14;
+    for (unsigned t = 0; t < midi.trackCount; ++t) {
+        if (!fits(size, chunk, 8)) {
+            message = unexpectedEnd(name);
+            return false;
+        }
+        if (std::memcmp(bytes + chunk, "MTrk", 4) != 0) {
+            message = aboutFile(name, "is corrupt!");
+            return false;
+        }
+        const std::uint32_t length = bigEndian32(bytes + chunk + 4);
+        if (!fits(size, chunk + 8, length)) {
+            message = unexpectedEnd(name);
+            return false;
+        }
+        if (length == 0) {
+            message = aboutFile(name, "contains an empty track!");
+            return false;
+        }
+        if (!splitTrack(bytes + chunk + 8, length, keepSysEx, midi)) {
+            message = kOutOfMemory;
+            return false;
+        }
+        chunk += 8 + std::uint64_t(length);
+    }
+
+    if (!mergeTempoEvents(midi)) {
+        message = kOutOfMemory;
+        return false;
+    }
+    return true;
+}
+
+// The first track's tempo map as segments: from `tick` on, each tick lasts `secondsPerTick`,
+// and `seconds` had passed at `tick`.
+struct TempoSegment {
+    std::uint32_t tick;
+    double seconds;
+    double secondsPerTick;
+};
+
+struct TempoMap {
+    std::vector<TempoSegment> segments;
+    // The tick of a map event that cannot be applied (a tempo of 0, a malformed event).
+    std::optional<std::uint32_t> garbledAt;
+
+    double secondsAt(std::uint32_t tick) const {
+        auto after = std::upper_bound(
+            segments.begin(), segments.end(), tick,
+            [](std::uint32_t t, const TempoSegment& segment) { return t < segment.tick; });
+        const TempoSegment& segment = *(after - 1);
+        return segment.seconds + double(tick - segment.tick) * segment.secondsPerTick;
+    }
+};
+
+TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
+    TempoMap map;
+    map.segments.push_back({0, 0.0, tickFactor * 500000 / 1000000});
+    std::uint32_t lastTick = 0;
+    const bool whole = walkMetaStream(stream, [&](const MetaEvent& event) {
+        lastTick = event.tick;
+        if (!isSetTempo(stream, event))
+            return true;
+        // FF 51 len t t t: a tempo needs its three bytes, and 0 stops time.
+        const std::size_t dataAt = event.begin + 3;
+        if (stream[event.begin + 2] < 3 || event.end < dataAt + 3) {
+            map.garbledAt = event.tick;
+            return false;
+        }
+        const std::uint32_t tempo = (std::uint32_t(stream[dataAt]) << 16) |
+                                    (std::uint32_t(stream[dataAt + 1]) << 8) | stream[dataAt + 2];
+        if (tempo == 0) {
+            map.garbledAt = event.tick;
+            return false;
+        }
+        const TempoSegment& last = map.segments.back();
+        const double seconds = last.seconds + double(event.tick - last.tick) * last.secondsPerTick;
+        map.segments.push_back({event.tick, seconds, tickFactor * tempo / 1000000});
+        return true;
+    });
+    if (!whole && !map.garbledAt)
+        map.garbledAt = lastTick;
+    return map;
+}
+
+// The tick of a channel stream's last event and the tick its last interval starts from.
+// Nothing when the stream holds what is no channel event.
+struct StreamEnd {
+    std::uint32_t lastTick = 0;
+    std::uint32_t previousTick = 0;
+};
+
+std::optional<StreamEnd> channelStreamEnd(const MidiStream& stream) {
+    const std::uint8_t* data = stream.data();
+    const std::size_t length = stream.size();
+    StreamEnd end;
+    std::size_t p = 0;
+    while (p < length) {
+        std::uint32_t delta;
+        if (data[p] < 0x80) {
+            delta = data[p++];
+        } else if (!readVarLen(data, length, p, delta)) {
+            return std::nullopt;
+        }
+        if (p >= length)
+            return std::nullopt;
+        const int dataBytes = kChannelDataBytes[data[p] >> 4];
+        if (dataBytes < 0)
+            return std::nullopt;
+        p += 1 + static_cast<std::size_t>(dataBytes);
+        end.previousTick = end.lastTick;
+        end.lastTick += delta;
+    }
+    return p == length ? std::optional<StreamEnd>(end) : std::nullopt;
+}
+
+} // namespace
+
+bool readVarLen(const std::uint8_t* buffer, std::size_t limit, std::size_t& position,
+                std::uint32_t& value) {
+    std::size_t p = position;
+    if (p >= limit)
+        return false;
+    std::uint32_t v = 0;
+    for (;;) {
+        const std::uint8_t byte = buffer[p++];
+        v = (v << 7) | (byte & 0x7F);
+        if (byte < 0x80)
+            break;
+        if (p >= limit)
+            return false;
+    }
+    value = v;
+    position = p;
+    return true;
+}
+
+bool writeVarLen(std::uint8_t* buffer, std::size_t limit, std::size_t& position,
+                 std::uint32_t value) {
+    std::uint8_t groups[5];
+    int count = 0;
+    do {
+        groups[count++] = value & 0x7F;
+        value >>= 7;
+    } while (value != 0);
+    std::size_t p = position;
+    while (count > 0) {
+        --count;
+        if (p + 1 >= limit)
+            return false;
+        buffer[p++] = static_cast<std::uint8_t>(groups[count] | (count > 0 ? 0x80 : 0));
+    }
+    position = p;
+    return true;
+}
+
+void clearMidiFile(TMidiFile& midi) { midi = TMidiFile{}; }
+
+bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std::string& message) {
+    clearMidiFile(midi);
+    midi.fileName = path;
+    message = "can't open file \n\n" + path;
+
+    bool loaded = false;
+    try {
+        FileBytes file;
+        switch (readFileBytes(path, file)) {
+        case ReadResult::cannotOpen:
+            return false;
+        case ReadResult::empty:
+            message = aboutFile(path, "is empty!");
+            return false;
+        case ReadResult::outOfMemory:
+            message = kOutOfMemory;
+            return false;
+        case ReadResult::shortRead:
+            message = unexpectedEnd(path);
+            return false;
+        case ReadResult::ok:
+            break;
+        }
+        loaded = parseFile(file, keepSysEx, midi, message);
+    } catch (const std::bad_alloc&) {
+        message = kOutOfMemory;
+        loaded = false;
+    }
+    if (!loaded) {
+        midi.tracks.clear();
+        midi.tracks.shrink_to_fit();
+    }
+    return loaded;
+}
+
+std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) {
+    message.clear();
+    double tickFactor;
+    if (midi.division > 0) {
+        tickFactor = 1.0 / midi.division;
+    } else {
+        const int frames = -static_cast<std::int8_t>((midi.division >> 8) & 0xFF);
+        const int ticksPerFrame = midi.division & 0xFF;
+        if (frames * ticksPerFrame == 0)
+            return std::nullopt;
+        tickFactor = 2.0 / (frames * ticksPerFrame);
+    }
+    if (midi.tracks.empty())
+        return 0.0;
+
+    const TempoMap map = readTempoMap(midi.tracks.front().metaStream, tickFactor);
+    double longest = 0.0;
+    for (const TMidiTrack& track : midi.tracks) {
+        for (const MidiStream& stream : track.channelStreams) {
+            if (stream.empty())
+                continue;
+            const auto end = channelStreamEnd(stream);
+            // A map event is applied on the way to the stream's last event when it lies
+            // before it, or at or before the tick the last interval starts from.
+            if (!end || (map.garbledAt && (*map.garbledAt < end->lastTick ||
+                                           *map.garbledAt <= end->previousTick))) {
+                message = kGarbled;
+                return longest;
+            }
+            longest = std::max(longest, map.secondsAt(end->lastTick));
+        }
+    }
+    return longest;
+}
+
+} // namespace tonvert

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tonvert {
+
+// A stream of events, each a variable-length delta (ticks since the stream's previous event)
+// and the event with its own status byte.
+using MidiStream = std::vector<std::uint8_t>;
+
+// One track of a MIDI file split by kind: meta, system-exclusive and active-sensing events go
+// to the meta stream, channel events to the stream of their channel.
+struct TMidiTrack {
+    std::string name; // the first Sequence/Track Name, up to 255 characters
+    MidiStream metaStream;
+    std::array<MidiStream, 16> channelStreams;
+};
+
+struct TMidiFile {
+    std::string fileName;
+    bool isRmid = false;      // the MIDI data came from the "data" chunk of a RIFF "RMID" file
+    bool tempoMerged = false; // Set Tempo events of later tracks were moved into the first
+    std::uint16_t format = 0;
+    std::uint16_t trackCount = 0; // as the header declares
+    std::int16_t division = 96;
+    std::int32_t channelStreamCount = 0; // non-empty channel streams over all tracks
+    std::vector<TMidiTrack> tracks;
+};
+
+// Reads a variable-length quantity at `position`, below `limit`; on success the position
+// moves past it. Fails when the position, or a continuation byte, lies at or past the limit.
+// Any number of continuation bytes is accepted; the value keeps its low 32 bits.
+bool readVarLen(const std::uint8_t* buffer, std::size_t limit, std::size_t& position,
+                std::uint32_t& value);
+
+// Writes the shortest encoding of `value` at `position`; fails when the position after a
+// written byte would reach the limit.
+bool writeVarLen(std::uint8_t* buffer, std::size_t limit, std::size_t& position,
+                 std::uint32_t value);
+
+// Empties the record: no tracks, no name, division 96.
+void clearMidiFile(TMidiFile& midi);
+
+// Reads, validates and splits a Standard MIDI File of format 0 or 1, bare or inside a RIFF
+// "RMID" file. On failure `message` says why (line feeds included) and no tracks are kept.
+bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std::string& message);
+
+// The play time in seconds: the time of the latest channel event under the first track's
+// tempo map. `message` is "garbled MIDI data!" when a stream or the tempo map cannot be
+// walked; the time is then the largest found before. Nothing when the time division makes
+// the time unknown (SMPTE with zero frames or ticks).
+std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message);
+
+} // namespace tonvert
