@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev libgl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev
+  # the MIDI reader's peer in the play-time benchmark
+  libsmf-dev
   # a font for windows drawn off screen and under Xvfb
   fonts-dejavu-core
   # running the client in a virtual display (run script, GUI checks)
