@@ -34,14 +34,18 @@ std::string aboutFile(const std::string& name, const char* what) {
     return "file \n\n" + name + "\n\n" + what;
 }
 
-std::string unexpectedEnd(const std::string& name) { return "unexpected end of file \n\n" + name; }
+std::string unexpectedEnd(const std::string& name) {
+    return "unexpected end of file \n\n" + name;
+}
 
 std::uint32_t bigEndian32(const std::uint8_t* p) {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
            p[3];
 }
 
-std::uint16_t bigEndian16(const std::uint8_t* p) { return std::uint16_t((p[0] << 8) | p[1]); }
+std::uint16_t bigEndian16(const std::uint8_t* p) {
+    return std::uint16_t((p[0] << 8) | p[1]);
+}
 
 std::uint32_t littleEndian32(const std::uint8_t* p) {
     return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) |
@@ -206,8 +210,10 @@ bool splitTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, TM
         const int dataBytes = kChannelDataBytes[running >> 4];
         if (dataBytes < 0 || static_cast<std::size_t>(dataBytes) > length - p)
             return false;
-        const std::uint8_t event[3] = {running, data[p], std::uint8_t(dataBytes == 2 ? data[p + 1] : 0)};
-        if (!streams[1 + (running & 0x0F)].put(tick, event, 1 + static_cast<std::size_t>(dataBytes)))
+        const std::uint8_t event[3] = {running, data[p],
+                                       std::uint8_t(dataBytes == 2 ? data[p + 1] : 0)};
+        if (!streams[1 + (running & 0x0F)].put(tick, event,
+                                               1 + static_cast<std::size_t>(dataBytes)))
             return false;
         p += static_cast<std::size_t>(dataBytes);
     }
@@ -528,7 +534,9 @@ bool writeVarLen(std::uint8_t* buffer, std::size_t limit, std::size_t& position,
     return true;
 }
 
-void clearMidiFile(TMidiFile& midi) { midi = TMidiFile{}; }
+void clearMidiFile(TMidiFile& midi) {
+    midi = TMidiFile{};
+}
 
 bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std::string& message) {
     clearMidiFile(midi);
@@ -589,8 +597,8 @@ std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) 
             const auto end = channelStreamEnd(stream);
             // A map event is applied on the way to the stream's last event when it lies
             // before it, or at or before the tick the last interval starts from.
-            if (!end || (map.garbledAt && (*map.garbledAt < end->lastTick ||
-                                           *map.garbledAt <= end->previousTick))) {
+            if (!end || (map.garbledAt &&
+                         (*map.garbledAt < end->lastTick || *map.garbledAt <= end->previousTick))) {
                 message = kGarbled;
                 return longest;
             }
