@@ -80,6 +80,7 @@ TmainForm::TmainForm(const std::string& programPath, Prompts& prompts, Shell& sh
     createPanels();
     createMainMenu();
     createPopupMenus();
+    connectLocalPanes();
     resize(kDesignWidth, kDesignHeight);
     FormCreate();
 }
@@ -264,8 +265,6 @@ void TmainForm::menuHelpAboutClick() {
 // Commands and pane fills of the panes' own units.
 void TmainForm::menuSetupSignupClick() {}
 void TmainForm::menuSetupConfirmClick() {}
-void TmainForm::fillLocalMidiList(bool) {}
-void TmainForm::fillLocalAudioList(bool) {}
 void TmainForm::showOnlineMidiList(bool) {}
 void TmainForm::showOnlineAudioList(bool) {}
 

@@ -2,15 +2,17 @@
 
 #include <QMainWindow>
 #include <string>
+#include <vector>
 
 #include "dirsUnit.h"
 
+class QAbstractButton;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QMenu;
-class QPushButton;
 class QSplitter;
-class QToolButton;
+class QTreeWidgetItem;
 
 namespace tonvert {
 
@@ -61,6 +63,27 @@ public:
     // signing up; later activations do nothing.
     void FormActivate();
 
+    // The local panes: list the folder's files (keeping the selection when asked), enable the
+    // buttons that the selection allows, and work on the selected files.
+    virtual void fillLocalMidiList(bool keepSelection);
+    virtual void fillLocalAudioList(bool keepSelection);
+    void updateLocalMidiButtons();
+    void updateLocalAudioButtons();
+    void playLocalMidiFile();
+    void playLocalAudioFile();
+    void copyLocalMidiFiles();
+    void copyLocalAudioFiles();
+    void deleteLocalMidiFiles();
+    void deleteLocalAudioFiles();
+
+    // File operations of the desktop on behalf of the window: deleting asks the user first
+    // and moves the files to the trash; copies and renames take a fresh name when the target
+    // is taken. Each is true only when everything was done.
+    bool shellDeleteFiles(const std::vector<std::string>& paths);
+    bool shellCopyFiles(const std::vector<std::string>& sources,
+                        const std::vector<std::string>& destinations);
+    bool shellRenameFile(const std::string& from, const std::string& to, std::string& finalPath);
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -70,9 +93,7 @@ protected:
     virtual void menuSetupSignupClick();
     virtual void menuSetupConfirmClick();
 
-    // Pane fills of the first activation.
-    virtual void fillLocalMidiList(bool keepSelection);
-    virtual void fillLocalAudioList(bool keepSelection);
+    // Online pane fills of the first activation.
     virtual void showOnlineMidiList(bool keepSelection);
     virtual void showOnlineAudioList(bool keepSelection);
 
@@ -94,6 +115,25 @@ private:
     void createLocalAudioPane();
     void createMainMenu();
     void createPopupMenus();
+    void connectLocalPanes();
+
+    void fillLocalList(TListViewXPSafe& list, const std::string& folder, bool withPlayTime,
+                       bool keepSelection);
+    void playFirstSelected(const TListViewXPSafe& list, const std::string& folder);
+    bool renameLocalFile(TListViewXPSafe& list, QTreeWidgetItem* item, const std::string& folder);
+    void sortByColumn(TListViewXPSafe& list, int column, bool midiColumns);
+    bool handleLocalListKey(QKeyEvent* event, bool midiPane);
+
+    void localMidiListViewChange();
+    void localAudioListViewChange();
+    void localMidiListViewColumnClick(int column);
+    void localAudioListViewColumnClick(int column);
+    void localMidiListViewEdited(QTreeWidgetItem* item);
+    void localAudioListViewEdited(QTreeWidgetItem* item);
+    void localMidiListViewKeyDown(QKeyEvent* event);
+    void localAudioListViewKeyDown(QKeyEvent* event);
+    void localMidiListPopupMenuPopup();
+    void localAudioListPopupMenuPopup();
 
     PaneSizes paneSizes() const;
     void setPaneSizes(const PaneSizes& sizes);
@@ -131,6 +171,12 @@ private:
     QMenu* onlineAudioListPopupMenu_ = nullptr;
     QMenu* localMidiListPopupMenu_ = nullptr;
     QMenu* localAudioListPopupMenu_ = nullptr;
+
+    QAbstractButton* midiUploadBtn_ = nullptr;
+    QAbstractButton* localMidiPlayBtn_ = nullptr;
+    QAbstractButton* localMidiDeleteBtn_ = nullptr;
+    QAbstractButton* localAudioPlayBtn_ = nullptr;
+    QAbstractButton* localAudioDeleteBtn_ = nullptr;
 };
 
 } // namespace tonvert

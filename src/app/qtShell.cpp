@@ -1,14 +1,73 @@
 #include "qtShell.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QUrl>
+#include <filesystem>
 
+#include "fileNames.h"
 #include "textCodec.h"
 
 namespace tonvert {
 
+namespace {
+
+bool exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+} // namespace
+
 void QtShell::openUrl(const std::string& url) {
     QDesktopServices::openUrl(QUrl(toQString(url), QUrl::TolerantMode));
+}
+
+void QtShell::playFile(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(path)));
+}
+
+bool QtShell::trashFiles(const std::vector<std::string>& paths) {
+    // Qt moves files into "files/" under the current folder, and calls that success, when the
+    // user's data folder is missing: make sure it is there.
+    const QString dataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataFolder.isEmpty() || !QDir().mkpath(dataFolder))
+        return false;
+    bool all = true;
+    for (const std::string& path : paths)
+        all = QFile::moveToTrash(toQString(path)) && all;
+    return all;
+}
+
+bool QtShell::copyFiles(const std::vector<std::string>& sources,
+                        const std::vector<std::string>& destinations) {
+    if (sources.size() != destinations.size())
+        return false;
+    bool all = true;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const std::string target = freePathFor(destinations[i], exists);
+        std::error_code error;
+        all = std::filesystem::copy_file(sources[i], target, error) && !error && all;
+    }
+    return all;
+}
+
+bool QtShell::renameFile(const std::string& from, const std::string& to, std::string& finalPath) {
+    finalPath = from;
+    if (from == to)
+        return true;
+    if (!exists(from))
+        return false;
+    const std::string target = freePathFor(to, exists);
+    std::error_code error;
+    std::filesystem::rename(from, target, error);
+    if (error)
+        return false;
+    finalPath = target;
+    return true;
 }
 
 } // namespace tonvert

@@ -4,10 +4,17 @@
 
 namespace tonvert {
 
-// The desktop's own handlers for web addresses and files.
+// The desktop's own handlers for web addresses and files, its trash, and file copies and
+// renames that never overwrite.
 class QtShell : public Shell {
 public:
     void openUrl(const std::string& url) override;
+    void playFile(const std::string& path) override;
+    bool trashFiles(const std::vector<std::string>& paths) override;
+    bool copyFiles(const std::vector<std::string>& sources,
+                   const std::vector<std::string>& destinations) override;
+    bool renameFile(const std::string& from, const std::string& to,
+                    std::string& finalPath) override;
 };
 
 } // namespace tonvert

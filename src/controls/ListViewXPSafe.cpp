@@ -1,10 +1,27 @@
 #include "ListViewXPSafe.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPalette>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace tonvert {
+
+namespace {
+
+// Offers no editor: the column cannot be edited in place.
+class ReadOnlyColumn : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget*, const QStyleOptionViewItem&,
+                          const QModelIndex&) const override {
+        return nullptr;
+    }
+};
+
+} // namespace
 
 TListViewXPSafe::TListViewXPSafe(QWidget* parent)
     : QTreeWidget(parent) {
@@ -23,6 +40,10 @@ TListViewXPSafe::TListViewXPSafe(QWidget* parent)
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
     connect(header(), &QHeaderView::sectionClicked, this, &TListViewXPSafe::columnClicked);
+    connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column == 0)
+            emit captionEdited(item);
+    });
 
     // The selection stays visible when the list loses the focus.
     QPalette colours = palette();
@@ -49,6 +70,8 @@ Qt::Alignment TListViewXPSafe::columnAlignment(int column) const {
 }
 
 void TListViewXPSafe::customSort(const Comparison& compare, int code) {
+    // The rows leave and come back: nothing about that is a change of the selection.
+    const QSignalBlocker quiet(this);
     const QList<QTreeWidgetItem*> selected = selectedItems();
     QTreeWidgetItem* current = currentItem();
 
@@ -63,6 +86,21 @@ void TListViewXPSafe::customSort(const Comparison& compare, int code) {
         setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
     for (QTreeWidgetItem* row : selected)
         row->setSelected(true);
+}
+
+void TListViewXPSafe::setCaptionsEditable(bool editable) {
+    setEditTriggers(editable
+                        ? QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked
+                        : QAbstractItemView::NoEditTriggers);
+    for (int column = 1; column < columnCount(); ++column)
+        setItemDelegateForColumn(column, editable ? new ReadOnlyColumn(this) : nullptr);
+}
+
+void TListViewXPSafe::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+    emit keyDown(event);
+    if (!event->isAccepted())
+        QTreeWidget::keyPressEvent(event);
 }
 
 } // namespace tonvert

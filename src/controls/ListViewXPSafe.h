@@ -29,12 +29,24 @@ public:
     Qt::Alignment columnAlignment(int column) const;
 
     // Orders the rows by the comparison with the given code; rows that compare equal keep
-    // their relative order.
+    // their relative order, and the selection stays.
     void customSort(const Comparison& compare, int code);
+
+    // Lets the user edit the captions in place (F2, or a click on a selected row); the other
+    // columns stay read-only. `captionEdited` tells of each finished edit.
+    void setCaptionsEditable(bool editable);
 
 signals:
     // A header was clicked: the column's index, counted from 0.
     void columnClicked(int column);
+    // A key went down in the list. Accepting the event keeps the list from handling it.
+    void keyDown(QKeyEvent* event);
+    // The user finished editing a caption; the item already shows the new text. Changes made
+    // while the list's signals are blocked are not reported.
+    void captionEdited(QTreeWidgetItem* item);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 } // namespace tonvert

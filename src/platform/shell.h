@@ -1,16 +1,36 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tonvert {
 
-// What the program asks of the desktop: opening web pages and files with the programs the
-// user chose for them. The application uses the desktop's; tests record the requests.
+// What the program asks of the desktop: web pages and files opened with the programs the user
+// chose for them, and file operations as a file manager does them. The application uses the
+// desktop's; tests record the requests.
 class Shell {
 public:
     virtual ~Shell() = default;
+
     // Opens a web address in the user's browser. The outcome is not reported.
     virtual void openUrl(const std::string& url) = 0;
+
+    // Opens a file with the desktop's program for its type. The outcome is not reported.
+    virtual void playFile(const std::string& path) = 0;
+
+    // Moves the files to the desktop's trash. True when every file went there.
+    virtual bool trashFiles(const std::vector<std::string>& paths) = 0;
+
+    // Copies each source to the destination at the same position; a destination that exists
+    // is left alone and the copy takes a fresh name beside it ("name (2).ext"). True when
+    // every copy was made.
+    virtual bool copyFiles(const std::vector<std::string>& sources,
+                           const std::vector<std::string>& destinations) = 0;
+
+    // Renames a file; when the new name is taken the file takes a fresh one beside it.
+    // `finalPath` tells where it went. True when the file was renamed (or already had the name).
+    virtual bool renameFile(const std::string& from, const std::string& to,
+                            std::string& finalPath) = 0;
 };
 
 } // namespace tonvert

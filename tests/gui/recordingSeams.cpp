@@ -1,6 +1,61 @@
 #include "recordingSeams.h"
 
+#include <QApplication>
+#include <filesystem>
+
+#include "aboutUnit.h"
+
+#include "fileNames.h"
+
 namespace tonvert::test {
+
+namespace {
+
+bool exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+} // namespace
+
+AboutBoxCloser::AboutBoxCloser() {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (auto* about = qobject_cast<TaboutForm*>(QApplication::activeModalWidget())) {
+            ++closed;
+            about->close();
+        }
+    });
+    timer_.start(10);
+}
+
+bool RecordingShell::trashFiles(const std::vector<std::string>& paths) {
+    trashed.insert(trashed.end(), paths.begin(), paths.end());
+    if (refuse)
+        return false;
+    for (const auto& path : paths)
+        std::filesystem::remove(path);
+    return true;
+}
+
+bool RecordingShell::copyFiles(const std::vector<std::string>& sources,
+                               const std::vector<std::string>& destinations) {
+    copied.insert(copied.end(), sources.begin(), sources.end());
+    if (refuse)
+        return false;
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        std::filesystem::copy_file(sources[i], freePathFor(destinations[i], exists));
+    return true;
+}
+
+bool RecordingShell::renameFile(const std::string& from, const std::string& to,
+                                std::string& finalPath) {
+    renamed.emplace_back(from, to);
+    finalPath = from;
+    if (refuse)
+        return false;
+    finalPath = from == to ? to : freePathFor(to, exists);
+    std::filesystem::rename(from, finalPath);
+    return true;
+}
 
 PromptAnswer RecordingPrompts::show(PromptKind kind, const std::string& caption,
                                     const std::string& text, PromptButtons buttons) {

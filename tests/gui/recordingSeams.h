@@ -2,18 +2,46 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "prompts.h"
 #include "shell.h"
 
+#include <QObject>
+#include <QTimer>
+
 namespace tonvert::test {
 
+// Closes every about box (the splash included) as soon as it is up, and counts them.
+class AboutBoxCloser : public QObject {
+public:
+    AboutBoxCloser();
+    int closed = 0;
+
+private:
+    QTimer timer_;
+};
+
 // Keeps what the program asked of the desktop.
+// Keeps what the program asked of the desktop. File operations are carried out for real
+// (plain deletes instead of the trash) unless `refuse` is set.
 class RecordingShell : public Shell {
 public:
     void openUrl(const std::string& url) override { openedUrls.push_back(url); }
+    void playFile(const std::string& path) override { played.push_back(path); }
+    bool trashFiles(const std::vector<std::string>& paths) override;
+    bool copyFiles(const std::vector<std::string>& sources,
+                   const std::vector<std::string>& destinations) override;
+    bool renameFile(const std::string& from, const std::string& to,
+                    std::string& finalPath) override;
+
+    bool refuse = false;
     std::vector<std::string> openedUrls;
+    std::vector<std::string> played;
+    std::vector<std::string> trashed;
+    std::vector<std::string> copied;
+    std::vector<std::pair<std::string, std::string>> renamed;
 };
 
 // Keeps every message and answers from a queue (OK, or No, when the queue is empty).

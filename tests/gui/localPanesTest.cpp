@@ -1,0 +1,327 @@
+#include <QAbstractButton>
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "ListViewXPSafe.h"
+#include "credentials.h"
+#include "mainUnit.h"
+#include "midiBytes.h"
+#include "recordingSeams.h"
+#include "testFiles.h"
+
+using namespace tonvert;
+
+namespace {
+
+// A MIDI file whose one note ends after `ticks` at 480 ticks per quarter (0.5 s each).
+std::string midiLasting(std::uint32_t ticks) {
+    using namespace test;
+    const std::string events = bytes({0x00, 0x90, 0x3C, 0x64}) + varLen(ticks) +
+                               bytes({0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+    return header(0, 1, 480) + trackChunk(events);
+}
+
+struct Panes {
+    test::TempFolder folder;
+    std::string midi = folder.file("MIDI/");
+    std::string audio = folder.file("Audio/");
+    test::RecordingShell shell;
+    test::RecordingPrompts prompts;
+    std::unique_ptr<TmainForm> form;
+    test::AboutBoxCloser closer;
+
+    Panes() {
+        std::filesystem::create_directories(midi);
+        std::filesystem::create_directories(audio);
+        std::filesystem::create_directories(midi + "x.mid");
+        test::writeBytes(midi + "Song.mid", midiLasting(57216));    // 59.6 s
+        test::writeBytes(midi + "a.MID", midiLasting(114624));      // 119.4 s
+        test::writeBytes(midi + "a.RMI", midiLasting(6720) + "xx"); // 7 s
+        test::writeBytes(midi + ".hidden.mid", midiLasting(960));
+        test::writeBytes(midi + "bad.MID", "MThd but not really a MIDI file");
+        test::writeBytes(midi + "Track.midi", midiLasting(480));
+        test::writeBytes(midi + "notes.txt", "not listed");
+        test::writeBytes(audio + "one.wav", "");
+        test::writeBytes(audio + "Two.MP3", std::string(999, 'x'));
+        test::writeBytes(audio + "three.ogg", std::string(1000, 'x'));
+        test::writeBytes(audio + "four.wma", std::string(1234567, 'x'));
+        test::writeBytes(audio + "five.flac", "not listed");
+    }
+
+    // Shows the window; its first activation fills the panes.
+    void start(const std::string& user = "", const std::string& password = "") {
+        {
+            // Stored credentials keep the start-up from running an account command.
+            TPortableIniFile ini(folder.file("tonvert.INI"));
+            writeCredentials(ini, {"someone@example.org", "secret"});
+        }
+        form = std::make_unique<TmainForm>(folder.file("tonvert"), prompts, shell);
+        form->show();
+        QTRY_VERIFY(form->startupDone());
+        QCOMPARE(closer.closed, 1);
+        form->userID = user;
+        form->password = password;
+    }
+    TListViewXPSafe& list(const char* name) {
+        return *form->findChild<TListViewXPSafe*>(QString::fromLatin1(name));
+    }
+    TListViewXPSafe& midiList() { return list("localMidiListView"); }
+    TListViewXPSafe& audioList() { return list("localAudioListView"); }
+    bool enabled(const char* name) {
+        return form->findChild<QAbstractButton*>(QString::fromLatin1(name))->isEnabled();
+    }
+    void select(TListViewXPSafe& list, const QStringList& names) {
+        list.clearSelection();
+        for (int i = 0; i < list.topLevelItemCount(); ++i)
+            if (names.contains(list.topLevelItem(i)->text(0) + "." + list.topLevelItem(i)->text(1)))
+                list.topLevelItem(i)->setSelected(true);
+    }
+};
+
+// Every row as "name|type|...": the texts of all columns.
+QStringList rows(const TListViewXPSafe& list) {
+    QStringList out;
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < list.columnCount(); ++c)
+            cells << list.topLevelItem(i)->text(c);
+        out << cells.join('|');
+    }
+    return out;
+}
+
+QStringList selectedNames(const TListViewXPSafe& list) {
+    QStringList out;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        if (list.topLevelItem(i)->isSelected())
+            out << list.topLevelItem(i)->text(0) + "." + list.topLevelItem(i)->text(1);
+    return out;
+}
+
+} // namespace
+
+class LocalPanesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void listsFilesWithPlayTimesAndSizes();
+    void headerClicksCycleTheSort();
+    void refreshKeepsTheSelectionByNameAndType();
+    void selectionEnablesButtonsAndPopups();
+    void renameKeepsTheTypeAndShowsTheRealName();
+    void keysDeleteAndRefresh();
+    void playCopyAndMissingFolder();
+};
+
+void LocalPanesTest::listsFilesWithPlayTimesAndSizes() {
+    Panes panes;
+    panes.start();
+    // A fresh pane sorts by size, smallest first.
+    const QStringList midi = rows(panes.midiList());
+    QCOMPARE(midi.size(), 5);
+    QVERIFY(midi.contains(QStringLiteral("Song|MID|01:00|36")));
+    QVERIFY(midi.contains(QStringLiteral("a|MID|01:59|36")));
+    QCOMPARE(midi.first(), QStringLiteral("bad|MID|?|31"));
+    QCOMPARE(midi.at(1), QStringLiteral(".hidden|MID|00:01|35"));
+    QCOMPARE(midi.last(), QStringLiteral("a|RMI|00:07|37"));
+
+    QCOMPARE(rows(panes.audioList()),
+             (QStringList{"one|WAV|0", "Two|MP3|999", "three|OGG|1 000", "four|WMA|1 234 567"}));
+    QTreeWidgetItem* big = panes.audioList().topLevelItem(3);
+    QCOMPARE(Qt::Alignment(big->textAlignment(2)) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+}
+
+void LocalPanesTest::headerClicksCycleTheSort() {
+    Panes panes;
+    panes.start();
+    TListViewXPSafe& list = panes.audioList();
+    const auto names = [&] {
+        QStringList out;
+        for (int i = 0; i < list.topLevelItemCount(); ++i)
+            out << list.topLevelItem(i)->text(0);
+        return out;
+    };
+    emit list.columnClicked(2);
+    QCOMPARE(list.tag, 3);
+    QCOMPARE(names(), (QStringList{"one", "Two", "three", "four"}));
+    emit list.columnClicked(2);
+    QCOMPARE(list.tag, -3);
+    QCOMPARE(names(), (QStringList{"four", "three", "Two", "one"}));
+    emit list.columnClicked(2);
+    QCOMPARE(list.tag, 3);
+    // Names sort without regard to case.
+    emit list.columnClicked(0);
+    QCOMPARE(list.tag, 1);
+    QCOMPARE(names(), (QStringList{"four", "one", "three", "Two"}));
+    emit list.columnClicked(0);
+    QCOMPARE(names(), (QStringList{"Two", "three", "one", "four"}));
+
+    // The MIDI pane's play-time column, and a refill keeps the order.
+    TListViewXPSafe& midi = panes.midiList();
+    emit midi.columnClicked(2);
+    QCOMPARE(midi.tag, 3);
+    QCOMPARE(midi.topLevelItem(0)->text(2), QStringLiteral("00:01"));
+    QCOMPARE(midi.topLevelItem(4)->text(2), QStringLiteral("?"));
+    panes.form->fillLocalMidiList(true);
+    QCOMPARE(midi.topLevelItem(0)->text(2), QStringLiteral("00:01"));
+    emit midi.columnClicked(3);
+    emit midi.columnClicked(3);
+    QCOMPARE(midi.tag, -4);
+    QCOMPARE(midi.topLevelItem(0)->text(0) + midi.topLevelItem(0)->text(1), QStringLiteral("aRMI"));
+}
+
+void LocalPanesTest::refreshKeepsTheSelectionByNameAndType() {
+    Panes panes;
+    panes.start();
+    TListViewXPSafe& list = panes.midiList();
+    panes.select(list, {"a.MID", "a.RMI"});
+    panes.form->fillLocalMidiList(true);
+    QCOMPARE(selectedNames(list), (QStringList{"a.MID", "a.RMI"}));
+
+    panes.select(list, {"a.RMI"});
+    panes.form->fillLocalMidiList(true);
+    QCOMPARE(selectedNames(list), QStringList{"a.RMI"});
+
+    panes.form->fillLocalMidiList(false);
+    QCOMPARE(selectedNames(list), QStringList{});
+}
+
+void LocalPanesTest::selectionEnablesButtonsAndPopups() {
+    Panes panes;
+    panes.start("user@example.org", "secret");
+    TListViewXPSafe& midi = panes.midiList();
+    QVERIFY(!panes.enabled("localMidiPlayBtn"));
+    QVERIFY(!panes.enabled("localMidiDeleteBtn"));
+    QVERIFY(!panes.enabled("midiUploadBtn"));
+
+    panes.select(midi, {"bad.MID"});
+    QVERIFY(panes.enabled("localMidiPlayBtn"));
+    QVERIFY(panes.enabled("localMidiDeleteBtn"));
+    QVERIFY2(!panes.enabled("midiUploadBtn"), "no play time, nothing to upload");
+
+    panes.select(midi, {"bad.MID", "Song.MID"});
+    QVERIFY(panes.enabled("midiUploadBtn"));
+
+    auto* popup = panes.form->findChild<QMenu*>(QStringLiteral("localMidiListPopupMenu"));
+    const auto item = [&](const char* name) {
+        return panes.form->findChild<QAction*>(QString::fromLatin1(name))->isEnabled();
+    };
+    emit popup->aboutToShow();
+    QVERIFY(item("localMidiListPopupMenuPlay") && item("localMidiListPopupMenuUpload") &&
+            item("localMidiListPopupMenuCopy") && item("localMidiListPopupMenuDelete"));
+    midi.clearSelection();
+    emit popup->aboutToShow();
+    QVERIFY(!item("localMidiListPopupMenuPlay") && !item("localMidiListPopupMenuUpload") &&
+            !item("localMidiListPopupMenuCopy") && !item("localMidiListPopupMenuDelete"));
+    QVERIFY(item("localMidiListPopupMenuRefresh") && item("localMidiListPopupMenuFolder"));
+
+    // Without a password nothing can be uploaded, whatever is selected.
+    panes.form->password.clear();
+    panes.select(midi, {"Song.MID"});
+    QVERIFY(!panes.enabled("midiUploadBtn"));
+
+    TListViewXPSafe& audio = panes.audioList();
+    QVERIFY(!panes.enabled("localAudioPlayBtn") && !panes.enabled("localAudioDeleteBtn"));
+    panes.select(audio, {"three.OGG"});
+    QVERIFY(panes.enabled("localAudioPlayBtn") && panes.enabled("localAudioDeleteBtn"));
+    auto* audioPopup = panes.form->findChild<QMenu*>(QStringLiteral("localAudioListPopupMenu"));
+    emit audioPopup->aboutToShow();
+    QVERIFY(item("localAudioListPopupMenuCopy"));
+}
+
+void LocalPanesTest::renameKeepsTheTypeAndShowsTheRealName() {
+    Panes panes;
+    panes.start();
+    TListViewXPSafe& audio = panes.audioList();
+    QTreeWidgetItem* one = audio.topLevelItem(0);
+    QCOMPARE(one->text(0), QStringLiteral("one"));
+
+    // Through the editor, as the user does it: the typed extension gives way to the file's.
+    audio.editItem(one, 0);
+    auto* editor = audio.findChild<QLineEdit*>();
+    QVERIFY(editor);
+    editor->setText(QStringLiteral("new.txt"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(std::filesystem::exists(panes.audio + "new.wav"));
+    QVERIFY(!std::filesystem::exists(panes.audio + "one.wav"));
+    QCOMPARE(one->text(0), QStringLiteral("new"));
+    QCOMPARE(one->text(1), QStringLiteral("WAV"));
+
+    // A taken name: the file gets a fresh one, and the row shows it.
+    test::writeBytes(panes.audio + "three.wav", "taken");
+    one->setText(0, QStringLiteral("three"));
+    QCOMPARE(panes.shell.renamed.back(),
+             std::make_pair(panes.audio + "new.wav", panes.audio + "three.wav"));
+    QCOMPARE(one->text(0), QStringLiteral("three (2)"));
+    QVERIFY(std::filesystem::exists(panes.audio + "three (2).wav"));
+    QCOMPARE(test::readBytes(panes.audio + "three.wav"), std::string("taken"));
+
+    // A refused rename, or a name that is no name, leaves the row as it was.
+    panes.shell.refuse = true;
+    one->setText(0, QStringLiteral("other"));
+    QCOMPARE(one->text(0), QStringLiteral("three (2)"));
+    panes.shell.refuse = false;
+    const std::size_t asked = panes.shell.renamed.size();
+    one->setText(0, QStringLiteral("../escape"));
+    one->setText(0, QString());
+    QCOMPARE(panes.shell.renamed.size(), asked);
+    QCOMPARE(one->text(0), QStringLiteral("three (2)"));
+
+    // The renamed row still leads to its file.
+    panes.select(audio, {"three (2).WAV"});
+    panes.form->playLocalAudioFile();
+    QCOMPARE(panes.shell.played.back(), panes.audio + "three (2).wav");
+}
+
+void LocalPanesTest::keysDeleteAndRefresh() {
+    Panes panes;
+    panes.start();
+    TListViewXPSafe& midi = panes.midiList();
+
+    test::writeBytes(panes.midi + "Later.mid", midiLasting(960));
+    QTest::keyClick(&midi, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(midi.topLevelItemCount(), 6);
+    test::writeBytes(panes.midi + "Latest.mid", midiLasting(960));
+    QTest::keyClick(&midi, Qt::Key_R);
+    QCOMPARE(midi.topLevelItemCount(), 6); // R alone does not refresh
+
+    panes.select(midi, {"Song.MID", "a.RMI"});
+    panes.prompts.answers = {PromptAnswer::no};
+    QTest::keyClick(&midi, Qt::Key_Delete, Qt::ShiftModifier);
+    QVERIFY(panes.shell.trashed.empty());
+    QCOMPARE(panes.prompts.shown.back().text, std::string("Move these 2 files to the trash?"));
+    QCOMPARE(panes.prompts.shown.back().buttons, PromptButtons::yesNo);
+
+    panes.prompts.answers = {PromptAnswer::yes};
+    QTest::keyClick(&midi, Qt::Key_Delete);
+    QCOMPARE(panes.shell.trashed,
+             (std::vector<std::string>{panes.midi + "Song.mid", panes.midi + "a.RMI"}));
+    QCOMPARE(midi.topLevelItemCount(), 5); // refilled: two gone, Latest.mid came
+}
+
+void LocalPanesTest::playCopyAndMissingFolder() {
+    Panes panes;
+    panes.start();
+    TListViewXPSafe& midi = panes.midiList();
+    emit midi.columnClicked(0); // by name: .hidden, a, a, bad, Song
+    panes.select(midi, {"Song.MID", "a.RMI"});
+    panes.form->playLocalMidiFile();
+    QCOMPARE(panes.shell.played, std::vector<std::string>{panes.midi + "a.RMI"});
+
+    panes.select(midi, {"Song.MID"});
+    panes.form->findChild<QAction*>(QStringLiteral("localMidiListPopupMenuCopy"))->trigger();
+    QVERIFY(std::filesystem::exists(panes.midi + "Song (2).mid"));
+    QCOMPARE(selectedNames(midi), QStringList{"Song.MID"});
+    QCOMPARE(midi.topLevelItemCount(), 6);
+
+    panes.form->midiFolder = panes.folder.file("missing/");
+    panes.form->fillLocalMidiList(true);
+    QCOMPARE(midi.topLevelItemCount(), 0);
+    QVERIFY(!panes.enabled("localMidiPlayBtn"));
+}
+
+QTEST_MAIN(LocalPanesTest)
+#include "localPanesTest.moc"
