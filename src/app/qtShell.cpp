@@ -61,7 +61,9 @@ bool QtShell::renameFile(const std::string& from, const std::string& to, std::st
         return true;
     if (!exists(from))
         return false;
-    const std::string target = freePathFor(to, exists);
+    // The file's own name is no collision: "Song (3)" renamed to a taken "Song" may stay.
+    const std::string target =
+        freePathFor(to, [&](const std::string& path) { return path != from && exists(path); });
     std::error_code error;
     std::filesystem::rename(from, target, error);
     if (error)
