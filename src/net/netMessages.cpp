@@ -1,0 +1,58 @@
+#include "netMessages.h"
+
+namespace tonvert {
+
+const std::array<const char*, kNetMessageCount> netMessages = {
+    "Abort",
+    "Going online...",
+    "Can't establish Internet connection!",
+    "Connected",
+    "Hanging up...",
+    "Disconnected",
+    "Ivalid protocol",
+    "Invalid URL",
+    "Can't open Internet session!",
+    "Can't connect to host",
+    "Can't open URL",
+    "Can't read from URL",
+    "Can't write to URL",
+    "Can't close URL",
+    "Can't disconnect from host",
+    "Can't close Internet session!",
+    "Connection error!",
+    "Internet connection aborted!",
+    "Invalid login!",
+    "Retrieving",
+    "Done retrieving",
+    "Can't create unique multipart boundary!",
+    "Can't open file",
+    "Can't seek file",
+    "Can't create temporary file",
+    "Can't write file",
+    "Can't close file",
+    "Out of memory!",
+};
+
+static_assert(static_cast<std::size_t>(NetMessage::outOfMemory) + 1 == kNetMessageCount);
+
+std::string urlEncode(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        // Plain ASCII tests on purpose: the C library's isalnum would let locale letters pass.
+        const bool plain =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (plain) {
+            result += c;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        result += '%';
+        result += kHex[byte >> 4];
+        result += kHex[byte & 0x0F];
+    }
+    return result;
+}
+
+} // namespace tonvert
