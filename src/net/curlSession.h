@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <curl/curl.h>
+#include <memory>
+#include <string>
+
+namespace tonvert {
+
+// What every transfer takes from the connection settings.
+struct SessionSettings {
+    std::string proxyServer; // empty: direct
+    std::string proxyBypass; // hosts that are reached directly although a proxy is set
+    std::uint16_t proxyPort = 0;
+    std::string agent;
+    std::string userName;
+    std::string password;
+    int attempts = 0;         // connection attempts; 0 counts as 1
+    std::int32_t timeout = 0; // milliseconds to connect, and of silence before giving up; 0: none
+    int bufferSize = 2048;
+};
+
+// Makes libcurl ready; the first call must come before any transfer thread starts.
+void initialiseCurl();
+
+struct CurlCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
+
+// A handle set up for a transfer to `host` with the session settings: proxy (unless the host
+// is on the bypass list), agent, credentials, time-outs, no signals, and the abort check.
+CurlHandle openSession(const SessionSettings& settings, const std::string& host);
+
+// How many times a transfer that could not connect is tried.
+int connectTries(const SessionSettings& settings);
+
+// Whether libcurl failed before a connection was made.
+bool failedToConnect(CURL* curl, CURLcode code);
+
+// The cause of a failure: "System error N" for an operating-system error, else "Server
+// error N" for an HTTP status that was refused (when given), else "Error".
+std::string failureCause(long systemError, long serverStatus = 0);
+long systemErrorOf(CURL* curl);
+
+// A stage text, with its subject after a blank when `detailed`.
+std::string stageText(const char* text, bool detailed, const std::string& subject);
+
+} // namespace tonvert

@@ -1,0 +1,354 @@
+#include "inetUpThread.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "netAbort.h"
+#include "netMessages.h"
+#include "urlsUnit.h"
+
+namespace tonvert {
+
+namespace {
+
+const char* text(NetMessage message) {
+    return netMessageText(message);
+}
+
+const char* const kCrLf = "\r\n";
+
+struct Field {
+    std::string name;
+    std::string value;
+};
+
+std::vector<Field> splitFields(const std::vector<std::string>& lines) {
+    std::vector<Field> fields;
+    for (const std::string& line : lines) {
+        const auto equals = line.find('=');
+        fields.push_back(equals == std::string::npos
+                             ? Field{line, {}}
+                             : Field{line.substr(0, equals), line.substr(equals + 1)});
+    }
+    return fields;
+}
+
+ssize_t readSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+enum class Scan { clear, collides, failed };
+
+// Looks for the candidate in the whole file, reading `bufferSize` bytes at a time and keeping
+// the last 39 bytes of each read in front of the next, so that a candidate across two reads
+// is found too.
+Scan scanFile(int fd, const std::string& candidate, std::size_t bufferSize) {
+    const std::size_t overlap = candidate.size() - 1;
+    bufferSize = std::max(bufferSize, 2 * candidate.size());
+    std::vector<char> buffer(bufferSize);
+    ssize_t n = readSome(fd, buffer.data(), bufferSize);
+    if (n < 0)
+        return Scan::failed;
+    if (static_cast<std::size_t>(n) < candidate.size())
+        return Scan::clear; // too short to hold it
+    std::size_t filled = static_cast<std::size_t>(n);
+    for (;;) {
+        const auto end = buffer.begin() + static_cast<std::ptrdiff_t>(filled);
+        if (std::search(buffer.begin(), end, candidate.begin(), candidate.end()) != end)
+            return Scan::collides;
+        std::memmove(buffer.data(), buffer.data() + filled - overlap, overlap);
+        n = readSome(fd, buffer.data() + overlap, bufferSize - overlap);
+        if (n < 0)
+            return Scan::failed;
+        if (n == 0)
+            return Scan::clear;
+        filled = overlap + static_cast<std::size_t>(n);
+    }
+}
+
+// The request body, streamed piece by piece: the field parts, the file part's head, the
+// file's bytes (as many as it had when the length was announced), the closing.
+class Body {
+public:
+    Body(std::vector<std::string> texts, std::string closing, int fd, std::uint64_t fileSize)
+        : texts_(std::move(texts))
+        , fd_(fd)
+        , fileLeft_(fileSize) {
+        texts_.push_back(std::move(closing));
+        for (const auto& t : texts_)
+            total_ += t.size();
+        total_ += fileSize;
+    }
+
+    std::uint64_t total() const { return total_; }
+    std::uint64_t sent() const { return sent_; }
+    bool started() const { return started_; }
+    bool complete() const { return sent_ == total_; }
+    int fileError() const { return fileError_; }
+
+    enum : long { kAborted = -2, kFileFailed = -1 };
+
+    // Fills up to `room` bytes; 0 at the end.
+    long fill(char* out, std::size_t room) {
+        started_ = true;
+        std::size_t given = 0;
+        while (given < room && piece_ < texts_.size()) {
+            const bool fileTurn = piece_ + 1 == texts_.size() && fileLeft_ > 0;
+            if (fileTurn) {
+                if (transferAborted())
+                    return kAborted;
+                const std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(room - given, fileLeft_));
+                const ssize_t n = readSome(fd_, out + given, want);
+                if (n <= 0) {
+                    fileError_ = n < 0 ? errno : EIO; // the file shrank under us
+                    return kFileFailed;
+                }
+                given += static_cast<std::size_t>(n);
+                fileLeft_ -= static_cast<std::uint64_t>(n);
+                continue;
+            }
+            const std::string& t = texts_[piece_];
+            const std::size_t n = std::min(room - given, t.size() - at_);
+            std::memcpy(out + given, t.data() + at_, n);
+            given += n;
+            at_ += n;
+            if (at_ == t.size()) {
+                ++piece_;
+                at_ = 0;
+            }
+        }
+        sent_ += given;
+        return static_cast<long>(given);
+    }
+
+private:
+    std::vector<std::string> texts_; // the closing last; the file goes before it
+    int fd_;
+    std::uint64_t fileLeft_;
+    std::uint64_t total_ = 0;
+    std::uint64_t sent_ = 0;
+    std::size_t piece_ = 0;
+    std::size_t at_ = 0;
+    bool started_ = false;
+    int fileError_ = 0;
+};
+
+struct Upload {
+    Body* body = nullptr;
+    NetWorkerState* state = nullptr;
+    bool fileFailed = false;
+    bool aborted = false;
+};
+
+std::size_t onSend(char* out, std::size_t size, std::size_t count, void* user) {
+    auto& u = *static_cast<Upload*>(user);
+    const long n = u.body->fill(out, size * count);
+    if (n == Body::kAborted) {
+        u.aborted = true;
+        return CURL_READFUNC_ABORT;
+    }
+    if (n == Body::kFileFailed) {
+        u.fileFailed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    u.state->progress.store(double(u.body->sent()) / double(u.body->total()),
+                            std::memory_order_relaxed);
+    return static_cast<std::size_t>(n);
+}
+
+std::size_t onReply(char* data, std::size_t size, std::size_t count, void* user) {
+    static_cast<NetWorkerState*>(user)->reply.append(data, size * count);
+    return size * count;
+}
+
+class UploadRun {
+public:
+    UploadRun(const SessionSettings& settings, const TINetUpThread::Request& request,
+              const TINetUpThread::BoundarySource& boundaries, NetWorkerState& state)
+        : settings_(settings)
+        , request_(request)
+        , boundaries_(boundaries)
+        , state_(state) {}
+
+    void execute() {
+        std::string scheme, port, path;
+        if (!splitUrl(request_.url, scheme, host_, port, path)) {
+            state_.message = subject(NetMessage::invalidUrl, request_.url);
+            return;
+        }
+        if (scheme != "http://") {
+            state_.message = subject(NetMessage::invalidProtocol, scheme);
+            return;
+        }
+        fd_ = ::open(request_.filePath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) {
+            state_.message = subject(NetMessage::cantOpenFile, request_.filePath);
+            return;
+        }
+        if (chooseBoundary())
+            send();
+        ::close(fd_);
+    }
+
+private:
+    std::string subject(NetMessage message, const std::string& what) const {
+        return stageText(text(message), request_.detailed, what);
+    }
+
+    std::string failure(long systemError, NetMessage message, const std::string& what) const {
+        return failureCause(systemError) + ": " + subject(message, what);
+    }
+
+    bool isFieldText(const std::string& candidate) const {
+        return std::any_of(fields_.begin(), fields_.end(), [&](const Field& f) {
+            return f.name == candidate || f.value == candidate;
+        });
+    }
+
+    bool chooseBoundary() {
+        fields_ = splitFields(request_.fields);
+        for (int checked = 1;; ++checked) {
+            std::string candidate;
+            do
+                candidate = boundaries_ ? boundaries_() : randomBoundary();
+            while (isFieldText(candidate));
+            const Scan scan =
+                scanFile(fd_, candidate, std::size_t(std::max(0, settings_.bufferSize)));
+            if (scan == Scan::failed || ::lseek(fd_, 0, SEEK_SET) != 0) {
+                state_.message = subject(NetMessage::cantSeekFile, request_.filePath);
+                return false;
+            }
+            if (scan == Scan::clear) {
+                boundary_ = candidate;
+                return true;
+            }
+            if (checked == kBoundaryCandidates) {
+                state_.message = subject(NetMessage::cantCreateBoundary, request_.filePath);
+                return false;
+            }
+        }
+    }
+
+    void send() {
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0) {
+            state_.message = subject(NetMessage::cantSeekFile, request_.filePath);
+            return;
+        }
+        std::vector<std::string> texts;
+        for (const Field& field : fields_)
+            texts.push_back("--" + boundary_ + kCrLf + "Content-Disposition: form-data; name=\"" +
+                            field.name + "\"" + kCrLf + kCrLf + field.value + kCrLf);
+        texts.push_back("--" + boundary_ + kCrLf + "Content-Disposition: form-data; name=\"" +
+                        request_.filePartName + "\"; filename=\"" + request_.uploadName + "\"" +
+                        kCrLf + "Content-Type: application/upload" + kCrLf + kCrLf);
+        Body body(std::move(texts), std::string(kCrLf) + "--" + boundary_ + "--" + kCrLf, fd_,
+                  static_cast<std::uint64_t>(info.st_size));
+
+        if (transferAborted()) {
+            state_.message = text(NetMessage::connectionAborted);
+            return;
+        }
+        for (int tries = connectTries(settings_);; --tries) {
+            CurlHandle session = openSession(settings_, host_);
+            if (!session) {
+                state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
+                return;
+            }
+            CURL* curl = session.get();
+            const std::string contentType =
+                "Content-Type: multipart/form-data; boundary=" + boundary_;
+            curl_slist* headers = curl_slist_append(nullptr, contentType.c_str());
+            // No "Expect: 100-continue": the body follows the headers at once.
+            headers = curl_slist_append(headers, "Expect:");
+            std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList(headers,
+                                                                          &curl_slist_free_all);
+            Upload upload{&body, &state_};
+            curl_easy_setopt(curl, CURLOPT_URL, request_.url.c_str());
+            curl_easy_setopt(curl, CURLOPT_POST, 1L);
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.total()));
+            curl_easy_setopt(curl, CURLOPT_READFUNCTION, &onSend);
+            curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onReply);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state_);
+
+            const CURLcode code = curl_easy_perform(curl);
+            if (code == CURLE_OK && body.complete()) {
+                state_.succeeded = true;
+                state_.message = subject(NetMessage::doneRetrieving, request_.url);
+                return;
+            }
+            if (failedToConnect(curl, code) && tries > 1 && !transferAborted())
+                continue;
+            state_.message = explain(curl, code, body, upload);
+            return;
+        }
+    }
+
+    std::string explain(CURL* curl, CURLcode code, const Body& body, const Upload& upload) const {
+        const long systemError = systemErrorOf(curl);
+        if (code == CURLE_ABORTED_BY_CALLBACK || upload.aborted)
+            return text(NetMessage::connectionAborted);
+        if (upload.fileFailed)
+            return failure(body.fileError(), NetMessage::cantWriteUrl, request_.url);
+        if (failedToConnect(curl, code))
+            return failure(systemError, NetMessage::cantConnectToHost, host_);
+        if (!body.started())
+            return failure(systemError, NetMessage::cantOpenUrl, request_.url);
+        if (!body.complete())
+            return failure(systemError, NetMessage::cantWriteUrl, request_.url);
+        return failure(systemError, NetMessage::cantReadUrl, request_.url);
+    }
+
+    const SessionSettings& settings_;
+    const TINetUpThread::Request& request_;
+    const TINetUpThread::BoundarySource& boundaries_;
+    NetWorkerState& state_;
+    std::string host_;
+    std::vector<Field> fields_;
+    std::string boundary_;
+    int fd_ = -1;
+};
+
+} // namespace
+
+std::string randomBoundary() {
+    thread_local std::mt19937 generator(static_cast<std::mt19937::result_type>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device{}()));
+    std::uniform_int_distribution<int> kind(0, 2), letter(0, 25), digit(0, 9);
+    std::string boundary;
+    for (std::size_t i = 0; i < kBoundaryLength; ++i) {
+        switch (kind(generator)) {
+        case 0:
+            boundary += static_cast<char>('A' + letter(generator));
+            break;
+        case 1:
+            boundary += static_cast<char>('a' + letter(generator));
+            break;
+        default:
+            boundary += static_cast<char>('0' + digit(generator));
+        }
+    }
+    return boundary;
+}
+
+TINetUpThread::TINetUpThread(const SessionSettings& settings, const Request& request,
+                             BoundarySource boundaries) {
+    start([settings, request, boundaries = std::move(boundaries)](NetWorkerState& state) {
+        UploadRun(settings, request, boundaries, state).execute();
+    });
+}
+
+} // namespace tonvert

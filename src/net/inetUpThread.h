@@ -1,0 +1,38 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "curlSession.h"
+#include "netWorker.h"
+
+namespace tonvert {
+
+// One upload on a thread of its own: a local file and form fields sent to an HTTP URL as a
+// multipart/form-data POST, streamed with its length announced up front; the server's answer
+// is kept as the reply.
+class TINetUpThread : public NetWorker {
+public:
+    struct Request {
+        std::string url;
+        std::string filePath;
+        std::string filePartName;        // the file part's form-field name
+        std::string uploadName;          // the file name the part announces
+        std::vector<std::string> fields; // "name=value" lines, sent in this order
+        bool detailed = false;
+    };
+    // Gives boundary candidates; the default draws random ones.
+    using BoundarySource = std::function<std::string()>;
+
+    TINetUpThread(const SessionSettings& settings, const Request& request,
+                  BoundarySource boundaries = {});
+};
+
+inline constexpr std::size_t kBoundaryLength = 40;
+inline constexpr int kBoundaryCandidates = 10;
+
+// 40 characters, each an upper-case letter, a lower-case letter or a digit with equal chance.
+std::string randomBoundary();
+
+} // namespace tonvert

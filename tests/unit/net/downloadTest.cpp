@@ -1,0 +1,240 @@
+#include <chrono>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+#include "httpTestServer.h"
+#include "netUnit.h"
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Whether this process holds the file open.
+bool isOpen(const std::string& path) {
+    bool open = false;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        while (const dirent* entry = ::readdir(fds)) {
+            char target[4096];
+            const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+            const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+            open = open || (n > 0 && std::string(target, static_cast<std::size_t>(n)) == path);
+        }
+        ::closedir(fds);
+    }
+    return open;
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        http.server.Get("/status/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.matches[1]);
+            res.set_content("body of " + std::string(req.matches[1]), "text/plain");
+        });
+        http.server.Get("/empty", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("", "text/plain");
+        });
+        // The big body comes in slices with pauses, so that the owner sees it arrive.
+        http.server.Get("/big", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(big.size(), "application/octet-stream",
+                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                         const size_t slice =
+                                             std::min<size_t>(256 * 1024, big.size() - offset);
+                                         std::this_thread::sleep_for(20ms);
+                                         return sink.write(big.data() + offset, slice);
+                                     });
+        });
+        // Chunked: no Content-Length.
+        http.server.Get("/chunked", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+                sink.write("!VAL 2\r\n", 8);
+                sink.write("a\tb\r\n", 5);
+                sink.done();
+                return true;
+            });
+        });
+        // Sends a little, then keeps the line open without a word.
+        http.server.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(1000000, "application/octet-stream",
+                                     [](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset == 0)
+                                             sink.write("0123456789", 10);
+                                         else
+                                             std::this_thread::sleep_for(100ms);
+                                         return sink.is_writable();
+                                     });
+        });
+        http.server.Get("/silent", [](const httplib::Request&, httplib::Response& res) {
+            std::this_thread::sleep_for(2s);
+            res.set_content("late", "text/plain");
+        });
+        big.resize(3 * 1024 * 1024 + 17);
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>((i * 131) ^ (i >> 9));
+        http.start();
+    }
+
+    bool get(const std::string& url, std::string& reply, const std::string& target = "",
+             bool detailed = false) {
+        return net.get(url, "", "", "Tonvert", 2048, false, detailed, reply, target);
+    }
+
+    test::HttpTestServer http;
+    std::string big;
+    PermanentConnection connection;
+    WaitingPump pump;
+    TNet net{connection, pump};
+    test::TempFolder folder;
+};
+
+TEST_F(DownloadTest, StatusCodesAndBodies) {
+    std::string reply;
+    EXPECT_TRUE(get(http.url("/status/200"), reply));
+    EXPECT_EQ(reply, "body of 200");
+    EXPECT_TRUE(get(http.url("/status/203"), reply));
+    EXPECT_EQ(reply, "body of 203");
+    EXPECT_EQ(net.status, "Done retrieving");
+    for (int refused : {204, 304, 404, 500}) {
+        EXPECT_FALSE(get(http.url("/status/" + std::to_string(refused)), reply));
+        EXPECT_EQ(reply, "Server error " + std::to_string(refused) + ": Can't write to URL");
+        EXPECT_EQ(net.status, reply);
+    }
+    const std::string missing = http.url("/status/404");
+    EXPECT_FALSE(get(missing, reply, "", true));
+    EXPECT_EQ(reply, "Server error 404: Can't write to URL " + missing);
+    EXPECT_TRUE(get(http.url("/status/200"), reply, "", true));
+    EXPECT_EQ(net.status, "Done retrieving " + http.url("/status/200"));
+
+    EXPECT_TRUE(get(http.url("/empty"), reply));
+    EXPECT_EQ(reply, "");
+
+    // Without a Content-Length the transfer completes; no fraction reaches the owner.
+    std::vector<double> fractions;
+    net.OnProgress = [&](double f) { fractions.push_back(f); };
+    EXPECT_TRUE(get(http.url("/chunked"), reply));
+    EXPECT_EQ(reply, "!VAL 2\r\na\tb\r\n");
+    EXPECT_TRUE(fractions.empty());
+}
+
+TEST_F(DownloadTest, LargeBodyIntoAFileWithProgress) {
+    const std::string target = folder.file("audio.mp3");
+    test::writeBytes(target, "an old file of that name is replaced");
+    double last = 0;
+    bool rising = true;
+    net.OnProgress = [&](double f) {
+        rising = rising && f >= last;
+        last = f;
+    };
+    std::string reply = "stale";
+    ASSERT_TRUE(get(http.url("/big"), reply, target)) << reply;
+    EXPECT_EQ(reply, "");
+    EXPECT_TRUE(test::readBytes(target) == big);
+    EXPECT_TRUE(rising);
+    EXPECT_GT(last, 0.0);
+    EXPECT_LE(last, 1.0);
+
+    // A target that cannot be created.
+    EXPECT_FALSE(get(http.url("/big"), reply, folder.file("no/such/folder.mp3"), true));
+    EXPECT_EQ(reply, "Can't open file " + http.url("/big"));
+}
+
+TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
+    const std::string target = folder.file("partial.bin");
+    std::string reply;
+    net.OnProgress = [&](double) { net.abort(); };
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(get(http.url("/trickle"), reply, target));
+    EXPECT_EQ(reply, "Internet connection aborted!");
+    EXPECT_EQ(net.status, "Internet connection aborted!");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(test::readBytes(target), "0123456789") << "what arrived stays";
+    EXPECT_FALSE(isOpen(target));
+
+    // An abort while the server has not answered yet.
+    net.OnProgress = nullptr;
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(300ms);
+        net.abort();
+    });
+    EXPECT_FALSE(get(http.url("/silent"), reply));
+    aborter.join();
+    EXPECT_EQ(reply, "Internet connection aborted!");
+
+    // A server that stays silent longer than the time-out.
+    net.timeout = 1000;
+    EXPECT_FALSE(get(http.url("/silent"), reply));
+    EXPECT_EQ(reply, "Error: Can't write to URL");
+}
+
+TEST_F(DownloadTest, AddressesThatCannotBeReached) {
+    std::string reply;
+    const std::string refused =
+        "http://test.localhost:" + std::to_string(test::unusedPort()) + "/x";
+    EXPECT_FALSE(get(refused, reply));
+    EXPECT_EQ(reply, "System error 111: Can't connect to host");
+    EXPECT_FALSE(get(refused, reply, "", true));
+    EXPECT_EQ(reply, "System error 111: Can't connect to host test.localhost");
+
+    for (const char* bad : {"https://test.localhost/x", "http://localhost/x", "http://127.0.0.1/",
+                            "http://test.localhost:99999/", "gopher://a.b/"}) {
+        EXPECT_FALSE(get(bad, reply)) << bad;
+        EXPECT_EQ(reply, "Invalid URL") << bad;
+    }
+    EXPECT_FALSE(get("http://test..localhost/", reply, "", true));
+    EXPECT_EQ(reply, "Invalid URL http://test..localhost/");
+}
+
+// A connection that is not up and cannot be brought up, or only over a modem.
+class FakeConnection : public ConnectionState {
+public:
+    bool up = false;
+    bool canDial = false;
+    int hangUps = 0;
+    bool connected(std::uint32_t& flags) override {
+        flags = kModem;
+        return up;
+    }
+    bool attemptConnect() override {
+        up = canDial;
+        return canDial;
+    }
+    void hangUp() override {
+        ++hangUps;
+        up = false;
+    }
+};
+
+TEST_F(DownloadTest, ConnectionStateAndStatusTexts) {
+    FakeConnection offline;
+    TNet dialler(offline, pump);
+    std::vector<std::string> statuses;
+    dialler.OnStatus = [&](TNet& sender) { statuses.push_back(sender.status); };
+    std::string reply;
+    EXPECT_FALSE(dialler.get(http.url("/status/200"), "", "", "", 2048, false, false, reply, ""));
+    EXPECT_EQ(reply, "Connection error!");
+    EXPECT_EQ(dialler.status, "Can't establish Internet connection!");
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Going online...",
+                                                  "Can't establish Internet connection!"}));
+
+    offline.canDial = true;
+    statuses.clear();
+    EXPECT_TRUE(dialler.get(http.url("/status/200"), "", "", "", 2048, true, false, reply, ""));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Going online...", "Connected", "Done retrieving",
+                                                  "Hanging up...", "Disconnected"}));
+    EXPECT_EQ(offline.hangUps, 1);
+
+    // Already on line: no "Connected" again.
+    statuses.clear();
+    TNet copy(connection, pump);
+    copy.assign(dialler);
+    copy.online = true;
+    EXPECT_TRUE(copy.get(http.url("/status/200"), "", "", "", 2048, false, false, reply, ""));
+    EXPECT_EQ(statuses, std::vector<std::string>{"Done retrieving"}) << "events come along";
+}
+
+} // namespace
+} // namespace tonvert
