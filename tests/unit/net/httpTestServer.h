@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <httplib.h>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +27,43 @@ public:
 
 private:
     int port_ = 0;
+    std::thread thread_;
+};
+
+// A bare HTTP server on loopback that keeps each request byte for byte: the request line and
+// headers as sent, and the body as counted by its Content-Length. It answers every request
+// with `status` and `reply`.
+class RawHttpServer {
+public:
+    struct Request {
+        std::string head; // request line and headers, up to the empty line
+        std::string body;
+        std::optional<std::string> findHeader(const std::string& name) const;
+        std::string header(const std::string& name) const { return findHeader(name).value_or(""); }
+        bool hasHeader(const std::string& name) const { return findHeader(name).has_value(); }
+    };
+
+    RawHttpServer();
+    ~RawHttpServer();
+    RawHttpServer(const RawHttpServer&) = delete;
+    RawHttpServer& operator=(const RawHttpServer&) = delete;
+
+    int port() const { return port_; }
+    std::string url(const std::string& path, const std::string& host = "raw.localhost") const;
+    Request lastRequest();
+
+    std::atomic<int> status{200};
+    std::string reply = "!VAL 1";
+
+private:
+    void serve();
+    void handle(int connection);
+
+    int listener_ = -1;
+    int stopPipe_[2] = {-1, -1};
+    int port_ = 0;
+    std::mutex mutex_;
+    Request last_;
     std::thread thread_;
 };
 

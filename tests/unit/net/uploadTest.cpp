@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "httpTestServer.h"
+#include "inetUpThread.h"
+#include "netUnit.h"
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using namespace std::chrono_literals;
+
+class UploadTest : public ::testing::Test {
+protected:
+    bool post(const std::string& file, std::string& reply, bool detailed = false,
+              const std::string& url = "") {
+        return net.post(url.empty() ? server.url("/cgi-bin/wmn.pl") : url, "", "", "Tonvert", file,
+                        "BIN", "Song.mid", {"VER=1.0", "UID=user@example.org", "PRM=MP3,128"}, 2048,
+                        false, detailed, reply);
+    }
+
+    // Runs an upload worker with boundary candidates of the test's choosing.
+    const NetWorker& runWorker(const std::string& file, std::vector<std::string> candidates,
+                               int bufferSize = 2048) {
+        SessionSettings settings;
+        settings.bufferSize = bufferSize;
+        auto next = std::make_shared<std::size_t>(0);
+        worker = std::make_unique<TINetUpThread>(
+            settings,
+            TINetUpThread::Request{server.url("/cgi-bin/wmn.pl"),
+                                   file,
+                                   "BIN",
+                                   "x.mid",
+                                   {"VER=1.0", "FIELD=" + candidates.front()},
+                                   false},
+            [candidates, next] { return candidates.at((*next)++ % candidates.size()); });
+        while (!worker->done())
+            std::this_thread::sleep_for(5ms);
+        return *worker;
+    }
+
+    test::RawHttpServer server;
+    PermanentConnection connection;
+    WaitingPump pump;
+    TNet net{connection, pump};
+    test::TempFolder folder;
+    std::unique_ptr<TINetUpThread> worker;
+};
+
+std::string boundaryOf(const test::RawHttpServer::Request& request) {
+    const std::string prefix = "multipart/form-data; boundary=";
+    const std::string type = request.header("Content-Type");
+    return type.rfind(prefix, 0) == 0 ? type.substr(prefix.size()) : "";
+}
+
+TEST_F(UploadTest, TheBodyOnTheWire) {
+    const std::string file = folder.file("Song.mid");
+    std::string content = "MThd";
+    for (int i = 0; i < 5000; ++i)
+        content += static_cast<char>(i * 7);
+    test::writeBytes(file, content);
+
+    std::vector<double> fractions;
+    net.OnProgress = [&](double f) { fractions.push_back(f); };
+    std::string reply;
+    ASSERT_TRUE(post(file, reply)) << reply;
+    EXPECT_EQ(reply, "!VAL 1");
+    EXPECT_EQ(net.status, "Done retrieving");
+
+    const auto request = server.lastRequest();
+    const std::string b = boundaryOf(request);
+    ASSERT_EQ(b.size(), 40u);
+    EXPECT_EQ(b.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+              std::string::npos);
+    const std::string expected =
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"VER\"\r\n\r\n1.0\r\n" + "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"UID\"\r\n\r\nuser@example.org\r\n" + "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"PRM\"\r\n\r\nMP3,128\r\n" + "--" + b +
+        "\r\nContent-Disposition: form-data; name=\"BIN\"; filename=\"Song.mid\"\r\n"
+        "Content-Type: application/upload\r\n\r\n" +
+        content + "\r\n--" + b + "--\r\n";
+    EXPECT_TRUE(request.body == expected);
+    EXPECT_EQ(request.header("Content-Length"), std::to_string(expected.size()));
+    EXPECT_FALSE(request.hasHeader("Expect"));
+    EXPECT_EQ(request.head.substr(0, 26), "POST /cgi-bin/wmn.pl HTTP/");
+    ASSERT_FALSE(fractions.empty());
+    EXPECT_LE(fractions.back(), 1.0);
+
+    // A file shorter than a boundary goes whole; an error status is still a completed upload.
+    test::writeBytes(file, "tiny");
+    server.status = 500;
+    ASSERT_TRUE(post(file, reply)) << reply;
+    EXPECT_EQ(reply, "!VAL 1");
+    EXPECT_NE(server.lastRequest().body.find("\r\n\r\ntiny\r\n--"), std::string::npos);
+}
+
+TEST_F(UploadTest, BoundaryCandidatesThatCollide) {
+    std::vector<std::string> candidates;
+    for (int i = 0; i < 11; ++i)
+        candidates.push_back(std::string(39, 'a' + static_cast<char>(i)) + "Z");
+    const std::string file = folder.file("crafted.mid");
+
+    // The file holds the first ten candidates: the worker gives up after ten.
+    std::string crafted = "MThd";
+    for (int i = 0; i < 10; ++i)
+        crafted += "::" + candidates[static_cast<std::size_t>(i)];
+    test::writeBytes(file, crafted);
+    // The first candidate is also the value of a field: it is passed over without counting.
+    std::vector<std::string> withField = candidates;
+    withField.insert(withField.begin(), "FIELDVALUE");
+    EXPECT_FALSE(runWorker(file, withField).succeeded());
+    EXPECT_EQ(worker->message(), "Can't create unique multipart boundary!");
+
+    // A candidate across two reads of the scan is found: 100-byte reads, the candidate at 80.
+    std::string straddled(80, '.');
+    straddled += candidates[0] + std::string(200, '.');
+    test::writeBytes(file, straddled);
+    ASSERT_TRUE(runWorker(file, {candidates[0], candidates[1]}, 100).succeeded())
+        << worker->message();
+    EXPECT_EQ(boundaryOf(server.lastRequest()), candidates[1]);
+
+    // One that lies after many reads is found as well.
+    std::string late(100000, '-');
+    late += candidates[2];
+    test::writeBytes(file, late);
+    ASSERT_TRUE(runWorker(file, {candidates[2], candidates[3]}).succeeded());
+    EXPECT_EQ(boundaryOf(server.lastRequest()), candidates[3]);
+}
+
+TEST_F(UploadTest, RefusedUploads) {
+    const std::string file = folder.file("Song.mid");
+    test::writeBytes(file, "MThd");
+    std::string reply;
+    EXPECT_FALSE(post(file, reply, true, "ftp://test.localhost/x"));
+    EXPECT_EQ(reply, "Ivalid protocol ftp://");
+    EXPECT_FALSE(post(file, reply, false, "ftp://test.localhost/x"));
+    EXPECT_EQ(reply, "Ivalid protocol");
+    EXPECT_FALSE(post(file, reply, false, "http://nodot/x"));
+    EXPECT_EQ(reply, "Invalid URL");
+    EXPECT_FALSE(post(folder.file("missing.mid"), reply, true));
+    EXPECT_EQ(reply, "Can't open file " + folder.file("missing.mid"));
+    const std::string refused =
+        "http://test.localhost:" + std::to_string(test::unusedPort()) + "/cgi-bin/wmn.pl";
+    EXPECT_FALSE(post(file, reply, false, refused));
+    EXPECT_EQ(reply, "System error 111: Can't connect to host");
+}
+
+TEST(NetWorker, AbandonedWorkerEndsOnItsOwn) {
+    // A worker whose thread is still running when its owner lets go of it.
+    struct Stubborn : NetWorker {
+        explicit Stubborn(std::shared_ptr<std::atomic<bool>> release) {
+            start([release](NetWorkerState& state) {
+                while (!*release)
+                    std::this_thread::sleep_for(1ms);
+                state.message = "finished late";
+                state.reply.assign(1 << 20, 'x');
+            });
+        }
+    };
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    WaitingPump pump;
+    {
+        Stubborn worker(release);
+        worker.setOnDone([&pump] { pump.wake(); });
+        EXPECT_FALSE(worker.done());
+    }
+    *release = true; // the thread now writes its own copy of the state and ends
+    std::this_thread::sleep_for(50ms);
+    SUCCEED() << "no crash, no use after free under the sanitizers";
+}
+
+} // namespace
+} // namespace tonvert
