@@ -12,6 +12,11 @@ packages=(
   libgtest-dev libgmock-dev
   # the MIDI reader's peer in the play-time benchmark
   libsmf-dev
+  # network layer: libcurl; test servers (HTTP in-process, a proxy, an FTP server) and
+  # name lookups of *.localhost for programs that use the system resolver
+  libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl
+  # data-race checks of the network layer
+  clang libclang-rt-14-dev
   # a font for windows drawn off screen and under Xvfb
   fonts-dejavu-core
   # running the client in a virtual display (run script, GUI checks)
