@@ -11,6 +11,7 @@
 #include "aboutUnit.h"
 #include "credentials.h"
 #include "mainUnit.h"
+#include "netUnit.h"
 #include "portableIniFiles.h"
 
 namespace tonvert {
@@ -69,12 +70,13 @@ void placeSplitter(QSplitter* splitter, int first) {
 
 } // namespace
 
-TmainForm::TmainForm(const std::string& programPath, Prompts& prompts, Shell& shell,
-                     QWidget* parent)
+TmainForm::TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent)
     : QMainWindow(parent)
     , paths_(programPathsFor(programPath))
-    , prompts_(prompts)
-    , shell_(shell) {
+    , prompts_(seams.prompts)
+    , shell_(seams.shell)
+    , connection_(seams.connection)
+    , pump_(seams.pump) {
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(QStringLiteral("Tonvert"));
     createPanels();
@@ -85,10 +87,15 @@ TmainForm::TmainForm(const std::string& programPath, Prompts& prompts, Shell& sh
     FormCreate();
 }
 
-TmainForm::~TmainForm() = default;
+TmainForm::~TmainForm() {
+    FormDestroy();
+}
 
 void TmainForm::FormCreate() {
     startupDone_ = false;
+    // The window shows no connection status of its own; the dialogs that run transfers bind
+    // their own handlers.
+    net = std::make_unique<TNet>(connection_, pump_);
     midiFolder = paths_.defaultMidiFolder;
     audioFolder = paths_.defaultAudioFolder;
     tempFolder = paths_.tempFolder;
@@ -247,6 +254,10 @@ void TmainForm::closeEvent(QCloseEvent* event) {
 
 void TmainForm::FormClose() {
     saveMainSettings();
+}
+
+void TmainForm::FormDestroy() {
+    net.reset();
 }
 
 void TmainForm::showAboutDialog(int milliseconds) {

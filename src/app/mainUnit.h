@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,21 @@ class QTreeWidgetItem;
 
 namespace tonvert {
 
+class ConnectionState;
+class MessagePump;
 class Prompts;
 class Shell;
 class TListViewXPSafe;
+class TNet;
 class TPortableIniFile;
+
+// What the window reaches the desktop and the system through; tests pass their own.
+struct Seams {
+    Prompts& prompts;
+    Shell& shell;
+    ConnectionState& connection;
+    MessagePump& pump;
+};
 
 // Where the reference service lives; kept in the settings file's "Service" section.
 struct ServiceSettings {
@@ -34,8 +46,7 @@ class TmainForm : public QMainWindow {
 public:
     // `programPath` is the running program's file: the settings file, the manual and the
     // default folders lie beside it.
-    TmainForm(const std::string& programPath, Prompts& prompts, Shell& shell,
-              QWidget* parent = nullptr);
+    TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent = nullptr);
     ~TmainForm() override;
 
     // Folders end in the path separator; file names are appended to them directly.
@@ -46,6 +57,8 @@ public:
     std::string password;
     std::string testURL;
     ServiceSettings service;
+    // The connection settings and the one transfer at a time.
+    std::unique_ptr<TNet> net;
 
     const ProgramPaths& paths() const { return paths_; }
     static constexpr int kHelpContext = 1100;
@@ -107,6 +120,7 @@ private:
 
     void FormCreate();
     void FormClose();
+    void FormDestroy();
 
     void createPanels();
     void createOnlineMidiPane();
@@ -145,6 +159,8 @@ private:
     ProgramPaths paths_;
     Prompts& prompts_;
     Shell& shell_;
+    ConnectionState& connection_;
+    MessagePump& pump_;
 
     bool startupDone_ = false;
     bool startupRunning_ = false;

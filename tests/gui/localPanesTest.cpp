@@ -29,8 +29,9 @@ struct Panes {
     test::TempFolder folder;
     std::string midi = folder.file("MIDI/");
     std::string audio = folder.file("Audio/");
-    test::RecordingShell shell;
-    test::RecordingPrompts prompts;
+    test::TestSeams seams;
+    test::RecordingShell& shell = seams.shell;
+    test::RecordingPrompts& prompts = seams.prompts;
     std::unique_ptr<TmainForm> form;
     test::AboutBoxCloser closer;
 
@@ -59,7 +60,7 @@ struct Panes {
             TPortableIniFile ini(folder.file("tonvert.INI"));
             writeCredentials(ini, {"someone@example.org", "secret"});
         }
-        form = std::make_unique<TmainForm>(folder.file("tonvert"), prompts, shell);
+        form = std::make_unique<TmainForm>(folder.file("tonvert"), seams.seams());
         form->show();
         QTRY_VERIFY(form->startupDone());
         QCOMPARE(closer.closed, 1);

@@ -76,11 +76,10 @@ struct Fixture {
     test::TempFolder folder;
     std::string programPath = folder.file("tonvert");
     std::string settingsPath = folder.file("tonvert.INI");
-    test::RecordingShell shell;
-    test::RecordingPrompts prompts;
+    test::TestSeams seams;
 
     std::unique_ptr<RecordingMainForm> start() {
-        auto form = std::make_unique<RecordingMainForm>(programPath, prompts, shell);
+        auto form = std::make_unique<RecordingMainForm>(programPath, seams.seams());
         closer = std::make_unique<SplashCloser>(*form);
         form->show();
         return form;
@@ -147,7 +146,7 @@ void MainWindowTest::firstStartWithoutSettings() {
 
 void MainWindowTest::panesAndMenus() {
     Fixture fixture;
-    RecordingMainForm form(fixture.programPath, fixture.prompts, fixture.shell);
+    RecordingMainForm form(fixture.programPath, fixture.seams.seams());
 
     struct Button {
         const char* name;
@@ -353,7 +352,7 @@ void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
 
 void MainWindowTest::menuItemPaths() {
     Fixture fixture;
-    RecordingMainForm form(fixture.programPath, fixture.prompts, fixture.shell);
+    RecordingMainForm form(fixture.programPath, fixture.seams.seams());
     QCOMPARE(menuItemPath(child<QAction>(form, "menuSetupSignup")),
              QStringLiteral("Setup > Sign up"));
     QCOMPARE(menuItemPath(child<QAction>(form, "menuSetupMidiFolder")),

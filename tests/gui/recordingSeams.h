@@ -5,7 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "connectionState.h"
+#include "mainUnit.h"
 #include "prompts.h"
+#include "qtMessagePump.h"
 #include "shell.h"
 
 #include <QObject>
@@ -57,6 +60,16 @@ public:
                       PromptButtons buttons) override;
     std::vector<Shown> shown;
     std::deque<PromptAnswer> answers;
+};
+
+// The seams of a window under test: recording shell and prompts, a permanent connection, the
+// real message pump.
+struct TestSeams {
+    RecordingShell shell;
+    RecordingPrompts prompts;
+    PermanentConnection connection;
+    QtMessagePump pump;
+    Seams seams() { return {prompts, shell, connection, pump}; }
 };
 
 } // namespace tonvert::test
