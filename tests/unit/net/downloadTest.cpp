@@ -1,6 +1,8 @@
 #include <chrono>
+#include <csignal>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -136,6 +138,18 @@ TEST_F(DownloadTest, LargeBodyIntoAFileWithProgress) {
     EXPECT_TRUE(rising);
     EXPECT_GT(last, 0.0);
     EXPECT_LE(last, 1.0);
+
+    // A disk that takes no more: the file size limit stands in for a full disk.
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{1 << 20, limit.rlim_max};
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = get(http.url("/big"), reply, target, true);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(reply, "System error 27: Can't write file " + target);
 
     // A target that cannot be created.
     EXPECT_FALSE(get(http.url("/big"), reply, folder.file("no/such/folder.mp3"), true));

@@ -110,11 +110,14 @@ void RawHttpServer::handle(int connection) {
     char buffer[65536];
     std::size_t headEnd = std::string::npos;
     std::size_t wanted = 0;
+    const Ending end = ending.load();
     for (;;) {
         if (headEnd == std::string::npos) {
             headEnd = data.find("\r\n\r\n");
             if (headEnd != std::string::npos) {
                 request.head = data.substr(0, headEnd + 2);
+                if (end == Ending::closeAfterHead)
+                    break;
                 const std::string length = request.header("Content-Length");
                 wanted = headEnd + 4 + (length.empty() ? 0 : std::stoull(length));
             }
@@ -132,8 +135,17 @@ void RawHttpServer::handle(int connection) {
         std::lock_guard lock(mutex_);
         last_ = request;
     }
+    if (end == Ending::closeAfterHead) {
+        // Closing with unread data makes the peer see a reset.
+        linger immediate{1, 0};
+        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate);
+        return;
+    }
+    if (end == Ending::closeWithoutAnswer)
+        return;
+    const std::size_t promised = reply.size() + (end == Ending::shortBody ? 1000 : 0);
     const std::string answer = "HTTP/1.1 " + std::to_string(status.load()) + " Answer\r\n" +
-                               "Content-Length: " + std::to_string(reply.size()) +
+                               "Content-Length: " + std::to_string(promised) +
                                "\r\nConnection: close\r\n\r\n" + reply;
     ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
 }

@@ -52,7 +52,13 @@ public:
     std::string url(const std::string& path, const std::string& host = "raw.localhost") const;
     Request lastRequest();
 
+    // How the server ends a request: with its answer; with an answer that promises more body
+    // than it sends; by closing as soon as the head is read; by closing after the whole
+    // request without a word.
+    enum class Ending { answer, shortBody, closeAfterHead, closeWithoutAnswer };
+
     std::atomic<int> status{200};
+    std::atomic<Ending> ending{Ending::answer};
     std::string reply = "!VAL 1";
 
 private:

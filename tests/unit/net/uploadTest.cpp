@@ -146,6 +146,30 @@ TEST_F(UploadTest, RefusedUploads) {
     EXPECT_EQ(reply, "System error 111: Can't connect to host");
 }
 
+TEST_F(UploadTest, ServersThatFailOnTheWay) {
+    const std::string file = folder.file("Song.mid");
+    test::writeBytes(file, std::string(8 << 20, 'x'));
+    std::string reply;
+
+    // The server hangs up while the body is on its way.
+    server.ending = test::RawHttpServer::Ending::closeAfterHead;
+    EXPECT_FALSE(post(file, reply));
+    EXPECT_TRUE(reply == "System error 104: Can't write to URL" ||
+                reply == "System error 32: Can't write to URL")
+        << reply;
+
+    // It takes the whole body and leaves without an answer.
+    test::writeBytes(file, "MThd");
+    server.ending = test::RawHttpServer::Ending::closeWithoutAnswer;
+    EXPECT_FALSE(post(file, reply, true));
+    EXPECT_EQ(reply, "Error: Can't read from URL " + server.url("/cgi-bin/wmn.pl"));
+
+    // A download whose body ends before its announced length.
+    server.ending = test::RawHttpServer::Ending::shortBody;
+    EXPECT_FALSE(net.get(server.url("/list"), "", "", "", 2048, false, false, reply, ""));
+    EXPECT_EQ(reply, "Error: Can't read from URL");
+}
+
 TEST(NetWorker, AbandonedWorkerEndsOnItsOwn) {
     // A worker whose thread is still running when its owner lets go of it.
     struct Stubborn : NetWorker {
