@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what Tonvert needs, builds everything and runs every test.
+# Installs what Tonvert needs, builds everything and runs every test; then builds the network
+# layer once more with ThreadSanitizer and runs its tests there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +8,11 @@ bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
+  -DTONVERT_BUILD_CLIENT=OFF -DTONVERT_BUILD_BENCH=OFF
+cmake --build build-tsan -j2 --target net_test transfer_test
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+build-tsan/tests/net_test
+build-tsan/tests/transfer_test
