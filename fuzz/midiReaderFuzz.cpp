@@ -1,0 +1,152 @@
+// libFuzzer target for the MIDI file reader: loadMidiFile reads from a path, so every input is
+// written to one temporary file per process and loaded from there, once without and once with
+// system-exclusive events. Invariants of the loaded record are checked after each load.
+
+#include "midiUnit.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Stops the run with a note on which invariant broke; libFuzzer saves the input.
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "midiReaderFuzz: invariant broken: %s\n", what);
+    std::fflush(stderr);
+    __builtin_trap();
+}
+
+void check(bool condition, const char* what) {
+    if (!condition)
+        fail(what);
+}
+
+// The scratch file, created once per process with a unique name and removed at exit.
+class ScratchFile {
+public:
+    ScratchFile() {
+        const char* dir = std::getenv("TMPDIR");
+        if (dir == nullptr || *dir == '\0')
+            dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        path_ = std::string(dir) + "/midiReaderFuzz-XXXXXX";
+        const int fd = ::mkstemp(path_.data());
+        if (fd < 0) {
+            std::perror("midiReaderFuzz: mkstemp");
+            std::abort();
+        }
+        ::close(fd);
+    }
+    ~ScratchFile() { ::unlink(path_.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    // Replaces the file's content with the given bytes.
+    void write(const std::uint8_t* data, std::size_t size) const {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) {
+            std::perror("midiReaderFuzz: open");
+            std::abort();
+        }
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(fd, data + done, size - done);
+            if (n <= 0) {
+                std::perror("midiReaderFuzz: write");
+                std::abort();
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        if (::close(fd) != 0) {
+            std::perror("midiReaderFuzz: close");
+            std::abort();
+        }
+    }
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const ScratchFile& scratchFile() {
+    static const ScratchFile file;
+    return file;
+}
+
+void checkLoaded(const tonvert::TMidiFile& midi) {
+    check(midi.tracks.size() <= midi.trackCount, "more tracks than the header declares");
+    check(midi.format <= 1, "format other than 0 or 1 accepted");
+    std::int32_t nonEmpty = 0;
+    for (const tonvert::TMidiTrack& track : midi.tracks) {
+        check(track.name.size() <= 255, "track name longer than 255 characters");
+        for (const tonvert::MidiStream& stream : track.channelStreams)
+            if (!stream.empty())
+                ++nonEmpty;
+    }
+    check(midi.channelStreamCount == nonEmpty,
+          "channelStreamCount differs from the non-empty channel streams");
+
+    std::string message;
+    const std::optional<double> seconds = tonvert::midiPlayTime(midi, message);
+    if (seconds) {
+        check(std::isfinite(*seconds), "play time not finite");
+        check(*seconds >= 0.0, "play time negative");
+    }
+}
+
+void loadOnce(const std::string& path, bool keepSysEx, tonvert::TMidiFile& midi) {
+    std::string message;
+    if (tonvert::loadMidiFile(path, keepSysEx, midi, message)) {
+        checkLoaded(midi);
+    } else {
+        check(midi.tracks.empty(), "tracks kept after a failed load");
+        check(!message.empty(), "failed load without a message");
+    }
+}
+
+// writeVarLen into a buffer of limit 6 and readVarLen back must give the value for any
+// 32-bit value, in the shortest encoding.
+void checkVarLen(std::uint32_t value) {
+    std::uint8_t buffer[8] = {};
+    std::size_t written = 0;
+    check(tonvert::writeVarLen(buffer, 6, written, value), "writeVarLen failed with limit 6");
+    std::size_t expected = 1;
+    for (std::uint32_t rest = value >> 7; rest != 0; rest >>= 7)
+        ++expected;
+    check(written == expected, "writeVarLen did not write the shortest encoding");
+    std::size_t position = 0;
+    std::uint32_t read = ~value;
+    check(tonvert::readVarLen(buffer, written, position, read), "readVarLen failed");
+    check(position == written, "readVarLen stopped elsewhere than writeVarLen");
+    check(read == value, "readVarLen gave another value");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const ScratchFile& file = scratchFile();
+    file.write(data, size);
+
+    tonvert::TMidiFile midi;
+    loadOnce(file.path(), false, midi);
+    loadOnce(file.path(), true, midi);
+    tonvert::clearMidiFile(midi);
+    check(midi.tracks.empty() && midi.division == 96 && midi.fileName.empty(),
+          "clearMidiFile left content");
+
+    // The last bytes of the input: the first ones are mostly a header tag.
+    std::uint32_t value = 0;
+    const std::size_t n = size < sizeof value ? size : sizeof value;
+    if (n > 0)
+        std::memcpy(&value, data + size - n, n);
+    checkVarLen(value);
+    return 0;
+}
