@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ const char* text(NetMessage message) {
 }
 
 const char* const kCrLf = "\r\n";
+constexpr std::size_t kScanBufferSize = 256 * 1024;
 
 struct Field {
     std::string name;
@@ -44,35 +46,6 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
         const ssize_t n = ::read(fd, buffer, size);
         if (n >= 0 || errno != EINTR)
             return n;
-    }
-}
-
-enum class Scan { clear, collides, failed };
-
-// Looks for the candidate in the whole file, reading `bufferSize` bytes at a time and keeping
-// the last 39 bytes of each read in front of the next, so that a candidate across two reads
-// is found too.
-Scan scanFile(int fd, const std::string& candidate, std::size_t bufferSize) {
-    const std::size_t overlap = candidate.size() - 1;
-    bufferSize = std::max(bufferSize, 2 * candidate.size());
-    std::vector<char> buffer(bufferSize);
-    ssize_t n = readSome(fd, buffer.data(), bufferSize);
-    if (n < 0)
-        return Scan::failed;
-    if (static_cast<std::size_t>(n) < candidate.size())
-        return Scan::clear; // too short to hold it
-    std::size_t filled = static_cast<std::size_t>(n);
-    for (;;) {
-        const auto end = buffer.begin() + static_cast<std::ptrdiff_t>(filled);
-        if (std::search(buffer.begin(), end, candidate.begin(), candidate.end()) != end)
-            return Scan::collides;
-        std::memmove(buffer.data(), buffer.data() + filled - overlap, overlap);
-        n = readSome(fd, buffer.data() + overlap, bufferSize - overlap);
-        if (n < 0)
-            return Scan::failed;
-        if (n == 0)
-            return Scan::clear;
-        filled = overlap + static_cast<std::size_t>(n);
     }
 }
 
@@ -216,6 +189,12 @@ private:
         });
     }
 
+    // The caller's buffer size, but reads of at least 256 KiB where the file cannot be mapped.
+    std::size_t scanBufferSize() const {
+        return std::max<std::size_t>(static_cast<std::size_t>(std::max(0, settings_.bufferSize)),
+                                     kScanBufferSize);
+    }
+
     bool chooseBoundary() {
         fields_ = splitFields(request_.fields);
         for (int checked = 1;; ++checked) {
@@ -223,13 +202,12 @@ private:
             do
                 candidate = boundaries_ ? boundaries_() : randomBoundary();
             while (isFieldText(candidate));
-            const Scan scan =
-                scanFile(fd_, candidate, std::size_t(std::max(0, settings_.bufferSize)));
-            if (scan == Scan::failed || ::lseek(fd_, 0, SEEK_SET) != 0) {
+            const FileScan scan = scanFileFor(fd_, candidate, scanBufferSize());
+            if (scan == FileScan::failed || ::lseek(fd_, 0, SEEK_SET) != 0) {
                 state_.message = subject(NetMessage::cantSeekFile, request_.filePath);
                 return false;
             }
-            if (scan == Scan::clear) {
+            if (scan == FileScan::absent) {
                 boundary_ = candidate;
                 return true;
             }
@@ -283,6 +261,8 @@ private:
             curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
             curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onReply);
             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state_);
+            // Larger pieces of body per call: fewer file reads and socket writes.
+            curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
 
             const CURLcode code = curl_easy_perform(curl);
             if (code == CURLE_OK && body.complete()) {
@@ -323,6 +303,40 @@ private:
 };
 
 } // namespace
+
+FileScan scanFileFor(int fd, const std::string& text, std::size_t readSize, bool mayMap) {
+    struct stat info {};
+    if (mayMap && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        const auto size = static_cast<std::size_t>(info.st_size);
+        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped != MAP_FAILED) {
+            const bool found = ::memmem(mapped, size, text.data(), text.size()) != nullptr;
+            ::munmap(mapped, size);
+            return found ? FileScan::found : FileScan::absent;
+        }
+    }
+
+    const std::size_t overlap = text.size() - 1;
+    readSize = std::max(readSize, 2 * text.size());
+    std::vector<char> buffer(readSize);
+    ssize_t n = readSome(fd, buffer.data(), readSize);
+    if (n < 0)
+        return FileScan::failed;
+    if (static_cast<std::size_t>(n) < text.size())
+        return FileScan::absent; // too short to hold it
+    std::size_t filled = static_cast<std::size_t>(n);
+    for (;;) {
+        if (::memmem(buffer.data(), filled, text.data(), text.size()) != nullptr)
+            return FileScan::found;
+        std::memmove(buffer.data(), buffer.data() + filled - overlap, overlap);
+        n = readSome(fd, buffer.data() + overlap, readSize - overlap);
+        if (n < 0)
+            return FileScan::failed;
+        if (n == 0)
+            return FileScan::absent;
+        filled = overlap + static_cast<std::size_t>(n);
+    }
+}
 
 std::string randomBoundary() {
     thread_local std::mt19937 generator(static_cast<std::mt19937::result_type>(

@@ -35,4 +35,12 @@ inline constexpr int kBoundaryCandidates = 10;
 // 40 characters, each an upper-case letter, a lower-case letter or a digit with equal chance.
 std::string randomBoundary();
 
+enum class FileScan { absent, found, failed };
+
+// Whether the file's bytes, from its current position, hold `text`. The file is mapped into
+// memory when it allows (the scan then costs no copy: it was half the time of an upload),
+// else read `readSize` bytes at a time, each read keeping the last bytes of the one before
+// so that a text across two reads is found too.
+FileScan scanFileFor(int fd, const std::string& text, std::size_t readSize, bool mayMap = true);
+
 } // namespace tonvert

@@ -116,10 +116,10 @@ void RawHttpServer::handle(int connection) {
             headEnd = data.find("\r\n\r\n");
             if (headEnd != std::string::npos) {
                 request.head = data.substr(0, headEnd + 2);
-                if (end == Ending::closeAfterHead)
-                    break;
                 const std::string length = request.header("Content-Length");
                 wanted = headEnd + 4 + (length.empty() ? 0 : std::stoull(length));
+                if (end == Ending::closeMidBody)
+                    wanted = std::min(wanted, headEnd + 4 + 64 * 1024);
             }
         }
         if (headEnd != std::string::npos && data.size() >= wanted)
@@ -135,7 +135,7 @@ void RawHttpServer::handle(int connection) {
         std::lock_guard lock(mutex_);
         last_ = request;
     }
-    if (end == Ending::closeAfterHead) {
+    if (end == Ending::closeMidBody) {
         // Closing with unread data makes the peer see a reset.
         linger immediate{1, 0};
         ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate);

@@ -53,9 +53,9 @@ public:
     Request lastRequest();
 
     // How the server ends a request: with its answer; with an answer that promises more body
-    // than it sends; by closing as soon as the head is read; by closing after the whole
+    // than it sends; by hanging up once 64 KiB of the body are in; by closing after the whole
     // request without a word.
-    enum class Ending { answer, shortBody, closeAfterHead, closeWithoutAnswer };
+    enum class Ending { answer, shortBody, closeMidBody, closeWithoutAnswer };
 
     std::atomic<int> status{200};
     std::atomic<Ending> ending{Ending::answer};

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 #include "httpTestServer.h"
 #include "inetUpThread.h"
@@ -21,10 +23,8 @@ protected:
     }
 
     // Runs an upload worker with boundary candidates of the test's choosing.
-    const NetWorker& runWorker(const std::string& file, std::vector<std::string> candidates,
-                               int bufferSize = 2048) {
+    const NetWorker& runWorker(const std::string& file, std::vector<std::string> candidates) {
         SessionSettings settings;
-        settings.bufferSize = bufferSize;
         auto next = std::make_shared<std::size_t>(0);
         worker = std::make_unique<TINetUpThread>(
             settings,
@@ -112,16 +112,15 @@ TEST_F(UploadTest, BoundaryCandidatesThatCollide) {
     EXPECT_FALSE(runWorker(file, withField).succeeded());
     EXPECT_EQ(worker->message(), "Can't create unique multipart boundary!");
 
-    // A candidate across two reads of the scan is found: 100-byte reads, the candidate at 80.
-    std::string straddled(80, '.');
-    straddled += candidates[0] + std::string(200, '.');
-    test::writeBytes(file, straddled);
-    ASSERT_TRUE(runWorker(file, {candidates[0], candidates[1]}, 100).succeeded())
-        << worker->message();
+    // The worker passes over a candidate that the file holds.
+    std::string holding(256 * 1024 - 20, '.');
+    holding += candidates[0] + std::string(200, '.');
+    test::writeBytes(file, holding);
+    ASSERT_TRUE(runWorker(file, {candidates[0], candidates[1]}).succeeded()) << worker->message();
     EXPECT_EQ(boundaryOf(server.lastRequest()), candidates[1]);
 
     // One that lies after many reads is found as well.
-    std::string late(100000, '-');
+    std::string late(3000000, '-');
     late += candidates[2];
     test::writeBytes(file, late);
     ASSERT_TRUE(runWorker(file, {candidates[2], candidates[3]}).succeeded());
@@ -152,7 +151,7 @@ TEST_F(UploadTest, ServersThatFailOnTheWay) {
     std::string reply;
 
     // The server hangs up while the body is on its way.
-    server.ending = test::RawHttpServer::Ending::closeAfterHead;
+    server.ending = test::RawHttpServer::Ending::closeMidBody;
     EXPECT_FALSE(post(file, reply));
     EXPECT_TRUE(reply == "System error 104: Can't write to URL" ||
                 reply == "System error 32: Can't write to URL")
@@ -168,6 +167,26 @@ TEST_F(UploadTest, ServersThatFailOnTheWay) {
     server.ending = test::RawHttpServer::Ending::shortBody;
     EXPECT_FALSE(net.get(server.url("/list"), "", "", "", 2048, false, false, reply, ""));
     EXPECT_EQ(reply, "Error: Can't read from URL");
+}
+
+TEST(BoundaryScan, ReadsThatSplitTheTextFindItToo) {
+    test::TempFolder folder;
+    const std::string text = std::string(39, 'q') + "Z";
+    const auto scan = [&](const std::string& content, std::size_t readSize, bool mayMap) {
+        test::writeBytes(folder.file("f"), content);
+        const int fd = ::open(folder.file("f").c_str(), O_RDONLY);
+        const FileScan result = scanFileFor(fd, text, readSize, mayMap);
+        ::close(fd);
+        return result;
+    };
+    for (bool mayMap : {false, true}) {
+        // Across the first and second read of 100 bytes, and across later reads.
+        EXPECT_EQ(scan(std::string(80, '.') + text + std::string(200, '.'), 100, mayMap),
+                  FileScan::found);
+        EXPECT_EQ(scan(std::string(1000, '.') + text, 100, mayMap), FileScan::found);
+        EXPECT_EQ(scan(std::string(5000, '.') + text.substr(1), 100, mayMap), FileScan::absent);
+        EXPECT_EQ(scan(text.substr(0, 30), 100, mayMap), FileScan::absent);
+    }
 }
 
 TEST(NetWorker, AbandonedWorkerEndsOnItsOwn) {
