@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "fileDescriptor.h"
 #include "netAbort.h"
 #include "netMessages.h"
 #include "urlsUnit.h"
@@ -113,18 +114,19 @@ public:
         download_.http = scheme != "ftp://";
         download_.state = &state_;
 
+        // The file is closed on every way out.
+        FileDescriptor target;
         if (!request_.targetFile.empty()) {
             std::remove(request_.targetFile.c_str());
-            download_.fd =
-                ::open(request_.targetFile.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (download_.fd < 0) {
+            target.reset(
+                ::open(request_.targetFile.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+            if (!target.valid()) {
                 state_.message = subject(NetMessage::cantOpenFile, request_.url);
                 return;
             }
+            download_.fd = target.get();
         }
         transfer();
-        if (download_.fd >= 0)
-            ::close(download_.fd);
     }
 
 private:

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fileDescriptor.h"
 #include "netAbort.h"
 #include "netMessages.h"
 #include "urlsUnit.h"
@@ -164,14 +165,14 @@ public:
             state_.message = subject(NetMessage::invalidProtocol, scheme);
             return;
         }
-        fd_ = ::open(request_.filePath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) {
+        file_.reset(::open(request_.filePath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file_.valid()) {
             state_.message = subject(NetMessage::cantOpenFile, request_.filePath);
             return;
         }
+        fd_ = file_.get();
         if (chooseBoundary())
             send();
-        ::close(fd_);
     }
 
 private:
@@ -299,6 +300,7 @@ private:
     std::string host_;
     std::vector<Field> fields_;
     std::string boundary_;
+    FileDescriptor file_; // closed on every way out
     int fd_ = -1;
 };
 

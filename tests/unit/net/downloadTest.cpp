@@ -1,8 +1,11 @@
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -177,6 +180,35 @@ TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
     EXPECT_FALSE(get(http.url("/silent"), reply));
     aborter.join();
     EXPECT_EQ(reply, "Internet connection aborted!");
+
+    // An abort while the connection is still being made: a listener whose queue is full
+    // leaves new connections hanging.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> queued;
+    for (int i = 0; i < 3; ++i) {
+        queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(queued.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    std::thread connectAborter([&] {
+        std::this_thread::sleep_for(300ms);
+        net.abort();
+    });
+    const auto connecting = std::chrono::steady_clock::now();
+    EXPECT_FALSE(
+        get("http://full.localhost:" + std::to_string(ntohs(address.sin_port)) + "/", reply));
+    connectAborter.join();
+    EXPECT_EQ(reply, "Internet connection aborted!");
+    EXPECT_LT(std::chrono::steady_clock::now() - connecting, 5s);
+    for (int fd : queued)
+        ::close(fd);
+    ::close(listener);
 
     // A server that stays silent longer than the time-out.
     net.timeout = 1000;
