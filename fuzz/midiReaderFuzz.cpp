@@ -87,9 +87,29 @@ void checkLoaded(const tonvert::TMidiFile& midi) {
     std::int32_t nonEmpty = 0;
     for (const tonvert::TMidiTrack& track : midi.tracks) {
         check(track.name.size() <= 255, "track name longer than 255 characters");
-        for (const tonvert::MidiStream& stream : track.channelStreams)
-            if (!stream.empty())
-                ++nonEmpty;
+        for (int channel = 0; channel < 16; ++channel) {
+            // The stream taken out of the track agrees with what reading the file noted.
+            const tonvert::MidiStream& stream = track.channelStream(channel);
+            const bool used = (track.usedChannels >> channel) & 1;
+            check(used == !stream.empty(), "channel stream and its used bit disagree");
+            std::uint32_t tick = 0;
+            std::size_t at = 0;
+            while (at < stream.size()) {
+                std::uint32_t delta = 0;
+                check(tonvert::readVarLen(stream.data(), stream.size(), at, delta),
+                      "unreadable delta in a channel stream");
+                tick += delta;
+                check(at < stream.size() && (stream[at] >> 4) >= 0x8 && (stream[at] >> 4) <= 0xE &&
+                          (stream[at] & 0x0F) == channel,
+                      "a channel stream holds what is no event of its channel");
+                at += (stream[at] & 0xE0) == 0xC0 ? 2 : 3;
+            }
+            check(at == stream.size(), "a channel stream ends inside an event");
+            if (used)
+                check(tick == track.lastTicks[static_cast<std::size_t>(channel)],
+                      "a channel stream ends elsewhere than reading noted");
+            nonEmpty += used ? 1 : 0;
+        }
     }
     check(midi.channelStreamCount == nonEmpty,
           "channelStreamCount differs from the non-empty channel streams");

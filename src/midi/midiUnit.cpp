@@ -1,6 +1,7 @@
 #include "midiUnit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -57,19 +58,10 @@ bool fits(std::uint64_t size, std::uint64_t offset, std::uint64_t n) {
     return offset <= size && n <= size - offset;
 }
 
-// Data bytes that follow a channel status, by its high nibble; -1 for what is no channel status.
-constexpr std::array<int, 16> kChannelDataBytes = {-1, -1, -1, -1, -1, -1, -1, -1,
-                                                   2,  2,  2,  2,  1,  1,  2,  -1};
-
 enum class ReadResult { ok, cannotOpen, empty, outOfMemory, shortRead };
 
-struct FileBytes {
-    std::unique_ptr<std::uint8_t[]> data;
-    std::size_t size = 0;
-};
-
 // The whole file in one read. The file is opened for reading only.
-ReadResult readFileBytes(const std::string& path, FileBytes& bytes) {
+ReadResult readFileBytes(const std::string& path, MidiFileBytes& bytes) {
 #if defined(_WIN32)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -115,120 +107,190 @@ ReadResult readFileBytes(const std::string& path, FileBytes& bytes) {
 #endif
 }
 
-// One output stream of a track being split: a region of the shared work buffer.
-struct StreamOut {
-    std::uint8_t* begin;
-    std::uint8_t* pos;
-    std::uint8_t* end;
-    std::uint32_t lastTick = 0;
+// Appends an event to a stream: the delta from the stream's last tick, then its bytes.
+void appendEvent(MidiStream& stream, std::uint32_t& lastTick, std::uint32_t tick,
+                 const std::uint8_t* event, std::size_t n) {
+    std::uint8_t delta[5];
+    std::size_t at = 0;
+    writeVarLen(delta, sizeof delta + 1, at, tick - lastTick);
+    stream.insert(stream.end(), delta, delta + at);
+    stream.insert(stream.end(), event, event + n);
+    lastTick = tick;
+}
 
-    // Appends the delta to `tick` and the event's bytes. Fails when the delta would reach the
-    // end of the region or the event would not fit after it.
-    bool put(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
-        std::uint8_t delta[5];
-        std::size_t at = 0;
-        if (!writeVarLen(delta, sizeof delta + 1, at, tick - lastTick))
-            return false;
-        const auto room = static_cast<std::size_t>(end - pos);
-        if (at >= room || n > room - at)
-            return false;
-        std::memcpy(pos, delta, at);
-        std::memcpy(pos + at, event, n);
-        pos += at + n;
-        lastTick = tick;
-        return true;
-    }
-
-    std::size_t size() const { return static_cast<std::size_t>(pos - begin); }
+// Where the channel streams of a track end: the tick of each one's last event, and which
+// channels have events at all (bit n for channel n).
+struct ChannelEnds {
+    std::array<std::uint32_t, 16> lastTicks{};
+    std::uint16_t used = 0;
 };
 
-// Splits one track's data into its meta stream and sixteen channel streams and appends the
-// track to the file. The failure message is the caller's.
-bool splitTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, TMidiFile& midi) {
-    // Every stream has room for four times the track plus a little: an event never grows by
-    // more than its delta can.
-    const std::size_t capacity = 4 * length + 11;
-    auto work = std::make_unique_for_overwrite<std::uint8_t[]>(17 * capacity);
-    std::array<StreamOut, 17> streams; // 0: meta, 1 to 16: channels
-    for (std::size_t i = 0; i < streams.size(); ++i) {
-        std::uint8_t* begin = work.get() + i * capacity;
-        streams[i] = {begin, begin, begin + capacity};
-    }
-
-    TMidiTrack track;
+// Walks one track's events in order, noting where each channel's events end, and tells the
+// visitor of meta(tick, event, size) for what goes to the meta stream, name(text, size), and,
+// when it asks for them, channel(tick, status, data, size). Running status applies; End of
+// Track ends the walk. False when the track breaks a rule: a delta that cannot be read, an
+// event that runs past the end, a system status other than those of meta, system-exclusive
+// and active-sensing events.
+//
+// Reading a folder spends its time here: the channel events take the short way, with the
+// state in locals that no store can touch.
+template <typename Visitor>
+bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Visitor& visitor,
+               ChannelEnds& ends) {
+    std::array<std::uint32_t, 16> lastTicks{};
+    unsigned used = 0;
     std::uint8_t running = kActiveSensing;
+    std::size_t dataBytes = 0; // of the running status
     std::uint32_t tick = 0;
     std::size_t p = 0;
+    bool valid = true;
     while (p < length) {
-        std::uint32_t delta;
-        if (data[p] < 0x80) {
-            delta = data[p++];
-        } else if (!readVarLen(data, length, p, delta)) {
-            return false;
+        std::uint32_t delta = data[p];
+        if (delta < 0x80)
+            ++p;
+        else if (!readVarLen(data, length, p, delta)) {
+            valid = false;
+            break;
         }
         tick += delta;
         if (p >= length)
             break;
 
-        const std::uint8_t status = data[p];
-        if (status == kMeta || status == kSysEx || status == kSysExEscape) {
+        const std::uint8_t byte = data[p];
+        if (byte < 0xF0) {
+            // A status byte sets the running status; a data byte goes on under the one in force.
+            if (byte >= 0x80) {
+                running = byte;
+                dataBytes = (byte & 0xE0) == 0xC0 ? 1 : 2;
+                ++p;
+            } else if (running == kActiveSensing) {
+                visitor.meta(tick, &kActiveSensing, 1);
+                continue;
+            }
+            if (dataBytes > length - p) {
+                valid = false;
+                break;
+            }
+            const unsigned channel = running & 0x0F;
+            lastTicks[channel] = tick;
+            used |= 1u << channel;
+            if constexpr (Visitor::kWantsChannelEvents)
+                visitor.channel(tick, running, data + p, dataBytes);
+            p += dataBytes;
+            continue;
+        }
+        if (byte == kMeta || byte == kSysEx || byte == kSysExEscape) {
             std::size_t q = p + 1;
             std::uint8_t type = 0;
-            if (status == kMeta) {
-                if (q >= length)
-                    return false;
+            if (byte == kMeta) {
+                if (q >= length) {
+                    valid = false;
+                    break;
+                }
                 type = data[q++];
                 if (type == kEndOfTrack)
                     break;
             }
             std::uint32_t size;
-            if (!readVarLen(data, length, q, size) || size > length - q)
-                return false;
-            const std::size_t next = q + size;
-            if (status == kMeta && type == kTrackName) {
-                if (track.name.empty())
-                    track.name.assign(reinterpret_cast<const char*>(data + q),
-                                      std::min<std::size_t>(size, kMaxNameLength));
-            } else if (status == kMeta || keepSysEx) {
-                if (!streams[0].put(tick, data + p, next - p))
-                    return false;
+            if (!readVarLen(data, length, q, size) || size > length - q) {
+                valid = false;
+                break;
             }
+            const std::size_t next = q + size;
+            if (byte == kMeta && type == kTrackName)
+                visitor.name(data + q, size);
+            else if (byte == kMeta || keepSysEx)
+                visitor.meta(tick, data + p, next - p);
             p = next;
             continue;
         }
-
-        // A status byte sets the running status; a data byte goes on under the one in force.
-        if (status >= 0x80) {
-            running = status;
-            ++p;
+        // Other system statuses: only active sensing has a place.
+        running = byte;
+        ++p;
+        if (running != kActiveSensing) {
+            valid = false;
+            break;
         }
-        if (running == kActiveSensing) {
-            if (!streams[0].put(tick, &running, 1))
-                return false;
-            continue;
-        }
-        const int dataBytes = kChannelDataBytes[running >> 4];
-        if (dataBytes < 0 || static_cast<std::size_t>(dataBytes) > length - p)
-            return false;
-        const std::uint8_t event[3] = {running, data[p],
-                                       std::uint8_t(dataBytes == 2 ? data[p + 1] : 0)};
-        if (!streams[1 + (running & 0x0F)].put(tick, event,
-                                               1 + static_cast<std::size_t>(dataBytes)))
-            return false;
-        p += static_cast<std::size_t>(dataBytes);
+        visitor.meta(tick, &kActiveSensing, 1);
     }
-
-    track.metaStream.assign(streams[0].begin, streams[0].pos);
-    for (std::size_t channel = 0; channel < 16; ++channel) {
-        const StreamOut& out = streams[1 + channel];
-        if (out.size() == 0)
-            continue;
-        track.channelStreams[channel].assign(out.begin, out.pos);
-        ++midi.channelStreamCount;
-    }
-    midi.tracks.push_back(std::move(track));
-    return true;
+    ends.lastTicks = lastTicks;
+    ends.used = static_cast<std::uint16_t>(used);
+    return valid;
 }
+
+// Keeps what reading a file needs of a track: the name, the meta stream and where each
+// channel stream ends.
+struct TrackSummary {
+    static constexpr bool kWantsChannelEvents = false;
+    TMidiTrack& track;
+    std::uint32_t metaTick = 0;
+
+    void channel(std::uint32_t, std::uint8_t, const std::uint8_t*, std::size_t) {}
+    void meta(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
+        appendEvent(track.metaStream, metaTick, tick, event, n);
+    }
+    void name(const std::uint8_t* text, std::size_t n) {
+        if (track.name.empty())
+            track.name.assign(reinterpret_cast<const char*>(text), std::min(n, kMaxNameLength));
+    }
+};
+
+// Builds one channel's stream.
+struct ChannelCollector {
+    static constexpr bool kWantsChannelEvents = true;
+    int wanted;
+    MidiStream stream;
+    std::uint32_t lastTick = 0;
+
+    void channel(std::uint32_t tick, std::uint8_t status, const std::uint8_t* data, std::size_t n) {
+        if ((status & 0x0F) != wanted)
+            return;
+        const std::uint8_t event[3] = {status, data[0], n == 2 ? data[1] : std::uint8_t(0)};
+        appendEvent(stream, lastTick, tick, event, 1 + n);
+    }
+    void meta(std::uint32_t, const std::uint8_t*, std::size_t) {}
+    void name(const std::uint8_t*, std::size_t) {}
+};
+
+} // namespace
+
+// Reads a track's events into a track of the file; the failure message is the caller's.
+struct TrackReader {
+    static bool read(const std::shared_ptr<const MidiFileBytes>& file, std::size_t offset,
+                     std::size_t length, bool keepSysEx, TMidiFile& midi) {
+        TMidiTrack track;
+        TrackSummary summary{track};
+        ChannelEnds ends;
+        if (!walkTrack(file->data.get() + offset, length, keepSysEx, summary, ends))
+            return false;
+        track.lastTicks = ends.lastTicks;
+        track.usedChannels = ends.used;
+        track.source_ = file;
+        track.offset_ = offset;
+        track.length_ = length;
+        midi.channelStreamCount += std::popcount(track.usedChannels);
+        midi.tracks.push_back(std::move(track));
+        return true;
+    }
+
+    static MidiStream collect(const TMidiTrack& track, int channel) {
+        ChannelCollector collector{channel, {}};
+        ChannelEnds ends;
+        if (track.source_)
+            walkTrack(track.source_->data.get() + track.offset_, track.length_, false, collector,
+                      ends);
+        return std::move(collector.stream);
+    }
+};
+
+const MidiStream& TMidiTrack::channelStream(int channel) const {
+    auto& stream = channelStreams_.at(static_cast<std::size_t>(channel));
+    if (!stream)
+        stream = TrackReader::collect(*this, channel);
+    return *stream;
+}
+
+namespace {
 
 // One event of a meta stream: where it starts and ends, and its absolute tick.
 struct MetaEvent {
@@ -329,10 +391,11 @@ bool mergeTempoEvents(TMidiFile& midi) {
     return true;
 }
 
-bool parseFile(const FileBytes& file, bool keepSysEx, TMidiFile& midi, std::string& message) {
+bool parseFile(const std::shared_ptr<const MidiFileBytes>& file, bool keepSysEx, TMidiFile& midi,
+               std::string& message) {
     const std::string& name = midi.fileName;
-    const std::uint8_t* bytes = file.data.get();
-    const std::uint64_t size = file.size;
+    const std::uint8_t* bytes = file->data.get();
+    const std::uint64_t size = file->size;
 
     if (!fits(size, 0, 14)) {
         message = unexpectedEnd(name);
@@ -397,7 +460,7 @@ bool parseFile(const FileBytes& file, bool keepSysEx, TMidiFile& midi, std::stri
             message = aboutFile(name, "contains an empty track!");
             return false;
         }
-        if (!splitTrack(bytes + chunk + 8, length, keepSysEx, midi)) {
+        if (!TrackReader::read(file, chunk + 8, length, keepSysEx, midi)) {
             message = kOutOfMemory;
             return false;
         }
@@ -463,35 +526,20 @@ TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
     return map;
 }
 
-// The tick of a channel stream's last event and the tick its last interval starts from.
-// Nothing when the stream holds what is no channel event.
-struct StreamEnd {
-    std::uint32_t lastTick = 0;
-    std::uint32_t previousTick = 0;
-};
-
-std::optional<StreamEnd> channelStreamEnd(const MidiStream& stream) {
-    const std::uint8_t* data = stream.data();
-    const std::size_t length = stream.size();
-    StreamEnd end;
+// Whether walking the stream event by event applies a map event at `tick` on the way: it
+// does when the tick lies before the stream's last event, or at or before the tick that the
+// last step starts from. Only a garbled tempo map asks, so the stream is walked here.
+bool reachesTick(const MidiStream& stream, std::uint32_t tick) {
+    std::uint32_t last = 0, previous = 0;
     std::size_t p = 0;
-    while (p < length) {
-        std::uint32_t delta;
-        if (data[p] < 0x80) {
-            delta = data[p++];
-        } else if (!readVarLen(data, length, p, delta)) {
-            return std::nullopt;
-        }
-        if (p >= length)
-            return std::nullopt;
-        const int dataBytes = kChannelDataBytes[data[p] >> 4];
-        if (dataBytes < 0)
-            return std::nullopt;
-        p += 1 + static_cast<std::size_t>(dataBytes);
-        end.previousTick = end.lastTick;
-        end.lastTick += delta;
+    while (p < stream.size()) {
+        std::uint32_t delta = 0;
+        readVarLen(stream.data(), stream.size(), p, delta);
+        previous = last;
+        last += delta;
+        p += (stream[p] & 0xE0) == 0xC0 ? 2 : 3;
     }
-    return p == length ? std::optional<StreamEnd>(end) : std::nullopt;
+    return tick < last || tick <= previous;
 }
 
 } // namespace
@@ -545,8 +593,8 @@ bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std:
 
     bool loaded = false;
     try {
-        FileBytes file;
-        switch (readFileBytes(path, file)) {
+        auto file = std::make_shared<MidiFileBytes>();
+        switch (readFileBytes(path, *file)) {
         case ReadResult::cannotOpen:
             return false;
         case ReadResult::empty:
@@ -591,18 +639,15 @@ std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) 
     const TempoMap map = readTempoMap(midi.tracks.front().metaStream, tickFactor);
     double longest = 0.0;
     for (const TMidiTrack& track : midi.tracks) {
-        for (const MidiStream& stream : track.channelStreams) {
-            if (stream.empty())
+        for (int channel = 0; channel < 16; ++channel) {
+            if ((track.usedChannels & (1u << channel)) == 0)
                 continue;
-            const auto end = channelStreamEnd(stream);
-            // A map event is applied on the way to the stream's last event when it lies
-            // before it, or at or before the tick the last interval starts from.
-            if (!end || (map.garbledAt &&
-                         (*map.garbledAt < end->lastTick || *map.garbledAt <= end->previousTick))) {
+            const std::uint32_t lastTick = track.lastTicks[static_cast<std::size_t>(channel)];
+            if (map.garbledAt && reachesTick(track.channelStream(channel), *map.garbledAt)) {
                 message = kGarbled;
                 return longest;
             }
-            longest = std::max(longest, map.secondsAt(end->lastTick));
+            longest = std::max(longest, map.secondsAt(lastTick));
         }
     }
     return longest;

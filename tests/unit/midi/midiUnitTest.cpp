@@ -126,9 +126,9 @@ TEST_F(MidiReaderTest, TracksSplitIntoMetaAndChannelStreams) {
     const TMidiTrack& track = midi.tracks[0];
     EXPECT_EQ(track.name, "Lead");
     EXPECT_EQ(midi.channelStreamCount, 2);
-    EXPECT_EQ(track.channelStreams[1], MidiStream({0x0A, 0x91, 0x40, 0x50, 0x05, 0x91, 0x41, 0x50,
-                                                   0x81, 0x09, 0x81, 0x40, 0x00}));
-    EXPECT_EQ(track.channelStreams[2], MidiStream({0x12, 0xC2, 0x05}));
+    EXPECT_EQ(track.channelStream(1), MidiStream({0x0A, 0x91, 0x40, 0x50, 0x05, 0x91, 0x41, 0x50,
+                                                  0x81, 0x09, 0x81, 0x40, 0x00}));
+    EXPECT_EQ(track.channelStream(2), MidiStream({0x12, 0xC2, 0x05}));
     EXPECT_EQ(track.metaStream, MidiStream({0x14, 0xFF, 0x01, 0x02, 'h', 'i', 0x04, 0xFE}));
 
     ASSERT_TRUE(load(header(0, 1, 96) + trackChunk(events), true));
@@ -139,7 +139,7 @@ TEST_F(MidiReaderTest, TracksSplitIntoMetaAndChannelStreams) {
     ASSERT_TRUE(
         load(header(0, 1, 96) + trackChunk(bytes({0x00, 0x05, 0x00, 0x90, 0x3C, 0x40}) + kEnd)));
     EXPECT_EQ(midi.tracks[0].metaStream, MidiStream({0x00, 0xFE, 0x05, 0xFE}));
-    EXPECT_EQ(midi.tracks[0].channelStreams[0], MidiStream({0x05, 0x90, 0x3C, 0x40}));
+    EXPECT_EQ(midi.tracks[0].channelStream(0), MidiStream({0x05, 0x90, 0x3C, 0x40}));
 
     // A long name is cut to 255 characters.
     ASSERT_TRUE(load(header(0, 1, 96) + trackChunk(bytes({0x00, 0xFF, 0x03}) + varLen(300) +
