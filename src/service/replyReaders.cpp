@@ -1,0 +1,286 @@
+#include "replyReaders.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace tonvert {
+
+namespace {
+
+const std::string kValidMarker = "!VAL ";
+const std::string kErrorMarker = "!ERR ";
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A non-negative decimal integer: digits only, within range.
+bool readDecimal(const std::string& text, std::uint64_t& value) {
+    if (text.empty() || !isDigit(text.front()))
+        return false;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, value);
+    return error == std::errc() && end == last;
+}
+
+// A service file name: a root of one or more characters without a dot, a dot and an
+// extension of exactly three characters.
+bool splitServiceName(const std::string& fileName, std::string& name, std::string& type) {
+    const std::size_t dot = fileName.find('.');
+    if (dot == std::string::npos || dot == 0 || fileName.size() - dot - 1 != 3)
+        return false;
+    name = fileName.substr(0, dot);
+    type = fileName.substr(dot + 1);
+    for (char& c : type) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return true;
+}
+
+bool readTimeLine(const std::string& text, std::size_t& pos, const std::string& decimalSeparator,
+                  double& time) {
+    std::string line;
+    return readListLine(text, pos, line) && readFloat(line, decimalSeparator, time);
+}
+
+// "name.ext" up to the first tab, then the size as the rest of the line.
+bool readAudioEntry(const std::string& line, OnlineAudioEntry& entry) {
+    const std::size_t tab = line.find('\t');
+    return tab != std::string::npos &&
+           splitServiceName(line.substr(0, tab), entry.name, entry.type) &&
+           readDecimal(line.substr(tab + 1), entry.size);
+}
+
+std::string trimControls(const std::string& text) {
+    std::size_t start = 0;
+    std::size_t end = text.size();
+    while (start < end && static_cast<unsigned char>(text[start]) <= 32)
+        ++start;
+    while (end > start && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return text.substr(start, end - start);
+}
+
+// Adds one to a run of decimal digits; "99" becomes "100".
+void incrementDigits(std::string& digits) {
+    for (std::size_t i = digits.size(); i-- > 0;) {
+        if (digits[i] != '9') {
+            ++digits[i];
+            return;
+        }
+        digits[i] = '0';
+    }
+    digits.insert(digits.begin(), '1');
+}
+
+} // namespace
+
+bool readListLine(const std::string& text, std::size_t& pos, std::string& line) {
+    if (pos >= text.size())
+        return false;
+    const std::size_t end = text.find_first_of("\r\n", pos);
+    line = text.substr(pos, end - pos);
+    const std::size_t next =
+        end == std::string::npos ? std::string::npos : text.find_first_not_of("\r\n", end);
+    pos = next == std::string::npos ? text.size() : next;
+    return true;
+}
+
+bool readFloat(const std::string& text, const std::string& decimalSeparator, double& value) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+
+    // The number rebuilt in the form from_chars reads, whatever the separator.
+    std::string plain;
+    std::size_t digits = 0;
+    for (; i < text.size() && isDigit(text[i]); ++i, ++digits)
+        plain += text[i];
+    if (!decimalSeparator.empty() &&
+        text.compare(i, decimalSeparator.size(), decimalSeparator) == 0) {
+        i += decimalSeparator.size();
+        plain += '.';
+        for (; i < text.size() && isDigit(text[i]); ++i, ++digits)
+            plain += text[i];
+    }
+    if (digits == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
+        plain += 'e';
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            plain += text[i++];
+        const std::size_t expStart = i;
+        for (; i < text.size() && isDigit(text[i]); ++i)
+            plain += text[i];
+        if (i == expStart)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+
+    double magnitude = 0;
+    const char* last = plain.data() + plain.size();
+    const auto [end, error] = std::from_chars(plain.data(), last, magnitude);
+    if (error != std::errc() || end != last)
+        return false;
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
+OnlineMidiList readMidiListFile(const std::string& fileText, const std::string& decimalSeparator) {
+    OnlineMidiList list;
+    std::size_t pos = 0;
+    std::string line;
+    std::uint64_t count = 0;
+    if (!readTimeLine(fileText, pos, decimalSeparator, list.time) ||
+        !readListLine(fileText, pos, line) || !startsWith(line, kValidMarker) ||
+        !readDecimal(line.substr(kValidMarker.size()), count))
+        return {};
+
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (!readListLine(fileText, pos, line))
+            return {};
+        if (startsWith(line, kErrorMarker))
+            continue;
+        // The record number, the file name and at least one further field.
+        const std::size_t tab1 = line.find('\t');
+        const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+        OnlineMidiEntry entry;
+        if (tab2 == std::string::npos || !readDecimal(line.substr(0, tab1), entry.record) ||
+            !splitServiceName(line.substr(tab1 + 1, tab2 - tab1 - 1), entry.name, entry.type))
+            return {};
+        list.entries.push_back(std::move(entry));
+    }
+    list.valid = true;
+    return list;
+}
+
+OnlineAudioList readAudioListFile(const std::string& fileText,
+                                  const std::string& decimalSeparator) {
+    OnlineAudioList list;
+    std::size_t pos = 0;
+    if (!readTimeLine(fileText, pos, decimalSeparator, list.time))
+        return {};
+    list.valid = true;
+
+    std::string line;
+    while (readListLine(fileText, pos, line)) {
+        const std::size_t tab = line.find('\t');
+        std::uint64_t count = 0;
+        if (!startsWith(line, kValidMarker) || tab == std::string::npos ||
+            !readDecimal(line.substr(tab + 1), count))
+            continue;
+        for (std::uint64_t i = 0; i < count && readListLine(fileText, pos, line); ++i) {
+            OnlineAudioEntry entry;
+            if (readAudioEntry(line, entry))
+                list.entries.push_back(std::move(entry));
+        }
+    }
+    return list;
+}
+
+std::string listCountText(std::size_t count) {
+    if (count == 0)
+        return "No files";
+    if (count == 1)
+        return "1 file";
+    return std::to_string(count) + " files";
+}
+
+bool readBalance(const std::string& reply, double& balance) {
+    return startsWith(reply, kValidMarker) &&
+           readFloat(trimControls(reply.substr(kValidMarker.size())), ".", balance);
+}
+
+bool readFees(const std::string& reply, std::array<double, 4>& fees) {
+    if (!startsWith(reply, kValidMarker))
+        return false;
+    std::size_t start = kValidMarker.size();
+    for (std::size_t i = 0; i < fees.size(); ++i) {
+        // The last field runs to the end; a further tab in it fails the conversion.
+        const std::size_t tab = i + 1 < fees.size() ? reply.find('\t', start) : std::string::npos;
+        if (i + 1 < fees.size() && tab == std::string::npos)
+            return false;
+        if (!readFloat(reply.substr(start, tab - start), ".", fees[i]))
+            return false;
+        start = tab + 1;
+    }
+    return true;
+}
+
+std::string moneyText(double value, const std::string& decimalSeparator) {
+    if (std::isnan(value))
+        return "NAN";
+    if (std::isinf(value))
+        return value < 0 ? "-INF" : "INF";
+
+    char buffer[512];
+    if (std::fabs(value) >= 1e18) {
+        // Shortest scientific form, written as "1.5E20".
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+        const std::string text(buffer, result.ptr);
+        const std::size_t e = text.find('e');
+        std::string mantissa = text.substr(0, e);
+        const std::size_t point = mantissa.find('.');
+        if (point != std::string::npos)
+            mantissa.replace(point, 1, decimalSeparator);
+        std::string exponent = text.substr(e + 1);
+        const bool negativeExponent = exponent.front() == '-';
+        exponent.erase(0, exponent.find_first_not_of("+-0"));
+        return mantissa + "E" + (negativeExponent ? "-" : "") + exponent;
+    }
+
+    // The shortest decimal text that reads back as the value, i.e. the number as the service
+    // wrote it, rounded to two decimals there so that 2.675 shows as 2.68.
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed);
+    const std::string text(buffer, result.ptr);
+    const std::size_t point = text.find('.');
+    std::string whole = text.substr(0, point);
+    std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
+    const bool roundUp = fraction.size() > 2 && fraction[2] >= '5';
+    fraction.resize(2, '0');
+    std::string digits = whole + fraction;
+    if (roundUp)
+        incrementDigits(digits);
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
+    const std::string sign = (value < 0 && !zero) ? "-" : "";
+    return sign + digits.substr(0, digits.size() - 2) + decimalSeparator +
+           digits.substr(digits.size() - 2);
+}
+
+bool fundsMessage(const std::string& reply, const std::string& decimalSeparator,
+                  std::string& message) {
+    double balance = 0;
+    if (!readBalance(reply, balance)) {
+        message = kCantParseReplyText;
+        return false;
+    }
+    message = "Funds in account: " + moneyText(balance, decimalSeparator);
+    return true;
+}
+
+bool feesMessage(const std::string& reply, const std::string& decimalSeparator,
+                 std::string& message) {
+    std::array<double, 4> fees{};
+    if (!readFees(reply, fees)) {
+        message = kCantParseReplyText;
+        return false;
+    }
+    const auto money = [&](double fee) { return moneyText(fee, decimalSeparator); };
+    message = "MIDI file upload: " + money(fees[0]) + " + " + money(fees[1]) + " / MB\n\n" +
+              "Audio file download: " + money(fees[2]) + " + " + money(fees[3]) + " / MB";
+    return true;
+}
+
+} // namespace tonvert

@@ -1,0 +1,70 @@
+#include "replyReaders.h"
+
+#include <gtest/gtest.h>
+
+namespace tonvert {
+namespace {
+
+std::string midiRows(const std::string& file, const std::string& separator = ".") {
+    const OnlineMidiList list = readMidiListFile(file, separator);
+    if (!list.valid)
+        return kNoDataText;
+    std::string rows = listCountText(list.entries.size());
+    for (const OnlineMidiEntry& e : list.entries)
+        rows += "|" + std::to_string(e.record) + " " + e.name + " " + e.type;
+    return rows;
+}
+
+TEST(ReplyReaders, MidiList) {
+    const OnlineMidiList empty = readMidiListFile("45000.25\n!VAL 0", ".");
+    EXPECT_TRUE(empty.valid);
+    EXPECT_EQ(empty.time, 45000.25);
+    EXPECT_EQ(midiRows("45000,25\r\n\r\n!VAL 2\r\n!ERR 1042\r\n7\tSong.mid\t\r\n", ","),
+              "1 file|7 Song MID");
+    EXPECT_EQ(midiRows("1\n!VAL 2\n3\ta.mid\tx\n4\tb.Kar\tx\tmore\n"), "2 files|3 a MID|4 b KAR");
+    for (const char* bad : {"7\tsong.mid", "7\tsong.mi\tx", "7\tsong.midi\tx", "7\ts.ong.mid\tx",
+                            "7\t.mid\tx", "-7\tsong.mid\tx", "\tsong.mid\tx"})
+        EXPECT_EQ(midiRows(std::string("1\n!VAL 1\n") + bad), kNoDataText) << bad;
+    EXPECT_EQ(midiRows("45000,25\n!VAL 0"), kNoDataText);
+    EXPECT_EQ(midiRows("1\n!VAL 2\n3\ta.mid\tx\n"), kNoDataText);
+    EXPECT_EQ(midiRows("1\n!VAL 0 \n"), kNoDataText);
+    EXPECT_EQ(midiRows("1\n!ERR 1000\n"), kNoDataText);
+}
+
+TEST(ReplyReaders, AudioList) {
+    const OnlineAudioList list = readAudioListFile(
+        "45000.5\nstray.mp3\t1\n!VAL \t5\nsong.mp3\t1234567\nbad.mp\t5\nsong.ogg\n"
+        "a.b.wav\t3\nc.wav\t3 \n!VAL x\t0\nout.wav\t1\n!VAL\t1\nx.wav\t1\n!VAL 1\t1\nlast.wma\t12",
+        ".");
+    ASSERT_TRUE(list.valid);
+    ASSERT_EQ(list.entries.size(), 2u);
+    EXPECT_EQ(list.entries[0].name + list.entries[0].type, "songMP3");
+    EXPECT_EQ(list.entries[0].size, 1234567u);
+    EXPECT_EQ(list.entries[1].name + list.entries[1].type, "lastWMA");
+    EXPECT_FALSE(readAudioListFile("x\n!VAL \t1\nsong.mp3\t1", ".").valid);
+}
+
+TEST(ReplyReaders, FundsAndFees) {
+    std::string message;
+    EXPECT_TRUE(fundsMessage("!VAL 12.5 \r\n", ",", message));
+    EXPECT_EQ(message, "Funds in account: 12,50");
+    for (const char* bad : {"!VAL 12,5", "!VAL ", "VAL 1", "!VAL 1e", "!VAL 1.5x"}) {
+        EXPECT_FALSE(fundsMessage(bad, ".", message)) << bad;
+        EXPECT_EQ(message, kCantParseReplyText);
+    }
+    EXPECT_TRUE(feesMessage("!VAL 0.05\t 0.1\t2E-2\t+.03", ".", message));
+    EXPECT_EQ(message,
+              "MIDI file upload: 0.05 + 0.10 / MB\n\nAudio file download: 0.02 + 0.03 / MB");
+    for (const char* bad : {"!VAL 1\t2\t3", "!VAL 1\t2\t3\t4\t5", "!VAL 1\t2\t3\t4\r\n",
+                            "!VAL 1\t\t3\t4", "!VAL 1 \t2\t3\t4"})
+        EXPECT_FALSE(feesMessage(bad, ".", message)) << bad;
+
+    EXPECT_EQ(moneyText(2.675, "."), "2.68");
+    EXPECT_EQ(moneyText(-999.995, "."), "-1000.00");
+    EXPECT_EQ(moneyText(-0.001, "."), "0.00");
+    EXPECT_EQ(moneyText(1234567.0, "."), "1234567.00");
+    EXPECT_EQ(moneyText(1.5e20, ","), "1,5E20");
+}
+
+} // namespace
+} // namespace tonvert
