@@ -15,6 +15,8 @@ packages=(
   # network layer: libcurl; test servers (HTTP in-process, a proxy, an FTP server) and
   # name lookups of *.localhost for programs that use the system resolver
   libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl
+  # the reference service: its database, password hashing
+  libsqlite3-dev libssl-dev
   # data-race checks of the network layer
   clang libclang-rt-14-dev
   # a font for windows drawn off screen and under Xvfb

@@ -1,0 +1,354 @@
+#include "commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "names.h"
+#include "passwords.h"
+
+namespace tonvert::service {
+
+namespace {
+
+// The codes of the replies, as the client knows them.
+enum Code : int {
+    kPasswordMissing = 1001,
+    kUserIdTooLong = 1002,
+    kNotAnAddress = 1003,
+    kClosedToNewUsers = 1004,
+    kUnavailable = 1005,
+    kUnknownCommand = 1007,
+    kUserIdTaken = 1010,
+    kUnknownUser = 1018,
+    kWrongPassword = 1019,
+    kUnconfirmed = 1020,
+    kNegativeBalance = 1029,
+    kInsufficientFunds = 1030,
+    kAudioMissing = 1033,
+    kAudioNotDeleted = 1035,
+    kNoRoot = 1037,
+    kNoExtension = 1038,
+    kBadExtension = 1039,
+    kBadRecord = 1040,
+    kRecordMissing = 1042,
+    kRecordLocked = 1043,
+    kNameInUse = 1048,
+    kTooManyRecords = 1049,
+    kTooLarge = 1050,
+    kClientTooOld = 1100,
+};
+
+Reply text(std::string body) {
+    Reply reply;
+    reply.body = std::move(body);
+    return reply;
+}
+Reply error(int code) {
+    return text("!ERR " + std::to_string(code));
+}
+Reply value(const std::string& body) {
+    return text("!VAL " + body);
+}
+
+std::string field(const std::map<std::string, std::string>& fields, const std::string& name) {
+    const auto found = fields.find(name);
+    return found == fields.end() ? "" : found->second;
+}
+
+// An address of the form local@domain.tld of printable characters without blanks.
+bool isMailAddress(const std::string& text) {
+    const auto at = text.find('@');
+    if (at == 0 || at == std::string::npos || text.find('@', at + 1) != std::string::npos)
+        return false;
+    const std::string domain = text.substr(at + 1);
+    const auto dot = domain.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 2 > domain.size() ||
+        domain.find("..") != std::string::npos)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 32 && byte < 127 && c != '<' && c != '>' && c != '"' && c != '\\';
+    });
+}
+
+std::optional<int> nameError(const std::string& name) {
+    switch (checkFileName(name)) {
+    case NameCheck::noRoot:
+        return kNoRoot;
+    case NameCheck::noExtension:
+        return kNoExtension;
+    case NameCheck::badExtension:
+        return kBadExtension;
+    case NameCheck::good:
+        return std::nullopt;
+    }
+    return kNoRoot;
+}
+
+// A record number as the client sends it: decimal digits only.
+std::optional<std::int64_t> recordNumber(const std::string& text) {
+    if (text.empty() || text.size() > 18 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return std::stoll(text);
+}
+
+bool writeWhole(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+std::string money(std::int64_t cents) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld.%02lld", cents < 0 ? "-" : "",
+                  static_cast<long long>(std::llabs(cents) / 100),
+                  static_cast<long long>(std::llabs(cents) % 100));
+    return text;
+}
+
+Commands::Commands(Store& store, Mailer& mailer, ServiceConfig config,
+                   std::function<void()> onQueued)
+    : store_(store)
+    , mailer_(mailer)
+    , config_(config)
+    , onQueued_(std::move(onQueued)) {}
+
+Reply Commands::handle(const std::map<std::string, std::string>& fields,
+                       const std::optional<UploadedFile>& upload, const std::string& host) {
+    if (field(fields, "VER") != "1.0") {
+        // Two fields before the address: the version spoken here and a word on it.
+        return text("!ERR " + std::to_string(kClientTooOld) + "\t1.0\tupgrade\thttp://" + host +
+                    "/upgrade.html");
+    }
+    const std::string command = field(fields, "CMD");
+    const std::string userId = field(fields, "UID");
+    try {
+        std::lock_guard lock(store_.lock());
+        if (command == "signup")
+            return signup(userId);
+
+        const auto account = store_.account(userId);
+        if (!account)
+            return error(kUnknownUser);
+        if (command == "getnewpwd")
+            return newPassword(*account);
+        const std::string password = field(fields, "PWD");
+        if (password.empty())
+            return error(kPasswordMissing);
+        if (!passwordMatches(password, account->passwordHash))
+            return error(kWrongPassword);
+        if (command == "confirm")
+            return confirm(*account, password);
+        if (!account->confirmed)
+            return error(kUnconfirmed);
+
+        const std::string file = field(fields, "FNM");
+        if (command == "viewfunds")
+            return value(money(account->balance));
+        if (command == "viewprices")
+            return value(
+                money(config_.prices.uploadBase) + "\t" + money(config_.prices.uploadPerMb) + "\t" +
+                money(config_.prices.downloadBase) + "\t" + money(config_.prices.downloadPerMb));
+        if (command == "listmidi")
+            return listMidi(*account);
+        if (command == "delmidi")
+            return deleteMidi(*account, file);
+        if (command == "listaudio")
+            return listAudio(*account);
+        if (command == "delaudio")
+            return deleteAudio(*account, file);
+        if (command == "getaudio")
+            return getAudio(*account, file);
+        if (command == "submitmidi")
+            return submitMidi(*account, fields, upload);
+        return error(kUnknownCommand);
+    } catch (const std::exception& failure) {
+        std::clog << "request failed: " << failure.what() << std::endl;
+        return error(kUnavailable);
+    }
+}
+
+Reply Commands::signup(const std::string& userId) {
+    if (config_.closedToNewUsers)
+        return error(kClosedToNewUsers);
+    if (userId.size() > config_.maxUserIdLength)
+        return error(kUserIdTooLong);
+    if (!isMailAddress(userId))
+        return error(kNotAnAddress);
+    if (store_.account(userId))
+        return error(kUserIdTaken);
+    const std::string password = generatePassword();
+    store_.db().transaction(
+        [&] { store_.addAccount(userId, hashPassword(password), config_.startingBalance); });
+    mailer_.send(userId, "Your Tonvert password",
+                 "Welcome to Tonvert.\n\nYour password is:\n\n    " + password +
+                     "\n\nChoose \"Confirm account\" in the Setup menu of Tonvert and enter it "
+                     "there to start using the service.\n");
+    return value("signed up");
+}
+
+Reply Commands::confirm(const Account& account, const std::string& password) {
+    store_.db().transaction([&] { store_.setPassword(account.id, hashPassword(password), true); });
+    return value("confirmed");
+}
+
+Reply Commands::newPassword(const Account& account) {
+    const std::string password = generatePassword();
+    store_.db().transaction(
+        [&] { store_.setPassword(account.id, hashPassword(password), account.confirmed); });
+    mailer_.send(account.userId, "Your new Tonvert password",
+                 "Your new password for Tonvert is:\n\n    " + password +
+                     "\n\nChoose \"Enter new password\" in the Setup menu of Tonvert and enter "
+                     "it there.\n");
+    return value("password sent");
+}
+
+Reply Commands::listMidi(const Account& account) {
+    const auto records = store_.midiRecords(account.id);
+    std::string body = "!VAL " + std::to_string(records.size()) + "\r\n";
+    for (const MidiRecord& record : records)
+        body += std::to_string(record.id) + "\t" + record.name + "\t" + record.state + "\t" +
+                record.parameters + "\r\n";
+    return text(body);
+}
+
+Reply Commands::deleteMidi(const Account& account, const std::string& text) {
+    const auto number = recordNumber(text);
+    if (!number)
+        return error(kBadRecord);
+    const auto outcome = store_.db().transaction([&]() -> int {
+        const auto record = store_.midiRecord(*number);
+        if (!record || record->account != account.id)
+            return kRecordMissing;
+        if (record->state != "waiting")
+            return kRecordLocked;
+        store_.db().execute("DELETE FROM midi_records WHERE id = ?", {*number});
+        return 0;
+    });
+    if (outcome != 0)
+        return error(outcome);
+    std::error_code ignored;
+    std::filesystem::remove(store_.midiPath(*number), ignored);
+    return value("deleted");
+}
+
+Reply Commands::listAudio(const Account& account) {
+    const auto files = store_.audioFiles(account.id);
+    std::string body = "!VAL \t" + std::to_string(files.size()) + "\r\n";
+    for (const AudioFile& file : files)
+        body += file.name + "\t" + std::to_string(file.size) + "\r\n";
+    return text(body);
+}
+
+Reply Commands::deleteAudio(const Account& account, const std::string& name) {
+    if (const auto bad = nameError(name))
+        return error(*bad);
+    const auto file = store_.db().transaction([&] {
+        const auto found = store_.audioFile(account.id, name);
+        if (found)
+            store_.db().execute("DELETE FROM audio_files WHERE id = ?", {found->id});
+        return found;
+    });
+    if (!file)
+        return error(kAudioNotDeleted);
+    std::error_code ignored;
+    std::filesystem::remove(store_.audioPath(file->id), ignored);
+    return value("deleted");
+}
+
+Reply Commands::getAudio(const Account& account, const std::string& name) {
+    if (const auto bad = nameError(name))
+        return error(*bad);
+    const auto outcome = store_.db().transaction([&]() -> std::pair<int, std::int64_t> {
+        const auto file = store_.audioFile(account.id, name);
+        std::error_code missing;
+        if (!file || !std::filesystem::is_regular_file(store_.audioPath(file->id), missing))
+            return {kAudioMissing, 0};
+        const auto current = store_.accountById(account.id);
+        if (current->balance < 0)
+            return {kNegativeBalance, 0};
+        const std::int64_t fee = feeFor(config_.prices.downloadBase, config_.prices.downloadPerMb,
+                                        static_cast<std::uint64_t>(file->size));
+        if (fee > current->balance)
+            return {kInsufficientFunds, 0};
+        store_.book(account.id, -fee, "download of " + name);
+        return {0, file->id};
+    });
+    if (outcome.first != 0)
+        return error(outcome.first);
+    Reply reply;
+    reply.contentType = "application/octet-stream";
+    reply.filePath = store_.audioPath(outcome.second);
+    return reply;
+}
+
+Reply Commands::submitMidi(const Account& account, const std::map<std::string, std::string>& fields,
+                           const std::optional<UploadedFile>& upload) {
+    const std::string name = field(fields, "FNM");
+    if (const auto bad = nameError(name))
+        return error(*bad);
+    const std::string extension = upper(extensionOf(name));
+    if (extension != "MID" && extension != "RMI")
+        return error(kBadExtension);
+    if (!upload || upload->content.size() > config_.maxUploadBytes)
+        return error(upload ? kTooLarge : kBadRecord);
+    // The parameters come back in list lines: no tab or line break may reach them.
+    std::string parameters = field(fields, "PRM").substr(0, 64);
+    for (char& c : parameters)
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            c = ' ';
+
+    // The file is stored whole before its row appears; the row, the rename and the fee are
+    // one transaction.
+    const std::string scratch = store_.scratchPath();
+    if (!writeWhole(scratch, upload->content))
+        return error(kUnavailable);
+    int outcome = 0;
+    std::int64_t record = 0;
+    try {
+        outcome = store_.db().transaction([&]() -> int {
+            const auto current = store_.accountById(account.id);
+            if (current->balance < 0)
+                return kNegativeBalance;
+            const auto records = store_.midiRecords(account.id);
+            if (records.size() >= config_.maxMidiRecords)
+                return kTooManyRecords;
+            for (const MidiRecord& existing : records)
+                if (upper(existing.name) == upper(name))
+                    return kNameInUse;
+            const std::int64_t fee = feeFor(config_.prices.uploadBase, config_.prices.uploadPerMb,
+                                            upload->content.size());
+            if (fee > current->balance)
+                return kInsufficientFunds;
+            store_.db().execute(
+                "INSERT INTO midi_records(account, name, parameters, size, created) "
+                "VALUES(?, ?, ?, ?, strftime('%s', 'now'))",
+                {account.id, name, parameters, static_cast<std::int64_t>(upload->content.size())});
+            record = store_.db().lastInsertId();
+            store_.book(account.id, -fee, "upload of " + name);
+            std::filesystem::rename(scratch, store_.midiPath(record));
+            return 0;
+        });
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(scratch, ignored);
+        throw;
+    }
+    if (outcome != 0) {
+        std::error_code ignored;
+        std::filesystem::remove(scratch, ignored);
+        return error(outcome);
+    }
+    if (onQueued_)
+        onQueued_();
+    return value(std::to_string(record));
+}
+
+} // namespace tonvert::service

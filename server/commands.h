@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "mailer.h"
+#include "store.h"
+
+namespace tonvert::service {
+
+struct ServiceConfig {
+    bool closedToNewUsers = false;
+    std::int64_t startingBalance = 500; // cents
+    Prices prices;
+    std::size_t maxMidiRecords = 20; // waiting per account
+    std::size_t maxUploadBytes = 4 << 20;
+    std::size_t maxUserIdLength = 100;
+};
+
+// The file part of an upload.
+struct UploadedFile {
+    std::string fileName;
+    std::string content;
+};
+
+// What goes back: a text, or the bytes of a stored file.
+struct Reply {
+    std::string body;
+    std::string contentType = "text/plain; charset=utf-8";
+    std::string filePath; // when set, the reply is this file
+};
+
+// The service's protocol: one request's fields (from the query of a GET or the parts of a
+// multipart POST) in, the reply text out. Replies begin with "!VAL " or "!ERR " and a code.
+class Commands {
+public:
+    Commands(Store& store, Mailer& mailer, ServiceConfig config,
+             std::function<void()> onQueued = {});
+
+    // `host` is the host the client reached the service under (for the upgrade page).
+    Reply handle(const std::map<std::string, std::string>& fields,
+                 const std::optional<UploadedFile>& upload, const std::string& host);
+
+private:
+    Reply signup(const std::string& userId);
+    Reply confirm(const Account& account, const std::string& password);
+    Reply newPassword(const Account& account);
+    Reply listMidi(const Account& account);
+    Reply deleteMidi(const Account& account, const std::string& record);
+    Reply listAudio(const Account& account);
+    Reply deleteAudio(const Account& account, const std::string& name);
+    Reply getAudio(const Account& account, const std::string& name);
+    Reply submitMidi(const Account& account, const std::map<std::string, std::string>& fields,
+                     const std::optional<UploadedFile>& upload);
+
+    Store& store_;
+    Mailer& mailer_;
+    ServiceConfig config_;
+    std::function<void()> onQueued_;
+};
+
+// "12.5" cents as the client shows money: 1250 cents is "12.50".
+std::string money(std::int64_t cents);
+
+} // namespace tonvert::service

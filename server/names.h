@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace tonvert::service {
+
+// A file name as the client can read it back from a list: a root of at least one character
+// with no dot, tab, line break, path separator or other control character, a dot, and an
+// extension of exactly three such characters.
+enum class NameCheck { good, noRoot, noExtension, badExtension };
+
+NameCheck checkFileName(const std::string& name);
+
+// The root and the extension of a good name.
+std::string rootOf(const std::string& name);
+std::string extensionOf(const std::string& name);
+
+// Upper-case ASCII letters; other bytes stay.
+std::string upper(std::string text);
+
+} // namespace tonvert::service

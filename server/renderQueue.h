@@ -1,0 +1,71 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mailer.h"
+#include "store.h"
+
+namespace tonvert::service {
+
+struct RenderJob {
+    std::int64_t record = 0;
+    std::string userId;
+    std::string name;       // the MIDI file's name
+    std::string parameters; // "FMT,bitrate,Hz,V|C,channels"
+    std::string midiPath;
+};
+
+struct RenderResult {
+    bool succeeded = false;
+    std::string extension; // of the audio file written, three letters
+    std::string error;     // why it failed
+};
+
+// Turns a MIDI file into an audio file at `outputPath`.
+class Renderer {
+public:
+    virtual ~Renderer() = default;
+    virtual RenderResult render(const RenderJob& job, const std::string& outputPath) = 0;
+};
+
+// Workers that take waiting MIDI records in order, render them, publish the audio file in the
+// owner's audio list, remove the record and mail the owner. A record being rendered is
+// locked: it cannot be deleted meanwhile. Jobs a stopped service left half done wait again at
+// the next start.
+class RenderQueue {
+public:
+    RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, unsigned workers);
+    ~RenderQueue();
+    RenderQueue(const RenderQueue&) = delete;
+    RenderQueue& operator=(const RenderQueue&) = delete;
+
+    // A record was queued.
+    void notify();
+
+private:
+    void work();
+    bool take(RenderJob& job);
+    void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
+
+    Store& store_;
+    Mailer& mailer_;
+    Renderer* renderer_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    unsigned signals_ = 0; // records queued since a worker last looked
+    std::vector<std::thread> workers_;
+};
+
+// The audio file's name for a MIDI file's name and the format's letters, made unique among
+// `taken` ("Song.mp3", "Song (2).mp3"...).
+std::string audioNameFor(const std::string& midiName, const std::string& extension,
+                         const std::vector<std::string>& taken);
+
+} // namespace tonvert::service

@@ -1,0 +1,118 @@
+// tonvert-service [--listen HOST:PORT] [--data DIR] [options]
+//     The reference rendering service. Every option has a default, so it runs with none.
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "commands.h"
+#include "httpFront.h"
+#include "mailer.h"
+#include "renderQueue.h"
+#include "store.h"
+
+using namespace tonvert::service;
+
+namespace {
+
+httplib::Server* running = nullptr;
+
+void stop(int) {
+    if (running != nullptr)
+        running->stop();
+}
+
+struct Options {
+    std::string listen = "127.0.0.1:8080";
+    std::string data = "tonvert-data";
+    std::string smtp;
+    std::string sender = "noreply@tonvert.localhost";
+    ServiceConfig config;
+    unsigned workers = 0;
+};
+
+void usage() {
+    std::cerr
+        << "usage: tonvert-service [--listen HOST:PORT] [--data DIR] [--closed]\n"
+           "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
+           "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n";
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (word == "--listen" && hasValue)
+            options.listen = argv[++i];
+        else if (word == "--data" && hasValue)
+            options.data = argv[++i];
+        else if (word == "--closed")
+            options.config.closedToNewUsers = true;
+        else if (word == "--starting-balance" && hasValue)
+            options.config.startingBalance = std::stoll(argv[++i]);
+        else if (word == "--max-midi-files" && hasValue)
+            options.config.maxMidiRecords = std::stoul(argv[++i]);
+        else if (word == "--max-upload-bytes" && hasValue)
+            options.config.maxUploadBytes = std::stoul(argv[++i]);
+        else if (word == "--smtp" && hasValue)
+            options.smtp = argv[++i];
+        else if (word == "--sender" && hasValue)
+            options.sender = argv[++i];
+        else if (word == "--prices" && hasValue) {
+            auto& p = options.config.prices;
+            if (std::sscanf(argv[++i], "%lld,%lld,%lld,%lld",
+                            reinterpret_cast<long long*>(&p.uploadBase),
+                            reinterpret_cast<long long*>(&p.uploadPerMb),
+                            reinterpret_cast<long long*>(&p.downloadBase),
+                            reinterpret_cast<long long*>(&p.downloadPerMb)) != 4)
+                return false;
+        } else
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        if (!parse(argc, argv, options)) {
+            usage();
+            return 2;
+        }
+    } catch (const std::exception&) {
+        usage();
+        return 2;
+    }
+    const auto colon = options.listen.rfind(':');
+    if (colon == std::string::npos) {
+        usage();
+        return 2;
+    }
+    const std::string host = options.listen.substr(0, colon);
+    const int port = std::atoi(options.listen.c_str() + colon + 1);
+
+    try {
+        Store store(options.data);
+        Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp);
+        RenderQueue queue(store, mailer, nullptr, options.workers);
+        Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
+        httplib::Server server;
+        installRoutes(server, commands, store, options.config);
+        running = &server;
+        std::signal(SIGINT, stop);
+        std::signal(SIGTERM, stop);
+        std::clog << "tonvert-service on http://" << options.listen << "/ with data in "
+                  << options.data << std::endl;
+        if (!server.listen(host, port)) {
+            std::cerr << "tonvert-service: cannot listen on " << options.listen << "\n";
+            return 1;
+        }
+    } catch (const std::exception& failure) {
+        std::cerr << "tonvert-service: " << failure.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
