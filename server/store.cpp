@@ -22,6 +22,7 @@ MidiRecord recordOf(const DbRow& row) {
             asText(row[3]), asInt(row[4]), asText(row[5])};
 }
 
+// Row numbers are never used twice: a client's old list cannot reach a newer record.
 const char* const kSchema = R"(
 CREATE TABLE IF NOT EXISTS accounts(
     id INTEGER PRIMARY KEY,
@@ -31,7 +32,7 @@ CREATE TABLE IF NOT EXISTS accounts(
     balance INTEGER NOT NULL,
     created INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS midi_records(
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
     account INTEGER NOT NULL REFERENCES accounts(id),
     name TEXT NOT NULL,
     parameters TEXT NOT NULL,
@@ -39,7 +40,7 @@ CREATE TABLE IF NOT EXISTS midi_records(
     state TEXT NOT NULL DEFAULT 'waiting',
     created INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS audio_files(
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
     account INTEGER NOT NULL REFERENCES accounts(id),
     name TEXT NOT NULL COLLATE NOCASE,
     size INTEGER NOT NULL,

@@ -1,0 +1,249 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+#include "commands.h"
+#include "httpFront.h"
+#include "netUnit.h"
+#include "renderQueue.h"
+#include "serviceRequests.h"
+#include "store.h"
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using namespace service;
+using namespace std::chrono_literals;
+
+// Renders by copying the MIDI bytes: enough to see a record become an audio file.
+struct CopyingRenderer : Renderer {
+    RenderResult render(const RenderJob& job, const std::string& output) override {
+        if (job.parameters.rfind("FAIL", 0) == 0)
+            return {false, "", "no such format"};
+        std::filesystem::copy_file(job.midiPath, output);
+        return {true, "mp3", ""};
+    }
+};
+
+// The whole service in the test's process, over real HTTP on loopback.
+class ServiceRoadTest : public ::testing::Test {
+protected:
+    void SetUp() override { start(); }
+    void TearDown() override { stop(); }
+
+    void start() {
+        store = std::make_unique<Store>(folder.file("data"));
+        mailer = std::make_unique<Mailer>(store->folder() + "/outbox", "noreply@test.localhost");
+        queue = std::make_unique<RenderQueue>(*store, *mailer, renderer, 1);
+        commands = std::make_unique<Commands>(*store, *mailer, config, [this] { queue->notify(); });
+        server = std::make_unique<httplib::Server>();
+        installRoutes(*server, *commands, *store, config);
+        port = server->bind_to_any_port("127.0.0.1");
+        thread = std::thread([this] { server->listen_after_bind(); });
+        while (!server->is_running())
+            std::this_thread::sleep_for(1ms);
+        host = "service.localhost:" + std::to_string(port);
+    }
+    void stop() {
+        server->stop();
+        thread.join();
+        commands.reset();
+        queue.reset();
+        store.reset();
+    }
+
+    std::string get(const std::string& url) {
+        std::string reply;
+        EXPECT_TRUE(net.get(url, "", "", "Tonvert", 2048, false, false, reply, "")) << reply;
+        return reply;
+    }
+    std::string command(const std::string& user, const std::string& password,
+                        const std::string& name, const std::string& file = "") {
+        return get(file.empty() ? serviceRequestUrl(host, user, password, name)
+                                : serviceRequestUrl(host, user, password, name, file));
+    }
+    std::string upload(const std::string& user, const std::string& password,
+                       const std::string& name, const std::string& content,
+                       const std::string& parameters = "MP3,128,44100,C,2") {
+        const std::string path = folder.file("upload.mid");
+        test::writeBytes(path, content);
+        std::string reply;
+        EXPECT_TRUE(net.post(serviceScriptUrl(host), "", "", "Tonvert", path, "BIN", name,
+                             uploadFormFields(user, password, parameters, name), 2048, false, false,
+                             reply));
+        return reply;
+    }
+    // The password of the newest mail in the outbox.
+    std::string mailedPassword() {
+        std::filesystem::path newest;
+        for (const auto& entry : std::filesystem::directory_iterator(store->folder() + "/outbox"))
+            if (newest.empty() || entry.path().filename() > newest.filename())
+                newest = entry.path();
+        std::smatch match;
+        const std::string mail = test::readBytes(newest.string());
+        return std::regex_search(mail, match, std::regex("\r\n    ([A-Za-z0-9]{10})\r\n"))
+                   ? match[1].str()
+                   : "";
+    }
+    // Signs a user up and confirms the account; gives the password.
+    std::string account(const std::string& user) {
+        EXPECT_EQ(get(signupRequestUrl(host, user)), "!VAL signed up");
+        const std::string password = mailedPassword();
+        EXPECT_EQ(command(user, password, "confirm"), "!VAL confirmed");
+        return password;
+    }
+
+    test::TempFolder folder;
+    ServiceConfig config;
+    CopyingRenderer copying;
+    Renderer* renderer = nullptr;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<Mailer> mailer;
+    std::unique_ptr<RenderQueue> queue;
+    std::unique_ptr<Commands> commands;
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    int port = 0;
+    std::string host;
+    PermanentConnection connection;
+    WaitingPump pump;
+    TNet net{connection, pump};
+};
+
+TEST_F(ServiceRoadTest, AccountFundsAndUploadRoad) {
+    const std::string user = "ann@example.org";
+    EXPECT_EQ(get(signupRequestUrl(host, user)), "!VAL signed up");
+    const std::string password = mailedPassword();
+    ASSERT_EQ(password.size(), 10u);
+    EXPECT_EQ(command(user, password, "listmidi"), "!ERR 1020");
+    EXPECT_EQ(command(user, "wrong", "confirm"), "!ERR 1019");
+    EXPECT_EQ(command(user, password, "confirm"), "!VAL confirmed");
+    EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 5.00");
+    EXPECT_EQ(command(user, password, "viewprices"), "!VAL 0.05\t0.10\t0.02\t0.03");
+
+    EXPECT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    EXPECT_EQ(command(user, password, "listmidi"),
+              "!VAL 1\r\n1\tSong.mid\twaiting\tMP3,128,44100,C,2\r\n");
+    EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 4.85") << "charged once: 0.05 + 0.10";
+    EXPECT_EQ(command(user, password, "delmidi", "1"), "!VAL deleted");
+    EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
+
+    // A new password replaces the old one.
+    EXPECT_EQ(command(user, "", "getnewpwd"), "!VAL password sent");
+    const std::string fresh = mailedPassword();
+    EXPECT_EQ(command(user, password, "viewfunds"), "!ERR 1019");
+    EXPECT_EQ(command(user, fresh, "viewfunds"), "!VAL 4.85");
+}
+
+TEST_F(ServiceRoadTest, RenderedFilesComeBackByteForByte) {
+    stop();
+    renderer = &copying;
+    start();
+    const std::string password = account("bob@example.org");
+    ASSERT_EQ(upload("bob@example.org", password, "Tune.mid", "MThd tune bytes"), "!VAL 1");
+    std::string list;
+    for (int i = 0; i < 500 && list.find("Tune.mp3") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+        list = command("bob@example.org", password, "listaudio");
+    }
+    EXPECT_EQ(list, "!VAL \t1\r\nTune.mp3\t15\r\n");
+    EXPECT_EQ(command("bob@example.org", password, "listmidi"), "!VAL 0\r\n");
+    std::string bytes;
+    ASSERT_TRUE(
+        net.get(audioDownloadUrlPrefix(host, "bob@example.org", password) + urlEncode("Tune.mp3"),
+                "", "", "Tonvert", 2048, false, false, bytes, ""));
+    EXPECT_EQ(bytes, "MThd tune bytes");
+    EXPECT_EQ(command("bob@example.org", password, "viewfunds"), "!VAL 4.80");
+
+    // Another user sees none of it.
+    const std::string other = account("eve@example.org");
+    EXPECT_EQ(command("eve@example.org", other, "listaudio"), "!VAL \t0\r\n");
+    EXPECT_EQ(command("eve@example.org", other, "getaudio", "Tune.mp3"), "!ERR 1033");
+    EXPECT_EQ(command("eve@example.org", other, "delaudio", "Tune.mp3"), "!ERR 1035");
+
+    // A file that cannot be rendered leaves the queue and the owner hears why.
+    ASSERT_EQ(upload("bob@example.org", password, "Bad.mid", "x", "FAIL"), "!VAL 2");
+    for (int i = 0; i < 500 && command("bob@example.org", password, "listmidi") != "!VAL 0\r\n";
+         ++i)
+        std::this_thread::sleep_for(10ms);
+    bool told = false;
+    for (const auto& mail : std::filesystem::directory_iterator(store->folder() + "/outbox"))
+        told = told ||
+               test::readBytes(mail.path().string()).find("no such format") != std::string::npos;
+    EXPECT_TRUE(told);
+}
+
+TEST_F(ServiceRoadTest, EveryErrorCode) {
+    const std::string user = "cid@example.org";
+    EXPECT_EQ(get(signupRequestUrl(host, "not an address")), "!ERR 1003");
+    EXPECT_EQ(get(signupRequestUrl(host, std::string(120, 'a') + "@example.org")), "!ERR 1002");
+    const std::string password = account(user);
+    EXPECT_EQ(get(signupRequestUrl(host, "CID@example.org")), "!ERR 1010");
+    EXPECT_EQ(command("nobody@example.org", "x", "viewfunds"), "!ERR 1018");
+    EXPECT_EQ(command(user, "", "viewfunds"), "!ERR 1001");
+    EXPECT_EQ(command(user, password, "delmidi", "abc"), "!ERR 1040");
+    EXPECT_EQ(command(user, password, "delmidi", "99"), "!ERR 1042");
+    EXPECT_EQ(command(user, password, "getaudio", "Gone.mp3"), "!ERR 1033");
+
+    // Names the client could not read back never get in.
+    for (const auto& [name, code] :
+         std::vector<std::pair<std::string, std::string>>{{".mid", "!ERR 1037"},
+                                                          {"../x.mid", "!ERR 1037"},
+                                                          {"a\tb.mid", "!ERR 1037"},
+                                                          {"a\r\nb.mid", "!ERR 1037"},
+                                                          {"Song", "!ERR 1038"},
+                                                          {"Song.midi", "!ERR 1039"},
+                                                          {"Song.mp3", "!ERR 1039"},
+                                                          {"a.b.mid", "!ERR 1039"}})
+        EXPECT_EQ(upload(user, password, name, "MThd"), code) << name;
+    EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
+
+    EXPECT_EQ(upload(user, password, "One.mid", "MThd"), "!VAL 1");
+    EXPECT_EQ(upload(user, password, "ONE.MID", "MThd"), "!ERR 1048");
+    store->db().execute("UPDATE midi_records SET state = 'rendering' WHERE id = 1");
+    EXPECT_EQ(command(user, password, "delmidi", "1"), "!ERR 1043");
+    const std::string other = account("dan@example.org");
+    EXPECT_EQ(command("dan@example.org", other, "delmidi", "1"), "!ERR 1042");
+
+    EXPECT_EQ(upload(user, password, "Big.mid", std::string(config.maxUploadBytes + 1, 'x')),
+              "!ERR 1050");
+    EXPECT_EQ(upload(user, password, "Huge.mid", std::string(config.maxUploadBytes * 2, 'x')),
+              "!ERR 1050");
+    store->db().execute("UPDATE accounts SET balance = 4 WHERE user_id = ?", {user});
+    EXPECT_EQ(upload(user, password, "Two.mid", "MThd"), "!ERR 1030");
+    store->db().execute("UPDATE accounts SET balance = -1 WHERE user_id = ?", {user});
+    EXPECT_EQ(upload(user, password, "Two.mid", "MThd"), "!ERR 1029");
+
+    EXPECT_NE(get(serviceScriptUrl(host) + "?LNG=us&VER=2.0&CMD=listmidi")
+                  .find("!ERR 1100\t1.0\tupgrade\thttp://" + host + "/upgrade.html"),
+              std::string::npos);
+
+    stop();
+    config.closedToNewUsers = true;
+    config.maxMidiRecords = 1;
+    start();
+    EXPECT_EQ(get(signupRequestUrl(host, "new@example.org")), "!ERR 1004");
+    store->db().execute("UPDATE accounts SET balance = 500");
+    EXPECT_EQ(upload("dan@example.org", other, "First.mid", "MThd"), "!VAL 2");
+    EXPECT_EQ(upload("dan@example.org", other, "Second.mid", "MThd"), "!ERR 1049");
+}
+
+TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
+    const std::string password = account("fay@example.org");
+    ASSERT_EQ(upload("fay@example.org", password, "Long.mid", "MThd"), "!VAL 1");
+    store->db().execute("UPDATE midi_records SET state = 'rendering'");
+    stop(); // the service dies while the job runs
+    renderer = &copying;
+    start();
+    std::string list;
+    for (int i = 0; i < 500 && list.find("Long.mp3") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+        list = command("fay@example.org", password, "listaudio");
+    }
+    EXPECT_EQ(list, "!VAL \t1\r\nLong.mp3\t4\r\n");
+}
+
+} // namespace
+} // namespace tonvert
