@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs what Tonvert needs, builds it and starts the client from its portable folder:
-# build/Tonvert/ holds the program with its MIDI/, Audio/ and Temp/ folders beside it.
-# Without a display the client runs in a virtual one (Xvfb) and a screenshot is taken.
+# build/Tonvert/ holds the program with its MIDI/, Audio/ and Temp/ folders beside it. The
+# reference service runs on loopback as tonvert.localhost:8080 (the client's default host)
+# with its data in build/Tonvert/ServiceData/ (mailed passwords land in its outbox/), and
+# stops when the client closes. Without a display the client runs in a virtual one (Xvfb)
+# and screenshots are taken.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2 --target tonvert
+cmake --build build -j2 --target tonvert tonvert-service
 
 portable=build/Tonvert
 mkdir -p "$portable/Audio" "$portable/Temp"
@@ -16,11 +19,23 @@ if [ ! -d "$portable/MIDI" ]; then
   cp samples/*.mid samples/*.rmi "$portable/MIDI/"
 fi
 
+build/server/tonvert-service --listen 127.0.0.1:8080 --data "$portable/ServiceData" &
+service=$!
+stop_all() {
+  kill "$service" 2>/dev/null || true
+  if [ -n "${xvfb:-}" ]; then kill "$xvfb" 2>/dev/null || true; fi
+}
+trap stop_all EXIT
+for _ in $(seq 50); do
+  curl -s -o /dev/null http://127.0.0.1:8080/ && break
+  sleep 0.1
+done
+echo "The service's mails (passwords) are written to $portable/ServiceData/outbox/."
+
 if [ -z "${DISPLAY:-}" ]; then
   display=":99"
   Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
-  trap 'kill $xvfb 2>/dev/null || true' EXIT
   export DISPLAY="$display"
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   "$portable/tonvert" &
@@ -33,5 +48,5 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "Press Ctrl+C to stop it."
   wait $client
 else
-  exec "$portable/tonvert"
+  "$portable/tonvert"
 fi
