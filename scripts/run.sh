@@ -26,6 +26,7 @@ stop_all() {
   if [ -n "${xvfb:-}" ]; then kill "$xvfb" 2>/dev/null || true; fi
 }
 trap stop_all EXIT
+trap 'exit 130' INT TERM
 for _ in $(seq 50); do
   curl -s -o /dev/null http://127.0.0.1:8080/ && break
   sleep 0.1
