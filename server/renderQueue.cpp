@@ -16,9 +16,10 @@ std::string audioNameFor(const std::string& midiName, const std::string& extensi
         return std::none_of(taken.begin(), taken.end(),
                             [&](const std::string& t) { return upper(t) == upper(name); });
     };
+    // "-2" rather than " (2)": a name of ours adds nothing that a request has to encode.
     std::string name = root + "." + extension;
     for (int n = 2; !free(name); ++n)
-        name = root + " (" + std::to_string(n) + ")." + extension;
+        name = root + "-" + std::to_string(n) + "." + extension;
     return name;
 }
 

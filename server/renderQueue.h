@@ -64,7 +64,7 @@ private:
 };
 
 // The audio file's name for a MIDI file's name and the format's letters, made unique among
-// `taken` ("Song.mp3", "Song (2).mp3"...).
+// `taken` ("Song.mp3", "Song-2.mp3"...).
 std::string audioNameFor(const std::string& midiName, const std::string& extension,
                          const std::vector<std::string>& taken);
 

@@ -230,6 +230,26 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
     EXPECT_EQ(upload("dan@example.org", other, "Second.mid", "MThd"), "!ERR 1049");
 }
 
+TEST(AudioNames, TakenNamesGetANumber) {
+    EXPECT_EQ(audioNameFor("Song.mid", "mp3", {}), "Song.mp3");
+    EXPECT_EQ(audioNameFor("Song.MID", "mp3", {"SONG.MP3", "Song-2.mp3"}), "Song-3.mp3");
+    EXPECT_EQ(audioNameFor("Song.mid", "ogg", {"Song.mp3"}), "Song.ogg");
+}
+
+TEST_F(ServiceRoadTest, FundsPageCreditsAnAccount) {
+    const std::string password = account("gus@example.org");
+    httplib::Client browser("127.0.0.1", port);
+    const auto paid = browser.Post("/addfunds.html", "uid=gus%40example.org&amount=2.50",
+                                   "application/x-www-form-urlencoded");
+    ASSERT_TRUE(paid);
+    EXPECT_NE(paid->body.find("2.50 added"), std::string::npos);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
+    browser.Post("/addfunds.html", "uid=gus%40example.org&amount=-5",
+                 "application/x-www-form-urlencoded");
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
+    EXPECT_NE(browser.Get("/")->body.find("rendering service"), std::string::npos);
+}
+
 TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
     const std::string password = account("fay@example.org");
     ASSERT_EQ(upload("fay@example.org", password, "Long.mid", "MThd"), "!VAL 1");
