@@ -53,8 +53,18 @@ CurlHandle openSession(const SessionSettings& settings, const std::string& host)
     return handle;
 }
 
-int connectTries(const SessionSettings& settings) {
-    return std::max(1, settings.attempts);
+CurlHandle performTransfer(const SessionSettings& settings, const std::string& host,
+                           const std::function<void(CURL*)>& prepare, CURLcode& code) {
+    for (int tries = std::max(1, settings.attempts);; --tries) {
+        CurlHandle session = openSession(settings, host);
+        if (!session)
+            return session;
+        prepare(session.get());
+        code = curl_easy_perform(session.get());
+        if (code == CURLE_OK || !failedToConnect(session.get(), code) || tries <= 1 ||
+            transferAborted())
+            return session;
+    }
 }
 
 bool failedToConnect(CURL* curl, CURLcode code) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <curl/curl.h>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,8 +33,11 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 // is on the bypass list), agent, credentials, time-outs, no signals, and the abort check.
 CurlHandle openSession(const SessionSettings& settings, const std::string& host);
 
-// How many times a transfer that could not connect is tried.
-int connectTries(const SessionSettings& settings);
+// Performs a transfer on a fresh session that `prepare` sets up, again while it could not
+// connect, tries are left and nobody aborted. Gives the last try's handle (for its details)
+// and its code; no handle when no session could be opened.
+CurlHandle performTransfer(const SessionSettings& settings, const std::string& host,
+                           const std::function<void(CURL*)>& prepare, CURLcode& code);
 
 // Whether libcurl failed before a connection was made.
 bool failedToConnect(CURL* curl, CURLcode code);

@@ -144,36 +144,31 @@ private:
             state_.message = text(NetMessage::connectionAborted);
             return;
         }
-        for (int tries = connectTries(settings_);; --tries) {
-            CurlHandle session = openSession(settings_, host_);
-            if (!session) {
-                state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
-                return;
-            }
-            CURL* curl = session.get();
-            download_.curl = curl;
-            curl_easy_setopt(curl, CURLOPT_URL, request_.url.c_str());
-            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-            curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-            curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, long(receiveBufferSize()));
-            curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &onHeader);
-            curl_easy_setopt(curl, CURLOPT_HEADERDATA, &download_);
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onBody);
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download_);
-            if (!download_.http)
-                curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
-
-            const CURLcode code = curl_easy_perform(curl);
-            if (code == CURLE_OK) {
-                state_.succeeded = true;
-                state_.message = subject(NetMessage::doneRetrieving, request_.url);
-                return;
-            }
-            if (failedToConnect(curl, code) && tries > 1 && !transferAborted())
-                continue;
-            state_.message = explain(curl, code);
-            return;
+        CURLcode code = CURLE_OK;
+        const CurlHandle session = performTransfer(
+            settings_, host_,
+            [this](CURL* curl) {
+                download_.curl = curl;
+                curl_easy_setopt(curl, CURLOPT_URL, request_.url.c_str());
+                curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+                curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+                curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+                curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, long(receiveBufferSize()));
+                curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &onHeader);
+                curl_easy_setopt(curl, CURLOPT_HEADERDATA, &download_);
+                curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onBody);
+                curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download_);
+                if (!download_.http)
+                    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
+            },
+            code);
+        if (!session) {
+            state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
+        } else if (code == CURLE_OK) {
+            state_.succeeded = true;
+            state_.message = subject(NetMessage::doneRetrieving, request_.url);
+        } else {
+            state_.message = explain(session.get(), code);
         }
     }
 

@@ -239,42 +239,36 @@ private:
             state_.message = text(NetMessage::connectionAborted);
             return;
         }
-        for (int tries = connectTries(settings_);; --tries) {
-            CurlHandle session = openSession(settings_, host_);
-            if (!session) {
-                state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
-                return;
-            }
-            CURL* curl = session.get();
-            const std::string contentType =
-                "Content-Type: multipart/form-data; boundary=" + boundary_;
-            curl_slist* headers = curl_slist_append(nullptr, contentType.c_str());
-            // No "Expect: 100-continue": the body follows the headers at once.
-            headers = curl_slist_append(headers, "Expect:");
-            std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList(headers,
-                                                                          &curl_slist_free_all);
-            Upload upload{&body, &state_};
-            curl_easy_setopt(curl, CURLOPT_URL, request_.url.c_str());
-            curl_easy_setopt(curl, CURLOPT_POST, 1L);
-            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.total()));
-            curl_easy_setopt(curl, CURLOPT_READFUNCTION, &onSend);
-            curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onReply);
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state_);
-            // Larger pieces of body per call: fewer file reads and socket writes.
-            curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
-
-            const CURLcode code = curl_easy_perform(curl);
-            if (code == CURLE_OK && body.complete()) {
-                state_.succeeded = true;
-                state_.message = subject(NetMessage::doneRetrieving, request_.url);
-                return;
-            }
-            if (failedToConnect(curl, code) && tries > 1 && !transferAborted())
-                continue;
-            state_.message = explain(curl, code, body, upload);
-            return;
+        const std::string contentType = "Content-Type: multipart/form-data; boundary=" + boundary_;
+        curl_slist* headers = curl_slist_append(nullptr, contentType.c_str());
+        // No "Expect: 100-continue": the body follows the headers at once.
+        headers = curl_slist_append(headers, "Expect:");
+        const std::unique_ptr<curl_slist, void (*)(curl_slist*)> headerList(headers,
+                                                                            &curl_slist_free_all);
+        Upload upload{&body, &state_};
+        CURLcode code = CURLE_OK;
+        const CurlHandle session = performTransfer(
+            settings_, host_,
+            [&](CURL* curl) {
+                curl_easy_setopt(curl, CURLOPT_URL, request_.url.c_str());
+                curl_easy_setopt(curl, CURLOPT_POST, 1L);
+                curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.total()));
+                curl_easy_setopt(curl, CURLOPT_READFUNCTION, &onSend);
+                curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+                curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onReply);
+                curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state_);
+                // Larger pieces of body per call: fewer file reads and socket writes.
+                curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+            },
+            code);
+        if (!session) {
+            state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
+        } else if (code == CURLE_OK && body.complete()) {
+            state_.succeeded = true;
+            state_.message = subject(NetMessage::doneRetrieving, request_.url);
+        } else {
+            state_.message = explain(session.get(), code, body, upload);
         }
     }
 
