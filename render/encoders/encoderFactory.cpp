@@ -1,0 +1,36 @@
+#include "audioEncoder.h"
+#include "encoders.h"
+
+namespace tonvert::render {
+
+std::unique_ptr<AudioEncoder> makeEncoder(AudioFormat format) {
+    switch (format) {
+    case AudioFormat::mp3:
+        return makeMp3Encoder();
+    case AudioFormat::ogg:
+        return makeOggEncoder();
+    case AudioFormat::wma:
+        return makeWmaEncoder();
+    case AudioFormat::wav:
+        return makeWavEncoder();
+    }
+    return nullptr;
+}
+
+std::string rateAndChannels(int sampleRate, int channels) {
+    return std::to_string(sampleRate) + " Hz, " + std::to_string(channels) +
+           (channels == 1 ? " channel" : " channels");
+}
+
+std::string unsupportedShape(const RenderPreset& preset) {
+    if (preset.channels != 1 && preset.channels != 2)
+        return "only mono and stereo are encoded, not " + std::to_string(preset.channels) +
+               " channels";
+    if (preset.sampleRate < 8000 || preset.sampleRate > 96000)
+        return "sample rate " + std::to_string(preset.sampleRate) + " Hz is out of range";
+    if (preset.bitrateKbps <= 0)
+        return "no bitrate given";
+    return {};
+}
+
+} // namespace tonvert::render
