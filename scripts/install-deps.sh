@@ -17,6 +17,11 @@ packages=(
   libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl
   # the reference service: its database, password hashing
   libsqlite3-dev libssl-dev
+  # rendering: synthesis with a General MIDI soundfont, the four encoders, loudness
+  libfluidsynth-dev timgm6mb-soundfont libmp3lame-dev libvorbis-dev libavcodec-dev
+  libavformat-dev libavutil-dev libsndfile1-dev libebur128-dev
+  # checking rendered files in tests (ffprobe); the render benchmark's peers
+  ffmpeg fluidsynth lame
   # data-race checks of the network layer
   clang libclang-rt-14-dev
   # a font for windows drawn off screen and under Xvfb

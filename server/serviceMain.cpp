@@ -1,12 +1,16 @@
 // tonvert-service [--listen HOST:PORT] [--data DIR] [options]
 //     The reference rendering service. Every option has a default, so it runs with none.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include <thread>
+
 #include "commands.h"
+#include "fluidRenderer.h"
 #include "httpFront.h"
 #include "mailer.h"
 #include "renderQueue.h"
@@ -29,14 +33,16 @@ struct Options {
     std::string smtp;
     std::string sender = "noreply@tonvert.localhost";
     ServiceConfig config;
-    unsigned workers = 0;
+    unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    tonvert::render::RenderOptions render;
 };
 
 void usage() {
     std::cerr
         << "usage: tonvert-service [--listen HOST:PORT] [--data DIR] [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
-           "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n";
+           "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n"
+           "         [--workers N] [--soundfont FILE.sf2|FILE.sf3]\n";
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -59,6 +65,10 @@ bool parse(int argc, char** argv, Options& options) {
             options.smtp = argv[++i];
         else if (word == "--sender" && hasValue)
             options.sender = argv[++i];
+        else if (word == "--workers" && hasValue)
+            options.workers = static_cast<unsigned>(std::stoul(argv[++i]));
+        else if (word == "--soundfont" && hasValue)
+            options.render.soundfont = argv[++i];
         else if (word == "--prices" && hasValue) {
             auto& p = options.config.prices;
             if (std::sscanf(argv[++i], "%lld,%lld,%lld,%lld",
@@ -97,7 +107,8 @@ int main(int argc, char** argv) {
     try {
         Store store(options.data);
         Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp);
-        RenderQueue queue(store, mailer, nullptr, options.workers);
+        FluidRenderer renderer(options.render);
+        RenderQueue queue(store, mailer, &renderer, options.workers);
         Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
         httplib::Server server;
         installRoutes(server, commands, store, options.config);

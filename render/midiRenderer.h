@@ -1,0 +1,39 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "renderPreset.h"
+
+namespace tonvert::render {
+
+struct RenderOptions {
+    std::string soundfont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    // Every file is brought to this integrated loudness (EBU R 128), unless that would take
+    // its true peak above the ceiling: then the ceiling decides and the file stays quieter.
+    double loudnessTarget = -16.0; // LUFS
+    double truePeakCeiling = -1.0; // dBTP
+    // After the last event the render goes on until the sound has fallen 70 dB below the
+    // file's peak, and stops there; a note that never ends is cut this long after the last
+    // event, with a one-second fade.
+    double maxTailSeconds = 10.0;
+    unsigned cpuCores = 0; // for the synthesizer; 0 takes every core
+};
+
+struct RenderReport {
+    bool succeeded = false;
+    std::string error;
+    double playTime = 0; // of the MIDI file, seconds
+    double duration = 0; // of the audio, seconds
+    double loudness = 0; // before the gain, LUFS
+    double gainDb = 0;
+    std::string encoder; // what the encoder was set to
+};
+
+// Renders a MIDI file into an audio file of the preset's format, rate and channels.
+// `progress` hears the fraction done now and then.
+RenderReport renderMidiFile(const std::string& midiPath, const std::string& outputPath,
+                            const RenderPreset& preset, const RenderOptions& options,
+                            const std::function<void(double)>& progress = {});
+
+} // namespace tonvert::render

@@ -1,0 +1,137 @@
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <vector>
+
+#include "midiBytes.h"
+#include "midiRenderer.h"
+#include "testFiles.h"
+
+namespace tonvert::render {
+namespace {
+
+using namespace tonvert::test;
+
+struct Wav {
+    int rate = 0;
+    int channels = 0;
+    std::vector<float> samples;
+    double seconds() const { return double(samples.size()) / channels / rate; }
+    // The loudest sample among the frames from `from` to `to` seconds.
+    float peak(double from, double to) const {
+        float p = 0;
+        const auto first =
+            static_cast<std::size_t>(from * rate) * static_cast<std::size_t>(channels);
+        const auto last = std::min(samples.size(), static_cast<std::size_t>(to * rate) *
+                                                       static_cast<std::size_t>(channels));
+        for (std::size_t i = first; i < last; ++i)
+            p = std::max(p, std::fabs(samples[i]));
+        return p;
+    }
+};
+
+Wav readWav(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    Wav wav;
+    if (file == nullptr)
+        return wav;
+    wav.rate = info.samplerate;
+    wav.channels = info.channels;
+    wav.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_float(file, wav.samples.data(), info.frames);
+    sf_close(file);
+    return wav;
+}
+
+// One piano note, panned by `pan`, held for `ticks` at 480 ticks a quarter (0.5 s each); with
+// `noteOff` false the file ends there without releasing it.
+std::string noteFile(std::uint32_t ticks, bool noteOff = true, int pan = 64) {
+    std::string events = bytes({0x00, 0xB0, 0x0A, pan, 0x00, 0x90, 60, 100});
+    if (noteOff)
+        events += varLen(ticks) + bytes({0x80, 60, 0});
+    else // another channel's event marks the end; the note goes on
+        events += varLen(ticks) + bytes({0xB1, 0x07, 100});
+    events += bytes({0x00, 0xFF, 0x2F, 0x00});
+    return header(0, 1, 480) + trackChunk(events);
+}
+
+class MidiRendererTest : public ::testing::Test {
+protected:
+    RenderReport render(const std::string& midi, const std::string& preset) {
+        writeBytes(folder.file("in.mid"), midi);
+        return renderMidiFile(folder.file("in.mid"), folder.file("out.wav"), *parsePreset(preset),
+                              options);
+    }
+    TempFolder folder;
+    RenderOptions options;
+};
+
+TEST_F(MidiRendererTest, LengthTailAndLoudness) {
+    // Two seconds of a note: the audio holds it and its release, then stops.
+    RenderReport report = render(noteFile(1920), "WAV,1378,44100,C,2");
+    ASSERT_TRUE(report.succeeded) << report.error;
+    EXPECT_DOUBLE_EQ(report.playTime, 2.0);
+    Wav wav = readWav(folder.file("out.wav"));
+    EXPECT_EQ(wav.rate, 44100);
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_GT(wav.seconds(), 2.0);
+    EXPECT_LT(wav.seconds(), 2.0 + options.maxTailSeconds) << "the tail ends when it is silent";
+    EXPECT_NEAR(wav.seconds(), report.duration, 0.01);
+    EXPECT_GT(wav.peak(1.8, 2.0), 0.01) << "the note sounds to its end";
+    EXPECT_LT(wav.peak(wav.seconds() - 0.05, wav.seconds()), wav.peak(0, 2) * 0.01);
+    // Brought to the loudness target, unless the true-peak ceiling stops it first.
+    const float ceiling = std::pow(10.0f, float(options.truePeakCeiling) / 20);
+    EXPECT_LE(wav.peak(0, wav.seconds()), ceiling + 0.01f);
+    if (report.loudness + report.gainDb < options.loudnessTarget - 0.5)
+        EXPECT_GT(wav.peak(0, wav.seconds()), ceiling * 0.8f);
+    else
+        EXPECT_NEAR(report.loudness + report.gainDb, options.loudnessTarget, 0.5);
+
+    // A note that never ends is cut at the cap, faded.
+    options.maxTailSeconds = 3;
+    report = render(noteFile(960, false), "WAV,703,22050,C,2");
+    ASSERT_TRUE(report.succeeded) << report.error;
+    wav = readWav(folder.file("out.wav"));
+    EXPECT_EQ(wav.rate, 22050);
+    EXPECT_NEAR(wav.seconds(), 1.0 + 3.0, 0.05);
+    EXPECT_LT(wav.peak(wav.seconds() - 0.01, wav.seconds()), 0.01);
+}
+
+TEST_F(MidiRendererTest, MonoIsADownmixAndBadFilesFailClearly) {
+    // A note panned hard to one side is still heard in mono.
+    const RenderReport report = render(noteFile(960, true, 0), "WAV,352,22050,C,1");
+    ASSERT_TRUE(report.succeeded) << report.error;
+    const Wav wav = readWav(folder.file("out.wav"));
+    EXPECT_EQ(wav.channels, 1);
+    EXPECT_GT(wav.peak(0, 1), 0.1);
+
+    EXPECT_FALSE(render("MThd and nothing more", "WAV,1378,44100,C,2").succeeded);
+    const RenderReport bad =
+        render(std::string("RIFF\x04\0\0\0WAVEdata", 16), "WAV,1378,44100,C,2");
+    EXPECT_FALSE(bad.succeeded);
+    EXPECT_NE(bad.error.find("is on an unknown format!"), std::string::npos) << bad.error;
+    options.soundfont = folder.file("missing.sf2");
+    EXPECT_NE(render(noteFile(480), "WAV,1378,44100,C,2").error.find("cannot load the soundfont"),
+              std::string::npos);
+}
+
+TEST(RenderPresets, TableAndParameterTexts) {
+    const auto& table = presetTable();
+    ASSERT_EQ(table.size(), 112u);
+    EXPECT_EQ(presetText(table.front()), "MP3,320,44100,V,2");
+    EXPECT_EQ(presetText(table[43]), "MP3,56,44100,C,1");
+    EXPECT_EQ(presetText(table[44]), "OGG,500,44100,V,2");
+    EXPECT_EQ(presetText(table[83]), "OGG,64,44100,C,1");
+    EXPECT_EQ(presetText(table[84]), "WMA,192,48000,C,2");
+    EXPECT_EQ(presetText(table.back()), "WAV,352,22050,C,1");
+    for (const RenderPreset& preset : table)
+        EXPECT_EQ(parsePreset(presetText(preset)), preset);
+    for (const char* bad :
+         {"", "MP3,320,44100,V", "MP3,320,44100,X,2", "FLAC,320,44100,V,2", "MP3,320,44100,V,3",
+          "MP3,-1,44100,V,2", "MP3,320,4410,V,2", "MP3,320,44100,V,2,", "MP3, 320,44100,V,2"})
+        EXPECT_EQ(parsePreset(bad), std::nullopt) << bad;
+}
+
+} // namespace
+} // namespace tonvert::render
