@@ -1,4 +1,7 @@
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <vector>
@@ -114,6 +117,43 @@ TEST_F(MidiRendererTest, MonoIsADownmixAndBadFilesFailClearly) {
     options.soundfont = folder.file("missing.sf2");
     EXPECT_NE(render(noteFile(480), "WAV,1378,44100,C,2").error.find("cannot load the soundfont"),
               std::string::npos);
+}
+
+// What ffprobe says of a file: "sample_rate=44100", "channels=2", "duration=1.23" ...
+std::string probe(const std::string& path) {
+    const std::string command = "ffprobe -v error -show_entries stream=sample_rate,channels "
+                                "-show_entries format=duration,bit_rate -of default=nw=1 '" +
+                                path + "'";
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            out += buffer;
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+double probed(const std::string& report, const std::string& key) {
+    const auto at = report.find(key + "=");
+    return at == std::string::npos ? -1 : std::atof(report.c_str() + at + key.size() + 1);
+}
+
+TEST_F(MidiRendererTest, EveryPresetRendersAFileOfItsRateAndChannels) {
+    writeBytes(folder.file("in.mid"), noteFile(960));
+    options.cpuCores = 1; // a short file: threads would only cost
+    for (const RenderPreset& preset : presetTable()) {
+        const std::string out = folder.file("out.") + fileExtension(preset.format);
+        const RenderReport report = renderMidiFile(folder.file("in.mid"), out, preset, options);
+        ASSERT_TRUE(report.succeeded) << presetText(preset) << ": " << report.error;
+        const std::string facts = probe(out);
+        EXPECT_EQ(probed(facts, "sample_rate"), preset.sampleRate) << presetText(preset);
+        EXPECT_EQ(probed(facts, "channels"), preset.channels) << presetText(preset);
+        // The MIDI file's second plus the measured tail, give or take a codec frame.
+        EXPECT_GT(report.duration, 1.0);
+        EXPECT_NEAR(probed(facts, "duration"), report.duration, 0.15) << presetText(preset);
+        std::filesystem::remove(out);
+    }
 }
 
 TEST(RenderPresets, TableAndParameterTexts) {
