@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -80,8 +81,12 @@ bool synthesize(const std::string& midiPath, double playTime, int sampleRate,
                 const RenderOptions& options, std::vector<float>& audio,
                 const std::function<void(double)>& progress, std::string& error) {
     const std::string smf = standardMidiFile(midiPath);
-    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
-        fluid_set_log_function(level, &quiet, nullptr);
+    // The synthesizer's log is global; the reasons of a failure come back as texts instead.
+    static std::once_flag silenced;
+    std::call_once(silenced, [] {
+        for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluid_set_log_function(level, &quiet, nullptr);
+    });
     Settings settings(new_fluid_settings());
     fluid_settings_setnum(settings.get(), "synth.sample-rate", sampleRate);
     fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
