@@ -204,6 +204,12 @@ RenderReport renderMidiFile(const std::string& midiPath, const std::string& outp
             return report;
         }
         report.playTime = *seconds;
+        if (report.playTime > options.maxPlaySeconds) {
+            report.error = "the MIDI file plays longer than " +
+                           std::to_string(static_cast<int>(options.maxPlaySeconds / 60)) +
+                           " minutes";
+            return report;
+        }
     }
 
     std::vector<float> audio;

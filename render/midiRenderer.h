@@ -17,6 +17,8 @@ struct RenderOptions {
     // file's peak, and stops there; a note that never ends is cut this long after the last
     // event, with a one-second fade.
     double maxTailSeconds = 10.0;
+    // A file that claims to play longer is refused: its render would take memory and hours.
+    double maxPlaySeconds = 3600.0;
     unsigned cpuCores = 0; // for the synthesizer; 0 takes every core
 };
 

@@ -266,26 +266,29 @@ Reply Commands::deleteAudio(const Account& account, const std::string& name) {
 Reply Commands::getAudio(const Account& account, const std::string& name) {
     if (const auto bad = nameError(name))
         return error(*bad);
-    const auto outcome = store_.db().transaction([&]() -> std::pair<int, std::int64_t> {
+    Reply reply;
+    const int outcome = store_.db().transaction([&]() -> int {
         const auto file = store_.audioFile(account.id, name);
-        std::error_code missing;
-        if (!file || !std::filesystem::is_regular_file(store_.audioPath(file->id), missing))
-            return {kAudioMissing, 0};
+        if (!file)
+            return kAudioMissing;
+        auto stream = std::make_shared<std::ifstream>(store_.audioPath(file->id), std::ios::binary);
+        if (!*stream)
+            return kAudioMissing;
         const auto current = store_.accountById(account.id);
         if (current->balance < 0)
-            return {kNegativeBalance, 0};
+            return kNegativeBalance;
         const std::int64_t fee = feeFor(config_.prices.downloadBase, config_.prices.downloadPerMb,
                                         static_cast<std::uint64_t>(file->size));
         if (fee > current->balance)
-            return {kInsufficientFunds, 0};
+            return kInsufficientFunds;
         store_.book(account.id, -fee, "download of " + name);
-        return {0, file->id};
+        reply.file = std::move(stream);
+        reply.fileSize = static_cast<std::uint64_t>(file->size);
+        return 0;
     });
-    if (outcome.first != 0)
-        return error(outcome.first);
-    Reply reply;
+    if (outcome != 0)
+        return error(outcome);
     reply.contentType = "application/octet-stream";
-    reply.filePath = store_.audioPath(outcome.second);
     return reply;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -26,11 +28,13 @@ struct UploadedFile {
     std::string content;
 };
 
-// What goes back: a text, or the bytes of a stored file.
+// What goes back: a text, or the bytes of a stored file, opened while the file was sure to
+// be there (a delete right after cannot take it from a download that was paid for).
 struct Reply {
     std::string body;
     std::string contentType = "text/plain; charset=utf-8";
-    std::string filePath; // when set, the reply is this file
+    std::shared_ptr<std::ifstream> file; // when set, the reply is this file's bytes
+    std::uint64_t fileSize = 0;
 };
 
 // The service's protocol: one request's fields (from the query of a GET or the parts of a

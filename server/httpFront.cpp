@@ -44,16 +44,13 @@ std::string page(const std::string& title, const std::string& body) {
 }
 
 void send(const Reply& reply, httplib::Response& response) {
-    if (reply.filePath.empty()) {
+    if (!reply.file) {
         response.set_content(reply.body, reply.contentType);
         return;
     }
-    auto file = std::make_shared<std::ifstream>(reply.filePath, std::ios::binary);
-    file->seekg(0, std::ios::end);
-    const auto size = static_cast<std::size_t>(file->tellg());
-    file->seekg(0);
+    auto file = reply.file;
     response.set_content_provider(
-        size, reply.contentType,
+        static_cast<std::size_t>(reply.fileSize), reply.contentType,
         [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             std::vector<char> buffer(std::min<std::size_t>(length, 1 << 16));
             file->seekg(static_cast<std::streamoff>(offset));

@@ -63,7 +63,14 @@ void RenderQueue::work() {
             if (stopping_)
                 return;
         }
-        if (!take(job)) {
+        bool taken = false;
+        try {
+            taken = take(job);
+        } catch (const std::exception& failure) {
+            // The database is busy or broken: try again later rather than end the service.
+            std::clog << "taking a job failed: " << failure.what() << std::endl;
+        }
+        if (!taken) {
             std::unique_lock lock(mutex_);
             // Woken by a new record; the time-out is only a safety net.
             wake_.wait_for(lock, std::chrono::seconds(5),
@@ -124,6 +131,12 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         });
     } catch (const std::exception& failure) {
         std::clog << "publishing " << job.name << " failed: " << failure.what() << std::endl;
+        // The rolled-back transaction left the record locked: it goes, its file goes below.
+        try {
+            std::lock_guard lock(store_.lock());
+            store_.db().execute("DELETE FROM midi_records WHERE id = ?", {job.record});
+        } catch (const std::exception&) {
+        }
     }
     std::error_code ignored;
     std::filesystem::remove(output, ignored);

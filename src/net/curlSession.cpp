@@ -10,8 +10,9 @@ namespace tonvert {
 
 namespace {
 
-int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return transferAborted() ? 1 : 0;
+int onProgress(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* flag = static_cast<const std::atomic<bool>*>(cancelled);
+    return transferAborted() || (flag != nullptr && flag->load()) ? 1 : 0;
 }
 
 } // namespace
@@ -49,6 +50,7 @@ CurlHandle openSession(const SessionSettings& settings, const std::string& host)
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, settings.cancelled);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,ftp");
     return handle;
 }
@@ -62,7 +64,7 @@ CurlHandle performTransfer(const SessionSettings& settings, const std::string& h
         prepare(session.get());
         code = curl_easy_perform(session.get());
         if (code == CURLE_OK || !failedToConnect(session.get(), code) || tries <= 1 ||
-            transferAborted())
+            transferStopped(settings))
             return session;
     }
 }
@@ -81,6 +83,10 @@ bool failedToConnect(CURL* curl, CURLcode code) {
     default:
         return false;
     }
+}
+
+bool transferStopped(const SessionSettings& settings) {
+    return transferAborted() || (settings.cancelled != nullptr && settings.cancelled->load());
 }
 
 std::string failureCause(long systemError, long serverStatus) {

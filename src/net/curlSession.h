@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <curl/curl.h>
 #include <functional>
@@ -19,7 +20,12 @@ struct SessionSettings {
     int attempts = 0;         // connection attempts; 0 counts as 1
     std::int32_t timeout = 0; // milliseconds to connect, and of silence before giving up; 0: none
     int bufferSize = 2048;
+    // This transfer alone was given up (its owner left it): it stops like an aborted one.
+    const std::atomic<bool>* cancelled = nullptr;
 };
+
+// Whether the transfer is to stop: the program-wide abort, closing, or its own cancel.
+bool transferStopped(const SessionSettings& settings);
 
 // Makes libcurl ready; the first call must come before any transfer thread starts.
 void initialiseCurl();

@@ -32,7 +32,10 @@ struct Download {
     bool answered = false;   // the final status line and headers have arrived
     bool redirected = false; // the header block just read sends elsewhere
     int fileError = -1;      // errno of a failed write to the target file, 0 when unknown
+    bool replyTooLong = false;
 };
+
+constexpr std::size_t kMaxReplyInMemory = 64u << 20;
 
 bool startsWithNoCase(const char* data, std::size_t length, const char* prefix) {
     for (std::size_t i = 0; prefix[i] != '\0'; ++i)
@@ -86,6 +89,11 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
             written += static_cast<std::size_t>(n);
         }
     } else {
+        // Replies kept in memory are the service's short texts; an endless one is cut off.
+        if (d.state->reply.size() + length > kMaxReplyInMemory) {
+            d.replyTooLong = true;
+            return 0;
+        }
         d.state->reply.append(data, length);
     }
     d.answered = true; // FTP has no status line: its first data answers
@@ -140,7 +148,7 @@ private:
     }
 
     void transfer() {
-        if (transferAborted()) {
+        if (transferStopped(settings_)) {
             state_.message = text(NetMessage::connectionAborted);
             return;
         }
@@ -182,6 +190,8 @@ private:
         const long systemError = systemErrorOf(curl);
         if (code == CURLE_ABORTED_BY_CALLBACK)
             return text(NetMessage::connectionAborted);
+        if (download_.replyTooLong)
+            return failure(0, NetMessage::cantReadUrl, request_.url);
         if (download_.fileError >= 0)
             return failure(download_.fileError, NetMessage::cantWriteFile, request_.targetFile);
         if (download_.refusedStatus != 0)
@@ -208,7 +218,8 @@ private:
 } // namespace
 
 TINetThread::TINetThread(const SessionSettings& settings, const Request& request) {
-    start([settings, request](NetWorkerState& state) {
+    start([settings = SessionSettings(settings), request](NetWorkerState& state) mutable {
+        settings.cancelled = &state.cancelled;
         DownloadRun(settings, request, state).execute();
     });
 }

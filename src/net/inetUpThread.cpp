@@ -54,10 +54,12 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
 // file's bytes (as many as it had when the length was announced), the closing.
 class Body {
 public:
-    Body(std::vector<std::string> texts, std::string closing, int fd, std::uint64_t fileSize)
+    Body(std::vector<std::string> texts, std::string closing, int fd, std::uint64_t fileSize,
+         const SessionSettings& settings)
         : texts_(std::move(texts))
         , fd_(fd)
-        , fileLeft_(fileSize) {
+        , fileLeft_(fileSize)
+        , settings_(settings) {
         texts_.push_back(std::move(closing));
         for (const auto& t : texts_)
             total_ += t.size();
@@ -79,7 +81,7 @@ public:
         while (given < room && piece_ < texts_.size()) {
             const bool fileTurn = piece_ + 1 == texts_.size() && fileLeft_ > 0;
             if (fileTurn) {
-                if (transferAborted())
+                if (transferStopped(settings_))
                     return kAborted;
                 const std::size_t want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(room - given, fileLeft_));
@@ -110,6 +112,7 @@ private:
     std::vector<std::string> texts_; // the closing last; the file goes before it
     int fd_;
     std::uint64_t fileLeft_;
+    const SessionSettings& settings_;
     std::uint64_t total_ = 0;
     std::uint64_t sent_ = 0;
     std::size_t piece_ = 0;
@@ -233,9 +236,9 @@ private:
                         request_.filePartName + "\"; filename=\"" + request_.uploadName + "\"" +
                         kCrLf + "Content-Type: application/upload" + kCrLf + kCrLf);
         Body body(std::move(texts), std::string(kCrLf) + "--" + boundary_ + "--" + kCrLf, fd_,
-                  static_cast<std::uint64_t>(info.st_size));
+                  static_cast<std::uint64_t>(info.st_size), settings_);
 
-        if (transferAborted()) {
+        if (transferStopped(settings_)) {
             state_.message = text(NetMessage::connectionAborted);
             return;
         }
@@ -356,7 +359,9 @@ std::string randomBoundary() {
 
 TINetUpThread::TINetUpThread(const SessionSettings& settings, const Request& request,
                              BoundarySource boundaries) {
-    start([settings, request, boundaries = std::move(boundaries)](NetWorkerState& state) {
+    start([settings = SessionSettings(settings), request,
+           boundaries = std::move(boundaries)](NetWorkerState& state) mutable {
+        settings.cancelled = &state.cancelled;
         UploadRun(settings, request, boundaries, state).execute();
     });
 }

@@ -156,7 +156,9 @@ bool TNet::run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker, bo
             reply = succeeded ? worker->reply() : worker->message();
             result = worker->message();
         } else {
-            // Left to end by itself: it keeps its own state and closes its own handles.
+            // Left to end by itself: it keeps its own state and closes its own handles, and
+            // stops at its next check even when a later transfer clears the abort.
+            worker->cancel();
             reply = result = text(NetMessage::connectionAborted);
         }
     } catch (...) {

@@ -16,6 +16,7 @@ namespace tonvert {
 struct NetWorkerState {
     std::atomic<bool> done{false};
     std::atomic<double> progress{0.0};
+    std::atomic<bool> cancelled{false}; // the owner gave this transfer up
     bool succeeded = false;
     std::string message;
     std::string reply;
@@ -45,6 +46,8 @@ public:
     const std::string& reply() const { return state_->reply; }
 
     void setOnDone(std::function<void()> onDone) { state_->setOnDone(std::move(onDone)); }
+    // Stops this transfer at its next check, whatever later transfers do with the abort.
+    void cancel() { state_->cancelled = true; }
 
 protected:
     NetWorker();

@@ -114,6 +114,10 @@ TEST_F(MidiRendererTest, MonoIsADownmixAndBadFilesFailClearly) {
         render(std::string("RIFF\x04\0\0\0WAVEdata", 16), "WAV,1378,44100,C,2");
     EXPECT_FALSE(bad.succeeded);
     EXPECT_NE(bad.error.find("is on an unknown format!"), std::string::npos) << bad.error;
+    options.maxPlaySeconds = 1;
+    EXPECT_NE(render(noteFile(1920), "WAV,1378,44100,C,2").error.find("plays longer than"),
+              std::string::npos);
+    options.maxPlaySeconds = 3600;
     options.soundfont = folder.file("missing.sf2");
     EXPECT_NE(render(noteFile(480), "WAV,1378,44100,C,2").error.find("cannot load the soundfont"),
               std::string::npos);
