@@ -20,30 +20,6 @@ namespace {
 constexpr double kSeconds = 1.5;
 const std::string kTitle = "Étude Nr. 5";
 
-std::vector<RenderPreset> presetRows() {
-    std::vector<RenderPreset> rows;
-    const std::pair<bool, int> modes[] = {{true, 2}, {false, 2}, {true, 1}, {false, 1}};
-    for (const int kbps : {320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56})
-        for (const auto& [variable, channels] : modes)
-            rows.push_back({AudioFormat::mp3, kbps, 44100, variable, channels});
-    for (const int kbps : {500, 350, 256, 224, 192, 160, 128, 112, 96, 64})
-        for (const auto& [variable, channels] : modes)
-            rows.push_back({AudioFormat::ogg, kbps, 44100, variable, channels});
-    const int wma[][3] = {{192, 48000, 2}, {160, 48000, 2}, {128, 48000, 2}, {192, 44100, 2},
-                          {160, 44100, 2}, {128, 44100, 2}, {96, 44100, 2},  {80, 44100, 2},
-                          {64, 44100, 2},  {48, 44100, 2},  {32, 44100, 2},  {48, 44100, 1},
-                          {32, 44100, 1},  {48, 32000, 2},  {40, 32000, 2},  {32, 32000, 2},
-                          {20, 32000, 1},  {32, 22050, 2},  {22, 22050, 2},  {20, 22050, 2},
-                          {20, 22050, 1},  {16, 22050, 1}};
-    for (const auto& row : wma)
-        rows.push_back({AudioFormat::wma, row[0], row[1], false, row[2]});
-    const int wav[][3] = {{1500, 48000, 2}, {750, 48000, 1}, {1378, 44100, 2},
-                          {689, 44100, 1},  {703, 22050, 2}, {352, 22050, 1}};
-    for (const auto& row : wav)
-        rows.push_back({AudioFormat::wav, row[0], row[1], false, row[2]});
-    return rows;
-}
-
 // The bitrate the libraries accept nearest to the preset's: libvorbis tops out at
 // 240 kbit/s for mono at 44100 Hz, wmav2 starts at 24 kbit/s.
 int expectedKbps(const RenderPreset& preset) {
@@ -122,7 +98,7 @@ TEST(Encoders, EveryPresetMakesAFileOfItsRateChannelsLengthAndTitle) {
     test::TempFolder folder;
     const char* extensions[] = {"mp3", "ogg", "wma", "wav"};
     const char* codecs[] = {"mp3", "vorbis", "wmav2", "pcm_s16le"};
-    const auto rows = presetRows();
+    const auto& rows = presetTable();
     ASSERT_EQ(rows.size(), 112u);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const RenderPreset& preset = rows[i];
