@@ -92,7 +92,8 @@ public:
         lame_set_in_samplerate(lame_, preset.sampleRate);
         lame_set_out_samplerate(lame_, preset.sampleRate);
         lame_set_mode(lame_, channels_ == 1 ? MONO : JOINT_STEREO);
-        lame_set_quality(lame_, 2);
+        // LAME's own default: its command line encodes the same way.
+        lame_set_quality(lame_, 3);
         lame_set_bWriteVbrTag(lame_, 1);
         // LAME leaves its info frame out when a constant-bitrate frame cannot hold it (under
         // 192 bytes, e.g. 56 kbit/s at 44100 Hz). Such presets become an average bitrate held
