@@ -1,6 +1,9 @@
 #include "audioEncoder.h"
 #include "encoders.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace tonvert::render {
 
 std::unique_ptr<AudioEncoder> makeEncoder(AudioFormat format) {
@@ -15,6 +18,16 @@ std::unique_ptr<AudioEncoder> makeEncoder(AudioFormat format) {
         return makeWavEncoder();
     }
     return nullptr;
+}
+
+bool closeOutput(std::FILE*& file, const char* format, bool ok, std::string& error) {
+    const bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    if (ok && !closed) {
+        error = std::string(format) + ": cannot close the file: " + std::strerror(errno);
+        return false;
+    }
+    return ok;
 }
 
 std::string rateAndChannels(int sampleRate, int channels) {

@@ -219,12 +219,7 @@ public:
                 ok = put(output_.data(), size, error);
             }
         }
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (ok && !closed) {
-            error = std::string("MP3: cannot close the file: ") + std::strerror(errno);
-            ok = false;
-        }
+        ok = closeOutput(file_, "MP3", ok, error);
         close();
         return ok;
     }

@@ -134,12 +134,7 @@ public:
         }
         vorbis_analysis_wrote(&dsp_, 0); // end of stream
         bool ok = drain(error) && writePages(true, error);
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (ok && !closed) {
-            error = std::string("OGG: cannot close the file: ") + std::strerror(errno);
-            ok = false;
-        }
+        ok = closeOutput(file_, "OGG", ok, error);
         close();
         return ok;
     }
