@@ -87,6 +87,7 @@ void checkLoaded(const tonvert::TMidiFile& midi) {
     std::int32_t nonEmpty = 0;
     for (const tonvert::TMidiTrack& track : midi.tracks) {
         check(track.name.size() <= 255, "track name longer than 255 characters");
+        bool lastChannelSeen = false;
         for (int channel = 0; channel < 16; ++channel) {
             // The stream taken out of the track agrees with what reading the file noted.
             const tonvert::MidiStream& stream = track.channelStream(channel);
@@ -105,11 +106,12 @@ void checkLoaded(const tonvert::TMidiFile& midi) {
                 at += (stream[at] & 0xE0) == 0xC0 ? 2 : 3;
             }
             check(at == stream.size(), "a channel stream ends inside an event");
-            if (used)
-                check(tick == track.lastTicks[static_cast<std::size_t>(channel)],
-                      "a channel stream ends elsewhere than reading noted");
+            if (used && tick == track.lastChannelTick)
+                lastChannelSeen = true;
             nonEmpty += used ? 1 : 0;
         }
+        check(lastChannelSeen == (track.usedChannels != 0),
+              "no channel stream ends where reading noted the last channel event");
     }
     check(midi.channelStreamCount == nonEmpty,
           "channelStreamCount differs from the non-empty channel streams");

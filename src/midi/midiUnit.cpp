@@ -1,5 +1,7 @@
 #include "midiUnit.h"
 
+#include "channelRuns.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -118,33 +120,46 @@ void appendEvent(MidiStream& stream, std::uint32_t& lastTick, std::uint32_t tick
     lastTick = tick;
 }
 
-// Where the channel streams of a track end: the tick of each one's last event, and which
-// channels have events at all (bit n for channel n).
-struct ChannelEnds {
-    std::array<std::uint32_t, 16> lastTicks{};
-    std::uint16_t used = 0;
-};
-
-// Walks one track's events in order, noting where each channel's events end, and tells the
-// visitor of meta(tick, event, size) for what goes to the meta stream, name(text, size), and,
-// when it asks for them, channel(tick, status, data, size). Running status applies; End of
-// Track ends the walk. False when the track breaks a rule: a delta that cannot be read, an
-// event that runs past the end, a system status other than those of meta, system-exclusive
-// and active-sensing events.
+// Walks one track's events in order, noting where the channel events end and which channels
+// have events, and tells the visitor of meta(tick, event, size) for what goes to the meta
+// stream, name(text, size), and, when it asks for them, channel(tick, status, data, size).
+// Running status applies; End of Track ends the walk. False when the track breaks a rule: a
+// delta that cannot be read, an event that runs past the end, a system status other than
+// those of meta, system-exclusive and active-sensing events.
 //
-// Reading a folder spends its time here: the channel events take the short way, with the
-// state in locals that no store can touch.
+// Reading a folder spends its time here. When the visitor needs no channel events, runs of
+// plain channel events are taken many at a time; the rest go one by one with the state in
+// locals that no store can touch.
 template <typename Visitor>
 bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Visitor& visitor,
-               ChannelEnds& ends) {
-    std::array<std::uint32_t, 16> lastTicks{};
+               ChannelRunState& ends) {
+    std::uint32_t lastChannelTick = 0;
     unsigned used = 0;
     std::uint8_t running = kActiveSensing;
     std::size_t dataBytes = 0; // of the running status
     std::uint32_t tick = 0;
     std::size_t p = 0;
+    std::size_t scanFrom = 0; // where taking runs is tried next
+    const bool scanRuns = !Visitor::kWantsChannelEvents && channelRunScanSupported();
     bool valid = true;
     while (p < length) {
+        if (scanRuns && p >= scanFrom) {
+            ChannelRunState state{tick, lastChannelTick, static_cast<std::uint16_t>(used), running};
+            const std::size_t stop = scanChannelRuns(data, length, p, state);
+            if (stop != p) {
+                tick = state.tick;
+                lastChannelTick = state.lastChannelTick;
+                used = state.usedChannels;
+                running = state.running;
+                dataBytes = 2;
+                p = stop;
+                if (p >= length)
+                    break;
+            }
+            // What stopped the run goes the long way.
+            scanFrom = p + 1;
+        }
+
         std::uint32_t delta = data[p];
         if (delta < 0x80)
             ++p;
@@ -171,9 +186,8 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
                 valid = false;
                 break;
             }
-            const unsigned channel = running & 0x0F;
-            lastTicks[channel] = tick;
-            used |= 1u << channel;
+            lastChannelTick = tick;
+            used |= 1u << (running & 0x0F);
             if constexpr (Visitor::kWantsChannelEvents)
                 visitor.channel(tick, running, data + p, dataBytes);
             p += dataBytes;
@@ -213,8 +227,10 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
         }
         visitor.meta(tick, &kActiveSensing, 1);
     }
-    ends.lastTicks = lastTicks;
-    ends.used = static_cast<std::uint16_t>(used);
+    ends.tick = tick;
+    ends.lastChannelTick = lastChannelTick;
+    ends.usedChannels = static_cast<std::uint16_t>(used);
+    ends.running = running;
     return valid;
 }
 
@@ -260,11 +276,11 @@ struct TrackReader {
                      std::size_t length, bool keepSysEx, TMidiFile& midi) {
         TMidiTrack track;
         TrackSummary summary{track};
-        ChannelEnds ends;
+        ChannelRunState ends;
         if (!walkTrack(file->data.get() + offset, length, keepSysEx, summary, ends))
             return false;
-        track.lastTicks = ends.lastTicks;
-        track.usedChannels = ends.used;
+        track.lastChannelTick = ends.lastChannelTick;
+        track.usedChannels = ends.usedChannels;
         track.source_ = file;
         track.offset_ = offset;
         track.length_ = length;
@@ -275,7 +291,7 @@ struct TrackReader {
 
     static MidiStream collect(const TMidiTrack& track, int channel) {
         ChannelCollector collector{channel, {}};
-        ChannelEnds ends;
+        ChannelRunState ends;
         if (track.source_)
             walkTrack(track.source_->data.get() + track.offset_, track.length_, false, collector,
                       ends);
@@ -526,20 +542,30 @@ TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
     return map;
 }
 
-// Whether walking the stream event by event applies a map event at `tick` on the way: it
-// does when the tick lies before the stream's last event, or at or before the tick that the
-// last step starts from. Only a garbled tempo map asks, so the stream is walked here.
-bool reachesTick(const MidiStream& stream, std::uint32_t tick) {
-    std::uint32_t last = 0, previous = 0;
+// Where a channel stream's last step starts and ends, in ticks.
+struct LastStep {
+    std::uint32_t from = 0;
+    std::uint32_t to = 0;
+};
+
+LastStep lastStep(const MidiStream& stream) {
+    LastStep step;
     std::size_t p = 0;
     while (p < stream.size()) {
         std::uint32_t delta = 0;
         readVarLen(stream.data(), stream.size(), p, delta);
-        previous = last;
-        last += delta;
+        step.from = step.to;
+        step.to += delta;
         p += (stream[p] & 0xE0) == 0xC0 ? 2 : 3;
     }
-    return tick < last || tick <= previous;
+    return step;
+}
+
+// Whether walking a stream event by event applies a map event at `tick` on the way: it does
+// when the tick lies before the stream's last event, or at or before the tick that the last
+// step starts from.
+bool reachesTick(const LastStep& step, std::uint32_t tick) {
+    return tick < step.to || tick <= step.from;
 }
 
 } // namespace
@@ -639,15 +665,23 @@ std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) 
     const TempoMap map = readTempoMap(midi.tracks.front().metaStream, tickFactor);
     double longest = 0.0;
     for (const TMidiTrack& track : midi.tracks) {
+        if (track.usedChannels == 0)
+            continue;
+        if (!map.garbledAt) {
+            longest = std::max(longest, map.secondsAt(track.lastChannelTick));
+            continue;
+        }
+        // Only a garbled map needs the channels one by one: the time is the longest found
+        // before the first channel whose walk meets the garbled event.
         for (int channel = 0; channel < 16; ++channel) {
             if ((track.usedChannels & (1u << channel)) == 0)
                 continue;
-            const std::uint32_t lastTick = track.lastTicks[static_cast<std::size_t>(channel)];
-            if (map.garbledAt && reachesTick(track.channelStream(channel), *map.garbledAt)) {
+            const LastStep step = lastStep(track.channelStream(channel));
+            if (reachesTick(step, *map.garbledAt)) {
                 message = kGarbled;
                 return longest;
             }
-            longest = std::max(longest, map.secondsAt(lastTick));
+            longest = std::max(longest, map.secondsAt(step.to));
         }
     }
     return longest;

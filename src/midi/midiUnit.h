@@ -23,8 +23,8 @@ struct MidiFileBytes {
 // One track of a MIDI file split by kind: meta, system-exclusive and active-sensing events go
 // to the meta stream, channel events to the stream of their channel.
 //
-// Reading a file validates every event and keeps the meta stream and the ends of the channel
-// streams, which is all the play time needs; a channel stream itself is taken out of the
+// Reading a file validates every event and keeps the meta stream, the channels used and where
+// the last channel event lies, which is all the play time needs; a channel stream itself is taken out of the
 // track's bytes when it is first asked for. (Building all sixteen for every file made timing
 // a folder several times slower than reading it.)
 class TMidiTrack {
@@ -32,10 +32,10 @@ public:
     std::string name; // the first Sequence/Track Name, up to 255 characters
     MidiStream metaStream;
 
-    // Where each channel stream ends: the tick of its last event, for the channels that have
-    // events (bit n of `usedChannels` for channel n).
+    // The channels that have events (bit n for channel n), and the tick of the track's last
+    // channel event (ticks count modulo 2^32).
     std::uint16_t usedChannels = 0;
-    std::array<std::uint32_t, 16> lastTicks{};
+    std::uint32_t lastChannelTick = 0;
 
     // The events of one channel, 0 to 15. Not safe to call from two threads at once.
     const MidiStream& channelStream(int channel) const;
