@@ -1,0 +1,164 @@
+#include "channelRuns.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace tonvert {
+namespace {
+
+bool twoDataBytes(std::uint8_t status) {
+    return status >= 0x80 && status < 0xF0 && (status & 0xE0) != 0xC0;
+}
+
+struct Scan {
+    std::size_t stop;
+    ChannelRunState state;
+};
+
+// The events the scan takes, one at a time: a delta of one or two bytes, a status of a
+// two-data-byte message or that running status, and two data bytes below 80h.
+Scan oneByOne(const std::vector<std::uint8_t>& data, std::size_t p, ChannelRunState state) {
+    const std::size_t n = data.size();
+    for (;;) {
+        std::size_t q = p;
+        if (q >= n)
+            break;
+        std::uint32_t delta = data[q++];
+        if (delta >= 0x80) {
+            if (q >= n || data[q] >= 0x80)
+                break;
+            delta = ((delta & 0x7F) << 7) | data[q++];
+        }
+        if (q >= n)
+            break;
+        std::uint8_t running = state.running;
+        if (data[q] >= 0x80) {
+            running = data[q++];
+            if (!twoDataBytes(running))
+                break;
+        } else if (!twoDataBytes(running)) {
+            break;
+        }
+        if (n - q < 2 || data[q] >= 0x80 || data[q + 1] >= 0x80)
+            break;
+        p = q + 2;
+        state.tick += delta;
+        state.lastChannelTick = state.tick;
+        state.usedChannels |= std::uint16_t(1u << (running & 0x0F));
+        state.running = running;
+    }
+    return {p, state};
+}
+
+// A track of mostly plain events with, now and then, what ends a run: program changes, meta
+// and system-exclusive events, long deltas, data bytes with the high bit, stray bytes.
+std::vector<std::uint8_t> randomTrack(std::mt19937& random, std::size_t events) {
+    std::vector<std::uint8_t> track;
+    auto pick = [&](int below) { return static_cast<int>(random() % unsigned(below)); };
+    const int oddOneIn = 2 + pick(200); // how rare the events that end a run are
+    const bool explicitStatus = pick(2) == 0;
+    for (std::size_t e = 0; e < events; ++e) {
+        const bool odd = pick(oddOneIn) == 0;
+        const int deltaKind = pick(10);
+        if (deltaKind < 7) {
+            track.push_back(static_cast<std::uint8_t>(pick(128)));
+        } else if (deltaKind < 9 || !odd) {
+            track.push_back(static_cast<std::uint8_t>(0x80 | pick(128)));
+            track.push_back(static_cast<std::uint8_t>(pick(128)));
+        } else {
+            track.insert(track.end(), {0x81, 0x80, static_cast<std::uint8_t>(pick(128))});
+        }
+        if (!odd) {
+            static const std::uint8_t kKinds[] = {0x80, 0x90, 0x90, 0xA0, 0xB0, 0xE0};
+            if (explicitStatus || pick(4) == 0)
+                track.push_back(static_cast<std::uint8_t>(kKinds[pick(6)] | pick(16)));
+            track.push_back(static_cast<std::uint8_t>(pick(128)));
+            track.push_back(static_cast<std::uint8_t>(pick(128)));
+            continue;
+        }
+        switch (pick(6)) {
+        case 0: // one data byte
+            track.push_back(static_cast<std::uint8_t>((pick(2) ? 0xC0 : 0xD0) | pick(16)));
+            track.push_back(static_cast<std::uint8_t>(pick(128)));
+            break;
+        case 1: // meta
+            track.insert(track.end(), {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});
+            break;
+        case 2: // system exclusive
+            track.insert(track.end(), {0xF0, 0x03, 0x7E, 0x7F, 0xF7});
+            break;
+        case 3: // a data byte with its high bit set
+            track.push_back(static_cast<std::uint8_t>(0x90 | pick(16)));
+            track.push_back(static_cast<std::uint8_t>(0x80 | pick(128)));
+            track.push_back(static_cast<std::uint8_t>(pick(256)));
+            break;
+        case 4: // a status between the data bytes
+            track.insert(track.end(), {0x90, 0x40, 0x90, 0x40});
+            break;
+        default: // a stray byte
+            track.push_back(static_cast<std::uint8_t>(pick(256)));
+            break;
+        }
+    }
+    return track;
+}
+
+TEST(ChannelRunScan, TakesExactlyTheEventsThatOneByOneTakes) {
+    if (!channelRunScanSupported())
+        GTEST_SKIP() << "this processor has no short way; the reader walks event by event";
+    std::mt19937 random(20261207);
+    std::size_t taken = 0;
+    for (int round = 0; round < 10000; ++round) {
+        const std::vector<std::uint8_t> track = randomTrack(random, 1 + random() % 400);
+        // From the start, and from anywhere with any running status.
+        for (int start = 0; start < 4; ++start) {
+            ChannelRunState state;
+            std::size_t from = 0;
+            if (start > 0) {
+                from = random() % track.size();
+                state.tick = static_cast<std::uint32_t>(random());
+                state.lastChannelTick = static_cast<std::uint32_t>(random());
+                state.usedChannels = static_cast<std::uint16_t>(random());
+                state.running = static_cast<std::uint8_t>(random());
+            }
+            const Scan expected = oneByOne(track, from, state);
+            ChannelRunState got = state;
+            const std::size_t stop = scanChannelRuns(track.data(), track.size(), from, got);
+            ASSERT_EQ(stop, expected.stop) << "round " << round << " from " << from;
+            if (stop == from)
+                continue;
+            taken += stop - from;
+            ASSERT_EQ(got.tick, expected.state.tick) << "round " << round;
+            ASSERT_EQ(got.lastChannelTick, expected.state.lastChannelTick) << "round " << round;
+            ASSERT_EQ(got.usedChannels, expected.state.usedChannels) << "round " << round;
+            ASSERT_EQ(got.running, expected.state.running) << "round " << round;
+        }
+    }
+    EXPECT_GT(taken, 2000000u); // long runs were met, not only short ones
+}
+
+TEST(ChannelRunScan, LongDeltasAddUpAndTicksWrap) {
+    if (!channelRunScanSupported())
+        GTEST_SKIP() << "this processor has no short way";
+    // 300 events of delta 16383 (FF 7F) on channel 5, running status after the first.
+    std::vector<std::uint8_t> track;
+    for (int e = 0; e < 300; ++e) {
+        track.insert(track.end(), {0xFF, 0x7F});
+        if (e == 0)
+            track.push_back(0x95);
+        track.insert(track.end(), {0x40, 0x00});
+    }
+    ChannelRunState state;
+    state.tick = 0xFFFFFF00u;
+    EXPECT_EQ(scanChannelRuns(track.data(), track.size(), 0, state), track.size());
+    EXPECT_EQ(state.tick, std::uint32_t(0xFFFFFF00u + 300u * 16383u));
+    EXPECT_EQ(state.lastChannelTick, state.tick);
+    EXPECT_EQ(state.usedChannels, 1u << 5);
+    EXPECT_EQ(state.running, 0x95);
+}
+
+} // namespace
+} // namespace tonvert
