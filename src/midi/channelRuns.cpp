@@ -21,12 +21,29 @@ constexpr std::uint64_t everyThirdBit(int first) {
 
 // How a window of 64 bytes is read. Under the events this scan takes, a byte with its high bit
 // set is a delta's continuation byte or a status byte, and every event holds exactly three
-// bytes below 80h: the delta's last byte and the two data bytes. So the window's low bytes,
-// counted from an event's start, take those three roles in turn, and each event can be checked
-// against them with a few operations on bit masks.
-constexpr std::uint64_t kDeltaRole = everyThirdBit(0);
-constexpr std::uint64_t kFirstDataRole = everyThirdBit(1);
-constexpr std::uint64_t kSecondDataRole = everyThirdBit(2);
+// bytes below 80h: the delta's last byte and the two data bytes. So the low bytes, counted from
+// where the scan starts, take those three roles in turn, and each event can be checked against
+// them with a few operations on bit masks. The windows lie end to end, whatever the events;
+// an event may begin in one window and end in the next.
+//
+// Every third low byte of a window, from its first, second or third low byte on: the roles
+// of a window are three entries in a row, starting where the count of low bytes before the
+// window leaves them.
+constexpr std::uint64_t kRoles[5] = {everyThirdBit(0), everyThirdBit(1), everyThirdBit(2),
+                                     everyThirdBit(0), everyThirdBit(1)};
+
+// Where the next window's roles start, after a window with n low bytes.
+struct NextRoles {
+    std::uint8_t after[3][65];
+};
+constexpr NextRoles makeNextRoles() {
+    NextRoles next{};
+    for (unsigned role = 0; role < 3; ++role)
+        for (unsigned n = 0; n <= 64; ++n)
+            next.after[role][n] = static_cast<std::uint8_t>((role + 66 - n) % 3);
+    return next;
+}
+constexpr NextRoles kNextRoles = makeNextRoles();
 
 bool isTwoDataByteStatus(std::uint8_t status) {
     return status >= 0x80 && status < 0xF0 && (status & 0xE0) != 0xC0;
@@ -57,115 +74,185 @@ TONVERT_TARGET inline __m512i loadWindow(const std::uint8_t* data, std::size_t l
     return _mm512_maskz_loadu_epi8(inside, data + p);
 }
 
-TONVERT_TARGET std::uint64_t sumLanes(__m512i lanes) {
-    alignas(64) std::int32_t sums[16];
+TONVERT_TARGET inline std::uint64_t sumLanes(__m512i lanes) {
+    // Through memory: GCC 12 warns about the undefined source in its extract intrinsics.
+    alignas(64) std::uint32_t sums[16];
     _mm512_store_si512(sums, lanes);
     std::uint64_t total = 0;
-    for (const std::int32_t sum : sums)
-        total += static_cast<std::uint32_t>(sum);
+    for (const std::uint32_t sum : sums)
+        total += sum;
     return total;
 }
 
+// Adds to `sums` the ticks that the masked deltas add: each delta's last byte, and 128 times
+// its continuation byte's low bits.
+TONVERT_TARGET inline __m512i addDeltas(__m512i sums, __m512i bytes, std::uint64_t deltaEnds,
+                                        std::uint64_t continuations) {
+    const __m512i weights =
+        _mm512_mask_mov_epi8(_mm512_maskz_mov_epi8(deltaEnds, _mm512_set1_epi8(1)), continuations,
+                             _mm512_set1_epi8(static_cast<char>(0x80)));
+    return _mm512_dpbusd_epi32(sums, weights, _mm512_and_si512(bytes, _mm512_set1_epi8(0x7F)));
+}
+
+// Bits 0 to n.
+inline std::uint64_t upTo(unsigned n) {
+    return ~std::uint64_t(0) >> (63 - n);
+}
+
+TONVERT_TARGET inline unsigned highestBit(std::uint64_t bits) {
+    return 63 - static_cast<unsigned>(_lzcnt_u64(bits));
+}
+
+// Whether the first event at `p` may be taken as far as its status goes: its own status, or
+// for data bytes right after the delta the running status, must be of the kind taken here.
+// Notes the channel of a running status as used, as taking the event would. (Meta events
+// stop a scan here cheaply; the windows check the rest.)
+bool firstStatusFits(const std::uint8_t* data, std::size_t length, std::size_t p,
+                     ChannelRunState& state) {
+    if (data[p] >= 0x80)
+        ++p;
+    if (++p >= length)
+        return false;
+    if (data[p] >= 0x80)
+        return isTwoDataByteStatus(data[p]);
+    if (!isTwoDataByteStatus(state.running))
+        return false;
+    state.usedChannels |= std::uint16_t(1u << (state.running & 0x0F));
+    return true;
+}
+
+// A window adds at most 4 * 128 * 127 to each of the sixteen partial sums of the deltas: they
+// are folded into one before they could overflow.
+constexpr unsigned kWindowsBetweenFolds = 16384;
+
 TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t length,
-                                      std::size_t position, ChannelRunState& state) {
-    const __m512i low7 = _mm512_set1_epi8(0x7F);
-    const __m512i one = _mm512_set1_epi8(1);
-    const __m512i weight128 = _mm512_set1_epi8(static_cast<char>(0x80));
+                                      std::size_t position, ChannelRunState& result) {
+    constexpr std::size_t kNone = ~std::size_t(0);
+    ChannelRunState state = result;
+    if (position >= length || !firstStatusFits(data, length, position, state))
+        return position;
+
     const __m512i otherStatusTable = _mm512_set1_epi64(static_cast<long long>(kOtherStatusBits));
     __m512i knownChannels = channelTable(state.usedChannels);
-    // Sixteen partial sums of the deltas; each window adds at most 4 * 128 * 127 to one, so
-    // they are folded into `ticks` before they could overflow.
     __m512i partialTicks = _mm512_setzero_si512();
     std::uint64_t ticks = 0;
-    unsigned windowsSinceFold = 0;
-    bool firstWindow = true;
-    std::size_t lastStatusAt = 0;
-    bool statusTaken = false;
+    unsigned windowsToFold = kWindowsBetweenFolds;
+    unsigned role = 0; // where the window's delta ends start in kRoles
+    // The last byte of the window before: high, a delta's last byte, a first data byte.
+    std::uint64_t highBefore = 0, deltaEndBefore = 0, firstDataBefore = 0;
+    // The window before, for taking back the event it left unfinished if that turns out broken.
+    std::uint64_t deltaEndsBefore = 0, continuationsBefore = 0, statusesBefore = 0,
+                  secondDataBefore = 0;
+    std::size_t lastStatusAt = kNone;       // the last status byte seen
+    std::size_t lastStatusAtBefore = kNone; // ... before the window before
+    std::uint16_t unfinishedNewChannel = 0; // first met in an unfinished event ...
+    std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
-    std::size_t p = position;
-    while (p < length) {
+    std::size_t base = position;
+    for (;; base += 64) {
+        const bool tail = length - base <= 64;
         std::uint64_t inside;
-        const __m512i bytes = loadWindow(data, length, p, inside);
+        const __m512i bytes = loadWindow(data, length, base, inside);
         const std::uint64_t high = _mm512_movepi8_mask(bytes);
         const std::uint64_t low = ~high & inside;
+        const std::uint64_t deltaEnds = _pdep_u64(kRoles[role], low);
+        const std::uint64_t firstData = _pdep_u64(kRoles[role + 1], low);
+        const std::uint64_t secondData = _pdep_u64(kRoles[role + 2], low);
 
-        const std::uint64_t deltaEnds = _pdep_u64(kDeltaRole, low);
-        const std::uint64_t firstData = _pdep_u64(kFirstDataRole, low);
-        const std::uint64_t secondData = _pdep_u64(kSecondDataRole, low);
-        // The window's last whole event ends at its last second data byte, if nothing before
-        // breaks the pattern; the loop moves on from there without waiting for the checks.
-        const unsigned lead = static_cast<unsigned>(_lzcnt_u64(secondData));
-        unsigned last = 63 - lead;
-        std::uint64_t taken = lead < 64 ? ~std::uint64_t(0) >> lead : 0;
-
-        const std::uint64_t statuses = (deltaEnds << 1) & high;
+        const std::uint64_t statuses = high & ((deltaEnds << 1) | deltaEndBefore);
+        const std::uint64_t continuations = high & ~statuses;
         // Two high bytes in a row are a longer delta, or a data byte with its high bit set
         // after a status; a byte between the data bytes breaks the pattern too. Each mismatch
         // lies inside the event that breaks it.
-        std::uint64_t broken =
-            (high & (high >> 1)) | (secondData ^ (firstData << 1)) |
+        const std::uint64_t broken =
+            (high & ((high << 1) | highBefore)) |
+            (secondData ^ ((firstData << 1) | firstDataBefore)) |
             _mm512_mask_bitshuffle_epi64_mask(statuses, otherStatusTable,
                                               _mm512_srli_epi16(bytes, 2));
-        if (firstWindow) {
-            // Data bytes first go on under the running status in force: only one of the kind
-            // taken here will do.
-            const bool firstHasStatus = (statuses & ((deltaEnds & (0 - deltaEnds)) << 1)) != 0;
-            if (!firstHasStatus) {
-                if (!isTwoDataByteStatus(state.running))
-                    broken |= 1;
-                else
-                    state.usedChannels |= std::uint16_t(1u << (state.running & 0x0F));
-            }
-            firstWindow = false;
-        }
-        broken &= taken;
-        if (secondData == 0 || broken != 0) {
-            const std::uint64_t eventEnds = secondData & ((broken & (0 - broken)) - 1);
-            if (eventEnds == 0)
+
+        if (broken != 0 || tail) {
+            // The last window: take the whole events before the first mismatch.
+            const std::uint64_t eventEnds =
+                broken != 0 ? secondData & ((broken & (0 - broken)) - 1) : secondData;
+            if (eventEnds == 0) {
+                // Nothing ends here whole, not even the event left unfinished by the window
+                // before: take that back.
+                if (base == position)
+                    return position;
+                const unsigned lastEndBefore = highestBit(secondDataBefore);
+                const std::uint64_t unfinished = ~upTo(lastEndBefore);
+                const __m512i bytesBefore = loadWindow(data, length, base - 64, inside);
+                ticks -= sumLanes(addDeltas(_mm512_setzero_si512(), bytesBefore,
+                                            deltaEndsBefore & unfinished,
+                                            continuationsBefore & unfinished));
+                if (unfinishedNewChannelAt == base - 64)
+                    state.usedChannels &= std::uint16_t(~unfinishedNewChannel);
+                const std::uint64_t wholeStatuses = statusesBefore & ~unfinished;
+                lastStatusAt = wholeStatuses != 0 ? base - 64 + highestBit(wholeStatuses)
+                                                  : lastStatusAtBefore;
+                base = base - 64 + lastEndBefore + 1;
                 break;
-            last = 63 - static_cast<unsigned>(_lzcnt_u64(eventEnds));
-            taken = ~std::uint64_t(0) >> (63 - last);
+            }
+            const unsigned lastEnd = highestBit(eventEnds);
+            const std::uint64_t whole = upTo(lastEnd);
+            partialTicks =
+                addDeltas(partialTicks, bytes, deltaEnds & whole, continuations & whole);
+            const std::uint64_t wholeStatuses = statuses & whole;
+            for (std::uint64_t fresh = wholeStatuses & ~_mm512_mask_bitshuffle_epi64_mask(
+                                                          wholeStatuses, knownChannels, bytes);
+                 fresh != 0; fresh &= fresh - 1)
+                state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
+            if (wholeStatuses != 0)
+                lastStatusAt = base + highestBit(wholeStatuses);
+            base += lastEnd + 1;
+            break;
         }
 
-        // The deltas: their last bytes, and 128 times the continuation bytes' low bits.
-        const std::uint64_t continuations = (deltaEnds >> 1) & high & taken;
-        const __m512i weights = _mm512_mask_mov_epi8(
-            _mm512_maskz_mov_epi8(deltaEnds & taken, one), continuations, weight128);
-        partialTicks = _mm512_dpbusd_epi32(partialTicks, weights, _mm512_and_si512(bytes, low7));
-        if (++windowsSinceFold == 16384) {
+        partialTicks = addDeltas(partialTicks, bytes, deltaEnds, continuations);
+        if (--windowsToFold == 0) {
             ticks += sumLanes(partialTicks);
             partialTicks = _mm512_setzero_si512();
-            windowsSinceFold = 0;
+            windowsToFold = kWindowsBetweenFolds;
         }
-
         // Channels met for the first time are rare: look each status up among the channels
         // known so far and note only the new ones.
-        const std::uint64_t takenStatuses = statuses & taken;
         std::uint64_t fresh =
-            takenStatuses & ~_mm512_mask_bitshuffle_epi64_mask(takenStatuses, knownChannels, bytes);
+            statuses & ~_mm512_mask_bitshuffle_epi64_mask(statuses, knownChannels, bytes);
         if (fresh != 0) {
+            const unsigned lastEnd = highestBit(secondData);
             do {
                 const unsigned at = static_cast<unsigned>(_tzcnt_u64(fresh));
-                state.usedChannels |= std::uint16_t(1u << (data[p + at] & 0x0F));
+                const std::uint16_t channel = std::uint16_t(1u << (data[base + at] & 0x0F));
+                if (at > lastEnd && (state.usedChannels & channel) == 0) {
+                    unfinishedNewChannel = channel;
+                    unfinishedNewChannelAt = base;
+                }
+                state.usedChannels |= channel;
                 fresh &= fresh - 1;
             } while (fresh != 0);
             knownChannels = channelTable(state.usedChannels);
         }
-        if (takenStatuses != 0) {
-            lastStatusAt = p + 63 - _lzcnt_u64(takenStatuses);
-            statusTaken = true;
-        }
-        p += last + 1;
+        lastStatusAtBefore = lastStatusAt;
+        if (statuses != 0)
+            lastStatusAt = base + highestBit(statuses);
+
+        role = kNextRoles.after[role][_mm_popcnt_u64(low)];
+        highBefore = high >> 63;
+        deltaEndBefore = deltaEnds >> 63;
+        firstDataBefore = firstData >> 63;
+        deltaEndsBefore = deltaEnds;
+        continuationsBefore = continuations;
+        statusesBefore = statuses;
+        secondDataBefore = secondData;
     }
 
-    if (p != position) {
-        ticks += sumLanes(partialTicks);
-        state.tick += static_cast<std::uint32_t>(ticks);
-        state.lastChannelTick = state.tick;
-        if (statusTaken)
-            state.running = data[lastStatusAt];
-    }
-    return p;
+    ticks += sumLanes(partialTicks);
+    state.tick += static_cast<std::uint32_t>(ticks);
+    state.lastChannelTick = state.tick;
+    if (lastStatusAt != kNone)
+        state.running = data[lastStatusAt];
+    result = state;
+    return base;
 }
 
 #undef TONVERT_TARGET
