@@ -300,7 +300,7 @@ struct TrackReader {
 };
 
 const MidiStream& TMidiTrack::channelStream(int channel) const {
-    auto& stream = channelStreams_.at(static_cast<std::size_t>(channel));
+    auto& stream = channelStreams_.at(channel);
     if (!stream)
         stream = TrackReader::collect(*this, channel);
     return *stream;

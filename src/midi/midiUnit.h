@@ -20,6 +20,32 @@ struct MidiFileBytes {
     std::size_t size = 0;
 };
 
+// The channel streams of a track taken out so far. Most tracks never have one asked for, so
+// the room for them is made when the first is.
+class ChannelStreamCache {
+public:
+    ChannelStreamCache() = default;
+    ChannelStreamCache(const ChannelStreamCache& other)
+        : streams_(other.streams_ ? std::make_unique<Streams>(*other.streams_) : nullptr) {}
+    ChannelStreamCache(ChannelStreamCache&&) noexcept = default;
+    ChannelStreamCache& operator=(const ChannelStreamCache& other) {
+        if (this != &other)
+            streams_ = other.streams_ ? std::make_unique<Streams>(*other.streams_) : nullptr;
+        return *this;
+    }
+    ChannelStreamCache& operator=(ChannelStreamCache&&) noexcept = default;
+
+    std::optional<MidiStream>& at(int channel) {
+        if (!streams_)
+            streams_ = std::make_unique<Streams>();
+        return streams_->at(static_cast<std::size_t>(channel));
+    }
+
+private:
+    using Streams = std::array<std::optional<MidiStream>, 16>;
+    std::unique_ptr<Streams> streams_;
+};
+
 // One track of a MIDI file split by kind: meta, system-exclusive and active-sensing events go
 // to the meta stream, channel events to the stream of their channel.
 //
@@ -45,7 +71,7 @@ private:
     std::shared_ptr<const MidiFileBytes> source_;
     std::size_t offset_ = 0; // the track's data within the file
     std::size_t length_ = 0;
-    mutable std::array<std::optional<MidiStream>, 16> channelStreams_;
+    mutable ChannelStreamCache channelStreams_;
 };
 
 struct TMidiFile {
