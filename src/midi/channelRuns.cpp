@@ -125,6 +125,32 @@ bool firstStatusFits(const std::uint8_t* data, std::size_t length, std::size_t p
 // are folded into one before they could overflow.
 constexpr unsigned kWindowsBetweenFolds = 16384;
 
+// One window read under the roles: its bytes and what each byte is.
+struct Window {
+    __m512i bytes;
+    std::uint64_t low;           // below 80h
+    std::uint64_t deltaEnds;     // a delta's last byte
+    std::uint64_t secondData;    // an event's last byte
+    std::uint64_t statuses;      // high, right after a delta
+    std::uint64_t continuations; // high otherwise: must come right before a delta's last byte
+};
+
+// `role` places the roles; `deltaEndBefore` is 1 when the byte before the window ends a delta.
+TONVERT_TARGET inline Window readWindow(const std::uint8_t* data, std::size_t length,
+                                        std::size_t base, unsigned role,
+                                        std::uint64_t deltaEndBefore) {
+    Window w;
+    std::uint64_t inside;
+    w.bytes = loadWindow(data, length, base, inside);
+    const std::uint64_t high = _mm512_movepi8_mask(w.bytes);
+    w.low = ~high & inside;
+    w.deltaEnds = _pdep_u64(kRoles[role], w.low);
+    w.secondData = _pdep_u64(kRoles[role + 2], w.low);
+    w.statuses = high & ((w.deltaEnds << 1) | deltaEndBefore);
+    w.continuations = high & ~w.statuses;
+    return w;
+}
+
 TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t length,
                                       std::size_t position, ChannelRunState& result) {
     constexpr std::size_t kNone = ~std::size_t(0);
@@ -137,69 +163,59 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
     __m512i partialTicks = _mm512_setzero_si512();
     std::uint64_t ticks = 0;
     unsigned windowsToFold = kWindowsBetweenFolds;
-    unsigned role = 0; // where the window's delta ends start in kRoles
-    // The last byte of the window before: high, a delta's last byte, a first data byte.
-    std::uint64_t highBefore = 0, deltaEndBefore = 0, firstDataBefore = 0;
-    // The window before, for taking back the event it left unfinished if that turns out broken.
-    std::uint64_t deltaEndsBefore = 0, continuationsBefore = 0, statusesBefore = 0,
-                  secondDataBefore = 0;
+    unsigned role = 0;       // where the window's delta ends start in kRoles
+    unsigned roleBefore = 0; // ... of the window before
+    // Whether the last byte of the window before ends a delta or is a continuation byte, and
+    // the same of the window before that.
+    std::uint64_t deltaEndBefore = 0, continuationBefore = 0, deltaEndTwoBefore = 0;
     std::size_t lastStatusAt = kNone;       // the last status byte seen
     std::size_t lastStatusAtBefore = kNone; // ... before the window before
-    std::uint16_t unfinishedNewChannel = 0; // first met in an unfinished event ...
+    std::uint16_t unfinishedNewChannel = 0;     // first met in an unfinished event ...
     std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
     std::size_t base = position;
     for (;; base += 64) {
         const bool tail = length - base <= 64;
-        std::uint64_t inside;
-        const __m512i bytes = loadWindow(data, length, base, inside);
-        const std::uint64_t high = _mm512_movepi8_mask(bytes);
-        const std::uint64_t low = ~high & inside;
-        const std::uint64_t deltaEnds = _pdep_u64(kRoles[role], low);
-        const std::uint64_t firstData = _pdep_u64(kRoles[role + 1], low);
-        const std::uint64_t secondData = _pdep_u64(kRoles[role + 2], low);
-
-        const std::uint64_t statuses = high & ((deltaEnds << 1) | deltaEndBefore);
-        const std::uint64_t continuations = high & ~statuses;
-        // Two high bytes in a row are a longer delta, or a data byte with its high bit set
-        // after a status; a byte between the data bytes breaks the pattern too. Each mismatch
-        // lies inside the event that breaks it.
+        const Window w = readWindow(data, length, base, role, deltaEndBefore);
+        // A continuation byte must be followed by a delta's last byte: this also finds two high
+        // bytes in a row (a longer delta, a data byte with its high bit set after a status) and
+        // a high byte between the data bytes. The mismatch lies inside the event it breaks.
         const std::uint64_t broken =
-            (high & ((high << 1) | highBefore)) |
-            (secondData ^ ((firstData << 1) | firstDataBefore)) |
-            _mm512_mask_bitshuffle_epi64_mask(statuses, otherStatusTable,
-                                              _mm512_srli_epi16(bytes, 2));
+            (((w.continuations << 1) | continuationBefore) & ~w.deltaEnds) |
+            _mm512_mask_bitshuffle_epi64_mask(w.statuses, otherStatusTable,
+                                              _mm512_srli_epi16(w.bytes, 2));
 
         if (broken != 0 || tail) {
             // The last window: take the whole events before the first mismatch.
             const std::uint64_t eventEnds =
-                broken != 0 ? secondData & ((broken & (0 - broken)) - 1) : secondData;
+                broken != 0 ? w.secondData & ((broken & (0 - broken)) - 1) : w.secondData;
             if (eventEnds == 0) {
                 // Nothing ends here whole, not even the event left unfinished by the window
                 // before: take that back.
                 if (base == position)
                     return position;
-                const unsigned lastEndBefore = highestBit(secondDataBefore);
+                base -= 64;
+                const Window before = readWindow(data, length, base, roleBefore, deltaEndTwoBefore);
+                const unsigned lastEndBefore = highestBit(before.secondData);
                 const std::uint64_t unfinished = ~upTo(lastEndBefore);
-                const __m512i bytesBefore = loadWindow(data, length, base - 64, inside);
-                ticks -= sumLanes(addDeltas(_mm512_setzero_si512(), bytesBefore,
-                                            deltaEndsBefore & unfinished,
-                                            continuationsBefore & unfinished));
-                if (unfinishedNewChannelAt == base - 64)
+                ticks -= sumLanes(addDeltas(_mm512_setzero_si512(), before.bytes,
+                                            before.deltaEnds & unfinished,
+                                            before.continuations & unfinished));
+                if (unfinishedNewChannelAt == base)
                     state.usedChannels &= std::uint16_t(~unfinishedNewChannel);
-                const std::uint64_t wholeStatuses = statusesBefore & ~unfinished;
-                lastStatusAt = wholeStatuses != 0 ? base - 64 + highestBit(wholeStatuses)
-                                                  : lastStatusAtBefore;
-                base = base - 64 + lastEndBefore + 1;
+                const std::uint64_t wholeStatuses = before.statuses & ~unfinished;
+                lastStatusAt =
+                    wholeStatuses != 0 ? base + highestBit(wholeStatuses) : lastStatusAtBefore;
+                base += lastEndBefore + 1;
                 break;
             }
             const unsigned lastEnd = highestBit(eventEnds);
             const std::uint64_t whole = upTo(lastEnd);
             partialTicks =
-                addDeltas(partialTicks, bytes, deltaEnds & whole, continuations & whole);
-            const std::uint64_t wholeStatuses = statuses & whole;
+                addDeltas(partialTicks, w.bytes, w.deltaEnds & whole, w.continuations & whole);
+            const std::uint64_t wholeStatuses = w.statuses & whole;
             for (std::uint64_t fresh = wholeStatuses & ~_mm512_mask_bitshuffle_epi64_mask(
-                                                          wholeStatuses, knownChannels, bytes);
+                                                          wholeStatuses, knownChannels, w.bytes);
                  fresh != 0; fresh &= fresh - 1)
                 state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
             if (wholeStatuses != 0)
@@ -208,7 +224,7 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
             break;
         }
 
-        partialTicks = addDeltas(partialTicks, bytes, deltaEnds, continuations);
+        partialTicks = addDeltas(partialTicks, w.bytes, w.deltaEnds, w.continuations);
         if (--windowsToFold == 0) {
             ticks += sumLanes(partialTicks);
             partialTicks = _mm512_setzero_si512();
@@ -217,9 +233,9 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
         // Channels met for the first time are rare: look each status up among the channels
         // known so far and note only the new ones.
         std::uint64_t fresh =
-            statuses & ~_mm512_mask_bitshuffle_epi64_mask(statuses, knownChannels, bytes);
+            w.statuses & ~_mm512_mask_bitshuffle_epi64_mask(w.statuses, knownChannels, w.bytes);
         if (fresh != 0) {
-            const unsigned lastEnd = highestBit(secondData);
+            const unsigned lastEnd = highestBit(w.secondData);
             do {
                 const unsigned at = static_cast<unsigned>(_tzcnt_u64(fresh));
                 const std::uint16_t channel = std::uint16_t(1u << (data[base + at] & 0x0F));
@@ -233,17 +249,14 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
             knownChannels = channelTable(state.usedChannels);
         }
         lastStatusAtBefore = lastStatusAt;
-        if (statuses != 0)
-            lastStatusAt = base + highestBit(statuses);
+        if (w.statuses != 0)
+            lastStatusAt = base + highestBit(w.statuses);
 
-        role = kNextRoles.after[role][_mm_popcnt_u64(low)];
-        highBefore = high >> 63;
-        deltaEndBefore = deltaEnds >> 63;
-        firstDataBefore = firstData >> 63;
-        deltaEndsBefore = deltaEnds;
-        continuationsBefore = continuations;
-        statusesBefore = statuses;
-        secondDataBefore = secondData;
+        roleBefore = role;
+        role = kNextRoles.after[role][_mm_popcnt_u64(w.low)];
+        deltaEndTwoBefore = deltaEndBefore;
+        deltaEndBefore = w.deltaEnds >> 63;
+        continuationBefore = w.continuations >> 63;
     }
 
     ticks += sumLanes(partialTicks);

@@ -239,11 +239,12 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
 struct TrackSummary {
     static constexpr bool kWantsChannelEvents = false;
     TMidiTrack& track;
+    MidiStream& metaStream;
     std::uint32_t metaTick = 0;
 
     void channel(std::uint32_t, std::uint8_t, const std::uint8_t*, std::size_t) {}
     void meta(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
-        appendEvent(track.metaStream, metaTick, tick, event, n);
+        appendEvent(metaStream, metaTick, tick, event, n);
     }
     void name(const std::uint8_t* text, std::size_t n) {
         if (track.name.empty())
@@ -274,11 +275,15 @@ struct ChannelCollector {
 struct TrackReader {
     static bool read(const std::shared_ptr<const MidiFileBytes>& file, std::size_t offset,
                      std::size_t length, bool keepSysEx, TMidiFile& midi) {
+        // The meta stream grows in a buffer kept from track to track and is copied once.
+        thread_local MidiStream metaStream;
+        metaStream.clear();
         TMidiTrack track;
-        TrackSummary summary{track};
+        TrackSummary summary{track, metaStream};
         ChannelRunState ends;
         if (!walkTrack(file->data.get() + offset, length, keepSysEx, summary, ends))
             return false;
+        track.metaStream.assign(metaStream.begin(), metaStream.end());
         track.lastChannelTick = ends.lastChannelTick;
         track.usedChannels = ends.usedChannels;
         track.source_ = file;
