@@ -160,5 +160,40 @@ TEST(ChannelRunScan, LongDeltasAddUpAndTicksWrap) {
     EXPECT_EQ(state.running, 0x95);
 }
 
+// Running-status events (delta, two data bytes) from the track's end up to `to`, with two
+// two-byte deltas first when the distance asks for them.
+void fillTo(std::vector<std::uint8_t>& track, std::size_t to) {
+    while ((to - track.size()) % 3 != 0)
+        track.insert(track.end(), {0x81, 0x00, 0x40, 0x40});
+    while (track.size() < to)
+        track.insert(track.end(), {0x00, 0x40, 0x40});
+}
+
+TEST(ChannelRunScan, AnUnfinishedEventThatBreaksIsTakenBack) {
+    if (!channelRunScanSupported())
+        GTEST_SKIP() << "this processor has no short way";
+    // The event at 126 has its status at the end of the second window and a data byte with
+    // its high bit set at the start of the third: the scan stops before it, and the running
+    // status is the last one before it, set in the first window (or, second case, at the very
+    // start of the second, right after a delta that ends the first).
+    for (const bool statusAt64 : {false, true}) {
+        std::vector<std::uint8_t> track = {0x00, 0x91, 0x40, 0x40};
+        if (statusAt64) {
+            fillTo(track, 63);
+            track.insert(track.end(), {0x00, 0x93, 0x40, 0x40});
+        }
+        fillTo(track, 126);
+        track.insert(track.end(), {0x00, 0x92, 0x80, 0x40, 0x00, 0x40, 0x40});
+        fillTo(track, 300);
+        ChannelRunState state;
+        const Scan expected = oneByOne(track, 0, state);
+        ASSERT_EQ(expected.stop, 126u);
+        EXPECT_EQ(scanChannelRuns(track.data(), track.size(), 0, state), 126u);
+        EXPECT_EQ(state.running, statusAt64 ? 0x93 : 0x91);
+        EXPECT_EQ(state.usedChannels, statusAt64 ? 0b1010 : 0b10);
+        EXPECT_EQ(state.tick, expected.state.tick);
+    }
+}
+
 } // namespace
 } // namespace tonvert
