@@ -1,5 +1,7 @@
 #include "channelRuns.h"
 
+#include <optional>
+
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define TONVERT_CHANNEL_RUNS_AVX512 1
 #include <immintrin.h>
@@ -103,21 +105,52 @@ TONVERT_TARGET inline unsigned highestBit(std::uint64_t bits) {
     return 63 - static_cast<unsigned>(_lzcnt_u64(bits));
 }
 
-// Whether the first event at `p` may be taken as far as its status goes: its own status, or
-// for data bytes right after the delta the running status, must be of the kind taken here.
-// Notes the channel of a running status as used, as taking the event would. (Meta events
-// stop a scan here cheaply; the windows check the rest.)
-bool firstStatusFits(const std::uint8_t* data, std::size_t length, std::size_t p,
-                     ChannelRunState& state) {
+// The windows take the first event at `p` only if its status, or for data bytes right after
+// the delta the running status, is of the two-data-byte kind. Gives the channel bit the event
+// adds under the running status (0 when it has a status of its own), or nothing when the
+// windows cannot take it. (Meta events are turned away here cheaply; the windows check the
+// rest.)
+std::optional<std::uint16_t> windowsMayStart(const std::uint8_t* data, std::size_t length,
+                                             std::size_t p, std::uint8_t running) {
+    if (p >= length)
+        return std::nullopt;
     if (data[p] >= 0x80)
         ++p;
     if (++p >= length)
-        return false;
+        return std::nullopt;
     if (data[p] >= 0x80)
-        return isTwoDataByteStatus(data[p]);
-    if (!isTwoDataByteStatus(state.running))
+        return isTwoDataByteStatus(data[p]) ? std::optional<std::uint16_t>(0) : std::nullopt;
+    if (!isTwoDataByteStatus(running))
+        return std::nullopt;
+    return std::uint16_t(1u << (running & 0x0F));
+}
+
+// Takes one channel event of any kind at `p`, as walking the track event by event would.
+// False, and nothing moves, at anything else: a meta, system-exclusive or system event, data
+// bytes with no running status, the end of the track, an event that runs past it.
+bool takeChannelEvent(const std::uint8_t* data, std::size_t length, std::size_t& p,
+                      ChannelRunState& state, std::uint64_t& ticks) {
+    std::size_t q = p;
+    std::uint32_t delta = 0;
+    do {
+        if (q >= length)
+            return false;
+        delta = (delta << 7) | (data[q] & 0x7F);
+    } while (data[q++] >= 0x80);
+    if (q >= length || data[q] >= 0xF0)
         return false;
-    state.usedChannels |= std::uint16_t(1u << (state.running & 0x0F));
+    std::uint8_t running = state.running;
+    if (data[q] >= 0x80)
+        running = data[q++];
+    else if (running == 0xFE)
+        return false;
+    const std::size_t dataBytes = (running & 0xE0) == 0xC0 ? 1 : 2;
+    if (dataBytes > length - q)
+        return false;
+    ticks += delta;
+    state.running = running;
+    state.usedChannels |= std::uint16_t(1u << (running & 0x0F));
+    p = q + dataBytes;
     return true;
 }
 
@@ -151,18 +184,24 @@ TONVERT_TARGET inline Window readWindow(const std::uint8_t* data, std::size_t le
     return w;
 }
 
-TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t length,
-                                      std::size_t position, ChannelRunState& result) {
-    constexpr std::size_t kNone = ~std::size_t(0);
-    ChannelRunState state = result;
-    if (position >= length || !firstStatusFits(data, length, position, state))
-        return position;
+// The ticks of the deltas taken: sixteen partial sums, and what was folded out of them.
+struct Ticks {
+    __m512i partial;
+    std::uint64_t folded = 0;
+    unsigned windowsToFold = kWindowsBetweenFolds;
+};
 
+// Takes the plain events from `position` on a window at a time; gives where it stopped.
+// `entryChannel` is what windowsMayStart gave.
+TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t length,
+                                       std::size_t position, std::uint16_t entryChannel,
+                                       ChannelRunState& state, Ticks& sums) {
+    constexpr std::size_t kNone = ~std::size_t(0);
     const __m512i otherStatusTable = _mm512_set1_epi64(static_cast<long long>(kOtherStatusBits));
     __m512i knownChannels = channelTable(state.usedChannels);
-    __m512i partialTicks = _mm512_setzero_si512();
+    __m512i partialTicks = sums.partial;
     std::uint64_t ticks = 0;
-    unsigned windowsToFold = kWindowsBetweenFolds;
+    unsigned windowsToFold = sums.windowsToFold;
     unsigned role = 0;       // where the window's delta ends start in kRoles
     unsigned roleBefore = 0; // ... of the window before
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
@@ -193,7 +232,7 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
                 // Nothing ends here whole, not even the event left unfinished by the window
                 // before: take that back.
                 if (base == position)
-                    return position;
+                    return position; // nothing taken; nothing changed
                 base -= 64;
                 const Window before = readWindow(data, length, base, roleBefore, deltaEndTwoBefore);
                 const unsigned lastEndBefore = highestBit(before.secondData);
@@ -259,13 +298,34 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
         continuationBefore = w.continuations >> 63;
     }
 
-    ticks += sumLanes(partialTicks);
-    state.tick += static_cast<std::uint32_t>(ticks);
-    state.lastChannelTick = state.tick;
+    sums.partial = partialTicks;
+    sums.folded += ticks;
+    sums.windowsToFold = windowsToFold;
     if (lastStatusAt != kNone)
         state.running = data[lastStatusAt];
-    result = state;
+    state.usedChannels |= entryChannel;
     return base;
+}
+
+TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t length,
+                                      std::size_t position, ChannelRunState& result) {
+    ChannelRunState state = result;
+    Ticks sums{_mm512_setzero_si512()};
+    std::size_t p = position;
+    // Runs of plain events go by windows; what stops one, if it is a channel event all the
+    // same (one data byte, a long delta, a data byte with its high bit set), is taken alone.
+    for (;;) {
+        if (const auto entryChannel = windowsMayStart(data, length, p, state.running))
+            p = takeWindows(data, length, p, *entryChannel, state, sums);
+        if (!takeChannelEvent(data, length, p, state, sums.folded))
+            break;
+    }
+    if (p == position)
+        return position;
+    state.tick += static_cast<std::uint32_t>(sums.folded + sumLanes(sums.partial));
+    state.lastChannelTick = state.tick;
+    result = state;
+    return p;
 }
 
 #undef TONVERT_TARGET

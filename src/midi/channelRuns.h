@@ -16,13 +16,13 @@ struct ChannelRunState {
 // Whether this processor can take the short way below; without it the scan takes nothing.
 bool channelRunScanSupported();
 
-// Takes whole channel events from `position` on, many at a time, as long as they are of the
-// plain kind that makes up most of a track: a delta of one or two bytes, an optional status
-// of a two-data-byte channel message (8x, 9x, Ax, Bx, Ex), data bytes below 80h, or the data
-// bytes alone under such a running status. It stops before anything else (meta and
-// system-exclusive events, program changes, longer deltas, the end of the track) and returns
-// where it stopped: the position itself when it could take nothing. The state moves on as
-// walking the same events one by one would move it.
+// Takes the channel events from `position` on, as walking them one by one would: the runs of
+// plain ones that make up most of a track (a delta of one or two bytes, an optional status of
+// a two-data-byte message, 8x, 9x, Ax, Bx or Ex, data bytes below 80h) many at a time, any
+// other between them alone. It stops before anything else (meta, system-exclusive and system
+// events, data bytes with no running status, the end of the track, an event that runs past
+// it) and returns where it stopped: the position itself, with the state untouched, when it
+// took nothing.
 std::size_t scanChannelRuns(const std::uint8_t* data, std::size_t length, std::size_t position,
                             ChannelRunState& state);
 
