@@ -207,8 +207,8 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
     // the same of the window before that.
     std::uint64_t deltaEndBefore = 0, continuationBefore = 0, deltaEndTwoBefore = 0;
-    std::size_t lastStatusAt = kNone;       // the last status byte seen
-    std::size_t lastStatusAtBefore = kNone; // ... before the window before
+    std::size_t lastStatusAt = kNone;           // the last status byte seen
+    std::size_t lastStatusAtBefore = kNone;     // ... before the window before
     std::uint16_t unfinishedNewChannel = 0;     // first met in an unfinished event ...
     std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
@@ -254,7 +254,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                 addDeltas(partialTicks, w.bytes, w.deltaEnds & whole, w.continuations & whole);
             const std::uint64_t wholeStatuses = w.statuses & whole;
             for (std::uint64_t fresh = wholeStatuses & ~_mm512_mask_bitshuffle_epi64_mask(
-                                                          wholeStatuses, knownChannels, w.bytes);
+                                                           wholeStatuses, knownChannels, w.bytes);
                  fresh != 0; fresh &= fresh - 1)
                 state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
             if (wholeStatuses != 0)

@@ -120,6 +120,39 @@ void appendEvent(MidiStream& stream, std::uint32_t& lastTick, std::uint32_t tick
     lastTick = tick;
 }
 
+// A stream under construction, kept from track to track so that appending is mostly plain
+// stores: the room only grows (and is given back past 1 MiB).
+class StreamBuffer {
+public:
+    void clear() {
+        size_ = 0;
+        lastTick_ = 0;
+        if (bytes_.size() > (std::size_t(1) << 20))
+            MidiStream().swap(bytes_);
+    }
+
+    // Appends an event: the delta from the last one's tick, then its bytes.
+    void append(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
+        if (bytes_.size() - size_ < n + 5)
+            bytes_.resize(std::max(2 * bytes_.size(), size_ + n + 5 + 256));
+        std::uint8_t* out = bytes_.data() + size_;
+        std::size_t at = 0;
+        writeVarLen(out, 6, at, tick - lastTick_);
+        std::memcpy(out + at, event, n);
+        size_ += at + n;
+        lastTick_ = tick;
+    }
+
+    MidiStream copy() const {
+        return MidiStream(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
+    }
+
+private:
+    MidiStream bytes_;
+    std::size_t size_ = 0;
+    std::uint32_t lastTick_ = 0;
+};
+
 // Walks one track's events in order, noting where the channel events end and which channels
 // have events, and tells the visitor of meta(tick, event, size) for what goes to the meta
 // stream, name(text, size), and, when it asks for them, channel(tick, status, data, size).
@@ -239,12 +272,11 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
 struct TrackSummary {
     static constexpr bool kWantsChannelEvents = false;
     TMidiTrack& track;
-    MidiStream& metaStream;
-    std::uint32_t metaTick = 0;
+    StreamBuffer& metaStream;
 
     void channel(std::uint32_t, std::uint8_t, const std::uint8_t*, std::size_t) {}
     void meta(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
-        appendEvent(metaStream, metaTick, tick, event, n);
+        metaStream.append(tick, event, n);
     }
     void name(const std::uint8_t* text, std::size_t n) {
         if (track.name.empty())
@@ -276,14 +308,14 @@ struct TrackReader {
     static bool read(const std::shared_ptr<const MidiFileBytes>& file, std::size_t offset,
                      std::size_t length, bool keepSysEx, TMidiFile& midi) {
         // The meta stream grows in a buffer kept from track to track and is copied once.
-        thread_local MidiStream metaStream;
+        thread_local StreamBuffer metaStream;
         metaStream.clear();
         TMidiTrack track;
         TrackSummary summary{track, metaStream};
         ChannelRunState ends;
         if (!walkTrack(file->data.get() + offset, length, keepSysEx, summary, ends))
             return false;
-        track.metaStream.assign(metaStream.begin(), metaStream.end());
+        track.metaStream = metaStream.copy();
         track.lastChannelTick = ends.lastChannelTick;
         track.usedChannels = ends.usedChannels;
         track.source_ = file;
