@@ -287,9 +287,11 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
             } while (fresh != 0);
             knownChannels = channelTable(state.usedChannels);
         }
+        // Without a branch: whether a window holds a status follows no pattern the processor
+        // could learn in tracks that mostly run under running status.
         lastStatusAtBefore = lastStatusAt;
-        if (w.statuses != 0)
-            lastStatusAt = base + highestBit(w.statuses);
+        const std::size_t keep = std::size_t(0) - std::size_t(w.statuses == 0);
+        lastStatusAt = (lastStatusAt & keep) | ((base + highestBit(w.statuses)) & ~keep);
 
         roleBefore = role;
         role = kNextRoles.after[role][_mm_popcnt_u64(w.low)];
