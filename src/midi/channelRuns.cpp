@@ -213,7 +213,8 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
     std::size_t base = position;
-    for (;; base += 64) {
+    std::size_t runStart = position; // no event taken before here is ever taken back
+    for (;;) {
         const bool tail = length - base <= 64;
         const Window w = readWindow(data, length, base, role, deltaEndBefore);
         // A continuation byte must be followed by a delta's last byte: this also finds two high
@@ -225,14 +226,12 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                                               _mm512_srli_epi16(w.bytes, 2));
 
         if (broken != 0 || tail) {
-            // The last window: take the whole events before the first mismatch.
+            // The last window of the run: take the whole events before the first mismatch.
             const std::uint64_t eventEnds =
                 broken != 0 ? w.secondData & ((broken & (0 - broken)) - 1) : w.secondData;
-            if (eventEnds == 0) {
+            if (eventEnds == 0 && base != runStart) {
                 // Nothing ends here whole, not even the event left unfinished by the window
                 // before: take that back.
-                if (base == position)
-                    return position; // nothing taken; nothing changed
                 base -= 64;
                 const Window before = readWindow(data, length, base, roleBefore, deltaEndTwoBefore);
                 const unsigned lastEndBefore = highestBit(before.secondData);
@@ -248,8 +247,19 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                 base += lastEndBefore + 1;
                 break;
             }
-            const unsigned lastEnd = highestBit(eventEnds);
-            const std::uint64_t whole = upTo(lastEnd);
+            // Bytes 0 to `taken` - 1 of the window go. When the mismatch is the status of a
+            // one-data-byte message (a program change, channel pressure) that ends inside the
+            // window, that event goes too, and the run goes on after it.
+            unsigned taken = eventEnds != 0 ? highestBit(eventEnds) + 1 : 0;
+            const unsigned first = static_cast<unsigned>(_tzcnt_u64(broken));
+            const bool oneDataByte =
+                broken != 0 && first >= 1 && first < 63 && ((w.statuses >> first) & 1) != 0 &&
+                ((w.low >> (first + 1)) & 1) != 0 && (data[base + first] & 0xE0) == 0xC0;
+            if (oneDataByte)
+                taken = first + 2;
+            if (taken == 0)
+                return position; // nothing taken; nothing changed
+            const std::uint64_t whole = upTo(taken - 1);
             partialTicks =
                 addDeltas(partialTicks, w.bytes, w.deltaEnds & whole, w.continuations & whole);
             const std::uint64_t wholeStatuses = w.statuses & whole;
@@ -257,10 +267,18 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                                                            wholeStatuses, knownChannels, w.bytes);
                  fresh != 0; fresh &= fresh - 1)
                 state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
+            knownChannels = channelTable(state.usedChannels);
             if (wholeStatuses != 0)
                 lastStatusAt = base + highestBit(wholeStatuses);
-            base += lastEnd + 1;
-            break;
+            base += taken;
+            // Under a one-data-byte running status the next event needs a status of its own.
+            if (!oneDataByte || !windowsMayStart(data, length, base, data[lastStatusAt]))
+                break;
+            runStart = base;
+            role = 0;
+            deltaEndBefore = 0;
+            continuationBefore = 0;
+            continue;
         }
 
         partialTicks = addDeltas(partialTicks, w.bytes, w.deltaEnds, w.continuations);
@@ -298,6 +316,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
         deltaEndTwoBefore = deltaEndBefore;
         deltaEndBefore = w.deltaEnds >> 63;
         continuationBefore = w.continuations >> 63;
+        base += 64;
     }
 
     sums.partial = partialTicks;

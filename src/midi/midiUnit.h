@@ -50,9 +50,9 @@ private:
 // to the meta stream, channel events to the stream of their channel.
 //
 // Reading a file validates every event and keeps the meta stream, the channels used and where
-// the last channel event lies, which is all the play time needs; a channel stream itself is taken out of the
-// track's bytes when it is first asked for. (Building all sixteen for every file made timing
-// a folder several times slower than reading it.)
+// the last channel event lies, which is all the play time needs; a channel stream itself is taken
+// out of the track's bytes when it is first asked for. (Building all sixteen for every file made
+// timing a folder several times slower than reading it.)
 class TMidiTrack {
 public:
     std::string name; // the first Sequence/Track Name, up to 255 characters
