@@ -110,8 +110,8 @@ TONVERT_TARGET inline unsigned highestBit(std::uint64_t bits) {
 // adds under the running status (0 when it has a status of its own), or nothing when the
 // windows cannot take it. (Meta events are turned away here cheaply; the windows check the
 // rest.)
-std::optional<std::uint16_t> windowsMayStart(const std::uint8_t* data, std::size_t length,
-                                             std::size_t p, std::uint8_t running) {
+TONVERT_TARGET inline std::optional<std::uint16_t>
+windowsMayStart(const std::uint8_t* data, std::size_t length, std::size_t p, std::uint8_t running) {
     if (p >= length)
         return std::nullopt;
     if (data[p] >= 0x80)
@@ -128,8 +128,9 @@ std::optional<std::uint16_t> windowsMayStart(const std::uint8_t* data, std::size
 // Takes one channel event of any kind at `p`, as walking the track event by event would.
 // False, and nothing moves, at anything else: a meta, system-exclusive or system event, data
 // bytes with no running status, the end of the track, an event that runs past it.
-bool takeChannelEvent(const std::uint8_t* data, std::size_t length, std::size_t& p,
-                      ChannelRunState& state, std::uint64_t& ticks) {
+TONVERT_TARGET inline bool takeChannelEvent(const std::uint8_t* data, std::size_t length,
+                                            std::size_t& p, ChannelRunState& state,
+                                            std::uint64_t& ticks) {
     std::size_t q = p;
     std::uint32_t delta = 0;
     do {
