@@ -155,10 +155,6 @@ TONVERT_TARGET inline bool takeChannelEvent(const std::uint8_t* data, std::size_
     return true;
 }
 
-// A window adds at most 4 * 128 * 127 to each of the sixteen partial sums of the deltas: they
-// are folded into one before they could overflow.
-constexpr unsigned kWindowsBetweenFolds = 16384;
-
 // One window read under the roles: its bytes and what each byte is.
 struct Window {
     __m512i bytes;
@@ -185,24 +181,18 @@ TONVERT_TARGET inline Window readWindow(const std::uint8_t* data, std::size_t le
     return w;
 }
 
-// The ticks of the deltas taken: sixteen partial sums, and what was folded out of them.
-struct Ticks {
-    __m512i partial;
-    std::uint64_t folded = 0;
-    unsigned windowsToFold = kWindowsBetweenFolds;
-};
-
-// Takes the plain events from `position` on a window at a time; gives where it stopped.
-// `entryChannel` is what windowsMayStart gave.
+// Takes the plain events from `position` on a window at a time, adding their deltas to
+// `deltas`; gives where it stopped. `entryChannel` is what windowsMayStart gave.
 TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t length,
                                        std::size_t position, std::uint16_t entryChannel,
-                                       ChannelRunState& state, Ticks& sums) {
+                                       ChannelRunState& state, std::uint64_t& deltas) {
     constexpr std::size_t kNone = ~std::size_t(0);
     const __m512i otherStatusTable = _mm512_set1_epi64(static_cast<long long>(kOtherStatusBits));
     __m512i knownChannels = channelTable(state.usedChannels);
-    __m512i partialTicks = sums.partial;
+    // Sixteen partial sums of the deltas. They wrap around, as ticks do: only their total
+    // modulo 2^32 counts.
+    __m512i partialTicks = _mm512_setzero_si512();
     std::uint64_t ticks = 0;
-    unsigned windowsToFold = sums.windowsToFold;
     unsigned role = 0;       // where the window's delta ends start in kRoles
     unsigned roleBefore = 0; // ... of the window before
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
@@ -283,11 +273,6 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
         }
 
         partialTicks = addDeltas(partialTicks, w.bytes, w.deltaEnds, w.continuations);
-        if (--windowsToFold == 0) {
-            ticks += sumLanes(partialTicks);
-            partialTicks = _mm512_setzero_si512();
-            windowsToFold = kWindowsBetweenFolds;
-        }
         // Channels met for the first time are rare: look each status up among the channels
         // known so far and note only the new ones.
         std::uint64_t fresh =
@@ -320,9 +305,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
         base += 64;
     }
 
-    sums.partial = partialTicks;
-    sums.folded += ticks;
-    sums.windowsToFold = windowsToFold;
+    deltas += ticks + sumLanes(partialTicks);
     if (lastStatusAt != kNone)
         state.running = data[lastStatusAt];
     state.usedChannels |= entryChannel;
@@ -332,19 +315,19 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
 TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t length,
                                       std::size_t position, ChannelRunState& result) {
     ChannelRunState state = result;
-    Ticks sums{_mm512_setzero_si512()};
+    std::uint64_t deltas = 0;
     std::size_t p = position;
     // Runs of plain events go by windows; what stops one, if it is a channel event all the
     // same (one data byte, a long delta, a data byte with its high bit set), is taken alone.
     for (;;) {
         if (const auto entryChannel = windowsMayStart(data, length, p, state.running))
-            p = takeWindows(data, length, p, *entryChannel, state, sums);
-        if (!takeChannelEvent(data, length, p, state, sums.folded))
+            p = takeWindows(data, length, p, *entryChannel, state, deltas);
+        if (!takeChannelEvent(data, length, p, state, deltas))
             break;
     }
     if (p == position)
         return position;
-    state.tick += static_cast<std::uint32_t>(sums.folded + sumLanes(sums.partial));
+    state.tick += static_cast<std::uint32_t>(deltas);
     state.lastChannelTick = state.tick;
     result = state;
     return p;

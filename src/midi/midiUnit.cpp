@@ -176,7 +176,10 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
     const bool scanRuns = !Visitor::kWantsChannelEvents && channelRunScanSupported();
     bool valid = true;
     while (p < length) {
-        if (scanRuns && p >= scanFrom) {
+        // (A meta event right after a one-byte delta is no run: the common case in a track of
+        // tempo changes, turned away without a call.)
+        const bool metaNext = data[p] < 0x80 && p + 1 < length && data[p + 1] == kMeta;
+        if (scanRuns && p >= scanFrom && !metaNext) {
             ChannelRunState state{tick, lastChannelTick, static_cast<std::uint16_t>(used), running};
             const std::size_t stop = scanChannelRuns(data, length, p, state);
             if (stop != p) {

@@ -136,18 +136,17 @@ TEST(ChannelRunScan, TakesExactlyTheEventsThatOneByOneTakes) {
 TEST(ChannelRunScan, LongDeltasAddUpAndTicksWrap) {
     if (!channelRunScanSupported())
         GTEST_SKIP() << "this processor has no short way";
-    // 300 events of delta 16383 (FF 7F) on channel 5, running status after the first.
-    std::vector<std::uint8_t> track;
-    for (int e = 0; e < 300; ++e) {
-        track.insert(track.end(), {0xFF, 0x7F});
-        if (e == 0)
-            track.push_back(0x95);
-        track.insert(track.end(), {0x40, 0x00});
-    }
+    // Events of delta 16383 (FF 7F) on channel 5, running status after the first: 18 MB, so
+    // that the sums the scan keeps wrap past 2^32 too.
+    constexpr std::size_t kEvents = 4500000;
+    std::vector<std::uint8_t> track = {0xFF, 0x7F, 0x95, 0x40, 0x00};
+    track.reserve(kEvents * 4 + 1);
+    for (std::size_t e = 1; e < kEvents; ++e)
+        track.insert(track.end(), {0xFF, 0x7F, 0x40, 0x00});
     ChannelRunState state;
     state.tick = 0xFFFFFF00u;
     EXPECT_EQ(scanChannelRuns(track.data(), track.size(), 0, state), track.size());
-    EXPECT_EQ(state.tick, std::uint32_t(0xFFFFFF00u + 300u * 16383u));
+    EXPECT_EQ(state.tick, std::uint32_t(0xFFFFFF00u + kEvents * 16383u));
     EXPECT_EQ(state.lastChannelTick, state.tick);
     EXPECT_EQ(state.usedChannels, 1u << 5);
     EXPECT_EQ(state.running, 0x95);
