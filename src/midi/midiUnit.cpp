@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -397,30 +398,60 @@ bool mergeTempoEvents(TMidiFile& midi) {
         const MidiStream* stream;
         MetaEvent event;
     };
-    std::vector<Source> merged;
-    for (std::size_t t = 1; t < midi.tracks.size(); ++t) {
-        const MidiStream& stream = midi.tracks[t].metaStream;
-        if (!walkMetaStream(stream, [&](const MetaEvent& event) {
-                if (isSetTempo(stream, event))
-                    merged.push_back({&stream, event});
-                return true;
-            }))
-            return false;
-    }
-    if (merged.empty())
-        return true;
-
+    const auto byTick = [](const Source& a, const Source& b) {
+        return a.event.tick < b.event.tick;
+    };
     const MidiStream& first = midi.tracks[0].metaStream;
-    const std::size_t moved = merged.size();
-    if (!walkMetaStream(first, [&](const MetaEvent& event) {
-            merged.push_back({&first, event});
+
+    // Each track's events come in order of tick (unless its ticks wrapped past 2^32), so each
+    // later track's tempo events are merged into what came before; a stable sort of all of
+    // them puts them right otherwise.
+    std::vector<Source> merged;
+    std::vector<Source> events;
+    std::vector<Source> scratch;
+    bool inOrder = true;
+    const auto collect = [&](const MidiStream& stream, bool onlyTempo) {
+        events.clear();
+        return walkMetaStream(stream, [&](const MetaEvent& event) {
+            if (!onlyTempo || isSetTempo(stream, event))
+                events.push_back({&stream, event});
             return true;
-        }))
-        return false;
-    // The first track's own events go in front so that a stable sort keeps track order.
-    std::rotate(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(moved), merged.end());
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const Source& a, const Source& b) { return a.event.tick < b.event.tick; });
+        });
+    };
+    const auto add = [&] {
+        inOrder = inOrder && std::is_sorted(events.begin(), events.end(), byTick);
+        if (!inOrder || merged.empty()) {
+            merged.insert(merged.end(), events.begin(), events.end());
+            return;
+        }
+        scratch.clear();
+        scratch.reserve(merged.size() + events.size());
+        std::merge(merged.begin(), merged.end(), events.begin(), events.end(),
+                   std::back_inserter(scratch), byTick);
+        merged.swap(scratch);
+    };
+    bool moved = false;
+    for (std::size_t t = 1; t < midi.tracks.size(); ++t) {
+        if (!collect(midi.tracks[t].metaStream, true))
+            return false;
+        if (events.empty())
+            continue;
+        if (!moved) {
+            // The first track's own events go first.
+            std::vector<Source> tempos;
+            tempos.swap(events);
+            if (!collect(first, false))
+                return false;
+            add();
+            events.swap(tempos);
+            moved = true;
+        }
+        add();
+    }
+    if (!moved)
+        return true;
+    if (!inOrder)
+        std::stable_sort(merged.begin(), merged.end(), byTick);
 
     // Room for every moved event with the longest delta: the first track's own deltas only
     // get shorter when tempo events come between its events.

@@ -172,6 +172,15 @@ TEST_F(MidiReaderTest, TempoOfLaterTracksGoesIntoTheFirst) {
 
     ASSERT_TRUE(load(header(1, 2, 480) + plain + plain));
     EXPECT_FALSE(midi.tempoMerged);
+
+    // Ticks count modulo 2^32: a track whose ticks wrap has its tempo events put in order.
+    std::string wrapping = tempo(0x0FFFFFFF, 400000);
+    for (int i = 0; i < 16; ++i)
+        wrapping += varLen(0x0FFFFFFF) + bytes({0xFF, 0x01, 0x01, 'x'});
+    wrapping += tempo(0, 600000);
+    ASSERT_TRUE(load(header(1, 2, 480) + trackChunk(kEnd) + trackChunk(wrapping + kEnd)));
+    EXPECT_EQ(asText(midi.tracks[0].metaStream),
+              tempo(0x0FFFFFEF, 600000) + tempo(0x10, 400000));
 }
 
 TEST_F(MidiReaderTest, PlayTimes) {
