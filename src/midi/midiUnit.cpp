@@ -585,7 +585,8 @@ struct TempoMap {
 
 TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
     TempoMap map;
-    map.segments.push_back({0, 0.0, tickFactor * 500000 / 1000000});
+    TempoSegment last{0, 0.0, tickFactor * 500000 / 1000000};
+    map.segments.push_back(last);
     std::uint32_t lastTick = 0;
     const bool whole = walkMetaStream(stream, [&](const MetaEvent& event) {
         lastTick = event.tick;
@@ -603,9 +604,9 @@ TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
             map.garbledAt = event.tick;
             return false;
         }
-        const TempoSegment& last = map.segments.back();
         const double seconds = last.seconds + double(event.tick - last.tick) * last.secondsPerTick;
-        map.segments.push_back({event.tick, seconds, tickFactor * tempo / 1000000});
+        last = {event.tick, seconds, tickFactor * tempo / 1000000};
+        map.segments.push_back(last);
         return true;
     });
     if (!whole && !map.garbledAt)
@@ -734,14 +735,18 @@ std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) 
         return 0.0;
 
     const TempoMap map = readTempoMap(midi.tracks.front().metaStream, tickFactor);
+    if (!map.garbledAt) {
+        // Time only grows with the tick: the latest channel event decides.
+        std::optional<std::uint32_t> latest;
+        for (const TMidiTrack& track : midi.tracks)
+            if (track.usedChannels != 0)
+                latest = std::max(latest.value_or(0), track.lastChannelTick);
+        return latest ? map.secondsAt(*latest) : 0.0;
+    }
     double longest = 0.0;
     for (const TMidiTrack& track : midi.tracks) {
         if (track.usedChannels == 0)
             continue;
-        if (!map.garbledAt) {
-            longest = std::max(longest, map.secondsAt(track.lastChannelTick));
-            continue;
-        }
         // Only a garbled map needs the channels one by one: the time is the longest found
         // before the first channel whose walk meets the garbled event.
         for (int channel = 0; channel < 16; ++channel) {
