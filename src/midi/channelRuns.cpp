@@ -1,6 +1,7 @@
 #include "channelRuns.h"
 
 #include <optional>
+#include <vector>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define TONVERT_CHANNEL_RUNS_AVX512 1
@@ -198,8 +199,14 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
     // the same of the window before that.
     std::uint64_t deltaEndBefore = 0, continuationBefore = 0, deltaEndTwoBefore = 0;
-    std::size_t lastStatusAt = kNone;           // the last status byte seen
-    std::size_t lastStatusAtBefore = kNone;     // ... before the window before
+    // Where the last status byte lies: the statuses of each whole window of the run are logged
+    // (a store costs less than keeping the place up to date), and looked up when the run ends.
+    thread_local std::vector<std::uint64_t> statusLog;
+    if (statusLog.size() < (length - position) / 64 + 1)
+        statusLog.resize((length - position) / 64 + 1);
+    std::uint64_t* const log = statusLog.data();
+    std::size_t logged = 0;                     // windows logged since the run started
+    std::size_t statusBeforeRun = kNone;        // the last status byte before the run
     std::uint16_t unfinishedNewChannel = 0;     // first met in an unfinished event ...
     std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
@@ -232,9 +239,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                                             before.continuations & unfinished));
                 if (unfinishedNewChannelAt == base)
                     state.usedChannels &= std::uint16_t(~unfinishedNewChannel);
-                const std::uint64_t wholeStatuses = before.statuses & ~unfinished;
-                lastStatusAt =
-                    wholeStatuses != 0 ? base + highestBit(wholeStatuses) : lastStatusAtBefore;
+                log[logged - 1] = before.statuses & ~unfinished;
                 base += lastEndBefore + 1;
                 break;
             }
@@ -259,12 +264,13 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                  fresh != 0; fresh &= fresh - 1)
                 state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
             knownChannels = channelTable(state.usedChannels);
-            if (wholeStatuses != 0)
-                lastStatusAt = base + highestBit(wholeStatuses);
+            log[logged++] = wholeStatuses;
             base += taken;
             // Under a one-data-byte running status the next event needs a status of its own.
-            if (!oneDataByte || !windowsMayStart(data, length, base, data[lastStatusAt]))
+            if (!oneDataByte || !windowsMayStart(data, length, base, data[base - 2]))
                 break;
+            statusBeforeRun = base - 2;
+            logged = 0;
             runStart = base;
             role = 0;
             deltaEndBefore = 0;
@@ -291,11 +297,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
             } while (fresh != 0);
             knownChannels = channelTable(state.usedChannels);
         }
-        // Without a branch: whether a window holds a status follows no pattern the processor
-        // could learn in tracks that mostly run under running status.
-        lastStatusAtBefore = lastStatusAt;
-        const std::size_t keep = std::size_t(0) - std::size_t(w.statuses == 0);
-        lastStatusAt = (lastStatusAt & keep) | ((base + highestBit(w.statuses)) & ~keep);
+        log[logged++] = w.statuses;
 
         roleBefore = role;
         role = kNextRoles.after[role][_mm_popcnt_u64(w.low)];
@@ -306,6 +308,13 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     }
 
     deltas += ticks + sumLanes(partialTicks);
+    std::size_t lastStatusAt = statusBeforeRun;
+    for (std::size_t k = logged; k-- > 0;) {
+        if (log[k] != 0) {
+            lastStatusAt = runStart + 64 * k + highestBit(log[k]);
+            break;
+        }
+    }
     if (lastStatusAt != kNone)
         state.running = data[lastStatusAt];
     state.usedChannels |= entryChannel;
