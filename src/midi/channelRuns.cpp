@@ -194,17 +194,22 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     // modulo 2^32 counts.
     __m512i partialTicks = _mm512_setzero_si512();
     std::uint64_t ticks = 0;
-    unsigned role = 0;       // where the window's delta ends start in kRoles
-    unsigned roleBefore = 0; // ... of the window before
+    unsigned role = 0; // where the window's delta ends start in kRoles
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
     // the same of the window before that.
-    std::uint64_t deltaEndBefore = 0, continuationBefore = 0, deltaEndTwoBefore = 0;
+    std::uint64_t deltaEndBefore = 0, continuationBefore = 0;
     // Where the last status byte lies: the statuses of each whole window of the run are logged
     // (a store costs less than keeping the place up to date), and looked up when the run ends.
     thread_local std::vector<std::uint64_t> statusLog;
     if (statusLog.size() < (length - position) / 64 + 1)
         statusLog.resize((length - position) / 64 + 1);
     std::uint64_t* const log = statusLog.data();
+    // ... and how each was read (its roles, and whether the byte before it ended a delta), to
+    // read it again when an event it left unfinished is taken back.
+    thread_local std::vector<std::uint8_t> roleLog;
+    if (roleLog.size() < statusLog.size())
+        roleLog.resize(statusLog.size());
+    std::uint8_t* const logRoles = roleLog.data();
     std::size_t logged = 0;                     // windows logged since the run started
     std::size_t statusBeforeRun = kNone;        // the last status byte before the run
     std::uint16_t unfinishedNewChannel = 0;     // first met in an unfinished event ...
@@ -231,7 +236,8 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                 // Nothing ends here whole, not even the event left unfinished by the window
                 // before: take that back.
                 base -= 64;
-                const Window before = readWindow(data, length, base, roleBefore, deltaEndTwoBefore);
+                const Window before = readWindow(data, length, base, logRoles[logged - 1] & 3,
+                                                 logRoles[logged - 1] >> 2);
                 const unsigned lastEndBefore = highestBit(before.secondData);
                 const std::uint64_t unfinished = ~upTo(lastEndBefore);
                 ticks -= sumLanes(addDeltas(_mm512_setzero_si512(), before.bytes,
@@ -297,11 +303,10 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
             } while (fresh != 0);
             knownChannels = channelTable(state.usedChannels);
         }
+        logRoles[logged] = static_cast<std::uint8_t>(role | (deltaEndBefore << 2));
         log[logged++] = w.statuses;
 
-        roleBefore = role;
         role = kNextRoles.after[role][_mm_popcnt_u64(w.low)];
-        deltaEndTwoBefore = deltaEndBefore;
         deltaEndBefore = w.deltaEnds >> 63;
         continuationBefore = w.continuations >> 63;
         base += 64;
