@@ -403,55 +403,64 @@ bool mergeTempoEvents(TMidiFile& midi) {
     };
     const MidiStream& first = midi.tracks[0].metaStream;
 
-    // Each track's events come in order of tick (unless its ticks wrapped past 2^32), so each
-    // later track's tempo events are merged into what came before; a stable sort of all of
-    // them puts them right otherwise.
+    // The first track's events, then each later track's tempo events: runs that each come in
+    // order of tick (unless a track's ticks wrapped past 2^32), merged pairwise until one is
+    // left; a stable sort puts them right otherwise.
     std::vector<Source> merged;
-    std::vector<Source> events;
-    std::vector<Source> scratch;
+    std::vector<std::size_t> runEnds;
     bool inOrder = true;
     const auto collect = [&](const MidiStream& stream, bool onlyTempo) {
-        events.clear();
-        return walkMetaStream(stream, [&](const MetaEvent& event) {
+        const std::size_t start = merged.size();
+        const bool whole = walkMetaStream(stream, [&](const MetaEvent& event) {
             if (!onlyTempo || isSetTempo(stream, event))
-                events.push_back({&stream, event});
+                merged.push_back({&stream, event});
             return true;
         });
+        inOrder = inOrder && std::is_sorted(merged.begin() + static_cast<std::ptrdiff_t>(start),
+                                            merged.end(), byTick);
+        if (merged.size() > start)
+            runEnds.push_back(merged.size());
+        return whole;
     };
-    const auto add = [&] {
-        inOrder = inOrder && std::is_sorted(events.begin(), events.end(), byTick);
-        if (!inOrder || merged.empty()) {
-            merged.insert(merged.end(), events.begin(), events.end());
-            return;
-        }
-        scratch.clear();
-        scratch.reserve(merged.size() + events.size());
-        std::merge(merged.begin(), merged.end(), events.begin(), events.end(),
-                   std::back_inserter(scratch), byTick);
-        merged.swap(scratch);
-    };
-    bool moved = false;
     for (std::size_t t = 1; t < midi.tracks.size(); ++t) {
+        const std::size_t before = merged.size();
         if (!collect(midi.tracks[t].metaStream, true))
             return false;
-        if (events.empty())
-            continue;
-        if (!moved) {
-            // The first track's own events go first.
-            std::vector<Source> tempos;
-            tempos.swap(events);
+        if (runEnds.size() == 1 && before == 0 && merged.size() > 0) {
+            // The first tempo events of a later track: the first track's own events go first.
+            const std::vector<Source> tempos(merged.begin(), merged.end());
+            merged.clear();
+            runEnds.clear();
             if (!collect(first, false))
                 return false;
-            add();
-            events.swap(tempos);
-            moved = true;
+            merged.insert(merged.end(), tempos.begin(), tempos.end());
+            runEnds.push_back(merged.size());
         }
-        add();
     }
-    if (!moved)
+    if (merged.empty())
         return true;
-    if (!inOrder)
+    if (!inOrder) {
         std::stable_sort(merged.begin(), merged.end(), byTick);
+    } else {
+        std::vector<Source> next(merged.size());
+        while (runEnds.size() > 1) {
+            std::vector<std::size_t> nextEnds;
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < runEnds.size(); i += 2) {
+                const std::size_t middle = runEnds[i];
+                const std::size_t end = i + 1 < runEnds.size() ? runEnds[i + 1] : middle;
+                const auto at = [&](std::size_t k) {
+                    return merged.begin() + static_cast<std::ptrdiff_t>(k);
+                };
+                std::merge(at(start), at(middle), at(middle), at(end),
+                           next.begin() + static_cast<std::ptrdiff_t>(start), byTick);
+                nextEnds.push_back(end);
+                start = end;
+            }
+            merged.swap(next);
+            runEnds.swap(nextEnds);
+        }
+    }
 
     // Room for every moved event with the longest delta: the first track's own deltas only
     // get shorter when tempo events come between its events.
