@@ -1,4 +1,5 @@
 #include "channelRuns.h"
+#include "channelEventsOneByOne.h"
 
 #include <gtest/gtest.h>
 
@@ -9,39 +10,10 @@
 namespace tonvert {
 namespace {
 
-struct Scan {
-    std::size_t stop;
-    ChannelRunState state;
-};
+using Scan = test::ChannelScan;
 
-// Channel events taken one at a time, as the reader walks a track.
 Scan oneByOne(const std::vector<std::uint8_t>& data, std::size_t p, ChannelRunState state) {
-    const std::size_t n = data.size();
-    for (;;) {
-        std::size_t q = p;
-        std::uint32_t delta = 0;
-        do {
-            if (q >= n)
-                return {p, state};
-            delta = (delta << 7) | (data[q] & 0x7F);
-        } while (data[q++] >= 0x80);
-        if (q >= n || data[q] >= 0xF0)
-            break;
-        std::uint8_t running = state.running;
-        if (data[q] >= 0x80)
-            running = data[q++];
-        else if (running == 0xFE)
-            break;
-        const std::size_t dataBytes = (running & 0xE0) == 0xC0 ? 1 : 2;
-        if (n - q < dataBytes)
-            break;
-        p = q + dataBytes;
-        state.tick += delta;
-        state.lastChannelTick = state.tick;
-        state.usedChannels |= std::uint16_t(1u << (running & 0x0F));
-        state.running = running;
-    }
-    return {p, state};
+    return test::takeOneByOne(data.data(), data.size(), p, state);
 }
 
 // A track of mostly plain events with, now and then, what ends a run: program changes, meta
