@@ -29,9 +29,8 @@ constexpr std::uint64_t everyThirdBit(int first) {
 // them with a few operations on bit masks. The windows lie end to end, whatever the events;
 // an event may begin in one window and end in the next.
 //
-// Every third low byte of a window, from its first, second or third low byte on: the roles
-// of a window are three entries in a row, starting where the count of low bytes before the
-// window leaves them.
+// With `role` the place (0 to 2) of a window's first delta end among its low bytes, the masks
+// kRoles[role] and kRoles[role + 2] pick its delta ends and its second data bytes out of them.
 constexpr std::uint64_t kRoles[5] = {everyThirdBit(0), everyThirdBit(1), everyThirdBit(2),
                                      everyThirdBit(0), everyThirdBit(1)};
 
@@ -194,7 +193,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     // modulo 2^32 counts.
     __m512i partialTicks = _mm512_setzero_si512();
     std::uint64_t ticks = 0;
-    unsigned role = 0; // where the window's delta ends start in kRoles
+    unsigned role = 0; // of the window, as kRoles takes it
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
     // the same of the window before that.
     std::uint64_t deltaEndBefore = 0, continuationBefore = 0;
@@ -323,6 +322,11 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     if (lastStatusAt != kNone)
         state.running = data[lastStatusAt];
     state.usedChannels |= entryChannel;
+    // The logs keep their room for the next run, up to that of an 8 MB track.
+    if (statusLog.size() > (std::size_t(1) << 17)) {
+        std::vector<std::uint64_t>().swap(statusLog);
+        std::vector<std::uint8_t>().swap(roleLog);
+    }
     return base;
 }
 

@@ -161,9 +161,9 @@ private:
 // delta that cannot be read, an event that runs past the end, a system status other than
 // those of meta, system-exclusive and active-sensing events.
 //
-// Reading a folder spends its time here. When the visitor needs no channel events, runs of
-// plain channel events are taken many at a time; the rest go one by one with the state in
-// locals that no store can touch.
+// Reading a folder spends its time here. When the visitor needs no channel events, the
+// channel events go to the run scan, which takes most of them many at a time; the rest go one
+// by one with the state in locals that no store can touch.
 template <typename Visitor>
 bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Visitor& visitor,
                ChannelRunState& ends) {
@@ -188,7 +188,7 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
                 lastChannelTick = state.lastChannelTick;
                 used = state.usedChannels;
                 running = state.running;
-                dataBytes = 2;
+                dataBytes = (running & 0xE0) == 0xC0 ? 1 : 2;
                 p = stop;
                 if (p >= length)
                     break;
