@@ -1,10 +1,15 @@
 #include "channelRuns.h"
 #include "channelEventsOneByOne.h"
+#include "midiBytes.h"
+#include "midiUnit.h"
+#include "testFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace tonvert {
@@ -18,7 +23,8 @@ Scan oneByOne(const std::vector<std::uint8_t>& data, std::size_t p, ChannelRunSt
 
 // A track of mostly plain events with, now and then, what ends a run: program changes, meta
 // and system-exclusive events, long deltas, data bytes with the high bit, stray bytes.
-std::vector<std::uint8_t> randomTrack(std::mt19937& random, std::size_t events) {
+std::vector<std::uint8_t> randomTrack(std::mt19937& random, std::size_t events,
+                                      bool strayBytes = true) {
     std::vector<std::uint8_t> track;
     auto pick = [&](int below) { return static_cast<int>(random() % unsigned(below)); };
     const int oddOneIn = 2 + pick(200); // how rare the events that end a run are
@@ -42,7 +48,7 @@ std::vector<std::uint8_t> randomTrack(std::mt19937& random, std::size_t events) 
             track.push_back(static_cast<std::uint8_t>(pick(128)));
             continue;
         }
-        switch (pick(6)) {
+        switch (pick(strayBytes ? 6 : 5)) {
         case 0: // one data byte
             track.push_back(static_cast<std::uint8_t>((pick(2) ? 0xC0 : 0xD0) | pick(16)));
             track.push_back(static_cast<std::uint8_t>(pick(128)));
@@ -156,6 +162,51 @@ TEST(ChannelRunScan, AnUnfinishedEventThatBreaksIsTakenBack) {
         EXPECT_EQ(state.usedChannels, statusAt64 ? 0b1010 : 0b10);
         EXPECT_EQ(state.tick, expected.state.tick);
     }
+}
+
+TEST(ChannelRunScan, ReadingAFileAgreesWithItsChannelStreams) {
+    // What reading notes of a track (with the scan where the processor has it) against the
+    // channel streams taken out of it event by event: which channels are used, and where the
+    // last channel event lies.
+    std::mt19937 random(7);
+    test::TempFolder folder;
+    const std::string path = folder.file("random.mid");
+    int loaded = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string file = test::header(1, 3, 96);
+        for (int t = 0; t < 3; ++t) {
+            const std::vector<std::uint8_t> events = randomTrack(random, random() % 300, false);
+            file += test::trackChunk(std::string(events.begin(), events.end()) +
+                                     test::bytes({0x00, 0xFF, 0x2F, 0x00}));
+        }
+        test::writeBytes(path, file);
+        TMidiFile midi;
+        std::string message;
+        if (!loadMidiFile(path, false, midi, message))
+            continue;
+        ++loaded;
+        for (const TMidiTrack& track : midi.tracks) {
+            std::uint16_t used = 0;
+            std::uint32_t last = 0;
+            for (int channel = 0; channel < 16; ++channel) {
+                const MidiStream& stream = track.channelStream(channel);
+                std::uint32_t tick = 0;
+                for (std::size_t at = 0; at < stream.size();) {
+                    std::uint32_t delta = 0;
+                    ASSERT_TRUE(readVarLen(stream.data(), stream.size(), at, delta));
+                    tick += delta;
+                    at += (stream[at] & 0xE0) == 0xC0 ? 2 : 3;
+                }
+                if (!stream.empty()) {
+                    used |= std::uint16_t(1u << channel);
+                    last = std::max(last, tick);
+                }
+            }
+            ASSERT_EQ(track.usedChannels, used) << "round " << round;
+            ASSERT_EQ(track.lastChannelTick, last) << "round " << round;
+        }
+    }
+    EXPECT_GT(loaded, 150);
 }
 
 } // namespace
