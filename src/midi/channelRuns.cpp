@@ -1,7 +1,6 @@
 #include "channelRuns.h"
 
 #include <optional>
-#include <vector>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define TONVERT_CHANNEL_RUNS_AVX512 1
@@ -181,6 +180,52 @@ TONVERT_TARGET inline Window readWindow(const std::uint8_t* data, std::size_t le
     return w;
 }
 
+// Where the last status byte of a run lies. Each whole window's statuses are logged (a store
+// costs less than keeping the place up to date in the loop) and the last one is looked up when
+// the run ends. With them goes how the window was read (its roles, and whether the byte before
+// it ended a delta), to read it again when an event it left unfinished is taken back.
+class StatusLog {
+public:
+    static constexpr std::size_t kNone = ~std::size_t(0);
+
+    // Starts over at `base`, the start of the next window, after the status byte at `before`.
+    void restart(std::size_t base, std::size_t before) {
+        base_ = base;
+        count_ = 0;
+        before_ = before;
+    }
+
+    void add(std::uint64_t statuses, unsigned role, std::uint64_t deltaEndBefore) {
+        if (count_ == kWindows) {
+            // Full: what it holds comes down to its last status.
+            restart(base_ + 64 * count_, last());
+        }
+        roles_[count_] = static_cast<std::uint8_t>(role | (deltaEndBefore << 2));
+        statuses_[count_++] = statuses;
+    }
+
+    // The window logged last: how it was read, and its statuses to mend.
+    unsigned lastRole() const { return roles_[count_ - 1] & 3; }
+    std::uint64_t lastDeltaEndBefore() const { return roles_[count_ - 1] >> 2; }
+    std::uint64_t& lastStatuses() { return statuses_[count_ - 1]; }
+
+    // Where the last status byte lies, or kNone.
+    std::size_t last() const {
+        for (std::size_t k = count_; k-- > 0;)
+            if (statuses_[k] != 0)
+                return base_ + 64 * k + (63 - static_cast<unsigned>(__builtin_clzll(statuses_[k])));
+        return before_;
+    }
+
+private:
+    static constexpr std::size_t kWindows = 512;
+    std::size_t base_ = 0;
+    std::size_t count_ = 0;
+    std::size_t before_ = kNone;
+    std::uint64_t statuses_[kWindows];
+    std::uint8_t roles_[kWindows];
+};
+
 // Takes the plain events from `position` on a window at a time, adding their deltas to
 // `deltas`; gives where it stopped. `entryChannel` is what windowsMayStart gave.
 TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t length,
@@ -197,20 +242,8 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     // Whether the last byte of the window before ends a delta or is a continuation byte, and
     // the same of the window before that.
     std::uint64_t deltaEndBefore = 0, continuationBefore = 0;
-    // Where the last status byte lies: the statuses of each whole window of the run are logged
-    // (a store costs less than keeping the place up to date), and looked up when the run ends.
-    thread_local std::vector<std::uint64_t> statusLog;
-    if (statusLog.size() < (length - position) / 64 + 1)
-        statusLog.resize((length - position) / 64 + 1);
-    std::uint64_t* const log = statusLog.data();
-    // ... and how each was read (its roles, and whether the byte before it ended a delta), to
-    // read it again when an event it left unfinished is taken back.
-    thread_local std::vector<std::uint8_t> roleLog;
-    if (roleLog.size() < statusLog.size())
-        roleLog.resize(statusLog.size());
-    std::uint8_t* const logRoles = roleLog.data();
-    std::size_t logged = 0;                     // windows logged since the run started
-    std::size_t statusBeforeRun = kNone;        // the last status byte before the run
+    StatusLog log;
+    log.restart(position, StatusLog::kNone);
     std::uint16_t unfinishedNewChannel = 0;     // first met in an unfinished event ...
     std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
@@ -235,8 +268,8 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                 // Nothing ends here whole, not even the event left unfinished by the window
                 // before: take that back.
                 base -= 64;
-                const Window before = readWindow(data, length, base, logRoles[logged - 1] & 3,
-                                                 logRoles[logged - 1] >> 2);
+                const Window before =
+                    readWindow(data, length, base, log.lastRole(), log.lastDeltaEndBefore());
                 const unsigned lastEndBefore = highestBit(before.secondData);
                 const std::uint64_t unfinished = ~upTo(lastEndBefore);
                 ticks -= sumLanes(addDeltas(_mm512_setzero_si512(), before.bytes,
@@ -244,7 +277,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                                             before.continuations & unfinished));
                 if (unfinishedNewChannelAt == base)
                     state.usedChannels &= std::uint16_t(~unfinishedNewChannel);
-                log[logged - 1] = before.statuses & ~unfinished;
+                log.lastStatuses() = before.statuses & ~unfinished;
                 base += lastEndBefore + 1;
                 break;
             }
@@ -269,13 +302,12 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                  fresh != 0; fresh &= fresh - 1)
                 state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
             knownChannels = channelTable(state.usedChannels);
-            log[logged++] = wholeStatuses;
+            log.add(wholeStatuses, role, deltaEndBefore);
             base += taken;
             // Under a one-data-byte running status the next event needs a status of its own.
             if (!oneDataByte || !windowsMayStart(data, length, base, data[base - 2]))
                 break;
-            statusBeforeRun = base - 2;
-            logged = 0;
+            log.restart(base, base - 2);
             runStart = base;
             role = 0;
             deltaEndBefore = 0;
@@ -302,8 +334,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
             } while (fresh != 0);
             knownChannels = channelTable(state.usedChannels);
         }
-        logRoles[logged] = static_cast<std::uint8_t>(role | (deltaEndBefore << 2));
-        log[logged++] = w.statuses;
+        log.add(w.statuses, role, deltaEndBefore);
 
         role = kNextRoles.after[role][_mm_popcnt_u64(w.low)];
         deltaEndBefore = w.deltaEnds >> 63;
@@ -312,21 +343,10 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     }
 
     deltas += ticks + sumLanes(partialTicks);
-    std::size_t lastStatusAt = statusBeforeRun;
-    for (std::size_t k = logged; k-- > 0;) {
-        if (log[k] != 0) {
-            lastStatusAt = runStart + 64 * k + highestBit(log[k]);
-            break;
-        }
-    }
-    if (lastStatusAt != kNone)
+    const std::size_t lastStatusAt = log.last();
+    if (lastStatusAt != StatusLog::kNone)
         state.running = data[lastStatusAt];
     state.usedChannels |= entryChannel;
-    // The logs keep their room for the next run, up to that of an 8 MB track.
-    if (statusLog.size() > (std::size_t(1) << 17)) {
-        std::vector<std::uint64_t>().swap(statusLog);
-        std::vector<std::uint8_t>().swap(roleLog);
-    }
     return base;
 }
 

@@ -24,10 +24,11 @@ Scan oneByOne(const std::vector<std::uint8_t>& data, std::size_t p, ChannelRunSt
 // A track of mostly plain events with, now and then, what ends a run: program changes, meta
 // and system-exclusive events, long deltas, data bytes with the high bit, stray bytes.
 std::vector<std::uint8_t> randomTrack(std::mt19937& random, std::size_t events,
-                                      bool strayBytes = true) {
+                                      bool strayBytes = true, bool longRuns = false) {
     std::vector<std::uint8_t> track;
     auto pick = [&](int below) { return static_cast<int>(random() % unsigned(below)); };
-    const int oddOneIn = 2 + pick(200); // how rare the events that end a run are
+    // How rare the events that end a run are.
+    const int oddOneIn = longRuns ? 10000 + pick(10000) : 2 + pick(200);
     const bool explicitStatus = pick(2) == 0;
     for (std::size_t e = 0; e < events; ++e) {
         const bool odd = pick(oddOneIn) == 0;
@@ -81,7 +82,9 @@ TEST(ChannelRunScan, TakesExactlyTheEventsThatOneByOneTakes) {
     std::mt19937 random(20261207);
     std::size_t taken = 0;
     for (int round = 0; round < 10000; ++round) {
-        const std::vector<std::uint8_t> track = randomTrack(random, 1 + random() % 400);
+        // Now and then a long track: runs of many windows.
+        const std::size_t events = round % 100 == 0 ? 20000 + random() % 20000 : 1 + random() % 400;
+        const std::vector<std::uint8_t> track = randomTrack(random, events, true, events > 400);
         // From the start, and from anywhere with any running status.
         for (int start = 0; start < 4; ++start) {
             ChannelRunState state;
