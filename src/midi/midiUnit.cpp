@@ -276,10 +276,12 @@ struct TrackSummary {
     static constexpr bool kWantsChannelEvents = false;
     TMidiTrack& track;
     StreamBuffer& metaStream;
+    bool setsTempo = false; // the track holds a Set Tempo event
 
     void channel(std::uint32_t, std::uint8_t, const std::uint8_t*, std::size_t) {}
     void meta(std::uint32_t tick, const std::uint8_t* event, std::size_t n) {
         metaStream.append(tick, event, n);
+        setsTempo = setsTempo || (n >= 2 && event[0] == kMeta && event[1] == kSetTempo);
     }
     void name(const std::uint8_t* text, std::size_t n) {
         if (track.name.empty())
@@ -309,7 +311,7 @@ struct ChannelCollector {
 // Reads a track's events into a track of the file; the failure message is the caller's.
 struct TrackReader {
     static bool read(const std::shared_ptr<const MidiFileBytes>& file, std::size_t offset,
-                     std::size_t length, bool keepSysEx, TMidiFile& midi) {
+                     std::size_t length, bool keepSysEx, TMidiFile& midi, bool& setsTempo) {
         // The meta stream grows in a buffer kept from track to track and is copied once.
         thread_local StreamBuffer metaStream;
         metaStream.clear();
@@ -319,6 +321,7 @@ struct TrackReader {
         if (!walkTrack(file->data.get() + offset, length, keepSysEx, summary, ends))
             return false;
         track.metaStream = metaStream.copy();
+        setsTempo = summary.setsTempo;
         track.lastChannelTick = ends.lastChannelTick;
         track.usedChannels = ends.usedChannels;
         track.source_ = file;
@@ -537,6 +540,7 @@ bool parseFile(const std::shared_ptr<const MidiFileBytes>& file, bool keepSysEx,
     // A track takes at least nine bytes: no more room than the file can fill.
     midi.tracks.reserve(std::min<std::uint64_t>(midi.trackCount, size / 9));
     std::uint64_t chunk = start + 14;
+    bool laterTempo = false; // a later track holds tempo events to move into the first
     for (unsigned t = 0; t < midi.trackCount; ++t) {
         if (!fits(size, chunk, 8)) {
             message = unexpectedEnd(name);
@@ -555,14 +559,16 @@ bool parseFile(const std::shared_ptr<const MidiFileBytes>& file, bool keepSysEx,
             message = aboutFile(name, "contains an empty track!");
             return false;
         }
-        if (!TrackReader::read(file, chunk + 8, length, keepSysEx, midi)) {
+        bool setsTempo = false;
+        if (!TrackReader::read(file, chunk + 8, length, keepSysEx, midi, setsTempo)) {
             message = kOutOfMemory;
             return false;
         }
+        laterTempo = laterTempo || (t > 0 && setsTempo);
         chunk += 8 + std::uint64_t(length);
     }
 
-    if (!mergeTempoEvents(midi)) {
+    if (laterTempo && !mergeTempoEvents(midi)) {
         message = kOutOfMemory;
         return false;
     }
@@ -591,10 +597,15 @@ struct TempoMap {
     }
 };
 
-TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
-    TempoMap map;
+// Walks the tempo map of a meta stream, telling `visit` of each segment in order, from the one
+// at tick 0 on. Gives the tick of a map event that cannot be applied (a tempo of 0, a
+// malformed event), if there is one; the walk stops there.
+template <typename Visit>
+std::optional<std::uint32_t> walkTempoMap(const MidiStream& stream, double tickFactor,
+                                          Visit&& visit) {
     TempoSegment last{0, 0.0, tickFactor * 500000 / 1000000};
-    map.segments.push_back(last);
+    visit(last);
+    std::optional<std::uint32_t> garbledAt;
     std::uint32_t lastTick = 0;
     const bool whole = walkMetaStream(stream, [&](const MetaEvent& event) {
         lastTick = event.tick;
@@ -603,22 +614,29 @@ TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
         // FF 51 len t t t: a tempo needs its three bytes, and 0 stops time.
         const std::size_t dataAt = event.begin + 3;
         if (stream[event.begin + 2] < 3 || event.end < dataAt + 3) {
-            map.garbledAt = event.tick;
+            garbledAt = event.tick;
             return false;
         }
         const std::uint32_t tempo = (std::uint32_t(stream[dataAt]) << 16) |
                                     (std::uint32_t(stream[dataAt + 1]) << 8) | stream[dataAt + 2];
         if (tempo == 0) {
-            map.garbledAt = event.tick;
+            garbledAt = event.tick;
             return false;
         }
         const double seconds = last.seconds + double(event.tick - last.tick) * last.secondsPerTick;
         last = {event.tick, seconds, tickFactor * tempo / 1000000};
-        map.segments.push_back(last);
+        visit(last);
         return true;
     });
-    if (!whole && !map.garbledAt)
-        map.garbledAt = lastTick;
+    if (!whole && !garbledAt)
+        garbledAt = lastTick;
+    return garbledAt;
+}
+
+TempoMap readTempoMap(const MidiStream& stream, double tickFactor) {
+    TempoMap map;
+    map.garbledAt = walkTempoMap(
+        stream, tickFactor, [&](const TempoSegment& segment) { map.segments.push_back(segment); });
     return map;
 }
 
@@ -742,15 +760,30 @@ std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) 
     if (midi.tracks.empty())
         return 0.0;
 
-    const TempoMap map = readTempoMap(midi.tracks.front().metaStream, tickFactor);
-    if (!map.garbledAt) {
-        // Time only grows with the tick: the latest channel event decides.
-        std::optional<std::uint32_t> latest;
-        for (const TMidiTrack& track : midi.tracks)
-            if (track.usedChannels != 0)
-                latest = std::max(latest.value_or(0), track.lastChannelTick);
-        return latest ? map.secondsAt(*latest) : 0.0;
-    }
+    // Time only grows with the tick: with a sound tempo map the latest channel event decides,
+    // and one walk of the map times it.
+    std::optional<std::uint32_t> latest;
+    for (const TMidiTrack& track : midi.tracks)
+        if (track.usedChannels != 0)
+            latest = std::max(latest.value_or(0), track.lastChannelTick);
+    if (!latest)
+        return 0.0;
+    const MidiStream& tempoStream = midi.tracks.front().metaStream;
+    TempoSegment inForce{};
+    std::uint32_t previousTick = 0;
+    bool inOrder = true;
+    const auto garbledAt = walkTempoMap(tempoStream, tickFactor, [&](const TempoSegment& segment) {
+        inOrder = inOrder && segment.tick >= previousTick;
+        previousTick = segment.tick;
+        if (segment.tick <= *latest)
+            inForce = segment;
+    });
+    if (!garbledAt && inOrder)
+        return inForce.seconds + double(*latest - inForce.tick) * inForce.secondsPerTick;
+
+    const TempoMap map = readTempoMap(tempoStream, tickFactor);
+    if (!map.garbledAt)
+        return map.secondsAt(*latest);
     double longest = 0.0;
     for (const TMidiTrack& track : midi.tracks) {
         if (track.usedChannels == 0)
