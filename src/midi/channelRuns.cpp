@@ -50,17 +50,22 @@ bool isTwoDataByteStatus(std::uint8_t status) {
     return status >= 0x80 && status < 0xF0 && (status & 0xE0) != 0xC0;
 }
 
-// Bit n is set when a status byte whose top six bits make n is not taken: one-data-byte
-// messages (C0h to DFh) and system messages (F0h and up).
-constexpr std::uint64_t kOtherStatusBits = 0xF0FF000000000000ull;
-
 #define TONVERT_TARGET                                                                             \
-    __attribute__((target("avx512f,avx512bw,avx512vnni,avx512bitalg,bmi,bmi2,lzcnt,popcnt")))
+    __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni,bmi,bmi2,lzcnt,popcnt")))
 
-// The channels known so far, looked up by a status byte's low six bits: the channel's bit
-// repeated for the four message kinds those bits can hold besides it.
-TONVERT_TARGET inline __m512i channelTable(std::uint16_t used) {
-    return _mm512_set1_epi64(static_cast<long long>(used * 0x0001000100010001ull));
+// What a status byte's low seven bits tell, looked up in two tables of 64 bytes: bit 0 for a
+// kind not taken (Cx, Dx, Fx), bit 1 for a channel not met yet.
+struct StatusTable {
+    __m512i low;  // 00h to 3Fh: 8x to Bx
+    __m512i high; // 40h to 7Fh: Cx to Fx
+};
+
+TONVERT_TARGET inline StatusTable statusTable(std::uint16_t used) {
+    const std::uint64_t unknown = std::uint16_t(~used) * 0x0001000100010001ull;
+    const __m512i channels = _mm512_maskz_mov_epi8(unknown, _mm512_set1_epi8(2));
+    // In the high table, 40h to 5Fh (Cx, Dx) and 70h to 7Fh (Fx).
+    const __m512i kinds = _mm512_maskz_mov_epi8(0xFFFF0000FFFFFFFFull, _mm512_set1_epi8(1));
+    return {channels, _mm512_or_si512(channels, kinds)};
 }
 
 // The bytes of the window at `p`: 64, or those left before `length` and zeros after them.
@@ -232,8 +237,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                                        std::size_t position, std::uint16_t entryChannel,
                                        ChannelRunState& state, std::uint64_t& deltas) {
     constexpr std::size_t kNone = ~std::size_t(0);
-    const __m512i otherStatusTable = _mm512_set1_epi64(static_cast<long long>(kOtherStatusBits));
-    __m512i knownChannels = channelTable(state.usedChannels);
+    StatusTable table = statusTable(state.usedChannels);
     // Sixteen partial sums of the deltas. They wrap around, as ticks do: only their total
     // modulo 2^32 counts.
     __m512i partialTicks = _mm512_setzero_si512();
@@ -255,10 +259,10 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
         // A continuation byte must be followed by a delta's last byte: this also finds two high
         // bytes in a row (a longer delta, a data byte with its high bit set after a status) and
         // a high byte between the data bytes. The mismatch lies inside the event it breaks.
+        const __m512i looked = _mm512_permutex2var_epi8(table.low, w.bytes, table.high);
         const std::uint64_t broken =
             (((w.continuations << 1) | continuationBefore) & ~w.deltaEnds) |
-            _mm512_mask_bitshuffle_epi64_mask(w.statuses, otherStatusTable,
-                                              _mm512_srli_epi16(w.bytes, 2));
+            _mm512_mask_test_epi8_mask(w.statuses, looked, _mm512_set1_epi8(1));
 
         if (broken != 0 || tail) {
             // The last window of the run: take the whole events before the first mismatch.
@@ -297,11 +301,11 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
             partialTicks =
                 addDeltas(partialTicks, w.bytes, w.deltaEnds & whole, w.continuations & whole);
             const std::uint64_t wholeStatuses = w.statuses & whole;
-            for (std::uint64_t fresh = wholeStatuses & ~_mm512_mask_bitshuffle_epi64_mask(
-                                                           wholeStatuses, knownChannels, w.bytes);
+            for (std::uint64_t fresh =
+                     _mm512_mask_test_epi8_mask(wholeStatuses, looked, _mm512_set1_epi8(2));
                  fresh != 0; fresh &= fresh - 1)
                 state.usedChannels |= std::uint16_t(1u << (data[base + _tzcnt_u64(fresh)] & 0x0F));
-            knownChannels = channelTable(state.usedChannels);
+            table = statusTable(state.usedChannels);
             log.add(wholeStatuses, role, deltaEndBefore);
             base += taken;
             // Under a one-data-byte running status the next event needs a status of its own.
@@ -318,8 +322,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
         partialTicks = addDeltas(partialTicks, w.bytes, w.deltaEnds, w.continuations);
         // Channels met for the first time are rare: look each status up among the channels
         // known so far and note only the new ones.
-        std::uint64_t fresh =
-            w.statuses & ~_mm512_mask_bitshuffle_epi64_mask(w.statuses, knownChannels, w.bytes);
+        std::uint64_t fresh = _mm512_mask_test_epi8_mask(w.statuses, looked, _mm512_set1_epi8(2));
         if (fresh != 0) {
             const unsigned lastEnd = highestBit(w.secondData);
             do {
@@ -332,7 +335,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
                 state.usedChannels |= channel;
                 fresh &= fresh - 1;
             } while (fresh != 0);
-            knownChannels = channelTable(state.usedChannels);
+            table = statusTable(state.usedChannels);
         }
         log.add(w.statuses, role, deltaEndBefore);
 
@@ -376,7 +379,7 @@ TONVERT_TARGET std::size_t scanAvx512(const std::uint8_t* data, std::size_t leng
 bool detectSupport() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512bitalg") &&
+           __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("avx512vbmi") &&
            __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("bmi") &&
            __builtin_cpu_supports("popcnt");
 }
