@@ -46,6 +46,9 @@ constexpr NextRoles makeNextRoles() {
 }
 constexpr NextRoles kNextRoles = makeNextRoles();
 
+// No place: a position that was never set.
+constexpr std::size_t kNone = ~std::size_t(0);
+
 bool isTwoDataByteStatus(std::uint8_t status) {
     return status >= 0x80 && status < 0xF0 && (status & 0xE0) != 0xC0;
 }
@@ -191,8 +194,6 @@ TONVERT_TARGET inline Window readWindow(const std::uint8_t* data, std::size_t le
 // it ended a delta), to read it again when an event it left unfinished is taken back.
 class StatusLog {
 public:
-    static constexpr std::size_t kNone = ~std::size_t(0);
-
     // Starts over at `base`, the start of the next window, after the status byte at `before`.
     void restart(std::size_t base, std::size_t before) {
         base_ = base;
@@ -236,7 +237,6 @@ private:
 TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t length,
                                        std::size_t position, std::uint16_t entryChannel,
                                        ChannelRunState& state, std::uint64_t& deltas) {
-    constexpr std::size_t kNone = ~std::size_t(0);
     StatusTable table = statusTable(state.usedChannels);
     // Sixteen partial sums of the deltas. They wrap around, as ticks do: only their total
     // modulo 2^32 counts.
@@ -247,7 +247,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
     // the same of the window before that.
     std::uint64_t deltaEndBefore = 0, continuationBefore = 0;
     StatusLog log;
-    log.restart(position, StatusLog::kNone);
+    log.restart(position, kNone);
     std::uint16_t unfinishedNewChannel = 0;     // first met in an unfinished event ...
     std::size_t unfinishedNewChannelAt = kNone; // ... of the window here
 
@@ -347,7 +347,7 @@ TONVERT_TARGET std::size_t takeWindows(const std::uint8_t* data, std::size_t len
 
     deltas += ticks + sumLanes(partialTicks);
     const std::size_t lastStatusAt = log.last();
-    if (lastStatusAt != StatusLog::kNone)
+    if (lastStatusAt != kNone)
         state.running = data[lastStatusAt];
     state.usedChannels |= entryChannel;
     return base;

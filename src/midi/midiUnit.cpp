@@ -109,19 +109,8 @@ ReadResult readFileBytes(const std::string& path, MidiFileBytes& bytes) {
 #endif
 }
 
-// Appends an event to a stream: the delta from the stream's last tick, then its bytes.
-void appendEvent(MidiStream& stream, std::uint32_t& lastTick, std::uint32_t tick,
-                 const std::uint8_t* event, std::size_t n) {
-    std::uint8_t delta[5];
-    std::size_t at = 0;
-    writeVarLen(delta, sizeof delta + 1, at, tick - lastTick);
-    stream.insert(stream.end(), delta, delta + at);
-    stream.insert(stream.end(), event, event + n);
-    lastTick = tick;
-}
-
-// A stream under construction, kept from track to track so that appending is mostly plain
-// stores: the room only grows (and is given back past 1 MiB).
+// A stream under construction. Kept from track to track, appending is mostly plain stores: the
+// room only grows (and is given back past 1 MiB on clearing).
 class StreamBuffer {
 public:
     void clear() {
@@ -293,14 +282,13 @@ struct TrackSummary {
 struct ChannelCollector {
     static constexpr bool kWantsChannelEvents = true;
     int wanted;
-    MidiStream stream;
-    std::uint32_t lastTick = 0;
+    StreamBuffer stream;
 
     void channel(std::uint32_t tick, std::uint8_t status, const std::uint8_t* data, std::size_t n) {
         if ((status & 0x0F) != wanted)
             return;
         const std::uint8_t event[3] = {status, data[0], n == 2 ? data[1] : std::uint8_t(0)};
-        appendEvent(stream, lastTick, tick, event, 1 + n);
+        stream.append(tick, event, 1 + n);
     }
     void meta(std::uint32_t, const std::uint8_t*, std::size_t) {}
     void name(const std::uint8_t*, std::size_t) {}
@@ -338,7 +326,7 @@ struct TrackReader {
         if (track.source_)
             walkTrack(track.source_->data.get() + track.offset_, track.length_, false, collector,
                       ends);
-        return std::move(collector.stream);
+        return collector.stream.copy();
     }
 };
 
