@@ -20,6 +20,7 @@
 #include "qtMessagePump.h"
 #include "qtPrompts.h"
 #include "qtShell.h"
+#include "systemClock.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -80,7 +81,9 @@ int main(int argc, char** argv) {
     tonvert::QtShell shell;
     tonvert::PermanentConnection connection;
     tonvert::QtMessagePump pump;
-    tonvert::TmainForm form((folder / "tonvert").string(), {prompts, shell, connection, pump});
+    tonvert::SystemClock clock;
+    tonvert::TmainForm form((folder / "tonvert").string(),
+                            {prompts, shell, connection, pump, clock});
     form.midiFolder = midi.string() + "/";
     auto* list = form.findChild<tonvert::TListViewXPSafe*>(QStringLiteral("localMidiListView"));
 

@@ -6,6 +6,7 @@
 #include "qtMessagePump.h"
 #include "qtPrompts.h"
 #include "qtShell.h"
+#include "systemClock.h"
 #include "textCodec.h"
 
 int main(int argc, char* argv[]) {
@@ -19,8 +20,9 @@ int main(int argc, char* argv[]) {
     tonvert::QtShell shell;
     tonvert::PermanentConnection connection;
     tonvert::QtMessagePump pump;
+    tonvert::SystemClock clock;
     tonvert::TmainForm mainForm(tonvert::toBytes(QCoreApplication::applicationFilePath()),
-                                {prompts, shell, connection, pump});
+                                {prompts, shell, connection, pump, clock});
     prompts.setParent(&mainForm);
     mainForm.show();
     return QApplication::exec();

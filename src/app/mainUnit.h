@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dirsUnit.h"
+#include "mainState.h"
 
 class QAbstractButton;
 class QFrame;
@@ -24,20 +25,6 @@ class Shell;
 class TListViewXPSafe;
 class TNet;
 class TPortableIniFile;
-
-// What the window reaches the desktop and the system through; tests pass their own.
-struct Seams {
-    Prompts& prompts;
-    Shell& shell;
-    ConnectionState& connection;
-    MessagePump& pump;
-};
-
-// Where the reference service lives; kept in the settings file's "Service" section.
-struct ServiceSettings {
-    std::string host = "tonvert.localhost:8080";
-    std::string supportEmail = "support@tonvert.localhost";
-};
 
 // The program's one window: the online panes above, the local panes below, and the state
 // that every command shares.

@@ -84,18 +84,17 @@ void TNet::abort() {
     pump_->wake();
 }
 
-SessionSettings TNet::settings(const std::string& userName, const std::string& password,
-                               const std::string& agent, int bufferSize) const {
+SessionSettings TNet::settings(const TransferOptions& options) const {
     SessionSettings s;
     s.proxyServer = proxyServer;
     s.proxyBypass = proxyBypass;
     s.proxyPort = proxyPort;
-    s.agent = agent;
-    s.userName = userName;
-    s.password = password;
+    s.agent = options.agent;
+    s.userName = options.userName;
+    s.password = options.password;
     s.attempts = attempts;
     s.timeout = timeout;
-    s.bufferSize = bufferSize;
+    s.bufferSize = options.bufferSize;
     return s;
 }
 
@@ -103,13 +102,29 @@ void TNet::pumpOnce(std::chrono::milliseconds maxWait) {
     pump_->pump(maxWait);
 }
 
+TransferResult TNet::download(const DownloadRequest& request) {
+    const SessionSettings session = settings(request.options);
+    const TINetThread::Request work{request.url, request.targetFile, request.options.detailed};
+    return run([&] { return std::make_unique<TINetThread>(session, work); }, false,
+               request.options.hangUp);
+}
+
+TransferResult TNet::upload(const UploadRequest& request) {
+    const SessionSettings session = settings(request.options);
+    const TINetUpThread::Request work{request.url,          request.filePath,
+                                      request.filePartName, request.uploadName,
+                                      request.fields,       request.options.detailed};
+    return run([&] { return std::make_unique<TINetUpThread>(session, work); }, true,
+               request.options.hangUp);
+}
+
 bool TNet::get(const std::string& url, const std::string& userName, const std::string& password,
                const std::string& agent, int bufferSize, bool hangUp, bool detailed,
                std::string& reply, const std::string& targetFile) {
-    const SessionSettings session = settings(userName, password, agent, bufferSize);
-    const TINetThread::Request request{url, targetFile, detailed};
-    return run([&] { return std::make_unique<TINetThread>(session, request); }, false, hangUp,
-               reply);
+    TransferResult result =
+        download({url, targetFile, {agent, userName, password, bufferSize, hangUp, detailed}});
+    reply = std::move(result.ok ? result.reply : result.message);
+    return result.ok;
 }
 
 bool TNet::post(const std::string& url, const std::string& userName, const std::string& password,
@@ -117,24 +132,28 @@ bool TNet::post(const std::string& url, const std::string& userName, const std::
                 const std::string& filePartName, const std::string& uploadName,
                 const std::vector<std::string>& fields, int bufferSize, bool hangUp, bool detailed,
                 std::string& reply) {
-    const SessionSettings session = settings(userName, password, agent, bufferSize);
-    const TINetUpThread::Request request{url, filePath, filePartName, uploadName, fields, detailed};
-    return run([&] { return std::make_unique<TINetUpThread>(session, request); }, true, hangUp,
-               reply);
+    TransferResult result = upload({url,
+                                    filePath,
+                                    filePartName,
+                                    uploadName,
+                                    fields,
+                                    {agent, userName, password, bufferSize, hangUp, detailed}});
+    reply = std::move(result.ok ? result.reply : result.message);
+    return result.ok;
 }
 
-bool TNet::run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker, bool progressAlways,
-               bool hangUp, std::string& reply) {
+TransferResult TNet::run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker,
+                         bool progressAlways, bool hangUp) {
     abortRequested = false;
-    std::string result = text(NetMessage::connectionError);
-    reply = result;
-    bool succeeded = false;
+    TransferResult outcome;
+    outcome.message = text(NetMessage::connectionError);
 
     goOnline();
     pumpOnce(std::chrono::milliseconds(0));
     if (!online)
-        return false;
+        return outcome;
 
+    std::string status = outcome.message;
     try {
         const std::unique_ptr<NetWorker> worker = makeWorker();
         worker->setOnDone([pump = pump_] { pump->wake(); });
@@ -152,24 +171,25 @@ bool TNet::run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker, bo
                 pumpOnce(kTurn);
         }
         if (worker->done()) {
-            succeeded = worker->succeeded();
-            reply = succeeded ? worker->reply() : worker->message();
-            result = worker->message();
+            outcome.ok = worker->succeeded();
+            outcome.message = status = worker->message();
+            if (outcome.ok)
+                outcome.reply = worker->reply();
         } else {
             // Left to end by itself: it keeps its own state and closes its own handles, and
             // stops at its next check even when a later transfer clears the abort.
             worker->cancel();
-            reply = result = text(NetMessage::connectionAborted);
+            outcome.message = status = text(NetMessage::connectionAborted);
         }
     } catch (...) {
-        reply = result = text(NetMessage::outOfMemory);
-        succeeded = false;
+        outcome = {false, "", text(NetMessage::outOfMemory)};
+        status = outcome.message;
     }
 
-    setStatus(result);
+    setStatus(status);
     if (hangUp)
         goOffline();
-    return succeeded;
+    return outcome;
 }
 
 } // namespace tonvert

@@ -17,6 +17,43 @@ namespace tonvert {
 class NetWorker;
 struct SessionSettings;
 
+// How a transfer presents itself and ends; the service's requests all use the defaults.
+struct TransferOptions {
+    std::string agent = "Tonvert";
+    std::string userName; // for servers that ask for a login
+    std::string password;
+    int bufferSize = 2048;
+    bool hangUp = false;   // go off line afterwards when the connection was dialled here
+    bool detailed = false; // name the URL, host or file in the messages
+};
+
+// A GET (or FTP) download, into memory or, with `targetFile`, into that file, which the
+// worker deletes and creates anew.
+struct DownloadRequest {
+    std::string url;
+    std::string targetFile;
+    TransferOptions options;
+};
+
+// A multipart POST of one file after "name=value" form fields, sent in their order.
+struct UploadRequest {
+    std::string url;
+    std::string filePath;
+    std::string filePartName; // the file part's form-field name
+    std::string uploadName;   // the file name the part announces
+    std::vector<std::string> fields;
+    TransferOptions options;
+};
+
+// How a transfer ended: on success `reply` holds what the server sent (nothing for a
+// download into a file); on failure `message` holds the error text for the user (on success,
+// the last status).
+struct TransferResult {
+    bool ok = false;
+    std::string reply;
+    std::string message;
+};
+
 // The owner side of every transfer: the connection settings, the connection state, a status
 // text and a progress fraction for whoever owns it, and one transfer at a time. `get` and
 // `post` run a worker thread and keep the owner's messages flowing until it is done, the user
@@ -47,14 +84,14 @@ public:
     // Asks every running transfer to stop; it does not wait.
     void abort();
 
-    // Downloads `url` into `reply` (empty `targetFile`) or into the file. On failure `reply`
-    // holds the error text.
+    TransferResult download(const DownloadRequest& request);
+    TransferResult upload(const UploadRequest& request);
+
+    // The same with the arguments in a row: on failure `reply` holds the error text.
     bool get(const std::string& url, const std::string& userName, const std::string& password,
              const std::string& agent, int bufferSize, bool hangUp, bool detailed,
              std::string& reply, const std::string& targetFile);
 
-    // Sends the file as the part `filePartName` named `uploadName`, after the "name=value"
-    // fields, and gives the server's answer in `reply` (or the error text on failure).
     bool post(const std::string& url, const std::string& userName, const std::string& password,
               const std::string& agent, const std::string& filePath,
               const std::string& filePartName, const std::string& uploadName,
@@ -62,10 +99,9 @@ public:
               std::string& reply);
 
 private:
-    SessionSettings settings(const std::string& userName, const std::string& password,
-                             const std::string& agent, int bufferSize) const;
-    bool run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker, bool progressAlways,
-             bool hangUp, std::string& reply);
+    SessionSettings settings(const TransferOptions& options) const;
+    TransferResult run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker,
+                       bool progressAlways, bool hangUp);
     void pumpOnce(std::chrono::milliseconds maxWait);
 
     ConnectionState* connection_;

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "clock.h"
 #include "connectionState.h"
 #include "mainUnit.h"
 #include "prompts.h"
@@ -62,6 +63,13 @@ public:
     std::deque<PromptAnswer> answers;
 };
 
+// A clock that tells the time it was set to.
+class FixedClock : public Clock {
+public:
+    double now() override { return time; }
+    double time = 46000.5; // 9 December 2025, noon
+};
+
 // The seams of a window under test: recording shell and prompts, a permanent connection, the
 // real message pump.
 struct TestSeams {
@@ -69,7 +77,8 @@ struct TestSeams {
     RecordingPrompts prompts;
     PermanentConnection connection;
     QtMessagePump pump;
-    Seams seams() { return {prompts, shell, connection, pump}; }
+    FixedClock clock;
+    Seams seams() { return {prompts, shell, connection, pump, clock}; }
 };
 
 } // namespace tonvert::test
