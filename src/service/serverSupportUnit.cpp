@@ -3,6 +3,7 @@
 #include "urlsUnit.h"
 
 #include <charconv>
+#include <utility>
 
 namespace tonvert {
 
@@ -15,7 +16,7 @@ constexpr int kTooOld = 1100;
 const char* const kTooOldText = "Client application too old. Please upgrade.";
 
 bool isBlankOrControl(char c) {
-    return static_cast<unsigned char>(c) <= 32;
+    return static_cast<unsigned char>(c) <= 32 || c == '\x7F';
 }
 
 std::string trimLeft(const std::string& text) {
@@ -25,11 +26,14 @@ std::string trimLeft(const std::string& text) {
     return text.substr(start);
 }
 
+std::string trimRight(std::string text) {
+    while (!text.empty() && isBlankOrControl(text.back()))
+        text.pop_back();
+    return text;
+}
+
 std::string trim(const std::string& text) {
-    std::string result = trimLeft(text);
-    while (!result.empty() && isBlankOrControl(result.back()))
-        result.pop_back();
-    return result;
+    return trimRight(trimLeft(text));
 }
 
 // The code field as a number: an optional sign and decimal digits, nothing else, within the
@@ -137,9 +141,10 @@ bool isReportedCode(int code) {
 }
 
 // The upgrade page of a 1100 reply: the fourth field when there are that many (trimmed),
-// otherwise whatever follows the last tab. Refused unless splitUrl takes it and it holds no
-// blank or control character; it is handed out with its scheme spelt out, so that opening it
-// always means a web page and never a local program or file.
+// otherwise whatever follows the last tab, without the line break and blanks that end the
+// reply (what leads it stays). Refused unless splitUrl takes it and it holds no blank or
+// control character; it is handed out with its scheme spelt out, so that opening it always
+// means a web page and never a local program or file.
 std::string upgradeAddress(std::string fields) {
     int skipped = 0;
     for (; skipped < 2; ++skipped) {
@@ -148,14 +153,13 @@ std::string upgradeAddress(std::string fields) {
             break;
         fields.erase(0, tab + 1);
     }
-    if (skipped == 2)
-        fields = trim(fields);
+    fields = skipped == 2 ? trim(fields) : trimRight(std::move(fields));
 
     std::string scheme, host, port, path;
     if (!splitUrl(fields, scheme, host, port, path))
         return {};
     for (const char c : path) {
-        if (isBlankOrControl(c) || c == '\x7F')
+        if (isBlankOrControl(c))
             return {};
     }
     return scheme + host + port + path;

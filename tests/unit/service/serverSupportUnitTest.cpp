@@ -36,10 +36,22 @@ TEST(ServerSupportUnit, UpgradeAddress) {
     const std::string tooOld = "Client application too old. Please upgrade.";
     EXPECT_EQ(parse("!ERR 1100\tf1\tf2\t \thttp://www.example.com/new \r\n"),
               tooOld + " Go to\n\nhttp://www.example.com/new\n\nnow?|http://www.example.com/new");
-    // Fewer fields: what follows the last tab is tried as it stands.
+    EXPECT_EQ(parse("!ERR 1100\tf1\tf2\t\x7F http://www.example.com/b\t\x7F\x01\n"),
+              tooOld + " Go to\n\nhttp://www.example.com/b\n\nnow?|http://www.example.com/b");
+    // Fewer fields: what follows the last tab, less the blanks and line breaks that end it.
     EXPECT_EQ(parse("!ERR 1100\tftp://files.example.com/c"),
               tooOld + " Go to\n\nftp://files.example.com/c\n\nnow?|ftp://files.example.com/c");
-    EXPECT_EQ(parse("!ERR 1100\tf1\thttp://www.example.com/new \r\n"), tooOld + "|");
+    EXPECT_EQ(parse("!ERR 1100\tx\thttp://host.example.com/upgrade.html\r\n"),
+              tooOld + " Go to\n\nhttp://host.example.com/upgrade.html\n\nnow?|"
+                       "http://host.example.com/upgrade.html");
+    EXPECT_EQ(parse("!ERR 1100\thttp://www.example.com/new \x7F\x1B \r\n\r\n"),
+              tooOld + " Go to\n\nhttp://www.example.com/new\n\nnow?|http://www.example.com/new");
+    // What leads the address in a short reply is kept, and spoils it.
+    EXPECT_EQ(parse("!ERR 1100\tx\t http://www.example.com/new\r\n"), tooOld + "|");
+    EXPECT_EQ(parse("!ERR 1100\t\nhttp://www.example.com/new"), tooOld + "|");
+    // A break inside the address is not trimmed away.
+    EXPECT_EQ(parse("!ERR 1100\tx\thttp://www.example.com/a\r\nb\r\n"), tooOld + "|");
+    EXPECT_EQ(parse("!ERR 1100\tx\t \r\n"), tooOld + "|");
     // Never a bare name that the shell could take for a program.
     EXPECT_EQ(parse("!ERR 1100\tf1\tf2\tsetup.exe").substr(tooOld.size()),
               " Go to\n\nhttp://setup.exe\n\nnow?|http://setup.exe");
