@@ -52,6 +52,9 @@ CurlHandle openSession(const SessionSettings& settings, const std::string& host)
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &onProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, settings.cancelled);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,ftp");
+    // An address typed without a scheme means a web page, whatever its host name suggests
+    // ("ftp.example.com/x" too).
+    curl_easy_setopt(curl, CURLOPT_DEFAULT_PROTOCOL, "http");
     return handle;
 }
 

@@ -36,7 +36,8 @@ struct CurlCleanup {
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
 // A handle set up for a transfer to `host` with the session settings: proxy (unless the host
-// is on the bypass list), agent, credentials, time-outs, no signals, and the abort check.
+// is on the bypass list), agent, credentials, time-outs, no signals, the abort check, and HTTP
+// for an address without a scheme.
 CurlHandle openSession(const SessionSettings& settings, const std::string& host);
 
 // Performs a transfer on a fresh session that `prepare` sets up, again while it could not

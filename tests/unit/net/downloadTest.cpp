@@ -83,9 +83,11 @@ protected:
         http.start();
     }
 
-    bool get(const std::string& url, std::string& reply, const std::string& target = "",
-             bool detailed = false) {
-        return net.get(url, "", "", "Tonvert", 2048, false, detailed, reply, target);
+    TransferResult fetch(const std::string& url, const std::string& target = "",
+                         bool detailed = false) {
+        DownloadRequest request{url, target, {}};
+        request.options.detailed = detailed;
+        return net.download(request);
     }
 
     test::HttpTestServer http;
@@ -97,32 +99,52 @@ protected:
 };
 
 TEST_F(DownloadTest, StatusCodesAndBodies) {
-    std::string reply;
-    EXPECT_TRUE(get(http.url("/status/200"), reply));
-    EXPECT_EQ(reply, "body of 200");
-    EXPECT_TRUE(get(http.url("/status/203"), reply));
-    EXPECT_EQ(reply, "body of 203");
+    TransferResult result = fetch(http.url("/status/200"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.reply, "body of 200");
+    EXPECT_EQ(result.message, "Done retrieving");
+    result = fetch(http.url("/status/203"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.reply, "body of 203");
     EXPECT_EQ(net.status, "Done retrieving");
     for (int refused : {204, 304, 404, 500}) {
-        EXPECT_FALSE(get(http.url("/status/" + std::to_string(refused)), reply));
-        EXPECT_EQ(reply, "Server error " + std::to_string(refused) + ": Can't write to URL");
-        EXPECT_EQ(net.status, reply);
+        result = fetch(http.url("/status/" + std::to_string(refused)));
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.reply, "");
+        EXPECT_EQ(result.message,
+                  "Server error " + std::to_string(refused) + ": Can't write to URL");
+        EXPECT_EQ(net.status, result.message);
     }
     const std::string missing = http.url("/status/404");
-    EXPECT_FALSE(get(missing, reply, "", true));
-    EXPECT_EQ(reply, "Server error 404: Can't write to URL " + missing);
-    EXPECT_TRUE(get(http.url("/status/200"), reply, "", true));
+    EXPECT_EQ(fetch(missing, "", true).message, "Server error 404: Can't write to URL " + missing);
+    EXPECT_TRUE(fetch(http.url("/status/200"), "", true).ok);
     EXPECT_EQ(net.status, "Done retrieving " + http.url("/status/200"));
 
-    EXPECT_TRUE(get(http.url("/empty"), reply));
-    EXPECT_EQ(reply, "");
+    result = fetch(http.url("/empty"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.reply, "");
 
     // Without a Content-Length the transfer completes; no fraction reaches the owner.
     std::vector<double> fractions;
     net.OnProgress = [&](double f) { fractions.push_back(f); };
-    EXPECT_TRUE(get(http.url("/chunked"), reply));
-    EXPECT_EQ(reply, "!VAL 2\r\na\tb\r\n");
+    result = fetch(http.url("/chunked"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.reply, "!VAL 2\r\na\tb\r\n");
     EXPECT_TRUE(fractions.empty());
+}
+
+TEST_F(DownloadTest, AnAddressWithoutSchemeIsAWebPage) {
+    // The host name would make a guess at FTP.
+    const std::string typed = "ftp.test.localhost:" + std::to_string(http.port()) + "/status/200";
+    const TransferResult result = fetch(typed, "", true);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "body of 200");
+    EXPECT_EQ(result.message, "Done retrieving " + typed);
+
+    const std::string target = folder.file("page.txt");
+    ASSERT_TRUE(
+        fetch("FTP.test.localhost:" + std::to_string(http.port()) + "/status/203", target).ok);
+    EXPECT_EQ(test::readBytes(target), "body of 203");
 }
 
 TEST_F(DownloadTest, LargeBodyIntoAFileWithProgress) {
@@ -134,9 +156,9 @@ TEST_F(DownloadTest, LargeBodyIntoAFileWithProgress) {
         rising = rising && f >= last;
         last = f;
     };
-    std::string reply = "stale";
-    ASSERT_TRUE(get(http.url("/big"), reply, target)) << reply;
-    EXPECT_EQ(reply, "");
+    const TransferResult result = fetch(http.url("/big"), target);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "");
     EXPECT_TRUE(test::readBytes(target) == big);
     EXPECT_TRUE(rising);
     EXPECT_GT(last, 0.0);
@@ -148,24 +170,26 @@ TEST_F(DownloadTest, LargeBodyIntoAFileWithProgress) {
     const rlimit small{1 << 20, limit.rlim_max};
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const bool written = get(http.url("/big"), reply, target, true);
+    const TransferResult full = fetch(http.url("/big"), target, true);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(reply, "System error 27: Can't write file " + target);
+    EXPECT_FALSE(full.ok);
+    EXPECT_EQ(full.message, "System error 27: Can't write file " + target);
 
     // A target that cannot be created.
-    EXPECT_FALSE(get(http.url("/big"), reply, folder.file("no/such/folder.mp3"), true));
-    EXPECT_EQ(reply, "Can't open file " + http.url("/big"));
+    const TransferResult uncreated =
+        fetch(http.url("/big"), folder.file("no/such/folder.mp3"), true);
+    EXPECT_FALSE(uncreated.ok);
+    EXPECT_EQ(uncreated.message, "Can't open file " + http.url("/big"));
 }
 
 TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
     const std::string target = folder.file("partial.bin");
-    std::string reply;
     net.OnProgress = [&](double) { net.abort(); };
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(get(http.url("/trickle"), reply, target));
-    EXPECT_EQ(reply, "Internet connection aborted!");
+    TransferResult result = fetch(http.url("/trickle"), target);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Internet connection aborted!");
     EXPECT_EQ(net.status, "Internet connection aborted!");
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(test::readBytes(target), "0123456789") << "what arrived stays";
@@ -177,9 +201,10 @@ TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
         std::this_thread::sleep_for(300ms);
         net.abort();
     });
-    EXPECT_FALSE(get(http.url("/silent"), reply));
+    result = fetch(http.url("/silent"));
     aborter.join();
-    EXPECT_EQ(reply, "Internet connection aborted!");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Internet connection aborted!");
 
     // An abort while the connection is still being made: a listener whose queue is full
     // leaves new connections hanging.
@@ -201,10 +226,10 @@ TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
         net.abort();
     });
     const auto connecting = std::chrono::steady_clock::now();
-    EXPECT_FALSE(
-        get("http://full.localhost:" + std::to_string(ntohs(address.sin_port)) + "/", reply));
+    result = fetch("http://full.localhost:" + std::to_string(ntohs(address.sin_port)) + "/");
     connectAborter.join();
-    EXPECT_EQ(reply, "Internet connection aborted!");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Internet connection aborted!");
     EXPECT_LT(std::chrono::steady_clock::now() - connecting, 5s);
     for (int fd : queued)
         ::close(fd);
@@ -212,26 +237,27 @@ TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
 
     // A server that stays silent longer than the time-out.
     net.timeout = 1000;
-    EXPECT_FALSE(get(http.url("/silent"), reply));
-    EXPECT_EQ(reply, "Error: Can't write to URL");
+    result = fetch(http.url("/silent"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Error: Can't write to URL");
 }
 
 TEST_F(DownloadTest, AddressesThatCannotBeReached) {
-    std::string reply;
     const std::string refused =
         "http://test.localhost:" + std::to_string(test::unusedPort()) + "/x";
-    EXPECT_FALSE(get(refused, reply));
-    EXPECT_EQ(reply, "System error 111: Can't connect to host");
-    EXPECT_FALSE(get(refused, reply, "", true));
-    EXPECT_EQ(reply, "System error 111: Can't connect to host test.localhost");
+    EXPECT_EQ(fetch(refused).message, "System error 111: Can't connect to host");
+    const TransferResult detailed = fetch(refused, "", true);
+    EXPECT_FALSE(detailed.ok);
+    EXPECT_EQ(detailed.message, "System error 111: Can't connect to host test.localhost");
 
     for (const char* bad : {"https://test.localhost/x", "http://localhost/x", "http://127.0.0.1/",
                             "http://test.localhost:99999/", "gopher://a.b/"}) {
-        EXPECT_FALSE(get(bad, reply)) << bad;
-        EXPECT_EQ(reply, "Invalid URL") << bad;
+        const TransferResult result = fetch(bad);
+        EXPECT_FALSE(result.ok) << bad;
+        EXPECT_EQ(result.message, "Invalid URL") << bad;
     }
-    EXPECT_FALSE(get("http://test..localhost/", reply, "", true));
-    EXPECT_EQ(reply, "Invalid URL http://test..localhost/");
+    EXPECT_EQ(fetch("http://test..localhost/", "", true).message,
+              "Invalid URL http://test..localhost/");
 }
 
 // A connection that is not up and cannot be brought up, or only over a modem.
@@ -259,16 +285,18 @@ TEST_F(DownloadTest, ConnectionStateAndStatusTexts) {
     TNet dialler(offline, pump);
     std::vector<std::string> statuses;
     dialler.OnStatus = [&](TNet& sender) { statuses.push_back(sender.status); };
-    std::string reply;
-    EXPECT_FALSE(dialler.get(http.url("/status/200"), "", "", "", 2048, false, false, reply, ""));
-    EXPECT_EQ(reply, "Connection error!");
+    DownloadRequest request{http.url("/status/200"), "", {}};
+    const TransferResult offLine = dialler.download(request);
+    EXPECT_FALSE(offLine.ok);
+    EXPECT_EQ(offLine.message, "Connection error!");
     EXPECT_EQ(dialler.status, "Can't establish Internet connection!");
     EXPECT_EQ(statuses, (std::vector<std::string>{"Going online...",
                                                   "Can't establish Internet connection!"}));
 
     offline.canDial = true;
     statuses.clear();
-    EXPECT_TRUE(dialler.get(http.url("/status/200"), "", "", "", 2048, true, false, reply, ""));
+    request.options.hangUp = true;
+    EXPECT_TRUE(dialler.download(request).ok);
     EXPECT_EQ(statuses, (std::vector<std::string>{"Going online...", "Connected", "Done retrieving",
                                                   "Hanging up...", "Disconnected"}));
     EXPECT_EQ(offline.hangUps, 1);
@@ -278,7 +306,8 @@ TEST_F(DownloadTest, ConnectionStateAndStatusTexts) {
     TNet copy(connection, pump);
     copy.assign(dialler);
     copy.online = true;
-    EXPECT_TRUE(copy.get(http.url("/status/200"), "", "", "", 2048, false, false, reply, ""));
+    request.options.hangUp = false;
+    EXPECT_TRUE(copy.download(request).ok);
     EXPECT_EQ(statuses, std::vector<std::string>{"Done retrieving"}) << "events come along";
 }
 
