@@ -24,7 +24,7 @@ const char* text(NetMessage message) {
 struct Download {
     CURL* curl = nullptr;
     NetWorkerState* state = nullptr;
-    bool http = true;
+    bool http = true; // the answers carry HTTP status lines
     int fd = -1;
     curl_off_t contentLength = -1;
     std::uint64_t received = 0;
@@ -34,8 +34,6 @@ struct Download {
     int fileError = -1;      // errno of a failed write to the target file, 0 when unknown
     bool replyTooLong = false;
 };
-
-constexpr std::size_t kMaxReplyInMemory = 64u << 20;
 
 bool startsWithNoCase(const char* data, std::size_t length, const char* prefix) {
     for (std::size_t i = 0; prefix[i] != '\0'; ++i)
@@ -47,6 +45,9 @@ bool startsWithNoCase(const char* data, std::size_t length, const char* prefix) 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& d = *static_cast<Download*>(user);
     const std::size_t length = size * count;
+    // An FTP address fetched through an HTTP proxy is answered in HTTP: its status counts.
+    if (!d.http && startsWithNoCase(data, length, "http/"))
+        d.http = true;
     if (!d.http)
         return length;
     if (startsWithNoCase(data, length, "location:"))
@@ -89,7 +90,6 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
             written += static_cast<std::size_t>(n);
         }
     } else {
-        // Replies kept in memory are the service's short texts; an endless one is cut off.
         if (d.state->reply.size() + length > kMaxReplyInMemory) {
             d.replyTooLong = true;
             return 0;
@@ -119,7 +119,8 @@ public:
             state_.message = subject(NetMessage::invalidUrl, request_.url);
             return;
         }
-        download_.http = scheme != "ftp://";
+        ftp_ = scheme == "ftp://";
+        download_.http = !ftp_;
         download_.state = &state_;
 
         // The file is closed on every way out.
@@ -166,7 +167,7 @@ private:
                 curl_easy_setopt(curl, CURLOPT_HEADERDATA, &download_);
                 curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onBody);
                 curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download_);
-                if (!download_.http)
+                if (ftp_)
                     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
             },
             code);
@@ -212,6 +213,7 @@ private:
     const TINetThread::Request& request_;
     NetWorkerState& state_;
     std::string host_;
+    bool ftp_ = false;
     Download download_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,10 @@
 #include <thread>
 
 namespace tonvert {
+
+// Replies kept in memory are the service's short texts; a longer one is cut off and the
+// transfer fails rather than take all memory.
+inline constexpr std::size_t kMaxReplyInMemory = 64u << 20;
 
 // The results of a transfer worker, shared between its thread and its owner. The worker
 // writes `succeeded`, `message` and `reply`, then sets `done`; the owner reads them only after
