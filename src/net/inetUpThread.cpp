@@ -126,6 +126,7 @@ struct Upload {
     NetWorkerState* state = nullptr;
     bool fileFailed = false;
     bool aborted = false;
+    bool replyTooLong = false;
 };
 
 std::size_t onSend(char* out, std::size_t size, std::size_t count, void* user) {
@@ -145,8 +146,19 @@ std::size_t onSend(char* out, std::size_t size, std::size_t count, void* user) {
 }
 
 std::size_t onReply(char* data, std::size_t size, std::size_t count, void* user) {
-    static_cast<NetWorkerState*>(user)->reply.append(data, size * count);
-    return size * count;
+    auto& u = *static_cast<Upload*>(user);
+    const std::size_t length = size * count;
+    if (u.state->reply.size() + length > kMaxReplyInMemory) {
+        u.replyTooLong = true;
+        return 0;
+    }
+    u.state->reply.append(data, length);
+    return length;
+}
+
+// A name that would break out of its quotes in a part's head, or end the head early.
+bool unfitForHead(const std::string& name) {
+    return name.find_first_of("\"\r\n") != std::string::npos;
 }
 
 class UploadRun {
@@ -166,6 +178,16 @@ public:
         }
         if (scheme != "http://") {
             state_.message = subject(NetMessage::invalidProtocol, scheme);
+            return;
+        }
+        // Linux allows such names; they never go on the wire.
+        fields_ = splitFields(request_.fields);
+        const bool unfitName = unfitForHead(request_.uploadName) ||
+                               unfitForHead(request_.filePartName) ||
+                               std::any_of(fields_.begin(), fields_.end(),
+                                           [](const Field& f) { return unfitForHead(f.name); });
+        if (unfitName) {
+            state_.message = failure(0, NetMessage::cantOpenFile, request_.filePath);
             return;
         }
         file_.reset(::open(request_.filePath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -200,7 +222,6 @@ private:
     }
 
     bool chooseBoundary() {
-        fields_ = splitFields(request_.fields);
         for (int checked = 1;; ++checked) {
             std::string candidate;
             do
@@ -260,7 +281,7 @@ private:
                 curl_easy_setopt(curl, CURLOPT_READFUNCTION, &onSend);
                 curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
                 curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &onReply);
-                curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state_);
+                curl_easy_setopt(curl, CURLOPT_WRITEDATA, &upload);
                 // Larger pieces of body per call: fewer file reads and socket writes.
                 curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
             },
@@ -279,6 +300,8 @@ private:
         const long systemError = systemErrorOf(curl);
         if (code == CURLE_ABORTED_BY_CALLBACK || upload.aborted)
             return text(NetMessage::connectionAborted);
+        if (upload.replyTooLong)
+            return failure(0, NetMessage::cantReadUrl, request_.url);
         if (upload.fileFailed)
             return failure(body.fileError(), NetMessage::cantWriteUrl, request_.url);
         if (failedToConnect(curl, code))

@@ -15,11 +15,18 @@ using namespace std::chrono_literals;
 
 class UploadTest : public ::testing::Test {
 protected:
-    bool post(const std::string& file, std::string& reply, bool detailed = false,
-              const std::string& url = "") {
-        return net.post(url.empty() ? server.url("/cgi-bin/wmn.pl") : url, "", "", "Tonvert", file,
-                        "BIN", "Song.mid", {"VER=1.0", "UID=user@example.org", "PRM=MP3,128"}, 2048,
-                        false, detailed, reply);
+    // The service's upload of `file`, to `url` when one is given.
+    UploadRequest songUpload(const std::string& file, bool detailed = false,
+                             const std::string& url = "") const {
+        UploadRequest request{
+            url.empty() ? server.url("/cgi-bin/wmn.pl") : url,  file, "BIN", "Song.mid",
+            {"VER=1.0", "UID=user@example.org", "PRM=MP3,128"}, {}};
+        request.options.detailed = detailed;
+        return request;
+    }
+    TransferResult send(const std::string& file, bool detailed = false,
+                        const std::string& url = "") {
+        return net.upload(songUpload(file, detailed, url));
     }
 
     // Runs an upload worker with boundary candidates of the test's choosing.
@@ -63,9 +70,9 @@ TEST_F(UploadTest, TheBodyOnTheWire) {
 
     std::vector<double> fractions;
     net.OnProgress = [&](double f) { fractions.push_back(f); };
-    std::string reply;
-    ASSERT_TRUE(post(file, reply)) << reply;
-    EXPECT_EQ(reply, "!VAL 1");
+    TransferResult result = send(file);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "!VAL 1");
     EXPECT_EQ(net.status, "Done retrieving");
 
     const auto request = server.lastRequest();
@@ -90,9 +97,16 @@ TEST_F(UploadTest, TheBodyOnTheWire) {
     // A file shorter than a boundary goes whole; an error status is still a completed upload.
     test::writeBytes(file, "tiny");
     server.status = 500;
-    ASSERT_TRUE(post(file, reply)) << reply;
-    EXPECT_EQ(reply, "!VAL 1");
+    result = send(file);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "!VAL 1");
     EXPECT_NE(server.lastRequest().body.find("\r\n\r\ntiny\r\n--"), std::string::npos);
+
+    // An address without a scheme is a web address, whatever its host name.
+    server.status = 200;
+    result = send(file, false, "ftp.raw.localhost:" + std::to_string(server.port()) + "/up");
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(server.lastRequest().head.substr(0, 13), "POST /up HTTP");
 }
 
 TEST_F(UploadTest, BoundaryCandidatesThatCollide) {
@@ -130,43 +144,144 @@ TEST_F(UploadTest, BoundaryCandidatesThatCollide) {
 TEST_F(UploadTest, RefusedUploads) {
     const std::string file = folder.file("Song.mid");
     test::writeBytes(file, "MThd");
-    std::string reply;
-    EXPECT_FALSE(post(file, reply, true, "ftp://test.localhost/x"));
-    EXPECT_EQ(reply, "Ivalid protocol ftp://");
-    EXPECT_FALSE(post(file, reply, false, "ftp://test.localhost/x"));
-    EXPECT_EQ(reply, "Ivalid protocol");
-    EXPECT_FALSE(post(file, reply, false, "http://nodot/x"));
-    EXPECT_EQ(reply, "Invalid URL");
-    EXPECT_FALSE(post(folder.file("missing.mid"), reply, true));
-    EXPECT_EQ(reply, "Can't open file " + folder.file("missing.mid"));
+    const auto refusal = [&](const std::string& path, bool detailed, const std::string& url) {
+        const TransferResult result = send(path, detailed, url);
+        EXPECT_FALSE(result.ok);
+        return result.message;
+    };
+    EXPECT_EQ(refusal(file, true, "ftp://test.localhost/x"), "Ivalid protocol ftp://");
+    EXPECT_EQ(refusal(file, false, "ftp://test.localhost/x"), "Ivalid protocol");
+    EXPECT_EQ(refusal(file, false, "http://nodot/x"), "Invalid URL");
+    EXPECT_EQ(refusal(folder.file("missing.mid"), true, ""),
+              "Can't open file " + folder.file("missing.mid"));
     const std::string refused =
         "http://test.localhost:" + std::to_string(test::unusedPort()) + "/cgi-bin/wmn.pl";
-    EXPECT_FALSE(post(file, reply, false, refused));
-    EXPECT_EQ(reply, "System error 111: Can't connect to host");
+    EXPECT_EQ(refusal(file, false, refused), "System error 111: Can't connect to host");
+}
+
+TEST_F(UploadTest, NamesThatWouldBreakThePartHeadAreRefusedBeforeSending) {
+    const std::string file = folder.file("Song.mid");
+    test::writeBytes(file, "MThd");
+    for (const char* bad : {"a\"b.mid", "a\rb.mid", "a\nb.mid", "\""}) {
+        UploadRequest named = songUpload(file);
+        named.uploadName = bad;
+        UploadRequest part = songUpload(file, true);
+        part.filePartName = std::string("B") + bad;
+        UploadRequest field = songUpload(file);
+        field.fields.insert(field.fields.begin() + 1, std::string("X") + bad + "=1");
+
+        TransferResult result = net.upload(named);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.message, "Error: Can't open file");
+        result = net.upload(part);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.message, "Error: Can't open file " + file);
+        result = net.upload(field);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.message, "Error: Can't open file");
+    }
+    EXPECT_EQ(server.lastRequest().head, "") << "nothing went out";
+
+    // The same characters in a value or in the file's own path are sent as they are.
+    const std::string oddPath = folder.file("odd\"\r\nname.mid");
+    test::writeBytes(oddPath, "MThd");
+    UploadRequest values = songUpload(oddPath);
+    values.fields.push_back("NOTE=say \"hi\"\r\nthen go");
+    const TransferResult result = net.upload(values);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_NE(server.lastRequest().body.find("\r\n\r\nsay \"hi\"\r\nthen go\r\n"),
+              std::string::npos);
+}
+
+TEST_F(UploadTest, ForwardersGiveTheSameAnswers) {
+    const std::string file = folder.file("Song.mid");
+    test::writeBytes(file, "MThd");
+    const UploadRequest request = songUpload(file, true);
+    const TransferResult uploaded = net.upload(request);
+    ASSERT_TRUE(uploaded.ok);
+    std::string reply = "stale";
+    EXPECT_TRUE(net.post(request.url, "", "", "Tonvert", file, "BIN", "Song.mid", request.fields,
+                         2048, false, true, reply));
+    EXPECT_EQ(reply, uploaded.reply);
+    EXPECT_EQ(server.lastRequest().header("User-Agent"), "Tonvert");
+
+    const std::string missing = folder.file("missing.mid");
+    const TransferResult notSent = net.upload(songUpload(missing, true));
+    ASSERT_FALSE(notSent.ok);
+    EXPECT_FALSE(net.post(request.url, "", "", "Tonvert", missing, "BIN", "Song.mid",
+                          request.fields, 2048, false, true, reply));
+    EXPECT_EQ(reply, notSent.message);
+
+    const DownloadRequest list{server.url("/list"), "", {}};
+    server.reply = "!VAL 3\r\nsong.mp3";
+    const TransferResult fetched = net.download(list);
+    ASSERT_TRUE(fetched.ok);
+    EXPECT_TRUE(net.get(list.url, "", "", "Tonvert", 2048, false, false, reply, ""));
+    EXPECT_EQ(reply, fetched.reply);
+    EXPECT_EQ(reply, "!VAL 3\r\nsong.mp3");
+
+    server.status = 404;
+    const TransferResult refused = net.download(list);
+    ASSERT_FALSE(refused.ok);
+    EXPECT_FALSE(net.get(list.url, "", "", "Tonvert", 2048, false, false, reply, ""));
+    EXPECT_EQ(reply, refused.message);
+    EXPECT_EQ(reply, "Server error 404: Can't write to URL");
 }
 
 TEST_F(UploadTest, ServersThatFailOnTheWay) {
     const std::string file = folder.file("Song.mid");
     test::writeBytes(file, std::string(8 << 20, 'x'));
-    std::string reply;
 
     // The server hangs up while the body is on its way.
     server.ending = test::RawHttpServer::Ending::closeMidBody;
-    EXPECT_FALSE(post(file, reply));
-    EXPECT_TRUE(reply == "System error 104: Can't write to URL" ||
-                reply == "System error 32: Can't write to URL")
-        << reply;
+    TransferResult result = send(file);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.message == "System error 104: Can't write to URL" ||
+                result.message == "System error 32: Can't write to URL")
+        << result.message;
 
     // It takes the whole body and leaves without an answer.
     test::writeBytes(file, "MThd");
     server.ending = test::RawHttpServer::Ending::closeWithoutAnswer;
-    EXPECT_FALSE(post(file, reply, true));
-    EXPECT_EQ(reply, "Error: Can't read from URL " + server.url("/cgi-bin/wmn.pl"));
+    result = send(file, true);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Error: Can't read from URL " + server.url("/cgi-bin/wmn.pl"));
 
     // A download whose body ends before its announced length.
     server.ending = test::RawHttpServer::Ending::shortBody;
-    EXPECT_FALSE(net.get(server.url("/list"), "", "", "", 2048, false, false, reply, ""));
-    EXPECT_EQ(reply, "Error: Can't read from URL");
+    result = net.download({server.url("/list"), "", {}});
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Error: Can't read from URL");
+}
+
+TEST_F(UploadTest, RepliesLongerThanMemoryTakesFail) {
+    // Slightly over the cap, sent from one small buffer again and again.
+    const std::size_t length = kMaxReplyInMemory + 1;
+    const std::string slice(1 << 20, 'r');
+    test::HttpTestServer flood;
+    const auto answer = [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(length, "application/octet-stream",
+                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                     return sink.write(slice.data(),
+                                                       std::min(slice.size(), length - offset));
+                                 });
+    };
+    flood.server.Get("/flood", answer);
+    flood.server.Post("/flood", answer);
+    flood.start();
+
+    const std::string file = folder.file("Song.mid");
+    test::writeBytes(file, "MThd");
+    const TransferResult uploaded = send(file, true, flood.url("/flood"));
+    EXPECT_FALSE(uploaded.ok);
+    EXPECT_EQ(uploaded.reply, "");
+    EXPECT_EQ(uploaded.message, "Error: Can't read from URL " + flood.url("/flood"));
+
+    // The download in memory gives up the same way.
+    const TransferResult downloaded = net.download({flood.url("/flood"), "", {}});
+    EXPECT_FALSE(downloaded.ok);
+    EXPECT_EQ(downloaded.message, "Error: Can't read from URL");
+    EXPECT_EQ(send(file, false, flood.url("/flood")).message, downloaded.message);
 }
 
 TEST(BoundaryScan, ReadsThatSplitTheTextFindItToo) {
