@@ -11,7 +11,8 @@ namespace tonvert {
 
 // One upload on a thread of its own: a local file and form fields sent to an HTTP URL as a
 // multipart/form-data POST, streamed with its length announced up front; the server's answer
-// is kept as the reply.
+// is kept as the reply, up to kMaxReplyInMemory. A file or field name holding a double quote
+// or a line break is refused before anything is sent.
 class TINetUpThread : public NetWorker {
 public:
     struct Request {
