@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     tonvert::SystemClock clock;
     tonvert::TmainForm form((folder / "tonvert").string(),
                             {prompts, shell, connection, pump, clock});
-    form.midiFolder = midi.string() + "/";
+    form.state.midiFolder = midi.string() + "/";
     auto* list = form.findChild<tonvert::TListViewXPSafe*>(QStringLiteral("localMidiListView"));
 
     std::vector<double> fill, floor;
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         form.fillLocalMidiList(true);
         fill.push_back(millisSince(started));
     }
-    std::printf("rows in the pane: %d (%zu bytes read by the floor)\n", list->topLevelItemCount(),
+    std::printf("rows in the pane: %d (%zu bytes read by the floor)\n", list->model()->rowCount(),
                 bytes);
     std::printf("fill of the local MIDI pane: median %.1f ms over %d runs\n", median(fill), runs);
     std::printf("reading every file's bytes:  median %.1f ms\n", median(floor));

@@ -25,4 +25,15 @@ std::string sizeText(std::uint64_t bytes) {
     return text;
 }
 
+std::string dayNumberText(double dayNumber, const std::string& decimalSeparator) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", dayNumber);
+    std::string result = text;
+    // printf's point is that of the C locale, which the program never changes.
+    const auto point = result.find('.');
+    if (point != std::string::npos)
+        result.replace(point, 1, decimalSeparator);
+    return result;
+}
+
 } // namespace tonvert

@@ -10,8 +10,10 @@
 #include "ListViewXPSafe.h"
 #include "aboutUnit.h"
 #include "credentials.h"
+#include "localPane.h"
 #include "mainUnit.h"
 #include "netUnit.h"
+#include "onlinePane.h"
 #include "portableIniFiles.h"
 
 namespace tonvert {
@@ -73,16 +75,11 @@ void placeSplitter(QSplitter* splitter, int first) {
 TmainForm::TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent)
     : QMainWindow(parent)
     , paths_(programPathsFor(programPath))
-    , prompts_(seams.prompts)
-    , shell_(seams.shell)
-    , connection_(seams.connection)
-    , pump_(seams.pump) {
+    , seams_(seams) {
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(QStringLiteral("Tonvert"));
     createPanels();
     createMainMenu();
-    createPopupMenus();
-    connectLocalPanes();
     resize(kDesignWidth, kDesignHeight);
     FormCreate();
 }
@@ -95,21 +92,26 @@ void TmainForm::FormCreate() {
     startupDone_ = false;
     // The window shows no connection status of its own; the dialogs that run transfers bind
     // their own handlers.
-    net = std::make_unique<TNet>(connection_, pump_);
-    midiFolder = paths_.defaultMidiFolder;
-    audioFolder = paths_.defaultAudioFolder;
-    tempFolder = paths_.tempFolder;
-    userID.clear();
-    password.clear();
+    state.net = std::make_unique<TNet>(seams_.connection, seams_.pump);
+    state.programFolder = paths_.programFolder;
+    state.midiFolder = paths_.defaultMidiFolder;
+    state.audioFolder = paths_.defaultAudioFolder;
+    state.tempFolder = paths_.tempFolder;
+    state.userID.clear();
+    state.password.clear();
     loadMainSettings();
 }
 
 void TmainForm::loadMainSettings() {
     TPortableIniFile ini(paths_.settingsFile);
 
-    const int state = ini.readInteger("MainWindow", "WindowState", windowStateCode(windowState()));
-    midiFolder = ini.readString("Directories", "Midi", paths_.defaultMidiFolder);
-    audioFolder = ini.readString("Directories", "Audio", paths_.defaultAudioFolder);
+    const int windowCode =
+        ini.readInteger("MainWindow", "WindowState", windowStateCode(windowState()));
+    // A hand-edited folder without its trailing separator still leads to its files.
+    state.midiFolder =
+        addTrailingBackslash(ini.readString("Directories", "Midi", paths_.defaultMidiFolder));
+    state.audioFolder =
+        addTrailingBackslash(ini.readString("Directories", "Audio", paths_.defaultAudioFolder));
     const int left = ini.readInteger("MainWindow", "Left", 0);
     const int top = ini.readInteger("MainWindow", "Top", 0);
     const int width = ini.readInteger("MainWindow", "Width", this->width());
@@ -118,7 +120,7 @@ void TmainForm::loadMainSettings() {
     // user restores it.
     move(left, top);
     resize(width, height);
-    setWindowState(windowStateFromCode(state));
+    setWindowState(windowStateFromCode(windowCode));
 
     PaneSizes sizes = paneSizes();
     sizes.topPanelHeight = ini.readInteger("MainWindow", "TopPanelHeight", sizes.topPanelHeight);
@@ -145,8 +147,8 @@ void TmainForm::loadMainSettings() {
 void TmainForm::saveMainSettings() {
     TPortableIniFile ini(paths_.settingsFile);
 
-    ini.writeString("Directories", "Midi", midiFolder);
-    ini.writeString("Directories", "Audio", audioFolder);
+    ini.writeString("Directories", "Midi", state.midiFolder);
+    ini.writeString("Directories", "Audio", state.audioFolder);
     const int state = windowStateCode(windowState());
     ini.writeInteger("MainWindow", "WindowState", state);
     // A minimised or maximised window leaves the stored bounds of its normal state alone.
@@ -172,19 +174,19 @@ void TmainForm::saveMainSettings() {
 
 void TmainForm::readCredentials(const TPortableIniFile& ini) {
     const Credentials stored = tonvert::readCredentials(ini);
-    userID = stored.userID;
-    password = stored.password;
+    state.userID = stored.userID;
+    state.password = stored.password;
 }
 
 void TmainForm::writeCredentials() {
     TPortableIniFile ini(paths_.settingsFile);
-    tonvert::writeCredentials(ini, {userID, password});
+    tonvert::writeCredentials(ini, {state.userID, state.password});
 }
 
 void TmainForm::readServiceSettings(const TPortableIniFile& ini) {
     const ServiceSettings defaults;
-    service.host = ini.readString("Service", "Host", defaults.host);
-    service.supportEmail = ini.readString("Service", "SupportEmail", defaults.supportEmail);
+    state.service.host = ini.readString("Service", "Host", defaults.host);
+    state.service.supportEmail = ini.readString("Service", "SupportEmail", defaults.supportEmail);
 }
 
 // Until the window is first shown its splitters have no size of their own, so the pane
@@ -192,7 +194,7 @@ void TmainForm::readServiceSettings(const TPortableIniFile& ini) {
 TmainForm::PaneSizes TmainForm::paneSizes() const {
     if (!firstShowDone_)
         return pendingPaneSizes_;
-    return {topPanel_->height(), onlineMidiPanel_->width(), localMidiPanel_->width()};
+    return {topPanel_->height(), onlineMidiPane_->width(), localMidiPane_->width()};
 }
 
 void TmainForm::setPaneSizes(const PaneSizes& sizes) {
@@ -240,10 +242,16 @@ void TmainForm::FormActivate() {
     showOnlineMidiList(false);
     showOnlineAudioList(false);
     showAboutDialog(kSplashMilliseconds);
-    if (userID.empty())
+    switch (accountCommandFor(state)) {
+    case StartupAccountCommand::signup:
         menuSetupSignupClick();
-    else if (password.empty())
+        break;
+    case StartupAccountCommand::confirm:
         menuSetupConfirmClick();
+        break;
+    case StartupAccountCommand::none:
+        break;
+    }
     startupDone_ = true;
 }
 
@@ -257,15 +265,12 @@ void TmainForm::FormClose() {
 }
 
 void TmainForm::FormDestroy() {
-    net.reset();
+    state.net.reset();
 }
 
 void TmainForm::showAboutDialog(int milliseconds) {
-    TaboutForm about(this, service.host, shell_);
-    // Centred over the main window, and allowed to stick out of it.
-    const QRect owner = frameGeometry();
-    about.move(owner.x() + (owner.width() - about.width()) / 2,
-               owner.y() + (owner.height() - about.height()) / 2);
+    TaboutForm about(this, state.service.host, seams_.shell);
+    centre(about);
     about.popup(milliseconds);
 }
 
@@ -273,10 +278,24 @@ void TmainForm::menuHelpAboutClick() {
     showAboutDialog(0);
 }
 
-// Commands and pane fills of the panes' own units.
+StartupAccountCommand accountCommandFor(const MainState& state) {
+    if (state.userID.empty())
+        return StartupAccountCommand::signup;
+    if (state.password.empty())
+        return StartupAccountCommand::confirm;
+    return StartupAccountCommand::none;
+}
+
+void TmainForm::centre(QWidget& dialog) const {
+    const QRect owner = frameGeometry();
+    dialog.move(owner.x() + (owner.width() - dialog.width()) / 2,
+                owner.y() + (owner.height() - dialog.height()) / 2);
+}
+
+// The account and folder commands come with the account dialogs.
 void TmainForm::menuSetupSignupClick() {}
 void TmainForm::menuSetupConfirmClick() {}
-void TmainForm::showOnlineMidiList(bool) {}
-void TmainForm::showOnlineAudioList(bool) {}
+void TmainForm::menuSetupMidiFolderClick() {}
+void TmainForm::menuSetupAudioFolderClick() {}
 
 } // namespace tonvert

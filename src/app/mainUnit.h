@@ -1,33 +1,29 @@
 #pragma once
 
 #include <QMainWindow>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "dirsUnit.h"
+#include "fileRows.h"
 #include "mainState.h"
 
-class QAbstractButton;
 class QFrame;
-class QKeyEvent;
-class QLabel;
-class QMenu;
 class QSplitter;
-class QTreeWidgetItem;
 
 namespace tonvert {
 
-class ConnectionState;
-class MessagePump;
-class Prompts;
-class Shell;
-class TListViewXPSafe;
-class TNet;
+class LocalPane;
+class OnlinePane;
 class TPortableIniFile;
 
-// The program's one window: the online panes above, the local panes below, and the state
-// that every command shares.
+// The account command that the first activation runs: signing up without a user ID,
+// confirming the account without a password.
+enum class StartupAccountCommand { none, signup, confirm };
+StartupAccountCommand accountCommandFor(const MainState& state);
+
+// The program's one window: the online panes above, the local panes below, the state that
+// every command shares, and the commands that span panes.
 class TmainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -36,16 +32,7 @@ public:
     TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent = nullptr);
     ~TmainForm() override;
 
-    // Folders end in the path separator; file names are appended to them directly.
-    std::string midiFolder;
-    std::string audioFolder;
-    std::string tempFolder;
-    std::string userID;
-    std::string password;
-    std::string testURL;
-    ServiceSettings service;
-    // The connection settings and the one transfer at a time.
-    std::unique_ptr<TNet> net;
+    MainState state;
 
     const ProgramPaths& paths() const { return paths_; }
     static constexpr int kHelpContext = 1100;
@@ -63,10 +50,14 @@ public:
     // signing up; later activations do nothing.
     void FormActivate();
 
-    // The local panes: list the folder's files (keeping the selection when asked), enable the
-    // buttons that the selection allows, and work on the selected files.
-    virtual void fillLocalMidiList(bool keepSelection);
-    virtual void fillLocalAudioList(bool keepSelection);
+    // The panes.
+    LocalPane& localMidiPane() { return *localMidiPane_; }
+    LocalPane& localAudioPane() { return *localAudioPane_; }
+    OnlinePane& onlineMidiPane() { return *onlineMidiPane_; }
+    OnlinePane& onlineAudioPane() { return *onlineAudioPane_; }
+
+    void fillLocalMidiList(bool keepSelection);
+    void fillLocalAudioList(bool keepSelection);
     void updateLocalMidiButtons();
     void updateLocalAudioButtons();
     void playLocalMidiFile();
@@ -76,9 +67,20 @@ public:
     void deleteLocalMidiFiles();
     void deleteLocalAudioFiles();
 
-    // File operations of the desktop on behalf of the window: deleting asks the user first
-    // and moves the files to the trash; copies and renames take a fresh name when the target
-    // is taken. Each is true only when everything was done.
+    void refreshOnlineMidiList(bool keepSelection);
+    void refreshOnlineAudioList(bool keepSelection);
+    void showOnlineMidiList(bool keepSelection);
+    void showOnlineAudioList(bool keepSelection);
+    void deleteOnlineMidiFiles();
+    void deleteOnlineAudioFiles();
+    void updateOnlineMidiButtons();
+    void updateOnlineAudioButtons();
+
+    // Sends the selected local MIDI files to the service through the upload dialog, and
+    // fetches the selected audio files into the audio folder through the download dialog.
+    void midiUpload();
+    void audioDownload();
+
     bool shellDeleteFiles(const std::vector<std::string>& paths);
     bool shellCopyFiles(const std::vector<std::string>& sources,
                         const std::vector<std::string>& destinations);
@@ -88,14 +90,6 @@ protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-
-    // Account commands that the first activation runs for a user without credentials.
-    virtual void menuSetupSignupClick();
-    virtual void menuSetupConfirmClick();
-
-    // Online pane fills of the first activation.
-    virtual void showOnlineMidiList(bool keepSelection);
-    virtual void showOnlineAudioList(bool keepSelection);
 
 private:
     // Heights and widths of the panes that the splitters move.
@@ -110,44 +104,24 @@ private:
     void FormDestroy();
 
     void createPanels();
-    void createOnlineMidiPane();
-    void createOnlineAudioPane();
-    void createLocalMidiPane();
-    void createLocalAudioPane();
     void createMainMenu();
-    void createPopupMenus();
-    void connectLocalPanes();
-
-    void fillLocalList(TListViewXPSafe& list, const std::string& folder, bool withPlayTime,
-                       bool keepSelection);
-    void playFirstSelected(const TListViewXPSafe& list, const std::string& folder);
-    bool renameLocalFile(TListViewXPSafe& list, QTreeWidgetItem* item, const std::string& folder);
-    void sortByColumn(TListViewXPSafe& list, int column, bool midiColumns);
-    bool handleLocalListKey(QKeyEvent* event, bool midiPane);
-
-    void localMidiListViewChange();
-    void localAudioListViewChange();
-    void localMidiListViewColumnClick(int column);
-    void localAudioListViewColumnClick(int column);
-    void localMidiListViewEdited(QTreeWidgetItem* item);
-    void localAudioListViewEdited(QTreeWidgetItem* item);
-    void localMidiListViewKeyDown(QKeyEvent* event);
-    void localAudioListViewKeyDown(QKeyEvent* event);
-    void localMidiListPopupMenuPopup();
-    void localAudioListPopupMenuPopup();
+    // Places a dialog centred over the window; it may stick out of it.
+    void centre(QWidget& dialog) const;
 
     PaneSizes paneSizes() const;
     void setPaneSizes(const PaneSizes& sizes);
     void applyPaneSizes();
     void readServiceSettings(const TPortableIniFile& ini);
 
+    // Account commands that the first activation runs for a user without credentials.
+    void menuSetupSignupClick();
+    void menuSetupConfirmClick();
+    void menuSetupMidiFolderClick();
+    void menuSetupAudioFolderClick();
     void menuHelpAboutClick();
 
     ProgramPaths paths_;
-    Prompts& prompts_;
-    Shell& shell_;
-    ConnectionState& connection_;
-    MessagePump& pump_;
+    Seams seams_;
 
     bool startupDone_ = false;
     bool startupRunning_ = false;
@@ -160,26 +134,10 @@ private:
     QFrame* bottomPanel_ = nullptr;
     QSplitter* onlineMidiAudioSplitter_ = nullptr;
     QSplitter* localMidiAudioSplitter_ = nullptr;
-    QFrame* onlineMidiPanel_ = nullptr;
-    QFrame* onlineAudioPanel_ = nullptr;
-    QFrame* localMidiPanel_ = nullptr;
-    QFrame* localAudioPanel_ = nullptr;
-
-    TListViewXPSafe* onlineMidiListView_ = nullptr;
-    TListViewXPSafe* onlineAudioListView_ = nullptr;
-    TListViewXPSafe* localMidiListView_ = nullptr;
-    TListViewXPSafe* localAudioListView_ = nullptr;
-
-    QMenu* onlineMidiListPopupMenu_ = nullptr;
-    QMenu* onlineAudioListPopupMenu_ = nullptr;
-    QMenu* localMidiListPopupMenu_ = nullptr;
-    QMenu* localAudioListPopupMenu_ = nullptr;
-
-    QAbstractButton* midiUploadBtn_ = nullptr;
-    QAbstractButton* localMidiPlayBtn_ = nullptr;
-    QAbstractButton* localMidiDeleteBtn_ = nullptr;
-    QAbstractButton* localAudioPlayBtn_ = nullptr;
-    QAbstractButton* localAudioDeleteBtn_ = nullptr;
+    OnlinePane* onlineMidiPane_ = nullptr;
+    OnlinePane* onlineAudioPane_ = nullptr;
+    LocalPane* localMidiPane_ = nullptr;
+    LocalPane* localAudioPane_ = nullptr;
 };
 
 } // namespace tonvert

@@ -8,8 +8,10 @@
 
 #include "ListViewXPSafe.h"
 #include "credentials.h"
+#include "localPane.h"
 #include "mainUnit.h"
 #include "midiBytes.h"
+#include "portableIniFiles.h"
 #include "recordingSeams.h"
 #include "testFiles.h"
 
@@ -64,8 +66,8 @@ struct Panes {
         form->show();
         QTRY_VERIFY(form->startupDone());
         QCOMPARE(closer.closed, 1);
-        form->userID = user;
-        form->password = password;
+        form->state.userID = user;
+        form->state.password = password;
     }
     TListViewXPSafe& list(const char* name) {
         return *form->findChild<TListViewXPSafe*>(QString::fromLatin1(name));
@@ -75,21 +77,33 @@ struct Panes {
     bool enabled(const char* name) {
         return form->findChild<QAbstractButton*>(QString::fromLatin1(name))->isEnabled();
     }
-    void select(TListViewXPSafe& list, const QStringList& names) {
-        list.clearSelection();
-        for (int i = 0; i < list.topLevelItemCount(); ++i)
-            if (names.contains(list.topLevelItem(i)->text(0) + "." + list.topLevelItem(i)->text(1)))
-                list.topLevelItem(i)->setSelected(true);
-    }
+    void select(TListViewXPSafe& list, const QStringList& names);
 };
+
+int rowCountOf(const TListViewXPSafe& list) {
+    return list.model()->rowCount();
+}
+
+QString cell(const TListViewXPSafe& list, int row, int column) {
+    return list.model()->index(row, column).data().toString();
+}
+
+void Panes::select(TListViewXPSafe& list, const QStringList& names) {
+    list.clearSelection();
+    std::vector<int> rows;
+    for (int i = 0; i < rowCountOf(list); ++i)
+        if (names.contains(cell(list, i, 0) + "." + cell(list, i, 1)))
+            rows.push_back(i);
+    list.selectRows(rows);
+}
 
 // Every row as "name|type|...": the texts of all columns.
 QStringList rows(const TListViewXPSafe& list) {
     QStringList out;
-    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+    for (int i = 0; i < rowCountOf(list); ++i) {
         QStringList cells;
-        for (int c = 0; c < list.columnCount(); ++c)
-            cells << list.topLevelItem(i)->text(c);
+        for (int c = 0; c < list.model()->columnCount(); ++c)
+            cells << cell(list, i, c);
         out << cells.join('|');
     }
     return out;
@@ -97,9 +111,8 @@ QStringList rows(const TListViewXPSafe& list) {
 
 QStringList selectedNames(const TListViewXPSafe& list) {
     QStringList out;
-    for (int i = 0; i < list.topLevelItemCount(); ++i)
-        if (list.topLevelItem(i)->isSelected())
-            out << list.topLevelItem(i)->text(0) + "." + list.topLevelItem(i)->text(1);
+    for (const int row : list.selectedRows())
+        out << cell(list, row, 0) + "." + cell(list, row, 1);
     return out;
 }
 
@@ -113,6 +126,7 @@ private slots:
     void refreshKeepsTheSelectionByNameAndType();
     void selectionEnablesButtonsAndPopups();
     void renameKeepsTheTypeAndShowsTheRealName();
+    void namesThatAreNotTextKeepTheirBytes();
     void keysDeleteAndRefresh();
     void playCopyAndMissingFolder();
 };
@@ -131,8 +145,16 @@ void LocalPanesTest::listsFilesWithPlayTimesAndSizes() {
 
     QCOMPARE(rows(panes.audioList()),
              (QStringList{"one|WAV|0", "Two|MP3|999", "three|OGG|1 000", "four|WMA|1 234 567"}));
-    QTreeWidgetItem* big = panes.audioList().topLevelItem(3);
-    QCOMPARE(Qt::Alignment(big->textAlignment(2)) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    const QModelIndex big = panes.audioList().model()->index(3, 2);
+    QCOMPARE(Qt::Alignment(big.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignHorizontal_Mask,
+             Qt::AlignRight);
+
+    // The rows carry their numbers; the texts are only for display.
+    QCOMPARE(big.data(kSizeRole).toLongLong(), 1234567);
+    const QModelIndex song = panes.midiList().model()->index(midi.indexOf("Song|MID|01:00|36"), 0);
+    QCOMPARE(song.data(kPlayTimeRole).toDouble(), 59.6);
+    QCOMPARE(song.data(kFileNameRole).toByteArray(), QByteArray("Song.mid"));
+    QVERIFY(!panes.midiList().model()->index(0, 0).data(kPlayTimeRole).isValid()); // bad.MID
 }
 
 void LocalPanesTest::headerClicksCycleTheSort() {
@@ -141,8 +163,8 @@ void LocalPanesTest::headerClicksCycleTheSort() {
     TListViewXPSafe& list = panes.audioList();
     const auto names = [&] {
         QStringList out;
-        for (int i = 0; i < list.topLevelItemCount(); ++i)
-            out << list.topLevelItem(i)->text(0);
+        for (int i = 0; i < rowCountOf(list); ++i)
+            out << cell(list, i, 0);
         return out;
     };
     emit list.columnClicked(2);
@@ -164,14 +186,14 @@ void LocalPanesTest::headerClicksCycleTheSort() {
     TListViewXPSafe& midi = panes.midiList();
     emit midi.columnClicked(2);
     QCOMPARE(midi.tag, 3);
-    QCOMPARE(midi.topLevelItem(0)->text(2), QStringLiteral("00:01"));
-    QCOMPARE(midi.topLevelItem(4)->text(2), QStringLiteral("?"));
+    QCOMPARE(cell(midi, 0, 2), QStringLiteral("00:01"));
+    QCOMPARE(cell(midi, 4, 2), QStringLiteral("?"));
     panes.form->fillLocalMidiList(true);
-    QCOMPARE(midi.topLevelItem(0)->text(2), QStringLiteral("00:01"));
+    QCOMPARE(cell(midi, 0, 2), QStringLiteral("00:01"));
     emit midi.columnClicked(3);
     emit midi.columnClicked(3);
     QCOMPARE(midi.tag, -4);
-    QCOMPARE(midi.topLevelItem(0)->text(0) + midi.topLevelItem(0)->text(1), QStringLiteral("aRMI"));
+    QCOMPARE(cell(midi, 0, 0) + cell(midi, 0, 1), QStringLiteral("aRMI"));
 }
 
 void LocalPanesTest::refreshKeepsTheSelectionByNameAndType() {
@@ -220,7 +242,7 @@ void LocalPanesTest::selectionEnablesButtonsAndPopups() {
     QVERIFY(item("localMidiListPopupMenuRefresh") && item("localMidiListPopupMenuFolder"));
 
     // Without a password nothing can be uploaded, whatever is selected.
-    panes.form->password.clear();
+    panes.form->state.password.clear();
     panes.select(midi, {"Song.MID"});
     QVERIFY(!panes.enabled("midiUploadBtn"));
 
@@ -237,44 +259,80 @@ void LocalPanesTest::renameKeepsTheTypeAndShowsTheRealName() {
     Panes panes;
     panes.start();
     TListViewXPSafe& audio = panes.audioList();
-    QTreeWidgetItem* one = audio.topLevelItem(0);
-    QCOMPARE(one->text(0), QStringLiteral("one"));
+    QAbstractItemModel& model = *audio.model();
+    const QModelIndex one = model.index(0, 0);
+    QCOMPARE(one.data().toString(), QStringLiteral("one"));
+    QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
 
     // Through the editor, as the user does it: the typed extension gives way to the file's.
-    audio.editItem(one, 0);
+    audio.edit(one);
     auto* editor = audio.findChild<QLineEdit*>();
     QVERIFY(editor);
     editor->setText(QStringLiteral("new.txt"));
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(std::filesystem::exists(panes.audio + "new.wav"));
     QVERIFY(!std::filesystem::exists(panes.audio + "one.wav"));
-    QCOMPARE(one->text(0), QStringLiteral("new"));
-    QCOMPARE(one->text(1), QStringLiteral("WAV"));
+    QCOMPARE(one.data().toString(), QStringLiteral("new"));
+    QCOMPARE(model.index(0, 1).data().toString(), QStringLiteral("WAV"));
 
     // A taken name: the file gets a fresh one, and the row shows it.
     test::writeBytes(panes.audio + "three.wav", "taken");
-    one->setText(0, QStringLiteral("three"));
+    model.setData(one, QStringLiteral("three"));
     QCOMPARE(panes.shell.renamed.back(),
              std::make_pair(panes.audio + "new.wav", panes.audio + "three.wav"));
-    QCOMPARE(one->text(0), QStringLiteral("three (2)"));
+    QCOMPARE(one.data().toString(), QStringLiteral("three (2)"));
     QVERIFY(std::filesystem::exists(panes.audio + "three (2).wav"));
     QCOMPARE(test::readBytes(panes.audio + "three.wav"), std::string("taken"));
 
     // A refused rename, or a name that is no name, leaves the row as it was.
     panes.shell.refuse = true;
-    one->setText(0, QStringLiteral("other"));
-    QCOMPARE(one->text(0), QStringLiteral("three (2)"));
+    model.setData(one, QStringLiteral("other"));
+    QCOMPARE(one.data().toString(), QStringLiteral("three (2)"));
     panes.shell.refuse = false;
     const std::size_t asked = panes.shell.renamed.size();
-    one->setText(0, QStringLiteral("../escape"));
-    one->setText(0, QString());
+    model.setData(one, QStringLiteral("../escape"));
+    model.setData(one, QString());
     QCOMPARE(panes.shell.renamed.size(), asked);
-    QCOMPARE(one->text(0), QStringLiteral("three (2)"));
+    QCOMPARE(one.data().toString(), QStringLiteral("three (2)"));
 
     // The renamed row still leads to its file.
     panes.select(audio, {"three (2).WAV"});
     panes.form->playLocalAudioFile();
     QCOMPARE(panes.shell.played.back(), panes.audio + "three (2).wav");
+}
+
+// A file name that is not valid text keeps its bytes from the listing to the shell; a
+// stored folder without its separator still lists its files.
+void LocalPanesTest::namesThatAreNotTextKeepTheirBytes() {
+    Panes panes;
+    const std::string odd = "caf\xE9 \xFF.mid";
+    test::writeBytes(panes.midi + odd, midiLasting(960));
+    {
+        TPortableIniFile ini(panes.folder.file("tonvert.INI"));
+        ini.writeString("Directories", "Midi", panes.midi.substr(0, panes.midi.size() - 1));
+    }
+    panes.start();
+    TListViewXPSafe& midi = panes.midiList();
+    QCOMPARE(rowCountOf(midi), 6);
+    int row = -1;
+    for (int i = 0; i < rowCountOf(midi); ++i)
+        if (midi.model()->index(i, 0).data(kFileNameRole).toByteArray() == QByteArray(odd.c_str()))
+            row = i;
+    QVERIFY(row >= 0);
+    QCOMPARE(cell(midi, row, 2), QStringLiteral("00:01"));
+
+    midi.clearSelection();
+    midi.selectRow(row);
+    panes.form->playLocalMidiFile();
+    QCOMPARE(panes.shell.played.back(), panes.midi + odd);
+    panes.form->copyLocalMidiFiles();
+    QVERIFY(std::filesystem::exists(panes.midi + "caf\xE9 \xFF (2).mid"));
+    QCOMPARE(selectedNames(midi).size(), 1); // the kept selection found the odd name again
+
+    panes.prompts.answers = {PromptAnswer::yes};
+    panes.form->deleteLocalMidiFiles();
+    QCOMPARE(panes.shell.trashed, std::vector<std::string>{panes.midi + odd});
+    QVERIFY(!std::filesystem::exists(panes.midi + odd));
 }
 
 void LocalPanesTest::keysDeleteAndRefresh() {
@@ -284,10 +342,10 @@ void LocalPanesTest::keysDeleteAndRefresh() {
 
     test::writeBytes(panes.midi + "Later.mid", midiLasting(960));
     QTest::keyClick(&midi, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(midi.topLevelItemCount(), 6);
+    QCOMPARE(midi.model()->rowCount(), 6);
     test::writeBytes(panes.midi + "Latest.mid", midiLasting(960));
     QTest::keyClick(&midi, Qt::Key_R);
-    QCOMPARE(midi.topLevelItemCount(), 6); // R alone does not refresh
+    QCOMPARE(midi.model()->rowCount(), 6); // R alone does not refresh
 
     panes.select(midi, {"Song.MID", "a.RMI"});
     panes.prompts.answers = {PromptAnswer::no};
@@ -300,7 +358,7 @@ void LocalPanesTest::keysDeleteAndRefresh() {
     QTest::keyClick(&midi, Qt::Key_Delete);
     QCOMPARE(panes.shell.trashed,
              (std::vector<std::string>{panes.midi + "Song.mid", panes.midi + "a.RMI"}));
-    QCOMPARE(midi.topLevelItemCount(), 5); // refilled: two gone, Latest.mid came
+    QCOMPARE(midi.model()->rowCount(), 5); // refilled: two gone, Latest.mid came
 }
 
 void LocalPanesTest::playCopyAndMissingFolder() {
@@ -316,11 +374,11 @@ void LocalPanesTest::playCopyAndMissingFolder() {
     panes.form->findChild<QAction*>(QStringLiteral("localMidiListPopupMenuCopy"))->trigger();
     QVERIFY(std::filesystem::exists(panes.midi + "Song (2).mid"));
     QCOMPARE(selectedNames(midi), QStringList{"Song.MID"});
-    QCOMPARE(midi.topLevelItemCount(), 6);
+    QCOMPARE(midi.model()->rowCount(), 6);
 
-    panes.form->midiFolder = panes.folder.file("missing/");
+    panes.form->state.midiFolder = panes.folder.file("missing/");
     panes.form->fillLocalMidiList(true);
-    QCOMPARE(midi.topLevelItemCount(), 0);
+    QCOMPARE(midi.model()->rowCount(), 0);
     QVERIFY(!panes.enabled("localMidiPlayBtn"));
 }
 

@@ -9,13 +9,16 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+#include <filesystem>
 #include <memory>
 
 #include "ListViewXPSafe.h"
 #include "aboutUnit.h"
 #include "credentials.h"
+#include "localPane.h"
 #include "mainUnit.h"
 #include "menuItemPath.h"
+#include "onlinePane.h"
 #include "portableIniFiles.h"
 #include "recordingSeams.h"
 #include "testFiles.h"
@@ -24,40 +27,22 @@ using namespace tonvert;
 
 namespace {
 
-// The main window with the start-up's calls into other units written down in order.
-class RecordingMainForm : public TmainForm {
-public:
-    using TmainForm::TmainForm;
-    QStringList calls;
-
-protected:
-    void menuSetupSignupClick() override { calls << "signup"; }
-    void menuSetupConfirmClick() override { calls << "confirm"; }
-    void fillLocalMidiList(bool keep) override { calls << (keep ? "localMidi keep" : "localMidi"); }
-    void fillLocalAudioList(bool keep) override {
-        calls << (keep ? "localAudio keep" : "localAudio");
-    }
-    void showOnlineMidiList(bool keep) override {
-        calls << (keep ? "onlineMidi keep" : "onlineMidi");
-    }
-    void showOnlineAudioList(bool keep) override {
-        calls << (keep ? "onlineAudio keep" : "onlineAudio");
-    }
-};
-
-// Closes every about box as soon as it shows, noting it in the form's calls together with
-// where it stood. While the splash is up it also re-activates the main window, which must
-// not start the first-activation sequence again.
+// Closes every about box as soon as it shows, noting where it stood and what the panes held
+// by then. While the splash is up it also re-activates the main window, which must not start
+// the first-activation sequence again.
 class SplashCloser : public QObject {
 public:
-    explicit SplashCloser(RecordingMainForm& form)
+    explicit SplashCloser(TmainForm& form)
         : form_(form) {
         connect(&timer_, &QTimer::timeout, this, [this] {
             auto* about = qobject_cast<TaboutForm*>(QApplication::activeModalWidget());
             if (about == nullptr)
                 return;
-            form_.calls << "splash";
             splashPositions << about->pos();
+            panesAtSplash << QString::number(form_.localMidiPane().model().rowCount()) + " " +
+                                 QString::number(form_.localAudioPane().model().rowCount()) + " " +
+                                 form_.onlineMidiPane().infoPanel().text() + " " +
+                                 form_.onlineAudioPane().infoPanel().text();
             QEvent activate(QEvent::WindowActivate);
             QApplication::sendEvent(&form_, &activate);
             form_.FormActivate();
@@ -66,9 +51,10 @@ public:
         timer_.start(10);
     }
     QList<QPoint> splashPositions;
+    QStringList panesAtSplash;
 
 private:
-    RecordingMainForm& form_;
+    TmainForm& form_;
     QTimer timer_;
 };
 
@@ -78,8 +64,8 @@ struct Fixture {
     std::string settingsPath = folder.file("tonvert.INI");
     test::TestSeams seams;
 
-    std::unique_ptr<RecordingMainForm> start() {
-        auto form = std::make_unique<RecordingMainForm>(programPath, seams.seams());
+    std::unique_ptr<TmainForm> start() {
+        auto form = std::make_unique<TmainForm>(programPath, seams.seams());
         closer = std::make_unique<SplashCloser>(*form);
         form->show();
         return form;
@@ -121,17 +107,17 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(form->windowTitle(), QStringLiteral("Tonvert"));
     QCOMPARE(form->pos(), QPoint(0, 0));
     QCOMPARE(form->size(), QSize(561, 375));
-    QCOMPARE(form->midiFolder, fixture.folder.file("MIDI/"));
-    QCOMPARE(form->audioFolder, fixture.folder.file("Audio/"));
-    QCOMPARE(form->tempFolder, fixture.folder.file("Temp/"));
+    QCOMPARE(form->state.midiFolder, fixture.folder.file("MIDI/"));
+    QCOMPARE(form->state.audioFolder, fixture.folder.file("Audio/"));
+    QCOMPARE(form->state.tempFolder, fixture.folder.file("Temp/"));
     QCOMPARE(form->paths().settingsFile, fixture.settingsPath);
     QCOMPARE(form->paths().helpFile, fixture.folder.file("tonvert.CHM"));
-    QCOMPARE(form->service.host, std::string("tonvert.localhost:8080"));
-    QVERIFY(form->userID.empty() && form->password.empty());
+    QCOMPARE(form->state.service.host, std::string("tonvert.localhost:8080"));
+    QVERIFY(form->state.userID.empty() && form->state.password.empty());
+    QCOMPARE(accountCommandFor(form->state), StartupAccountCommand::signup);
 
     QTRY_VERIFY(form->startupDone());
-    QCOMPARE(form->calls, (QStringList{"localMidi", "localAudio", "onlineMidi", "onlineAudio",
-                                       "splash", "signup"}));
+    QCOMPARE(fixture.closer->panesAtSplash, QStringList{"0 0 No data No data"});
     QCOMPARE(child<QWidget>(*form, "topPanel")->height(), 145);
     QCOMPARE(child<QWidget>(*form, "onlineMidiPanel")->width(), 274);
     QCOMPARE(child<QWidget>(*form, "localMidiPanel")->width(), 274);
@@ -146,7 +132,7 @@ void MainWindowTest::firstStartWithoutSettings() {
 
 void MainWindowTest::panesAndMenus() {
     Fixture fixture;
-    RecordingMainForm form(fixture.programPath, fixture.seams.seams());
+    TmainForm form(fixture.programPath, fixture.seams.seams());
 
     struct Button {
         const char* name;
@@ -154,9 +140,10 @@ void MainWindowTest::panesAndMenus() {
         bool enabled;
     };
     for (const Button& b : {
-             Button{"onlineMidiRefreshBtn", "Refresh list of MIDI files on server", true},
+             // Without credentials there is nobody to ask the service for.
+             Button{"onlineMidiRefreshBtn", "Refresh list of MIDI files on server", false},
              Button{"onlineMidiDeleteBtn", "Delete selected MIDI files from server", false},
-             Button{"onlineAudioRefreshBtn", "Refresh list of audio files on server", true},
+             Button{"onlineAudioRefreshBtn", "Refresh list of audio files on server", false},
              Button{"onlineAudioDeleteBtn", "Delete selected audio files from server", false},
              Button{"localMidiRefreshBtn", "Refresh list of files in local MIDI folder", true},
              Button{"localMidiPlayBtn", "Play selected file in local MIDI folder", false},
@@ -193,9 +180,9 @@ void MainWindowTest::panesAndMenus() {
          }) {
         auto* list = child<TListViewXPSafe>(form, c.list);
         QVERIFY(list);
-        QCOMPARE(list->columnCount(), c.captions.size());
+        QCOMPARE(list->model()->columnCount(), c.captions.size());
         for (int i = 0; i < c.captions.size(); ++i) {
-            QCOMPARE(list->headerItem()->text(i), c.captions[i]);
+            QCOMPARE(list->model()->headerData(i, Qt::Horizontal).toString(), c.captions[i]);
             QCOMPARE(list->header()->sectionSize(i), c.widths[i]);
             QCOMPARE(list->columnAlignment(i) == Qt::AlignRight, i == c.rightAligned);
         }
@@ -240,7 +227,7 @@ void MainWindowTest::layoutIsStoredAndRestored() {
         child<QSplitter>(*form, "localMidiAudioSplitter")->setSizes({250, 430});
         child<TListViewXPSafe>(*form, "localMidiListView")->header()->resizeSection(2, 77);
         child<TListViewXPSafe>(*form, "onlineAudioListView")->header()->resizeSection(0, 99);
-        form->midiFolder = "/music/midi";
+        form->state.midiFolder = "/music/midi";
         form->close();
     }
     TPortableIniFile ini(fixture.settingsPath);
@@ -264,7 +251,8 @@ void MainWindowTest::layoutIsStoredAndRestored() {
     QTRY_VERIFY(again->startupDone());
     QCOMPARE(again->pos(), QPoint(40, 30));
     QCOMPARE(again->size(), QSize(700, 500));
-    QCOMPARE(again->midiFolder, std::string("/music/midi")); // used as stored
+    // A folder without its separator gets it: file names are appended to it directly.
+    QCOMPARE(again->state.midiFolder, std::string("/music/midi/"));
     QCOMPARE(child<QWidget>(*again, "topPanel")->height(), topHeight);
     QCOMPARE(child<QWidget>(*again, "onlineMidiPanel")->width(),
              ini.readInteger("MainWindow", "OnlineMidiPanelWidth", -1));
@@ -305,16 +293,19 @@ void MainWindowTest::firstActivationRunsOnce() {
     Fixture fixture;
     auto form = fixture.start();
     QTRY_VERIFY(form->startupDone());
-    const QStringList once = form->calls;
-    QCOMPARE(once.count("splash"), 1);
+    QCOMPARE(fixture.closer->splashPositions.size(), 1);
 
-    // Switching away and back, or an explicit activation, does nothing any more.
+    // Switching away and back, or an explicit activation, does nothing any more: a file
+    // that appears meanwhile stays unlisted.
+    std::filesystem::create_directories(form->state.midiFolder);
+    test::writeBytes(form->state.midiFolder + "late.mid", "MThd");
     QEvent deactivate(QEvent::WindowDeactivate), activate(QEvent::WindowActivate);
     QApplication::sendEvent(form.get(), &deactivate);
     QApplication::sendEvent(form.get(), &activate);
     form->FormActivate();
     QTest::qWait(50);
-    QCOMPARE(form->calls, once);
+    QCOMPARE(fixture.closer->splashPositions.size(), 1);
+    QCOMPARE(form->localMidiPane().model().rowCount(), 0);
 }
 
 void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
@@ -326,16 +317,25 @@ void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
 
     store({"user@example.org", ""});
     auto confirm = fixture.start();
-    QCOMPARE(confirm->userID, std::string("user@example.org"));
+    QCOMPARE(confirm->state.userID, std::string("user@example.org"));
+    QCOMPARE(accountCommandFor(confirm->state), StartupAccountCommand::confirm);
     QTRY_VERIFY(confirm->startupDone());
-    QCOMPARE(confirm->calls.mid(4), (QStringList{"splash", "confirm"}));
     confirm.reset();
 
+    // The panes are filled, the local ones from the folders and the online ones from the
+    // last lists, before the splash shows.
     store({"user@example.org", "secret"});
+    std::filesystem::create_directories(fixture.folder.file("MIDI"));
+    std::filesystem::create_directories(fixture.folder.file("Temp"));
+    test::writeBytes(fixture.folder.file("MIDI/a.mid"), "not timed");
+    test::writeBytes(fixture.folder.file("Temp/MidiList.TXT"), "46000.5\n!VAL 1\n7\tA.mid\tx\n");
     auto none = fixture.start();
-    QCOMPARE(none->password, std::string("secret"));
+    QCOMPARE(none->state.password, std::string("secret"));
+    QCOMPARE(accountCommandFor(none->state), StartupAccountCommand::none);
     QTRY_VERIFY(none->startupDone());
-    QCOMPARE(none->calls.mid(4), QStringList{"splash"});
+    QCOMPARE(fixture.closer->panesAtSplash.size(), 1);
+    QVERIFY(fixture.closer->panesAtSplash[0].startsWith("1 0 1 file ["));
+    QVERIFY(fixture.closer->panesAtSplash[0].endsWith("] No data"));
 
     // A credential that is not hexadecimal reads as absent; the other settings still load.
     test::writeBytes(fixture.settingsPath,
@@ -343,16 +343,16 @@ void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
                      "Midi=/elsewhere/\r\n[Service]\r\nHost=example.localhost:9\r\n");
     none.reset();
     auto broken = fixture.start();
-    QCOMPARE(broken->userID, std::string());
-    QCOMPARE(broken->midiFolder, std::string("/elsewhere/"));
-    QCOMPARE(broken->service.host, std::string("example.localhost:9"));
+    QCOMPARE(broken->state.userID, std::string());
+    QCOMPARE(broken->state.midiFolder, std::string("/elsewhere/"));
+    QCOMPARE(broken->state.service.host, std::string("example.localhost:9"));
+    QCOMPARE(accountCommandFor(broken->state), StartupAccountCommand::signup);
     QTRY_VERIFY(broken->startupDone());
-    QCOMPARE(broken->calls.last(), QStringLiteral("signup"));
 }
 
 void MainWindowTest::menuItemPaths() {
     Fixture fixture;
-    RecordingMainForm form(fixture.programPath, fixture.seams.seams());
+    TmainForm form(fixture.programPath, fixture.seams.seams());
     QCOMPARE(menuItemPath(child<QAction>(form, "menuSetupSignup")),
              QStringLiteral("Setup > Sign up"));
     QCOMPARE(menuItemPath(child<QAction>(form, "menuSetupMidiFolder")),

@@ -103,7 +103,9 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
          std::vector<std::pair<std::string, std::string>>{{".mid", "!ERR 1037"},
                                                           {"../x.mid", "!ERR 1037"},
                                                           {"a\tb.mid", "!ERR 1037"},
-                                                          {"a\r\nb.mid", "!ERR 1037"},
+                                                          {"a\x01"
+                                                           "b.mid",
+                                                           "!ERR 1037"},
                                                           {"Song", "!ERR 1038"},
                                                           {"Song.midi", "!ERR 1039"},
                                                           {"Song.mp3", "!ERR 1039"},

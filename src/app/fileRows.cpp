@@ -1,0 +1,134 @@
+#include "fileRows.h"
+
+#include <QCollator>
+#include <QLocale>
+
+#include "fileListText.h"
+
+namespace tonvert {
+
+namespace {
+
+template <class T> int compareValues(const T& x, const T& y) {
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+int compareSizes(const FileRow& a, const FileRow& b) {
+    return compareValues(a.size.value_or(0), b.size.value_or(0));
+}
+
+// Unknown play times sort after every known one.
+int comparePlayTimes(const FileRow& a, const FileRow& b) {
+    if (a.playTime && b.playTime)
+        return compareValues(*a.playTime, *b.playTime);
+    return compareValues(!a.playTime, !b.playTime);
+}
+
+// `columns` lists the comparison of each column in order; the last one also serves every
+// code beyond the columns. A negative code names a column and reverses its order.
+int compareByCode(const FileRow& a, const FileRow& b, int code,
+                  std::initializer_list<int (*)(const FileRow&, const FileRow&)> columns) {
+    const int count = static_cast<int>(columns.size());
+    const int column = code < 0 ? -code : code;
+    const bool named = column >= 1 && column <= count;
+    const auto compare = named ? columns.begin()[column - 1] : columns.begin()[count - 1];
+    const int order = compare(a, b);
+    return code < 0 && named ? -order : order;
+}
+
+int compareNames(const FileRow& a, const FileRow& b) {
+    return compareTexts(a.name, b.name);
+}
+
+int compareTypes(const FileRow& a, const FileRow& b) {
+    return compareTexts(a.type, b.type);
+}
+
+QVariant optionalNumber(const std::optional<std::uint64_t>& value) {
+    return value ? QVariant::fromValue<qint64>(static_cast<qint64>(*value)) : QVariant();
+}
+
+} // namespace
+
+FileListModel::FileListModel(const std::vector<Column>& columns, QObject* parent)
+    : RowsModel<FileRow>(
+          [&] {
+              std::vector<ReportColumn> report;
+              for (const Column& column : columns)
+                  report.push_back(column.report);
+              return report;
+          }(),
+          parent) {
+    for (const Column& column : columns)
+        contents_.push_back(column.content);
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const FileRow& file = row(index.row());
+    const FileColumn content = contents_[static_cast<std::size_t>(index.column())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        switch (content) {
+        case FileColumn::name:
+            return file.name;
+        case FileColumn::type:
+            return file.type;
+        case FileColumn::playTime:
+            return file.playTime ? QString::fromStdString(playTimeText(*file.playTime))
+                                 : QStringLiteral("?");
+        case FileColumn::size:
+            return file.size ? QString::fromStdString(sizeText(*file.size)) : QStringLiteral("?");
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(columns()[static_cast<std::size_t>(index.column())].alignment |
+                                   Qt::AlignVCenter);
+    case kSizeRole:
+        return optionalNumber(file.size);
+    case kPlayTimeRole:
+        return file.playTime ? QVariant(*file.playTime) : QVariant();
+    case kRecordRole:
+        return optionalNumber(file.record);
+    case kFileNameRole:
+        return file.fileName;
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = RowsModel<FileRow>::flags(index);
+    if (captionsEditable_ && index.isValid() &&
+        contents_[static_cast<std::size_t>(index.column())] == FileColumn::name)
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    emit captionEdited(index.row(), value.toString());
+    return true;
+}
+
+int compareTexts(const QString& a, const QString& b) {
+    thread_local QCollator collator = [] {
+        QCollator c(QLocale::system());
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator.compare(a, b);
+}
+
+int compareLocalMidiItems(const FileRow& a, const FileRow& b, int code) {
+    return compareByCode(a, b, code, {compareNames, compareTypes, comparePlayTimes, compareSizes});
+}
+
+int compareFileItems(const FileRow& a, const FileRow& b, int code) {
+    return compareByCode(a, b, code, {compareNames, compareTypes, compareSizes});
+}
+
+} // namespace tonvert

@@ -1,0 +1,361 @@
+// The local MIDI and audio panes: listing the folders, the buttons the selection enables,
+// and playing, copying, deleting, renaming and sorting the files.
+
+#include "localPane.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "ListViewXPSafe.h"
+#include "busyCursor.h"
+#include "dirsUnit.h"
+#include "fileNames.h"
+#include "midiUnit.h"
+#include "paneWidgets.h"
+#include "shell.h"
+#include "shellFiles.h"
+
+namespace tonvert {
+
+namespace {
+
+constexpr Qt::Alignment kRight = Qt::AlignRight;
+
+std::string upperCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The play time of a MIDI file, or none when the file cannot be read or timed.
+std::optional<double> playTimeOf(const std::string& path) {
+    try {
+        TMidiFile midi;
+        std::string message;
+        if (loadMidiFile(path, false, midi, message)) {
+            const auto seconds = midiPlayTime(midi, message);
+            if (seconds && message.empty())
+                return *seconds;
+        }
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// Times the files, each read once, on all of the machine's cores: reading and timing is
+// nearly all of a fill's time.
+void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < rows.size(); i = next++)
+            rows[i].playTime = playTimeOf(folder + rows[i].fileName.toStdString());
+    };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const auto helpers = std::min<std::size_t>(cores - 1, rows.size() / 16);
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < helpers; ++i)
+        threads.emplace_back(work);
+    work();
+}
+
+QByteArray bytesOf(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Whether two rows name the same file as a kept selection sees it: the same type and the
+// same caption without regard to case. A name that is not valid text must match byte for
+// byte.
+bool sameFile(const FileRow& a, const FileRow& b) {
+    if (a.type != b.type)
+        return false;
+    const QChar invalid = QChar::ReplacementCharacter;
+    if (a.name.contains(invalid) || b.name.contains(invalid))
+        return a.fileName == b.fileName;
+    return a.name.compare(b.name, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+const LocalPaneKind kLocalMidiPaneKind{
+    "localMidi",
+    "Local MIDI files",
+    "Refresh list of files in local MIDI folder",
+    "Play selected file in local MIDI folder",
+    "Delete selected files from local MIDI folder",
+    {"MID", "RMI"},
+    true,
+    &MainState::midiFolder,
+    {{FileColumn::name, {"Name", 100}},
+     {FileColumn::type, {"Type", 50}},
+     {FileColumn::playTime, {"Playtime", 60}},
+     {FileColumn::size, {"Size", 62, kRight}}},
+    compareLocalMidiItems,
+};
+
+const LocalPaneKind kLocalAudioPaneKind{
+    "localAudio",
+    "Local audio files",
+    "Refresh list of files in local audio folder",
+    "Play selected file in local audio folder",
+    "Delete selected files from local audio folder",
+    {"MP3", "OGG", "WMA", "WAV"},
+    false,
+    &MainState::audioFolder,
+    {{FileColumn::name, {"Name", 150}},
+     {FileColumn::type, {"Type", 50}},
+     {FileColumn::size, {"Size", 72, kRight}}},
+    compareFileItems,
+};
+
+LocalPane::LocalPane(const LocalPaneKind& kind, MainState& state, const Seams& seams,
+                     QWidget* parent)
+    : QFrame(parent)
+    , kind_(kind)
+    , state_(state)
+    , seams_(seams) {
+    setObjectName(name("Panel"));
+    createWidgets();
+    createPopupMenu();
+}
+
+QString LocalPane::name(const char* suffix) const {
+    return QString::fromLatin1(kind_.prefix) + QString::fromLatin1(suffix);
+}
+
+void LocalPane::createWidgets() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (kind_.midi) {
+        QPushButton* upload =
+            makeWideButton(this, "midiUploadBtn", "Upload MIDI", QStyle::SP_ArrowUp);
+        uploadBtn_ = upload;
+        layout->addWidget(upload);
+        connect(upload, &QAbstractButton::clicked, this, &LocalPane::uploadRequested);
+    }
+
+    model_ = new FileListModel(kind_.columns, this);
+    model_->setCaptionsEditable(true);
+    list_ = new TListViewXPSafe(this);
+    list_->setObjectName(name("ListView"));
+    list_->setReportModel(model_);
+    list_->setCaptionsEditable(true);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->addWidget(list_, 1);
+
+    QToolButton* refresh =
+        makeToolButton(this, name("RefreshBtn"), QStyle::SP_BrowserReload, kind_.refreshHint);
+    QToolButton* play =
+        makeToolButton(this, name("PlayBtn"), QStyle::SP_MediaPlay, kind_.playHint, false);
+    QToolButton* remove =
+        makeToolButton(this, name("DeleteBtn"), QStyle::SP_TrashIcon, kind_.deleteHint, false);
+    playBtn_ = play;
+    deleteBtn_ = remove;
+    layout->addLayout(
+        buttonRow({refresh, play}, makeCentredLabel(this, name("Label"), kind_.label), remove));
+
+    connect(refresh, &QAbstractButton::clicked, this, [this] { fill(true); });
+    connect(play, &QAbstractButton::clicked, this, &LocalPane::playFile);
+    connect(remove, &QAbstractButton::clicked, this, &LocalPane::deleteFiles);
+    connect(list_, &TListViewXPSafe::changed, this, &LocalPane::updateButtons);
+    connect(list_, &TListViewXPSafe::columnClicked, this, &LocalPane::sortByColumn);
+    connect(list_, &TListViewXPSafe::keyDown, this, &LocalPane::keyDown);
+    connect(model_, &FileListModel::captionEdited, this, &LocalPane::rename);
+}
+
+void LocalPane::createPopupMenu() {
+    popupMenu_ = new QMenu(this);
+    popupMenu_->setObjectName(name("ListPopupMenu"));
+    if (kind_.midi)
+        fillMenu(popupMenu_, {{"&Refresh"},
+                              {},
+                              {"&Play"},
+                              {"&Upload"},
+                              {},
+                              {"&Copy"},
+                              {"&Delete"},
+                              {},
+                              {"&Folder"}});
+    else
+        fillMenu(popupMenu_,
+                 {{"&Refresh"}, {}, {"&Play"}, {}, {"&Copy"}, {"&Delete"}, {}, {"&Folder"}});
+    connect(list_, &QWidget::customContextMenuRequested, popupMenu_,
+            [this](const QPoint& at) { popupMenu_->popup(list_->viewport()->mapToGlobal(at)); });
+    connect(popupMenu_, &QMenu::aboutToShow, this, &LocalPane::popupMenuPopup);
+
+    const auto onItem = [this](const char* caption, auto handler) {
+        connect(popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption),
+                &QAction::triggered, this, handler);
+    };
+    onItem("Refresh", [this] { fill(true); });
+    onItem("Play", [this] { playFile(); });
+    onItem("Copy", [this] { copyFiles(); });
+    onItem("Delete", [this] { deleteFiles(); });
+    onItem("Folder", [this] { emit folderRequested(); });
+    if (kind_.midi)
+        onItem("Upload", [this] { emit uploadRequested(); });
+}
+
+void LocalPane::fill(bool keepSelection) {
+    BusyCursor busy;
+    // The rebuild is no change of the user's selection.
+    const QSignalBlocker quiet(list_);
+
+    std::vector<FileRow> remembered;
+    if (keepSelection)
+        remembered = selectedFiles();
+
+    const std::string folder = this->folder();
+    std::vector<FileRow> rows;
+    bool anyEntry = false;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error), end;
+         !error && it != end; it.increment(error)) {
+        anyEntry = true;
+        std::error_code entryError;
+        if (!it->is_regular_file(entryError))
+            continue;
+        const std::string fileName = it->path().filename().native();
+        const NameParts parts = splitFileName(fileName);
+        const std::string type = upperCase(parts.extension);
+        if (!parts.hasExtension ||
+            std::find(kind_.types.begin(), kind_.types.end(), type) == kind_.types.end())
+            continue;
+        const std::uintmax_t size = it->file_size(entryError);
+        if (entryError)
+            continue;
+        FileRow row;
+        row.fileName = bytesOf(fileName);
+        row.name = QString::fromLocal8Bit(bytesOf(parts.base));
+        row.type = QString::fromLatin1(bytesOf(type));
+        row.size = size;
+        rows.push_back(std::move(row));
+    }
+    if (kind_.midi)
+        timeFiles(folder, rows);
+    // The rows go into the list sorted and all at once: the view lays them out once.
+    if (anyEntry)
+        FileListModel::sortRows(rows, kind_.compare, list_->tag);
+    model_->setRows(std::move(rows));
+
+    std::vector<int> reselected;
+    for (const FileRow& kept : remembered) {
+        const auto& now = model_->rows();
+        const auto found = std::find_if(now.begin(), now.end(),
+                                        [&](const FileRow& row) { return sameFile(row, kept); });
+        if (found != now.end())
+            reselected.push_back(static_cast<int>(found - now.begin()));
+    }
+    list_->selectRows(reselected);
+    updateButtons();
+}
+
+void LocalPane::updateButtons() {
+    const std::vector<FileRow> selected = selectedFiles();
+    playBtn_->setEnabled(!selected.empty());
+    deleteBtn_->setEnabled(playBtn_->isEnabled());
+    if (uploadBtn_ == nullptr)
+        return;
+    const bool timed = std::any_of(selected.begin(), selected.end(),
+                                   [](const FileRow& row) { return row.playTime.has_value(); });
+    uploadBtn_->setEnabled(timed && state_.hasCredentials());
+}
+
+void LocalPane::popupMenuPopup() {
+    const auto item = [this](const char* caption) {
+        return popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption);
+    };
+    item("Play")->setEnabled(playBtn_->isEnabled());
+    item("Delete")->setEnabled(deleteBtn_->isEnabled());
+    item("Copy")->setEnabled(deleteBtn_->isEnabled());
+    if (uploadBtn_ != nullptr)
+        item("Upload")->setEnabled(uploadBtn_->isEnabled());
+}
+
+std::vector<FileRow> LocalPane::selectedFiles() const {
+    std::vector<FileRow> files;
+    for (const int row : list_->selectedRows())
+        files.push_back(model_->row(row));
+    return files;
+}
+
+std::string LocalPane::pathOf(const FileRow& file) const {
+    return folder() + file.fileName.toStdString();
+}
+
+std::vector<std::string> LocalPane::selectedPaths() const {
+    std::vector<std::string> paths;
+    for (const FileRow& file : selectedFiles())
+        paths.push_back(pathOf(file));
+    return paths;
+}
+
+void LocalPane::playFile() {
+    const std::vector<FileRow> selected = selectedFiles();
+    if (!selected.empty())
+        seams_.shell.playFile(pathOf(selected.front()));
+}
+
+void LocalPane::deleteFiles() {
+    shellDeleteFiles(seams_.prompts, seams_.shell, selectedPaths());
+    fill(true);
+}
+
+void LocalPane::copyFiles() {
+    const std::vector<std::string> paths = selectedPaths();
+    shellCopyFiles(seams_.shell, paths, paths);
+    fill(true);
+}
+
+// The edited caption names the file anew; its extension stays the one on disk. The row then
+// shows the name the file really got, so that it still leads to it.
+void LocalPane::rename(int row, const QString& typed) {
+    FileRow file = model_->row(row);
+    const std::string oldName = file.fileName.toStdString();
+    const std::string typedBytes = typed.toLocal8Bit().toStdString();
+    const std::string base = splitFileName(typedBytes).base;
+    // A name, not a path: no separators, nothing that would leave the folder.
+    const bool usable = !base.empty() && typedBytes.find('/') == std::string::npos &&
+                        typedBytes.find(kPathSeparator) == std::string::npos &&
+                        typedBytes.find('\0') == std::string::npos;
+    std::string finalPath;
+    if (!usable ||
+        !shellRenameFile(seams_.shell, folder() + oldName,
+                         folder() + base + "." + splitFileName(oldName).extension, finalPath))
+        return;
+    const std::string newName = fileNameOf(finalPath);
+    file.fileName = bytesOf(newName);
+    file.name = QString::fromLocal8Bit(bytesOf(splitFileName(newName).base));
+    model_->setRow(row, std::move(file));
+}
+
+void LocalPane::sortByColumn(int column) {
+    const int code = column + 1;
+    list_->tag = list_->tag == code ? -code : code;
+    BusyCursor busy;
+    model_->sortRows(kind_.compare, list_->tag);
+}
+
+// Delete deletes whatever modifier keys are held; R refreshes when Ctrl is among them.
+void LocalPane::keyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete) {
+        event->accept();
+        deleteFiles();
+    } else if (event->key() == Qt::Key_R && (event->modifiers() & Qt::ControlModifier)) {
+        event->accept();
+        fill(true);
+    }
+}
+
+} // namespace tonvert

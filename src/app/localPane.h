@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QFrame>
+#include <string>
+#include <vector>
+
+#include "fileRows.h"
+#include "mainState.h"
+
+class QAbstractButton;
+class QKeyEvent;
+class QMenu;
+
+namespace tonvert {
+
+class TListViewXPSafe;
+
+// What sets a local pane apart: its names, the files it lists, its folder and columns.
+struct LocalPaneKind {
+    const char* prefix; // the pane's widgets are prefix + "ListView", "RefreshBtn", ...
+    const char* label;
+    const char* refreshHint;
+    const char* playHint;
+    const char* deleteHint;
+    std::vector<const char*> types; // extensions in capitals
+    // The MIDI pane times its files and has "Upload MIDI"; the audio pane does neither.
+    bool midi;
+    std::string MainState::*folder;
+    std::vector<FileListModel::Column> columns;
+    FileListModel::Comparison compare;
+};
+extern const LocalPaneKind kLocalMidiPaneKind;
+extern const LocalPaneKind kLocalAudioPaneKind;
+
+// A pane of the files in a local folder: its list, buttons and popup menu. The user sorts,
+// renames in place, plays, copies and deletes the files.
+class LocalPane : public QFrame {
+    Q_OBJECT
+public:
+    LocalPane(const LocalPaneKind& kind, MainState& state, const Seams& seams,
+              QWidget* parent = nullptr);
+
+    // Lists the folder's files anew, keeping the selected ones selected when asked.
+    void fill(bool keepSelection);
+    // Enables what the selection (and, for uploads, the credentials) allows.
+    void updateButtons();
+    void playFile();
+    void copyFiles();
+    void deleteFiles();
+    void sortByColumn(int column);
+
+    std::string folder() const { return state_.*kind_.folder; }
+    // The selected files from top to bottom.
+    std::vector<FileRow> selectedFiles() const;
+    std::string pathOf(const FileRow& file) const;
+
+    TListViewXPSafe& list() { return *list_; }
+    FileListModel& model() { return *model_; }
+    // "Upload MIDI" of the MIDI pane; none in the audio pane.
+    QAbstractButton* uploadButton() { return uploadBtn_; }
+
+signals:
+    void uploadRequested();
+    void folderRequested();
+
+private:
+    QString name(const char* suffix) const;
+    void createWidgets();
+    void createPopupMenu();
+    void popupMenuPopup();
+    void rename(int row, const QString& typed);
+    void keyDown(QKeyEvent* event);
+    std::vector<std::string> selectedPaths() const;
+
+    const LocalPaneKind& kind_;
+    MainState& state_;
+    Seams seams_;
+    TListViewXPSafe* list_ = nullptr;
+    FileListModel* model_ = nullptr;
+    QMenu* popupMenu_ = nullptr;
+    QAbstractButton* uploadBtn_ = nullptr;
+    QAbstractButton* playBtn_ = nullptr;
+    QAbstractButton* deleteBtn_ = nullptr;
+};
+
+} // namespace tonvert

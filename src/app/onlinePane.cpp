@@ -1,0 +1,316 @@
+// The online MIDI and audio panes: the lists of the user's files on the service, kept in list
+// files between runs, and deleting files there.
+
+#include "onlinePane.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "ListViewXPSafe.h"
+#include "busyCursor.h"
+#include "clock.h"
+#include "fileIo.h"
+#include "fileListText.h"
+#include "localeTexts.h"
+#include "netUnit.h"
+#include "paneWidgets.h"
+#include "prompts.h"
+#include "replyReaders.h"
+#include "serverSupportUnit.h"
+#include "serviceCalls.h"
+#include "serviceRequests.h"
+#include "shell.h"
+#include "textCodec.h"
+
+namespace tonvert {
+
+namespace {
+
+constexpr Qt::Alignment kRight = Qt::AlignRight;
+
+FileRow onlineRow(const std::string& name, const std::string& type) {
+    FileRow row;
+    row.fileName = QByteArray::fromStdString(name + "." + type);
+    row.name = toQString(name);
+    row.type = toQString(type);
+    return row;
+}
+
+// The list file's rows and its time, or none when the file holds no list.
+struct ShownList {
+    bool valid = false;
+    double time = 0;
+    std::vector<FileRow> rows;
+};
+
+ShownList readListFile(const std::string& text, bool audio) {
+    const std::string separator = userDecimalSeparator();
+    ShownList shown;
+    if (audio) {
+        const OnlineAudioList list = readAudioListFile(text, separator);
+        shown = {list.valid, list.time, {}};
+        for (const OnlineAudioEntry& entry : list.entries) {
+            shown.rows.push_back(onlineRow(entry.name, entry.type));
+            shown.rows.back().size = entry.size;
+        }
+    } else {
+        const OnlineMidiList list = readMidiListFile(text, separator);
+        shown = {list.valid, list.time, {}};
+        for (const OnlineMidiEntry& entry : list.entries) {
+            shown.rows.push_back(onlineRow(entry.name, entry.type));
+            shown.rows.back().record = entry.record;
+        }
+    }
+    return shown;
+}
+
+} // namespace
+
+const OnlinePaneKind kOnlineMidiPaneKind{
+    "onlineMidi",
+    "MIDI files online",
+    "Refresh list of MIDI files on server",
+    "Delete selected MIDI files from server",
+    {{FileColumn::name, {"Name", 222}}, {FileColumn::type, {"Type", 50}}},
+    "MidiList.TXT",
+    kListMidiCommand,
+    kDeleteMidiCommand,
+    "Error encountered while deleting MIDI file",
+    false,
+};
+
+const OnlinePaneKind kOnlineAudioPaneKind{
+    "onlineAudio",
+    "Audio files online",
+    "Refresh list of audio files on server",
+    "Delete selected audio files from server",
+    {{FileColumn::name, {"Name", 150}},
+     {FileColumn::type, {"Type", 50}},
+     {FileColumn::size, {"Size", 72, kRight}}},
+    "AudioList.TXT",
+    kListAudioCommand,
+    kDeleteAudioCommand,
+    "Error encountered while deleting audio file",
+    true,
+};
+
+OnlinePane::OnlinePane(const OnlinePaneKind& kind, MainState& state, const Seams& seams,
+                       QWidget* parent)
+    : QFrame(parent)
+    , kind_(kind)
+    , state_(state)
+    , seams_(seams) {
+    setObjectName(name("Panel"));
+    createWidgets();
+    createPopupMenu();
+}
+
+QString OnlinePane::name(const char* suffix) const {
+    return QString::fromLatin1(kind_.prefix) + QString::fromLatin1(suffix);
+}
+
+void OnlinePane::createWidgets() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QToolButton* refresh =
+        makeToolButton(this, name("RefreshBtn"), QStyle::SP_BrowserReload, kind_.refreshHint);
+    QToolButton* remove =
+        makeToolButton(this, name("DeleteBtn"), QStyle::SP_TrashIcon, kind_.deleteHint, false);
+    refreshBtn_ = refresh;
+    deleteBtn_ = remove;
+    layout->addLayout(
+        buttonRow({refresh}, makeCentredLabel(this, name("Label"), kind_.label), remove));
+
+    model_ = new FileListModel(kind_.columns, this);
+    list_ = new TListViewXPSafe(this);
+    list_->setObjectName(name("ListView"));
+    list_->setReportModel(model_);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->addWidget(list_, 1);
+    infoPanel_ = makeInfoPanel(this, name("InfoPanel"));
+    layout->addWidget(infoPanel_);
+    if (kind_.audio) {
+        QPushButton* download =
+            makeWideButton(this, "audioDownloadBtn", "Download audio", QStyle::SP_ArrowDown);
+        // The glyph sits right of the text.
+        download->setLayoutDirection(Qt::RightToLeft);
+        downloadBtn_ = download;
+        layout->addWidget(download);
+        connect(download, &QAbstractButton::clicked, this, &OnlinePane::downloadRequested);
+    }
+
+    connect(refresh, &QAbstractButton::clicked, this, [this] { this->refresh(true); });
+    connect(remove, &QAbstractButton::clicked, this, &OnlinePane::deleteFiles);
+    connect(list_, &TListViewXPSafe::changed, this, &OnlinePane::updateButtons);
+    connect(list_, &TListViewXPSafe::columnClicked, this, &OnlinePane::sortByColumn);
+    connect(list_, &TListViewXPSafe::keyDown, this, &OnlinePane::keyDown);
+    updateButtons();
+}
+
+void OnlinePane::createPopupMenu() {
+    popupMenu_ = new QMenu(this);
+    popupMenu_->setObjectName(name("ListPopupMenu"));
+    if (kind_.audio)
+        fillMenu(popupMenu_, {{"&Refresh"}, {}, {"D&ownload"}, {}, {"&Delete"}});
+    else
+        fillMenu(popupMenu_, {{"&Refresh"}, {}, {"&Delete"}});
+    connect(list_, &QWidget::customContextMenuRequested, popupMenu_,
+            [this](const QPoint& at) { popupMenu_->popup(list_->viewport()->mapToGlobal(at)); });
+    connect(popupMenu_, &QMenu::aboutToShow, this, &OnlinePane::popupMenuPopup);
+
+    const auto onItem = [this](const char* caption, auto handler) {
+        connect(popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption),
+                &QAction::triggered, this, handler);
+    };
+    onItem("Refresh", [this] { refresh(true); });
+    onItem("Delete", [this] { deleteFiles(); });
+    if (kind_.audio)
+        onItem("Download", [this] { emit downloadRequested(); });
+}
+
+std::string OnlinePane::listFilePath() const {
+    return state_.tempFolder + kind_.listFile;
+}
+
+void OnlinePane::refresh(bool keepSelection) {
+    BusyCursor busy;
+    const std::optional<std::string> reply = requestService(
+        state_, seams_,
+        serviceRequestUrl(state_.service.host, state_.userID, state_.password, kind_.listCommand));
+    if (!reply)
+        return;
+    // A list that cannot be kept is still shown as far as the old file goes; nothing to tell.
+    writeTextFile(listFilePath(),
+                  dayNumberText(seams_.clock.now(), userDecimalSeparator()) + "\n" + *reply);
+    showList(keepSelection);
+}
+
+void OnlinePane::showList(bool keepSelection) {
+    const QSignalBlocker quiet(list_);
+    const std::vector<FileRow> remembered =
+        keepSelection ? selectedFiles() : std::vector<FileRow>{};
+
+    std::string text;
+    ShownList shown;
+    if (readWholeFile(listFilePath(), text))
+        shown = readListFile(text, kind_.audio);
+    const std::size_t count = shown.rows.size();
+    model_->setRows(std::move(shown.rows));
+
+    std::vector<int> reselected;
+    const auto& rows = model_->rows();
+    for (const FileRow& kept : remembered) {
+        const auto found = std::find_if(rows.begin(), rows.end(), [&](const FileRow& row) {
+            return row.type == kept.type && row.name.compare(kept.name, Qt::CaseInsensitive) == 0;
+        });
+        if (found != rows.end())
+            reselected.push_back(static_cast<int>(found - rows.begin()));
+    }
+    list_->selectRows(reselected);
+
+    infoPanel_->setText(
+        shown.valid ? toQString(listCountText(count) + " [" + userDateTimeText(shown.time) + "]")
+                    : QString::fromLatin1(kNoDataText));
+    updateButtons();
+}
+
+void OnlinePane::updateButtons() {
+    refreshBtn_->setEnabled(state_.hasCredentials());
+    deleteBtn_->setEnabled(refreshBtn_->isEnabled() && list_->hasSelection());
+    if (downloadBtn_ == nullptr)
+        return;
+    const std::vector<FileRow> selected = selectedFiles();
+    downloadBtn_->setEnabled(deleteBtn_->isEnabled() &&
+                             std::any_of(selected.begin(), selected.end(),
+                                         [](const FileRow& row) { return row.size.has_value(); }));
+}
+
+void OnlinePane::popupMenuPopup() {
+    const auto item = [this](const char* caption) {
+        return popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption);
+    };
+    item("Delete")->setEnabled(deleteBtn_->isEnabled());
+    if (downloadBtn_ != nullptr)
+        item("Download")->setEnabled(downloadBtn_->isEnabled());
+}
+
+std::vector<FileRow> OnlinePane::selectedFiles() const {
+    std::vector<FileRow> files;
+    for (const int row : list_->selectedRows())
+        files.push_back(model_->row(row));
+    return files;
+}
+
+void OnlinePane::deleteFiles() {
+    BusyCursor busy;
+    const std::vector<FileRow> files = selectedFiles();
+    if (files.empty())
+        return;
+    if (deleteWalk(files))
+        refresh(true);
+}
+
+bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
+    for (const FileRow& file : files) {
+        const std::string fileName = file.fileName.toStdString();
+        // The name goes through the query encoding: a blank or "&" would not reach the
+        // service otherwise.
+        const std::string value =
+            kind_.audio ? urlEncode(fileName) : std::to_string(file.record.value_or(0));
+        const TransferResult result =
+            state_.net->download({serviceRequestUrl(state_.service.host, state_.userID,
+                                                    state_.password, kind_.deleteCommand, value),
+                                  "",
+                                  {}});
+        if (!result.ok) {
+            seams_.prompts.show(PromptKind::error, "", result.message, PromptButtons::ok);
+            return false;
+        }
+        std::string message, address;
+        if (!parseServerError(result.reply, state_.service.supportEmail, message, address))
+            continue;
+        const std::string text =
+            std::string(kind_.deleteFailure) + "\n\n" + fileName + "\n\n" + message;
+        if (address.empty()) {
+            if (seams_.prompts.show(PromptKind::error, "", text, PromptButtons::okAbort) ==
+                PromptAnswer::abort)
+                return true;
+            continue;
+        }
+        const PromptAnswer answer =
+            seams_.prompts.show(PromptKind::error, "", text, PromptButtons::yesNoAbort);
+        if (answer == PromptAnswer::yes)
+            seams_.shell.openUrl(address);
+        if (answer != PromptAnswer::no)
+            return false;
+    }
+    return true;
+}
+
+void OnlinePane::sortByColumn(int column) {
+    const int code = column + 1;
+    list_->tag = list_->tag == code ? -code : code;
+    BusyCursor busy;
+    model_->sortRows(compareFileItems, list_->tag);
+}
+
+// Ctrl+R refreshes, but only for a user who can be asked for: the popup's Refresh always
+// sends the request.
+void OnlinePane::keyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_R && (event->modifiers() & Qt::ControlModifier)) {
+        event->accept();
+        if (state_.hasCredentials())
+            refresh(true);
+    }
+}
+
+} // namespace tonvert

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QFrame>
+#include <string>
+#include <vector>
+
+#include "fileRows.h"
+#include "mainState.h"
+
+class QAbstractButton;
+class QKeyEvent;
+class QLabel;
+class QMenu;
+
+namespace tonvert {
+
+class TListViewXPSafe;
+
+// What sets an online pane apart: its names, columns, list file and commands.
+struct OnlinePaneKind {
+    const char* prefix; // the pane's widgets are prefix + "ListView", "RefreshBtn", ...
+    const char* label;
+    const char* refreshHint;
+    const char* deleteHint;
+    std::vector<FileListModel::Column> columns;
+    const char* listFile;    // in the temporary folder
+    const char* listCommand; // the service command that lists the files
+    const char* deleteCommand;
+    const char* deleteFailure; // the lead of a refused delete's message
+    // The audio pane lists sizes in blocks, deletes by name and downloads; the MIDI pane
+    // lists record numbers and deletes by number.
+    bool audio;
+};
+extern const OnlinePaneKind kOnlineMidiPaneKind;
+extern const OnlinePaneKind kOnlineAudioPaneKind;
+
+// A pane of the user's files on the service: the last list fetched, kept in a list file so
+// that the next start shows it before going on line.
+class OnlinePane : public QFrame {
+    Q_OBJECT
+public:
+    OnlinePane(const OnlinePaneKind& kind, MainState& state, const Seams& seams,
+               QWidget* parent = nullptr);
+
+    // Fetches the list from the service, keeps it in the list file and shows it.
+    void refresh(bool keepSelection);
+    // Shows the list file as it is.
+    void showList(bool keepSelection);
+    // Deletes the selected files on the service, then refreshes.
+    void deleteFiles();
+    void updateButtons();
+    void sortByColumn(int column);
+
+    std::vector<FileRow> selectedFiles() const;
+    std::string listFilePath() const;
+    TListViewXPSafe& list() { return *list_; }
+    FileListModel& model() { return *model_; }
+    QLabel& infoPanel() { return *infoPanel_; }
+    // "Download audio" of the audio pane; none in the MIDI pane.
+    QAbstractButton* downloadButton() { return downloadBtn_; }
+
+signals:
+    void downloadRequested();
+
+private:
+    QString name(const char* suffix) const;
+    void createWidgets();
+    void createPopupMenu();
+    void popupMenuPopup();
+    void keyDown(QKeyEvent* event);
+    // Gives false when the walk stopped in a way that leaves the list as it is.
+    bool deleteWalk(const std::vector<FileRow>& files);
+
+    const OnlinePaneKind& kind_;
+    MainState& state_;
+    Seams seams_;
+    TListViewXPSafe* list_ = nullptr;
+    FileListModel* model_ = nullptr;
+    QLabel* infoPanel_ = nullptr;
+    QMenu* popupMenu_ = nullptr;
+    QAbstractButton* refreshBtn_ = nullptr;
+    QAbstractButton* deleteBtn_ = nullptr;
+    QAbstractButton* downloadBtn_ = nullptr;
+};
+
+} // namespace tonvert

@@ -1,0 +1,34 @@
+#include "serviceCalls.h"
+
+#include "netUnit.h"
+#include "prompts.h"
+#include "serverSupportUnit.h"
+#include "shell.h"
+
+namespace tonvert {
+
+void showServiceError(const Seams& seams, const std::string& text, const std::string& address) {
+    if (address.empty()) {
+        seams.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
+        return;
+    }
+    if (seams.prompts.show(PromptKind::error, "", text, PromptButtons::yesNo) == PromptAnswer::yes)
+        seams.shell.openUrl(address);
+}
+
+std::optional<std::string> requestService(MainState& state, const Seams& seams,
+                                          const std::string& url) {
+    TransferResult result = state.net->download({url, "", {}});
+    if (!result.ok) {
+        seams.prompts.show(PromptKind::error, "", result.message, PromptButtons::ok);
+        return std::nullopt;
+    }
+    std::string message, address;
+    if (parseServerError(result.reply, state.service.supportEmail, message, address)) {
+        showServiceError(seams, message, address);
+        return std::nullopt;
+    }
+    return std::move(result.reply);
+}
+
+} // namespace tonvert

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "mainState.h"
+
+namespace tonvert {
+
+// Shows the message of an error reply. When the reply named a web page the user is asked
+// whether to go there (Yes opens it in the browser); otherwise the box has only OK.
+void showServiceError(const Seams& seams, const std::string& text, const std::string& address);
+
+// Sends a GET request to the service and handles its reply as every command does: a failed
+// transfer or an error reply is shown and gives nothing; any other reply is given to the
+// command to read.
+std::optional<std::string> requestService(MainState& state, const Seams& seams,
+                                          const std::string& url);
+
+} // namespace tonvert
