@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tonvert {
@@ -7,6 +8,10 @@ namespace tonvert {
 // Reads the whole file as raw bytes into `text` (cleared first). True only when the file
 // opened and every byte of its size was read.
 bool readWholeFile(const std::string& path, std::string& text);
+
+// Reads the first `maxBytes` bytes of the file (all of it when shorter) into `text`
+// (cleared first). True only when the file opened and that many bytes were read.
+bool readFileHead(const std::string& path, std::size_t maxBytes, std::string& text);
 
 // Creates or truncates the file and writes the text as it is, adding no line end. True
 // only when opening, writing and closing all succeeded.

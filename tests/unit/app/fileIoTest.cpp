@@ -29,5 +29,34 @@ TEST(FileIo, WholeFilesBothWays) {
     EXPECT_FALSE(writeTextFile(folder.file("no/such/folder.TXT"), "x"));
 }
 
+TEST(FileIo, FileHeads) {
+    test::TempFolder folder;
+    const std::string path = folder.file("song.mp3");
+    std::string bytes(10000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 + 3);
+    test::writeBytes(path, bytes);
+
+    std::string head = "stale";
+    ASSERT_TRUE(readFileHead(path, 4096, head));
+    EXPECT_EQ(head, bytes.substr(0, 4096));
+    ASSERT_TRUE(readFileHead(path, 20000, head)) << "a shorter file is read whole";
+    EXPECT_EQ(head, bytes);
+
+    test::writeBytes(path, std::string("!ERR 1033\r\n\0x", 14));
+    ASSERT_TRUE(readFileHead(path, 4096, head));
+    EXPECT_EQ(head, std::string("!ERR 1033\r\n\0x", 14)) << "raw bytes, zero included";
+
+    test::writeBytes(path, "");
+    head = "stale";
+    ASSERT_TRUE(readFileHead(path, 4096, head));
+    EXPECT_EQ(head, "");
+
+    head = "stale";
+    EXPECT_FALSE(readFileHead(folder.file("missing.mp3"), 4096, head));
+    EXPECT_EQ(head, "") << "the text is cleared first";
+    EXPECT_FALSE(readFileHead(folder.path(), 4096, head)) << "a folder is not a file";
+}
+
 } // namespace
 } // namespace tonvert
