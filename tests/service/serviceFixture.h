@@ -2,17 +2,12 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <memory>
-#include <regex>
 #include <thread>
 
-#include "commands.h"
-#include "httpFront.h"
+#include "loopbackService.h"
 #include "netUnit.h"
-#include "renderQueue.h"
 #include "serviceRequests.h"
-#include "store.h"
 #include "testFiles.h"
 
 namespace tonvert::test {
@@ -27,25 +22,11 @@ protected:
     void TearDown() override { stop(); }
 
     void start() {
-        store = std::make_unique<Store>(folder.file("data"));
-        mailer = std::make_unique<Mailer>(store->folder() + "/outbox", "noreply@test.localhost");
-        queue = std::make_unique<RenderQueue>(*store, *mailer, renderer, 1);
-        commands = std::make_unique<Commands>(*store, *mailer, config, [this] { queue->notify(); });
-        server = std::make_unique<httplib::Server>();
-        installRoutes(*server, *commands, *store, config);
-        port = server->bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server->listen_after_bind(); });
-        while (!server->is_running())
-            std::this_thread::sleep_for(1ms);
-        host = "service.localhost:" + std::to_string(port);
+        loopback = std::make_unique<LoopbackService>(folder.file("data"), renderer, config);
+        store = &loopback->store();
+        host = loopback->host();
     }
-    void stop() {
-        server->stop();
-        thread.join();
-        commands.reset();
-        queue.reset();
-        store.reset();
-    }
+    void stop() { loopback.reset(); }
 
     std::string get(const std::string& url) {
         std::string reply;
@@ -68,18 +49,7 @@ protected:
                              reply));
         return reply;
     }
-    // The password of the newest mail in the outbox.
-    std::string mailedPassword() {
-        std::filesystem::path newest;
-        for (const auto& entry : std::filesystem::directory_iterator(store->folder() + "/outbox"))
-            if (newest.empty() || entry.path().filename() > newest.filename())
-                newest = entry.path();
-        std::smatch match;
-        const std::string mail = readBytes(newest.string());
-        return std::regex_search(mail, match, std::regex("\r\n    ([A-Za-z0-9]{10})\r\n"))
-                   ? match[1].str()
-                   : "";
-    }
+    std::string mailedPassword() { return loopback->mailedPassword(); }
     // Signs a user up and confirms the account; gives the password.
     std::string account(const std::string& user) {
         EXPECT_EQ(get(signupRequestUrl(host, user)), "!VAL signed up");
@@ -91,13 +61,8 @@ protected:
     TempFolder folder;
     ServiceConfig config;
     service::Renderer* renderer = nullptr; // none: records wait in the queue
-    std::unique_ptr<Store> store;
-    std::unique_ptr<Mailer> mailer;
-    std::unique_ptr<RenderQueue> queue;
-    std::unique_ptr<Commands> commands;
-    std::unique_ptr<httplib::Server> server;
-    std::thread thread;
-    int port = 0;
+    std::unique_ptr<LoopbackService> loopback;
+    Store* store = nullptr;
     std::string host;
     PermanentConnection connection;
     WaitingPump pump;

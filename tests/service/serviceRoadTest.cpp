@@ -151,7 +151,7 @@ TEST(AudioNames, TakenNamesGetANumber) {
 
 TEST_F(ServiceRoadTest, FundsPageCreditsAnAccount) {
     const std::string password = account("gus@example.org");
-    httplib::Client browser("127.0.0.1", port);
+    httplib::Client browser("127.0.0.1", loopback->port());
     const auto paid = browser.Post("/addfunds.html", "uid=gus%40example.org&amount=2.50",
                                    "application/x-www-form-urlencoded");
     ASSERT_TRUE(paid);

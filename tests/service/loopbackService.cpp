@@ -1,0 +1,52 @@
+#include "loopbackService.h"
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+
+#include "testFiles.h"
+
+namespace tonvert::test {
+
+LoopbackService::LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
+                                 service::ServiceConfig config)
+    : config_(std::move(config)) {
+    store_ = std::make_unique<service::Store>(dataFolder);
+    mailer_ =
+        std::make_unique<service::Mailer>(store_->folder() + "/outbox", "noreply@test.localhost");
+    queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
+    commands_ = std::make_unique<service::Commands>(*store_, *mailer_, config_,
+                                                    [this] { queue_->notify(); });
+    service::installRoutes(server_, *commands_, *store_, config_);
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    host_ = "service.localhost:" + std::to_string(port_);
+}
+
+LoopbackService::~LoopbackService() {
+    server_.stop();
+    thread_.join();
+    commands_.reset();
+    queue_.reset();
+    store_.reset();
+}
+
+std::string LoopbackService::mailedPassword() const {
+    std::filesystem::path newest;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(store_->folder() + "/outbox", error))
+        if (newest.empty() || entry.path().filename() > newest.filename())
+            newest = entry.path();
+    if (newest.empty())
+        return "";
+    std::smatch match;
+    const std::string mail = readBytes(newest.string());
+    return std::regex_search(mail, match, std::regex("\r\n    ([A-Za-z0-9]{10})\r\n"))
+               ? match[1].str()
+               : "";
+}
+
+} // namespace tonvert::test

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <httplib.h>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "httpFront.h"
+#include "renderQueue.h"
+#include "store.h"
+
+namespace tonvert::test {
+
+// The whole reference service in the test's own process, over real HTTP on loopback, on a
+// port the system picks. Without a renderer uploaded records wait in the queue.
+class LoopbackService {
+public:
+    LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
+                    service::ServiceConfig config = {});
+    ~LoopbackService();
+    LoopbackService(const LoopbackService&) = delete;
+    LoopbackService& operator=(const LoopbackService&) = delete;
+
+    // "service.localhost:PORT": names under ".localhost" reach loopback in libcurl.
+    const std::string& host() const { return host_; }
+    int port() const { return port_; }
+    service::Store& store() { return *store_; }
+
+    // The password of the newest mail in the outbox, or "" when there is none.
+    std::string mailedPassword() const;
+
+private:
+    service::ServiceConfig config_;
+    std::unique_ptr<service::Store> store_;
+    std::unique_ptr<service::Mailer> mailer_;
+    std::unique_ptr<service::RenderQueue> queue_;
+    std::unique_ptr<service::Commands> commands_;
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::string host_;
+};
+
+} // namespace tonvert::test
