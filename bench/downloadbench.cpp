@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "benchStats.h"
 #include "clock.h"
 #include "connectionState.h"
 #include "downloadUnit.h"
@@ -31,6 +32,8 @@
 using namespace tonvert;
 using Steady = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+
+using tonvert::bench::median;
 
 namespace {
 
@@ -73,10 +76,6 @@ void writeFile(const std::string& path, std::size_t megabytes) {
     std::fclose(out);
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double secondsSince(Steady::time_point started) {
     return std::chrono::duration<double>(Steady::now() - started).count();

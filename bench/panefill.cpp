@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ListViewXPSafe.h"
+#include "benchStats.h"
 #include "connectionState.h"
 #include "mainUnit.h"
 #include "midiCorpus.h"
@@ -22,18 +23,11 @@
 #include "qtShell.h"
 #include "systemClock.h"
 
-using Clock = std::chrono::steady_clock;
+using tonvert::bench::median;
+using tonvert::bench::millisSince;
+using Clock = tonvert::bench::Stopwatch;
 
 namespace {
-
-double millisSince(Clock::time_point started) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Every file's bytes, read whole into a buffer of its size: what a fill cannot beat.
 std::size_t readAll(const std::filesystem::path& folder) {
