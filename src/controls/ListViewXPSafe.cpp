@@ -3,28 +3,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPalette>
-#include <QSignalBlocker>
-#include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace tonvert {
 
-namespace {
-
-// Offers no editor: the column cannot be edited in place.
-class ReadOnlyColumn : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QWidget* createEditor(QWidget*, const QStyleOptionViewItem&,
-                          const QModelIndex&) const override {
-        return nullptr;
-    }
-};
-
-} // namespace
-
 TListViewXPSafe::TListViewXPSafe(QWidget* parent)
-    : QTreeWidget(parent) {
+    : QTreeView(parent) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -40,10 +24,6 @@ TListViewXPSafe::TListViewXPSafe(QWidget* parent)
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
     connect(header(), &QHeaderView::sectionClicked, this, &TListViewXPSafe::columnClicked);
-    connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (column == 0)
-            emit captionEdited(item);
-    });
 
     // The selection stays visible when the list loses the focus.
     QPalette colours = palette();
@@ -52,55 +32,58 @@ TListViewXPSafe::TListViewXPSafe(QWidget* parent)
     setPalette(colours);
 }
 
-void TListViewXPSafe::setColumns(const std::vector<Column>& columns) {
-    setColumnCount(static_cast<int>(columns.size()));
-    QStringList captions;
-    for (const auto& column : columns)
-        captions << column.caption;
-    setHeaderLabels(captions);
-    for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-        const auto& column = columns[static_cast<std::size_t>(i)];
-        headerItem()->setTextAlignment(i, column.alignment | Qt::AlignVCenter);
-        header()->resizeSection(i, column.width);
-    }
+void TListViewXPSafe::setReportModel(ReportModel* model) {
+    setModel(model);
+    const auto& columns = model->columns();
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i)
+        header()->resizeSection(i, columns[static_cast<std::size_t>(i)].width);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { emit changed(); });
 }
 
 Qt::Alignment TListViewXPSafe::columnAlignment(int column) const {
-    return Qt::Alignment(headerItem()->textAlignment(column)) & Qt::AlignHorizontal_Mask;
+    const auto* report = static_cast<const ReportModel*>(model());
+    return report->columns().at(static_cast<std::size_t>(column)).alignment;
 }
 
-void TListViewXPSafe::customSort(const Comparison& compare, int code) {
-    // The rows leave and come back: nothing about that is a change of the selection.
-    const QSignalBlocker quiet(this);
-    const QList<QTreeWidgetItem*> selected = selectedItems();
-    QTreeWidgetItem* current = currentItem();
+std::vector<int> TListViewXPSafe::selectedRows() const {
+    std::vector<int> rows;
+    if (selectionModel() == nullptr)
+        return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
 
-    QList<QTreeWidgetItem*> rows = invisibleRootItem()->takeChildren();
-    std::stable_sort(rows.begin(), rows.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
-        return compare(*a, *b, code) < 0;
-    });
-    addTopLevelItems(rows);
+bool TListViewXPSafe::hasSelection() const {
+    return selectionModel() != nullptr && selectionModel()->hasSelection();
+}
 
-    // Taking the rows out dropped their selection; the sort keeps it.
-    if (current != nullptr)
-        setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
-    for (QTreeWidgetItem* row : selected)
-        row->setSelected(true);
+void TListViewXPSafe::selectRows(const std::vector<int>& rows) {
+    QItemSelection selection;
+    const int last = model()->columnCount() - 1;
+    for (const int row : rows)
+        selection.select(model()->index(row, 0), model()->index(row, last));
+    selectionModel()->select(selection, QItemSelectionModel::Select);
+}
+
+void TListViewXPSafe::selectRow(int row) {
+    selectRows({row});
+    selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
 }
 
 void TListViewXPSafe::setCaptionsEditable(bool editable) {
     setEditTriggers(editable
                         ? QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked
                         : QAbstractItemView::NoEditTriggers);
-    for (int column = 1; column < columnCount(); ++column)
-        setItemDelegateForColumn(column, editable ? new ReadOnlyColumn(this) : nullptr);
 }
 
 void TListViewXPSafe::keyPressEvent(QKeyEvent* event) {
     event->ignore();
     emit keyDown(event);
     if (!event->isAccepted())
-        QTreeWidget::keyPressEvent(event);
+        QTreeView::keyPressEvent(event);
 }
 
 } // namespace tonvert

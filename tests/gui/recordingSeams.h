@@ -7,7 +7,7 @@
 
 #include "clock.h"
 #include "connectionState.h"
-#include "mainUnit.h"
+#include "mainState.h"
 #include "prompts.h"
 #include "qtMessagePump.h"
 #include "shell.h"
