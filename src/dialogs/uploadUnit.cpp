@@ -186,8 +186,12 @@ int TuploadForm::selectedRow() const {
 }
 
 void TuploadForm::selectOnly(int row) {
+    // The row is brought into view by the caller, not by the list's own jump.
+    const bool autoScroll = optionsListView_->hasAutoScroll();
+    optionsListView_->setAutoScroll(false);
     optionsListView_->selectionModel()->setCurrentIndex(
         options_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    optionsListView_->setAutoScroll(autoScroll);
 }
 
 void TuploadForm::fileFormatComboBoxChange() {
@@ -288,8 +292,6 @@ void TuploadForm::showEvent(QShowEvent* event) {
         return;
     activated = true;
     optionsListView_->setFocus();
-    // The scroll range follows the rows only once the view has laid them out.
-    optionsListView_->doItemsLayout();
     scrollToAndSelectItem(selectedRow());
 }
 
