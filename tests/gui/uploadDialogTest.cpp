@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -22,31 +21,27 @@
 #include "uploadUnit.h"
 
 using namespace tonvert;
-using namespace std::chrono_literals;
+using Replies = std::map<std::string, std::string>;
 
 namespace {
-
-using Replies = std::map<std::string, std::string>;
 
 const std::string kLead = "An error occurred while uploading the file\n\n";
 const std::vector<std::string> kFixedFields = {"UID=user@example.org", "PWD=secret", "LNG=us",
                                                "VER=1.0", "CMD=submitmidi"};
 
 // The service's script on loopback: keeps each request's parts in the order they came and
-// answers "!VAL n", or the reply set for the file's name. A request for `holdName` waits
-// until released (ten seconds at most) before its answer.
+// answers "!VAL n", or the reply set for the file's name. The request for `hold` waits until
+// released (ten seconds at most) before its answer goes out.
 class ServiceStub {
 public:
     struct Part {
-        std::string name;
-        std::string filename;
-        std::string content;
+        std::string name, filename, content;
     };
     using Request = std::vector<Part>;
 
-    explicit ServiceStub(Replies replies = {}, std::string holdName = {})
+    explicit ServiceStub(Replies replies = {}, std::string hold = {})
         : replies_(std::move(replies))
-        , holdName_(std::move(holdName)) {
+        , hold_(std::move(hold)) {
         http.server.Post("/cgi-bin/wmn.pl",
                          [this](const httplib::Request& request, httplib::Response& response,
                                 const httplib::ContentReader& read) {
@@ -61,10 +56,7 @@ public:
                                          parts.back().content.append(data, size);
                                          return true;
                                      });
-                             std::string file;
-                             for (const Part& part : parts)
-                                 if (part.name == "BIN")
-                                     file = part.filename;
+                             const std::string file = parts.empty() ? "" : parts.back().filename;
                              std::unique_lock lock(mutex_);
                              requests_.push_back(parts);
                              const auto reply = replies_.find(file);
@@ -72,10 +64,9 @@ public:
                                                       ? reply->second
                                                       : "!VAL " + std::to_string(requests_.size()),
                                                   "text/plain");
-                             if (file == holdName_) {
-                                 holding_ = true;
-                                 released_.wait_for(lock, 10s, [this] { return release_; });
-                             }
+                             holding_ = file == hold_;
+                             released_.wait_for(lock, std::chrono::seconds(holding_ ? 10 : 0),
+                                                [this] { return release_; });
                          });
         http.start();
     }
@@ -88,16 +79,14 @@ public:
     }
     bool holding() const { return holding_; }
     void release() {
-        {
-            std::lock_guard lock(mutex_);
-            release_ = true;
-        }
+        std::lock_guard lock(mutex_);
+        release_ = true;
         released_.notify_all();
     }
 
 private:
     const Replies replies_;
-    const std::string holdName_;
+    const std::string hold_;
     std::mutex mutex_;
     std::condition_variable released_;
     bool release_ = false;
@@ -106,8 +95,7 @@ private:
     test::HttpTestServer http;
 };
 
-// What the main window hands the dialog: the state with the service's host and a transfer
-// object over the test's seams.
+// What the main window hands the dialog: the service's host and a transfer object.
 struct Client {
     explicit Client(int port = 1) {
         state.service.host = "upload.localhost:" + std::to_string(port);
@@ -117,7 +105,7 @@ struct Client {
     MainState state;
 };
 
-template <class T> T* child(const QObject& form, const char* name) {
+template <class T = QWidget> T* child(const QObject& form, const char* name) {
     T* found = form.findChild<T*>(QString::fromLatin1(name));
     if (found == nullptr)
         qFatal("no %s", name);
@@ -127,25 +115,30 @@ template <class T> T* child(const QObject& form, const char* name) {
 TListViewXPSafe* listOf(const TuploadForm& form) {
     return child<TListViewXPSafe>(form, "optionsListView");
 }
-
 int rowCount(const TuploadForm& form) {
     return listOf(form)->model()->rowCount();
 }
-
-QStringList rowTexts(const TuploadForm& form, int row) {
-    const QAbstractItemModel* model = listOf(form)->model();
-    QStringList texts;
-    for (int column = 0; column < model->columnCount(); ++column)
-        texts << model->index(row, column).data().toString();
-    return texts;
+QString cell(const TuploadForm& form, int row, int column) {
+    return listOf(form)->model()->index(row, column).data().toString();
 }
-
-QStringList columnTexts(const TuploadForm& form, int column) {
-    const QAbstractItemModel* model = listOf(form)->model();
+// A row's texts, or a column's from top to bottom, joined by '|'.
+QString rowText(const TuploadForm& form, int row) {
     QStringList texts;
-    for (int row = 0; row < model->rowCount(); ++row)
-        texts << model->index(row, column).data().toString();
-    return texts;
+    for (int column = 0; column < 5; ++column)
+        texts << cell(form, row, column);
+    return texts.join('|');
+}
+QString columnText(const TuploadForm& form, int column) {
+    QStringList texts;
+    for (int row = 0; row < rowCount(form); ++row)
+        texts << cell(form, row, column);
+    return texts.join('|');
+}
+QString estimate(const TuploadForm& form) {
+    return child<QLabel>(form, "estimateStaticText")->text();
+}
+bool submitEnabled(const TuploadForm& form) {
+    return child(form, "uploadBtn")->isEnabled();
 }
 
 // As the user's pick from the box's list arrives.
@@ -161,185 +154,113 @@ void clickHeader(TuploadForm& form, int column) {
                       QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
 }
 
-QString estimate(const TuploadForm& form) {
-    return child<QLabel>(form, "estimateStaticText")->text();
-}
-
-bool submitEnabled(const TuploadForm& form) {
-    return child<QPushButton>(form, "uploadBtn")->isEnabled();
-}
-
-// Shows the dialog modally and does `action` once it is up; a guard aborts and closes it
-// should it hang.
-void runModal(TuploadForm& form, const std::function<void()>& action) {
-    bool guarded = false;
-    QTimer::singleShot(0, &form, action);
-    QTimer::singleShot(30000, &form, [&] {
-        guarded = true;
-        form.abortBtnClick();
-        form.close();
-    });
-    form.exec();
-    QVERIFY2(!guarded, "the dialog had to be closed by the guard");
-}
-
-void clickSubmit(TuploadForm& form) {
-    QTest::mouseClick(child<QPushButton>(form, "uploadBtn"), Qt::LeftButton);
-}
-
-std::vector<std::string> midiFilesIn(const test::TempFolder& folder,
-                                     const std::vector<std::string>& names) {
-    std::vector<std::string> paths;
-    for (const auto& name : names) {
-        paths.push_back(folder.file(name));
-        test::writeBytes(paths.back(), "MThd" + name);
+// A dialog with MIDI files of the given names and the caller's fixed fields, the 128 kbit/s
+// MP3 row selected, and a service that answers as told.
+struct UploadRun {
+    UploadRun(const std::vector<std::string>& names, Replies replies = {}, std::string hold = {})
+        : service(std::move(replies), std::move(hold))
+        , client(service.port())
+        , form(nullptr, client.state, client.seams.seams()) {
+        for (const auto& name : names) {
+            form.midiFiles.push_back(folder.file(name));
+            test::writeBytes(form.midiFiles.back(), "MThd" + name);
+        }
+        form.formFields = kFixedFields;
+        form.scrollToAndSelectItem(20);
     }
-    return paths;
-}
+
+    // Shows the dialog modally, does `alsoOnStart` and clicks Submit once it is up; a guard
+    // aborts and closes the dialog should the run hang.
+    void run(const std::function<void()>& alsoOnStart = {}) {
+        bool guarded = false;
+        QTimer::singleShot(0, &form, [&] {
+            if (alsoOnStart)
+                alsoOnStart();
+            QTest::mouseClick(child<QPushButton>(form, "uploadBtn"), Qt::LeftButton);
+        });
+        QTimer::singleShot(30000, &form, [&] {
+            guarded = true;
+            form.abortBtnClick();
+            form.close();
+        });
+        form.exec();
+        QVERIFY(!guarded);
+        QVERIFY(!form.isVisible());
+    }
+
+    const std::vector<test::RecordingPrompts::Shown>& shown() const {
+        return client.seams.prompts.shown;
+    }
+
+    ServiceStub service;
+    Client client;
+    test::TempFolder folder;
+    TuploadForm form;
+};
 
 } // namespace
 
 class UploadDialogTest : public QObject {
     Q_OBJECT
 private slots:
-    void layoutAndStartingState();
     void presetTables();
     void sizeEstimate();
-    void sortOrders();
-    void sortCycle();
+    void sorting();
     void settings();
     void scrollsTheSelectedRowIntoView();
-    void progressBar();
     void threeFilesUploaded();
-    void refusedFileEndsTheRun();
-    void upgradeReplyOffersThePage();
+    void refusalsEndTheRun();
     void unsendableNamesNeverLeave();
     void abortDuringTransfer();
 };
 
-void UploadDialogTest::layoutAndStartingState() {
-    Client client;
-    TuploadForm form(nullptr, client.state, client.seams.seams());
-    QCOMPARE(form.objectName(), QStringLiteral("uploadForm"));
-    QCOMPARE(form.windowTitle(), QStringLiteral("Upload MIDI"));
-    QCOMPARE(form.size(), QSize(529, 300));
-    QCOMPARE(form.net, client.state.net.get());
-    QVERIFY(!form.uploaded && !form.activated);
-
-    auto* box = child<QComboBox>(form, "fileFormatComboBox");
-    QVERIFY(box->isEditable());
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i)
-        items << box->itemText(i);
-    QCOMPARE(items, (QStringList{"MP3 (MPEG Audio Level 3)", "OGG Vorbis ",
-                                 "WMA (Microsoft Windows Media Audio)",
-                                 "WAV (Microsoft Windows PCM audio)"}));
-    QCOMPARE(box->currentIndex(), 0);
-
-    TListViewXPSafe* list = listOf(form);
-    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
-    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QStringList captions;
-    QList<int> widths;
-    for (int i = 0; i < list->model()->columnCount(); ++i) {
-        captions << list->model()->headerData(i, Qt::Horizontal).toString();
-        widths << list->header()->sectionSize(i);
-    }
-    QCOMPARE(captions, (QStringList{"Bitrate (kbps)", "Hz", "Channels", "VBR", "Quality"}));
-    QCOMPARE(widths, (QList<int>{80, 50, 60, 40, 279}));
-    const auto alignment = [&](int column) {
-        return list->model()->index(0, column).data(Qt::TextAlignmentRole).toInt() &
-               Qt::AlignHorizontal_Mask;
-    };
-    QCOMPARE(alignment(1), int(Qt::AlignRight));
-    QCOMPARE(alignment(2), int(Qt::AlignHCenter));
-    QCOMPARE(alignment(3), int(Qt::AlignHCenter));
-    QCOMPARE(alignment(4), int(Qt::AlignLeft));
-
-    QCOMPARE(rowCount(form), 44);
-    QVERIFY(!list->hasSelection());
-    QCOMPARE(estimate(form), QString());
-    QVERIFY(!submitEnabled(form));
-    QCOMPARE(child<QPushButton>(form, "uploadBtn")->text(), QStringLiteral("&Submit"));
-    auto* abort = child<QPushButton>(form, "abortBtn");
-    QVERIFY(!abort->isEnabled());
-    QVERIFY(!abort->icon().isNull());
-    auto* bar = child<QProgressBar>(form, "progressBar");
-    QCOMPARE(bar->parent(), child<QWidget>(form, "progressPanel"));
-    QCOMPARE(QList<int>({bar->minimum(), bar->maximum(), bar->value()}), QList<int>({0, 1000, 0}));
-
-    // Opening the dialog puts the focus in the list.
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    QCOMPARE(QApplication::focusWidget(), list);
-    QVERIFY(form.activated);
-}
-
 void UploadDialogTest::presetTables() {
-    QCOMPARE(formatPresets(-1).size() + formatPresets(kUploadFormatCount).size(), std::size_t(0));
-    std::size_t all = 0;
+    std::size_t all = formatPresets(-1).size() + formatPresets(kUploadFormatCount).size();
     for (int format = 0; format < kUploadFormatCount; ++format)
         all += formatPresets(format).size();
     QCOMPARE(all, std::size_t(112));
 
     Client client;
     TuploadForm form(nullptr, client.state, client.seams.seams());
+    QCOMPARE(rowCount(form), 44);
+    QVERIFY(!submitEnabled(form));
+    QCOMPARE(listOf(form)->model()->index(0, 1).data(Qt::TextAlignmentRole).toInt() &
+                 Qt::AlignHorizontal_Mask,
+             int(Qt::AlignRight));
     struct Expected {
         int rows;
-        QStringList first;
-        QStringList last;
-        int exampleRow;
+        const char *first, *last;
+        int example;
         std::string parameters;
     };
     const Expected expected[] = {
-        {44,
-         {"320", "44 100", "2", "Y", "Insane VBR stereo"},
-         {"56", "44 100", "1", "N", "Lowest CBR mono"},
-         0,
+        {44, "320|44 100|2|Y|Insane VBR stereo", "56|44 100|1|N|Lowest CBR mono", 0,
          "MP3,320,44100,V,2"},
-        {40,
-         {"500", "44 100", "2", "Y", "10 (highest) - VBR stereo"},
-         {"64", "44 100", "1", "N", "1 (lowest) - CBR mono"},
-         39,
+        {40, "500|44 100|2|Y|10 (highest) - VBR stereo", "64|44 100|1|N|1 (lowest) - CBR mono", 39,
          "OGG,64,44100,C,1"},
-        {22,
-         {"192", "48 000", "2", "", "Highest (DAT-like)"},
-         {"16", "22 050", "1", "", "Lowest - mono"},
-         0,
+        {22, "192|48 000|2||Highest (DAT-like)", "16|22 050|1||Lowest - mono", 0,
          "WMA,192,48000,C,2"},
-        {6,
-         {"1 500", "48 000", "2", "N", "DAT - stereo"},
-         {"352", "22 050", "1", "N", "FM - mono"},
-         2,
-         "WAV,1378,44100,C,2"},
+        {6, "1 500|48 000|2|N|DAT - stereo", "352|22 050|1|N|FM - mono", 2, "WAV,1378,44100,C,2"},
     };
     for (int format = 0; format < kUploadFormatCount; ++format) {
         const Expected& e = expected[format];
         form.scrollToAndSelectItem(1);
         pickFormat(form, format);
         QCOMPARE(rowCount(form), e.rows);
-        QCOMPARE(rowTexts(form, 0), e.first);
-        QCOMPARE(rowTexts(form, e.rows - 1), e.last);
+        QCOMPARE(rowText(form, 0), QString::fromLatin1(e.first));
+        QCOMPARE(rowText(form, e.rows - 1), QString::fromLatin1(e.last));
         // A refill leaves nothing selected.
-        QVERIFY(!listOf(form)->hasSelection());
-        QVERIFY(!submitEnabled(form));
-        form.scrollToAndSelectItem(e.exampleRow);
+        QVERIFY(!listOf(form)->hasSelection() && !submitEnabled(form));
+        form.scrollToAndSelectItem(e.example);
         QCOMPARE(form.paramString(), e.parameters);
     }
-    // Inside a format the levels run from the best down, each in its four variants.
+    QCOMPARE(columnText(form, 0), QStringLiteral("1 500|750|1 378|689|703|352"));
     pickFormat(form, 0);
-    QCOMPARE(rowTexts(form, 6), (QStringList{"256", "44 100", "1", "Y", "Extreme VBR mono"}));
-    QCOMPARE(rowTexts(form, 23), (QStringList{"128", "44 100", "1", "N", "Standard CBR mono"}));
-    pickFormat(form, 1);
-    QCOMPARE(rowTexts(form, 29),
-             (QStringList{"112", "44 100", "2", "N", "3 (standard) - CBR stereo"}));
+    QCOMPARE(rowText(form, 6), QStringLiteral("256|44 100|1|Y|Extreme VBR mono"));
     pickFormat(form, 2);
-    QCOMPARE(rowTexts(form, 12),
-             (QStringList{"32", "44 100", "1", "", "Medium low- (56k modem) - mono"}));
-    pickFormat(form, 3);
-    QCOMPARE(columnTexts(form, 0), (QStringList{"1 500", "750", "1 378", "689", "703", "352"}));
+    QCOMPARE(rowText(form, 12), QStringLiteral("32|44 100|1||Medium low- (56k modem) - mono"));
 
-    // Text typed into the box names no format: the table empties and Submit goes off.
+    // Text typed into the box names no format.
     form.scrollToAndSelectItem(0);
     QVERIFY(submitEnabled(form));
     auto* box = child<QComboBox>(form, "fileFormatComboBox");
@@ -351,234 +272,166 @@ void UploadDialogTest::presetTables() {
 }
 
 void UploadDialogTest::sizeEstimate() {
-    QCOMPARE(estimateText("128", 205), std::string("3280"));
-    QCOMPARE(estimateText("128", 0), std::string("0"));
-    // Halves go to the even neighbour: 2.5, 7.5, 1.5, 4.5.
-    QCOMPARE(estimateText("20", 1), std::string("2"));
-    QCOMPARE(estimateText("20", 3), std::string("8"));
-    QCOMPARE(estimateText("12", 1), std::string("2"));
-    QCOMPARE(estimateText("36", 1), std::string("4"));
-    QCOMPARE(estimateText("29", 1), std::string("4")); // 3.625
-    QCOMPARE(estimateText("56", 1), std::string("7"));
-    QCOMPARE(estimateText("1 378", 3), std::string("517"));
-    QCOMPARE(estimateText("1 500", 7200), std::string("1350000"));
+    // Halves go to the even neighbour: 2.5, 7.5, 1.5 and 4.5.
+    const std::pair<const char*, int> rates[] = {{"128", 205}, {"128", 0}, {"20", 1},
+                                                 {"20", 3},    {"12", 1},  {"36", 1},
+                                                 {"29", 1},    {"56", 1},  {"1 378", 3}};
+    QStringList texts;
+    for (const auto& [rate, seconds] : rates)
+        texts << QString::fromStdString(estimateText(rate, seconds));
+    QCOMPARE(texts.join(','), QStringLiteral("3280,0,2,8,2,4,4,7,517"));
     for (const char* notANumber : {"", " ", "abc", "12x", "1.5", "4000000000"})
         QCOMPARE(estimateText(notANumber, 10), std::string("?"));
 
     Client client;
     TuploadForm form(nullptr, client.state, client.seams.seams());
-    struct Case {
-        int format;
-        int row;
-        int seconds;
-        const char* text;
-    };
-    const Case cases[] = {{0, 20, 205, "3280"}, {0, 20, 0, "0"}, {2, 16, 1, "2"},
-                          {2, 19, 3, "8"},      {0, 40, 1, "7"}, {3, 2, 3, "517"}};
-    for (const Case& c : cases) {
-        pickFormat(form, c.format);
-        form.totalPlayTime = c.seconds;
-        form.scrollToAndSelectItem(c.row);
-        QCOMPARE(estimate(form), QString::fromLatin1(c.text));
+    const std::tuple<int, int, int, const char*> cases[] = {
+        {0, 20, 205, "3280"}, {0, 20, 0, "0"}, {2, 16, 1, "2"}, {2, 19, 3, "8"}, {0, 40, 1, "7"}};
+    for (const auto& [format, row, seconds, text] : cases) {
+        pickFormat(form, format);
+        form.totalPlayTime = seconds;
+        form.scrollToAndSelectItem(row);
+        QCOMPARE(estimate(form), QString::fromLatin1(text));
         QVERIFY(submitEnabled(form));
     }
-    // A click on a row does the same; taking the selection away clears it again.
+    // A click on a row does the same; taking the selection away clears it.
+    pickFormat(form, 3);
     form.show();
     TListViewXPSafe* list = listOf(form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), list);
     form.totalPlayTime = 8;
-    const QModelIndex first = list->model()->index(0, 4);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(first).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(0, 4)).center());
     QCOMPARE(estimate(form), QStringLiteral("1500"));
     list->clearSelection();
     QCOMPARE(estimate(form), QString());
     QVERIFY(!submitEnabled(form));
 }
 
-void UploadDialogTest::sortOrders() {
-    const OptionRow small{"56", "44 100", "1", "Y", "Lowest VBR mono"};
-    const OptionRow large{"320", "48 000", "2", "N", "Insane CBR stereo"};
-    const auto order = [&](int code) {
-        const int c = compareOptionRows(small, large, code);
-        return c < 0 ? '<' : c > 0 ? '>' : '=';
-    };
-    // Codes 1 to 4 and their negatives; anything else sorts by the name, ascending.
-    QCOMPARE(std::string({order(1), order(2), order(3), order(4), order(5)}), std::string("<<<>>"));
-    QCOMPARE(std::string({order(-1), order(-2), order(-3), order(-4), order(-5)}),
-             std::string(">>><<"));
-    QCOMPARE(std::string({order(0), order(6), order(-6), order(100)}), std::string(">>>>"));
+void UploadDialogTest::sorting() {
+    const OptionRow low{"56", "44 100", "1", "Y", "Lowest VBR mono"};
+    const OptionRow high{"320", "48 000", "2", "N", "Insane CBR stereo"};
+    std::string signs;
+    for (const int code : {1, 2, 3, 4, 5, -1, -2, -3, -4, -5, 0, 6, -6})
+        signs += compareOptionRows(low, high, code) < 0 ? '<' : '>';
+    QCOMPARE(signs, std::string("<<<>>>>><<>>>"));
+    QCOMPARE(
+        compareOptionRows({"1", "", "", "", "cd - STEREO"}, {"2", "", "", "", "CD - stereo"}, 5),
+        0);
 
-    // The padding makes the texts sort by value; letter case does not count.
-    const OptionRow wide{"1 378", "44 100", "2", "N", "cd - STEREO"};
-    const OptionRow narrow{"750", "48 000", "1", "N", "CD - stereo"};
-    QVERIFY(compareOptionRows(narrow, wide, 1) < 0);
-    QVERIFY(compareOptionRows(wide, narrow, -1) < 0);
-    QCOMPARE(compareOptionRows(wide, narrow, 5), 0);
-    QCOMPARE(optionSortKey(small, -1), std::string("  56"));
-    QCOMPARE(optionSortKey(small, 2), std::string(" 44 100"));
-}
-
-void UploadDialogTest::sortCycle() {
     Client client;
     TuploadForm form(nullptr, client.state, client.seams.seams());
     form.show();
     TListViewXPSafe* list = listOf(form);
-
-    // Bit rates sort by value, not by their first digits.
+    // The padding makes bit rates sort by value.
     pickFormat(form, 3);
     clickHeader(form, 0);
-    QCOMPARE(list->tag, 1);
-    QCOMPARE(columnTexts(form, 0), (QStringList{"352", "689", "703", "750", "1 378", "1 500"}));
-    pickFormat(form, 0);
-    clickHeader(form, 1);
-    clickHeader(form, 0);
-    QCOMPARE(list->tag, 1);
-    const QStringList rates = columnTexts(form, 0);
-    for (int i = 1; i < rates.size(); ++i)
-        QVERIFY2(rates[i - 1].toInt() <= rates[i].toInt(), qPrintable(rates.join(',')));
-    QCOMPARE(rates.first(), QStringLiteral("56"));
+    QCOMPARE(columnText(form, 0), QStringLiteral("352|689|703|750|1 378|1 500"));
 
-    // Hz ascending, then descending; rows with equal keys keep their order.
+    // Hz ascending, then descending; rows with equal keys keep their order; the selection
+    // follows its row.
     pickFormat(form, 2);
-    form.scrollToAndSelectItem(5); // Medium high, 44 100
+    form.scrollToAndSelectItem(5);
     clickHeader(form, 1);
     QCOMPARE(list->tag, 2);
-    QCOMPARE(rowTexts(form, 0), (QStringList{"32", "22 050", "2", "", "Low- (multimedia)"}));
-    QCOMPARE(rowTexts(form, 21), (QStringList{"128", "48 000", "2", "", "High+"}));
+    QCOMPARE(rowText(form, 0), QStringLiteral("32|22 050|2||Low- (multimedia)"));
+    QCOMPARE(rowText(form, 21), QStringLiteral("128|48 000|2||High+"));
     clickHeader(form, 1);
     QCOMPARE(list->tag, -2);
-    QCOMPARE(rowTexts(form, 0)[4], QStringLiteral("Highest (DAT-like)"));
-    QCOMPARE(rowTexts(form, 21)[4], QStringLiteral("Lowest - mono"));
-    // The selection follows its row.
+    QCOMPARE(cell(form, 0, 4) + "/" + cell(form, 21, 4),
+             QStringLiteral("Highest (DAT-like)/Lowest - mono"));
     QCOMPARE(form.paramString(), std::string("WMA,128,44100,C,2"));
-    QCOMPARE(estimate(form), QStringLiteral("0"));
 
     clickHeader(form, 4);
     QCOMPARE(list->tag, 5);
-    QCOMPARE(columnTexts(form, 4), (QStringList{"High (CD-like)",
-                                                "High+",
-                                                "High++",
-                                                "Highest (DAT-like)",
-                                                "Low (FM radio)",
-                                                "Low (FM radio) - mono",
-                                                "Low- (multimedia)",
-                                                "Low--",
-                                                "Low---",
-                                                "Low--- mono",
-                                                "Lowest - mono",
-                                                "Medium high",
-                                                "Medium high+ (near CD)",
-                                                "Medium low (56k modem)",
-                                                "Medium low (56k modem) - mono",
-                                                "Medium low- (56k modem)",
-                                                "Medium low- (56k modem) - mono",
-                                                "Medium low--",
-                                                "Medium low---",
-                                                "Standard",
-                                                "Standard+",
-                                                "Standard++"}));
+    QCOMPARE(columnText(form, 4),
+             QStringLiteral("High (CD-like)|High+|High++|Highest (DAT-like)|Low (FM radio)|"
+                            "Low (FM radio) - mono|Low- (multimedia)|Low--|Low---|Low--- mono|"
+                            "Lowest - mono|Medium high|Medium high+ (near CD)|"
+                            "Medium low (56k modem)|Medium low (56k modem) - mono|"
+                            "Medium low- (56k modem)|Medium low- (56k modem) - mono|"
+                            "Medium low--|Medium low---|Standard|Standard+|Standard++"));
 
     // A new format comes in table order with the code kept; the next click on that column
-    // turns it round.
+    // turns the order round.
     pickFormat(form, 0);
-    QCOMPARE(list->tag, 5);
-    QCOMPARE(rowTexts(form, 0)[4], QStringLiteral("Insane VBR stereo"));
-    QCOMPARE(rowTexts(form, 43)[4], QStringLiteral("Lowest CBR mono"));
+    QCOMPARE(cell(form, 0, 4), QStringLiteral("Insane VBR stereo"));
     clickHeader(form, 4);
     QCOMPARE(list->tag, -5);
-    QCOMPARE(QStringList(columnTexts(form, 4).mid(0, 4)),
-             (QStringList{"Very high VBR stereo", "Very high VBR mono", "Very high CBR stereo",
-                          "Very high CBR mono"}));
-    QCOMPARE(rowTexts(form, 43)[4], QStringLiteral("Extreme CBR mono"));
+    QCOMPARE(QStringList(columnText(form, 4).split('|').mid(0, 3)).join('|'),
+             QStringLiteral("Very high VBR stereo|Very high VBR mono|Very high CBR stereo"));
+    QCOMPARE(cell(form, 43, 4), QStringLiteral("Extreme CBR mono"));
 }
 
 void UploadDialogTest::settings() {
     test::TempFolder folder;
     const std::string path = folder.file("Tonvert.ini");
     Client client;
+    const auto widths = [](const TuploadForm& form) {
+        QList<int> result;
+        for (int i = 0; i < 5; ++i)
+            result << listOf(form)->header()->sectionSize(i);
+        return result;
+    };
     {
-        // No file: everything stays as it was.
+        // Missing keys leave everything as it was.
         TuploadForm form(nullptr, client.state, client.seams.seams());
         pickFormat(form, 2);
         form.loadSettings(folder.file("missing.ini"));
         QCOMPARE(form.size(), QSize(529, 300));
-        QCOMPARE(listOf(form)->header()->sectionSize(4), 279);
+        QCOMPARE(widths(form), (QList<int>{80, 50, 60, 40, 279}));
         QCOMPARE(rowCount(form), 22);
-        QVERIFY(!listOf(form)->hasSelection());
-    }
-    {
-        TuploadForm form(nullptr, client.state, client.seams.seams());
+
         pickFormat(form, 1);
-        form.scrollToAndSelectItem(39); // 1 (lowest) - CBR mono
+        form.scrollToAndSelectItem(39); // 1 (lowest) - CBR mono, third after the sort
         form.optionsListViewColumnClick(0);
-        QCOMPARE(rowTexts(form, 3)[4], QStringLiteral("1 (lowest) - CBR mono"));
         form.resize(600, 350);
         for (int i = 0; i < 5; ++i)
             listOf(form)->header()->resizeSection(i, 91 + i);
         form.saveSettings(path);
     }
+    std::vector<std::string> lines;
+    TPortableIniFile(path).readSectionValues("UploadWindow", lines);
+    QCOMPARE(lines, (std::vector<std::string>{
+                        "Width=600", "Height=350", "kbpsWidth=91", "hzWidth=92", "channelsWidth=93",
+                        "vbrWidth=94", "qualityWidth=95", "formatIndex=1", "optionsIndex=3"}));
     {
-        TPortableIniFile ini(path);
-        std::vector<std::string> lines;
-        ini.readSectionValues("UploadWindow", lines);
-        QCOMPARE(lines,
-                 (std::vector<std::string>{"Width=600", "Height=350", "kbpsWidth=91", "hzWidth=92",
-                                           "channelsWidth=93", "vbrWidth=94", "qualityWidth=95",
-                                           "formatIndex=1", "optionsIndex=3"}));
-    }
-    {
-        // The row at the saved position of the table as it first comes.
+        // The row at that position of the table as it first comes.
         TuploadForm form(nullptr, client.state, client.seams.seams());
         form.totalPlayTime = 16;
         form.loadSettings(path);
         QCOMPARE(form.size(), QSize(600, 350));
-        QList<int> widths;
-        for (int i = 0; i < 5; ++i)
-            widths << listOf(form)->header()->sectionSize(i);
-        QCOMPARE(widths, (QList<int>{91, 92, 93, 94, 95}));
-        QCOMPARE(child<QComboBox>(form, "fileFormatComboBox")->currentText(),
-                 QStringLiteral("OGG Vorbis "));
-        QCOMPARE(rowCount(form), 40);
+        QCOMPARE(widths(form), (QList<int>{91, 92, 93, 94, 95}));
+        QCOMPARE(child<QComboBox>(form, "fileFormatComboBox")->currentText(), "OGG Vorbis ");
         QCOMPARE(listOf(form)->selectedRows(), std::vector<int>{3});
-        QCOMPARE(form.paramString(), std::string("OGG,500,44100,C,1"));
+        QCOMPARE(rowText(form, 3), QStringLiteral("500|44 100|1|N|10 (highest) - CBR mono"));
         QCOMPARE(estimate(form), QStringLiteral("1000"));
         QVERIFY(submitEnabled(form));
     }
-    {
-        TPortableIniFile ini(path);
-        ini.writeInteger("UploadWindow", "optionsIndex", -1);
-    }
-    {
-        TuploadForm form(nullptr, client.state, client.seams.seams());
-        form.loadSettings(path);
-        QCOMPARE(rowCount(form), 40);
-        QVERIFY(!listOf(form)->hasSelection());
-        QVERIFY(!submitEnabled(form));
-        QCOMPARE(estimate(form), QString());
-        form.saveSettings(path);
-        QCOMPARE(TPortableIniFile(path).readInteger("UploadWindow", "optionsIndex", 0), -1);
-    }
-    for (const int format : {4, -2}) {
+    // -1 selects nothing; a format off the list leaves the table empty.
+    for (const auto& [format, option] : {std::pair{1, -1}, {4, 0}, {-2, 0}}) {
         {
             TPortableIniFile ini(path);
             ini.writeInteger("UploadWindow", "formatIndex", format);
-            ini.writeInteger("UploadWindow", "optionsIndex", 0);
+            ini.writeInteger("UploadWindow", "optionsIndex", option);
         }
         TuploadForm form(nullptr, client.state, client.seams.seams());
         form.loadSettings(path);
-        QCOMPARE(child<QComboBox>(form, "fileFormatComboBox")->currentIndex(), -1);
-        QCOMPARE(rowCount(form), 0);
-        QVERIFY(!submitEnabled(form));
+        QCOMPARE(rowCount(form), format == 1 ? 40 : 0);
+        QVERIFY(!listOf(form)->hasSelection() && !submitEnabled(form));
+        QCOMPARE(estimate(form), QString());
+        form.saveSettings(path);
+        TPortableIniFile saved(path);
+        QCOMPARE(saved.readInteger("UploadWindow", "formatIndex", 9), format == 1 ? 1 : -1);
+        QCOMPARE(saved.readInteger("UploadWindow", "optionsIndex", 9), -1);
     }
 }
 
 void UploadDialogTest::scrollsTheSelectedRowIntoView() {
     test::TempFolder folder;
     const std::string path = folder.file("Tonvert.ini");
-    {
-        TPortableIniFile ini(path);
-        ini.writeInteger("UploadWindow", "formatIndex", 0);
-        ini.writeInteger("UploadWindow", "optionsIndex", 43);
-    }
+    TPortableIniFile(path).writeInteger("UploadWindow", "optionsIndex", 43);
     Client client;
     TuploadForm form(nullptr, client.state, client.seams.seams());
     form.loadSettings(path);
@@ -588,13 +441,10 @@ void UploadDialogTest::scrollsTheSelectedRowIntoView() {
     };
     form.show();
     QVERIFY(form.activated);
-    QVERIFY(shown(43));
-    QVERIFY(!shown(0));
+    QVERIFY(shown(43) && !shown(0));
     QCOMPARE(list->selectedRows(), std::vector<int>{43});
-
     form.scrollToAndSelectItem(0);
-    QVERIFY(shown(0));
-    QCOMPARE(list->selectedRows(), std::vector<int>{0});
+    QVERIFY(shown(0) && !shown(43));
     form.scrollToAndSelectItem(20);
     QVERIFY(shown(20));
     form.scrollToAndSelectItem(-1);
@@ -602,197 +452,112 @@ void UploadDialogTest::scrollsTheSelectedRowIntoView() {
     QCOMPARE(list->selectedRows(), std::vector<int>{20});
 }
 
-void UploadDialogTest::progressBar() {
-    Client client;
-    TuploadForm form(nullptr, client.state, client.seams.seams());
-    auto* bar = child<QProgressBar>(form, "progressBar");
-    form.midiFiles = {"/a.mid", "/b.mid", "/c.mid"};
-    const auto valueAt = [&](int index, double fraction) {
-        form.fileIndex = index;
-        form.OnNetProgress(fraction);
-        return bar->value();
-    };
-    QCOMPARE(valueAt(0, 0.0), 0);
-    QCOMPARE(valueAt(0, 1.0), 333);
-    QCOMPARE(valueAt(1, 0.0), 333);
-    QCOMPARE(valueAt(1, 0.5), 500);
-    QCOMPARE(valueAt(2, 0.0), 666);
-    QCOMPARE(valueAt(2, 1.0), 1000);
-}
-
 void UploadDialogTest::threeFilesUploaded() {
-    ServiceStub service;
-    Client client(service.port());
-    test::TempFolder folder;
-    TuploadForm form(nullptr, client.state, client.seams.seams());
-    form.midiFiles = midiFilesIn(folder, {"One.mid", "Two.mid", "Three.mid"});
-    form.formFields = kFixedFields;
-    form.totalPlayTime = 100;
-    form.scrollToAndSelectItem(20);
-    QList<int> bar;
-    connect(child<QProgressBar>(form, "progressBar"), &QProgressBar::valueChanged, &form,
-            [&](int value) { bar << value; });
-
-    runModal(form, [&] { clickSubmit(form); });
-
-    QVERIFY(form.uploaded);
-    QVERIFY(client.seams.prompts.shown.empty());
-    QVERIFY(!form.isVisible());
-    const auto requests = service.requests();
-    QCOMPARE(requests.size(), std::size_t(3));
     const std::vector<std::string> names = {"One.mid", "Two.mid", "Three.mid"};
+    UploadRun upload(names);
+    QList<int> bar;
+    connect(child<QProgressBar>(upload.form, "progressBar"), &QProgressBar::valueChanged,
+            &upload.form, [&](int value) { bar << value; });
+    upload.run();
+
+    QVERIFY(upload.form.uploaded);
+    QVERIFY(upload.shown().empty());
+    const auto requests = upload.service.requests();
+    QCOMPARE(requests.size(), std::size_t(3));
     for (std::size_t i = 0; i < requests.size(); ++i) {
-        std::vector<std::string> fields;
+        std::vector<std::string> fields = kFixedFields;
+        fields.push_back("PRM=MP3,128,44100,V,2");
+        fields.push_back("FNM=" + names[i]);
+        fields.push_back("BIN=MThd" + names[i]);
+        std::vector<std::string> sent;
         for (const auto& part : requests[i])
-            fields.push_back(part.name + "=" + part.content);
-        QCOMPARE(fields.size(), std::size_t(8));
-        fields.pop_back();
-        std::vector<std::string> expected = kFixedFields;
-        expected.push_back("PRM=MP3,128,44100,V,2");
-        expected.push_back("FNM=" + names[i]);
-        QCOMPARE(fields, expected);
-        const ServiceStub::Part& file = requests[i].back();
-        QCOMPARE(file.name, std::string("BIN"));
-        QCOMPARE(file.filename, names[i]);
-        QCOMPARE(file.content, "MThd" + names[i]);
+            sent.push_back(part.name + "=" + part.content);
+        QCOMPARE(sent, fields);
+        QCOMPARE(requests[i].back().filename, names[i]);
     }
-    // Each accepted file's name is taken off again.
-    std::vector<std::string> left = kFixedFields;
-    left.push_back("PRM=MP3,128,44100,V,2");
-    QCOMPARE(form.formFields, left);
-
-    QVERIFY(bar.contains(333));
-    QVERIFY(bar.contains(666));
+    QVERIFY(bar.contains(333) && bar.contains(666) && bar.last() <= 1000);
     QVERIFY(std::is_sorted(bar.begin(), bar.end()));
-    QVERIFY(bar.last() <= 1000);
+    upload.form.fileIndex = 2;
+    upload.form.OnNetProgress(1.0);
+    QCOMPARE(bar.last(), 1000);
 
-    // The run leaves the controls off and the transfer's events unset.
-    QVERIFY(!submitEnabled(form));
-    QVERIFY(!child<QPushButton>(form, "abortBtn")->isEnabled());
-    QVERIFY(!listOf(form)->isEnabled());
-    QVERIFY(!child<QComboBox>(form, "fileFormatComboBox")->isEnabled());
-    QVERIFY(!client.state.net->OnProgress && !client.state.net->OnStatus);
+    // The run leaves the controls off, the transfer's events unset, the cursor as it was.
+    for (const char* name : {"uploadBtn", "abortBtn", "optionsListView", "fileFormatComboBox"})
+        QVERIFY2(!child(upload.form, name)->isEnabled(), name);
+    QVERIFY(!upload.client.state.net->OnProgress && !upload.client.state.net->OnStatus);
     QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
-void UploadDialogTest::refusedFileEndsTheRun() {
-    ServiceStub service(Replies{{"Two.mid", "!ERR 1048"}});
-    Client client(service.port());
-    test::TempFolder folder;
-    TuploadForm form(nullptr, client.state, client.seams.seams());
-    form.midiFiles = midiFilesIn(folder, {"One.mid", "Two.mid", "Three.mid"});
-    form.formFields = kFixedFields;
-    form.scrollToAndSelectItem(0);
-
-    runModal(form, [&] { clickSubmit(form); });
-
-    const auto requests = service.requests();
-    QCOMPARE(requests.size(), std::size_t(2));
-    QCOMPARE(requests[1].back().filename, std::string("Two.mid"));
-    QVERIFY(form.uploaded);
-    QVERIFY(!form.isVisible());
-    const auto& shown = client.seams.prompts.shown;
-    QCOMPARE(shown.size(), std::size_t(1));
-    QCOMPARE(shown[0].kind, PromptKind::error);
-    QCOMPARE(shown[0].caption, std::string());
-    QCOMPARE(shown[0].buttons, PromptButtons::ok);
-    QCOMPARE(shown[0].text, kLead + "Two.mid\n\nThis filename is already in use. MIDI files in "
-                                    "your account can't be overwritten (but you can delete them).");
-    QVERIFY(client.seams.shell.openedUrls.empty());
-}
-
-void UploadDialogTest::upgradeReplyOffersThePage() {
+void UploadDialogTest::refusalsEndTheRun() {
+    {
+        UploadRun upload({"One.mid", "Two.mid", "Three.mid"}, {{"Two.mid", "!ERR 1048"}});
+        upload.run();
+        QCOMPARE(upload.service.requests().size(), std::size_t(2));
+        QVERIFY(upload.form.uploaded);
+        QCOMPARE(upload.shown().size(), std::size_t(1));
+        const auto& box = upload.shown()[0];
+        QVERIFY(box.kind == PromptKind::error && box.buttons == PromptButtons::ok);
+        QCOMPARE(box.caption, std::string());
+        QCOMPARE(box.text, kLead + "Two.mid\n\nThis filename is already in use. MIDI files in "
+                                   "your account can't be overwritten (but you can delete them).");
+    }
+    // A client too old for the service: Yes opens the upgrade page.
     for (const PromptAnswer answer : {PromptAnswer::yes, PromptAnswer::no}) {
-        ServiceStub service(
-            Replies{{"One.mid", "!ERR 1100\tf1\tf2\thttp://upgrade.localhost/new"}});
-        Client client(service.port());
-        client.seams.prompts.answers = {answer};
-        test::TempFolder folder;
-        TuploadForm form(nullptr, client.state, client.seams.seams());
-        form.midiFiles = midiFilesIn(folder, {"One.mid", "Two.mid"});
-        form.scrollToAndSelectItem(0);
-
-        runModal(form, [&] { clickSubmit(form); });
-
-        QCOMPARE(service.requests().size(), std::size_t(1));
-        QVERIFY(!form.uploaded);
-        const auto& shown = client.seams.prompts.shown;
-        QCOMPARE(shown.size(), std::size_t(1));
-        QCOMPARE(shown[0].buttons, PromptButtons::yesNo);
-        QCOMPARE(shown[0].text, kLead + "One.mid\n\nClient application too old. Please upgrade. "
-                                        "Go to\n\nhttp://upgrade.localhost/new\n\nnow?");
-        QCOMPARE(client.seams.shell.openedUrls,
-                 answer == PromptAnswer::yes
-                     ? std::vector<std::string>{"http://upgrade.localhost/new"}
-                     : std::vector<std::string>{});
+        UploadRun upload({"One.mid", "Two.mid"},
+                         {{"One.mid", "!ERR 1100\tf1\tf2\thttp://upgrade.localhost/new"}});
+        upload.client.seams.prompts.answers = {answer};
+        upload.run();
+        QCOMPARE(upload.service.requests().size(), std::size_t(1));
+        QVERIFY(!upload.form.uploaded);
+        QCOMPARE(upload.shown().size(), std::size_t(1));
+        QCOMPARE(upload.shown()[0].buttons, PromptButtons::yesNo);
+        QCOMPARE(upload.shown()[0].text, kLead + "One.mid\n\nClient application too old. Please "
+                                                 "upgrade. Go to\n\nhttp://upgrade.localhost/new"
+                                                 "\n\nnow?");
+        QCOMPARE(upload.client.seams.shell.openedUrls.size(),
+                 std::size_t(answer == PromptAnswer::yes ? 1 : 0));
     }
 }
 
 void UploadDialogTest::unsendableNamesNeverLeave() {
     for (const std::string name : {"Say \"hi\".mid", "Line\nbreak.mid", "Carriage\rreturn.mid"}) {
-        ServiceStub service;
-        Client client(service.port());
-        test::TempFolder folder;
-        TuploadForm form(nullptr, client.state, client.seams.seams());
-        form.midiFiles = midiFilesIn(folder, {name, "Fine.mid"});
-        form.scrollToAndSelectItem(0);
-
-        runModal(form, [&] { clickSubmit(form); });
-
-        QVERIFY(service.requests().empty());
-        QVERIFY(!form.uploaded);
-        QVERIFY(!form.isVisible());
-        const auto& shown = client.seams.prompts.shown;
-        QCOMPARE(shown.size(), std::size_t(1));
-        QCOMPARE(shown[0].kind, PromptKind::error);
-        QVERIFY(shown[0].text.starts_with(kLead + name + "\n\n"));
-        QVERIFY(shown[0].text.find("rename") != std::string::npos);
+        UploadRun upload({name, "Fine.mid"});
+        upload.run();
+        QVERIFY(upload.service.requests().empty());
+        QVERIFY(!upload.form.uploaded);
+        QCOMPARE(upload.shown().size(), std::size_t(1));
+        QVERIFY(upload.shown()[0].text.starts_with(kLead + name + "\n\n"));
+        QVERIFY(upload.shown()[0].text.find("rename") != std::string::npos);
     }
 }
 
 void UploadDialogTest::abortDuringTransfer() {
     // The Abort button, Escape and the close box all end the run the same way.
-    const std::vector<std::function<void(TuploadForm&)>> aborts = {
-        [](TuploadForm& form) {
-            QTest::mouseClick(child<QPushButton>(form, "abortBtn"), Qt::LeftButton);
-        },
+    const std::function<void(TuploadForm&)> aborts[] = {
+        [](TuploadForm& form) { QTest::mouseClick(child(form, "abortBtn"), Qt::LeftButton); },
         [](TuploadForm& form) { QTest::keyClick(&form, Qt::Key_Escape); },
         [](TuploadForm& form) { form.close(); },
     };
     for (const auto& abort : aborts) {
-        ServiceStub service(Replies{}, "Slow.mid");
-        Client client(service.port());
-        test::TempFolder folder;
-        TuploadForm form(nullptr, client.state, client.seams.seams());
-        form.midiFiles = midiFilesIn(folder, {"Slow.mid", "Next.mid"});
-        form.scrollToAndSelectItem(0);
-        bool visibleAfterAbort = false;
-        bool abortOffAfterAbort = false;
-
+        UploadRun upload({"Slow.mid", "Next.mid"}, {}, "Slow.mid");
+        bool openAfterAbort = false;
         QTimer watch;
-        connect(&watch, &QTimer::timeout, &form, [&] {
-            if (!service.holding())
+        connect(&watch, &QTimer::timeout, &upload.form, [&] {
+            if (!upload.service.holding())
                 return;
             watch.stop();
-            QVERIFY(child<QPushButton>(form, "abortBtn")->isEnabled());
-            abort(form);
-            visibleAfterAbort = form.isVisible();
-            abortOffAfterAbort = !child<QPushButton>(form, "abortBtn")->isEnabled();
+            abort(upload.form);
+            openAfterAbort =
+                upload.form.isVisible() && !child(upload.form, "abortBtn")->isEnabled();
         });
-        runModal(form, [&] {
-            watch.start(10);
-            clickSubmit(form);
-        });
-        service.release();
+        upload.run([&] { watch.start(10); });
+        upload.service.release();
 
-        QVERIFY(visibleAfterAbort);
-        QVERIFY(abortOffAfterAbort);
-        QVERIFY(!form.isVisible());
-        QVERIFY(!form.uploaded);
-        QCOMPARE(service.requests().size(), std::size_t(1));
-        const auto& shown = client.seams.prompts.shown;
-        QCOMPARE(shown.size(), std::size_t(1));
-        QCOMPARE(shown[0].text, kLead + "Slow.mid\n\nInternet connection aborted!");
+        QVERIFY(openAfterAbort);
+        QVERIFY(!upload.form.uploaded);
+        QCOMPARE(upload.service.requests().size(), std::size_t(1));
+        QCOMPARE(upload.shown().size(), std::size_t(1));
+        QCOMPARE(upload.shown()[0].text, kLead + "Slow.mid\n\nInternet connection aborted!");
     }
 }
 
