@@ -1,0 +1,288 @@
+// The road of a MIDI file through the running program: uploaded with a preset, rendered by
+// the reference service, listed online and downloaded into the local audio folder.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QProcess>
+#include <QTimer>
+#include <QtTest>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "ListViewXPSafe.h"
+#include "credentials.h"
+#include "downloadUnit.h"
+#include "fluidRenderer.h"
+#include "localPane.h"
+#include "loopbackService.h"
+#include "mainUnit.h"
+#include "midiBytes.h"
+#include "netUnit.h"
+#include "onlinePane.h"
+#include "portableIniFiles.h"
+#include "recordingSeams.h"
+#include "serviceRequests.h"
+#include "testFiles.h"
+#include "uploadUnit.h"
+
+using namespace tonvert;
+
+namespace {
+
+// Holds every render until the test lets them go, so that uploaded files can be seen
+// waiting first.
+class GatedRenderer : public service::Renderer {
+public:
+    service::RenderResult render(const service::RenderJob& job,
+                                 const std::string& output) override {
+        {
+            std::unique_lock lock(mutex_);
+            opened_.wait(lock, [this] { return open_; });
+        }
+        return fluid_.render(job, output);
+    }
+    void open() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+
+private:
+    service::FluidRenderer fluid_{render::RenderOptions{}};
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
+
+// A MIDI file whose one note ends after `seconds` (480 ticks a quarter at 120 beats a
+// minute: 960 ticks a second).
+std::string midiLasting(double seconds) {
+    using namespace test;
+    const auto ticks = static_cast<std::uint32_t>(seconds * 960);
+    return header(0, 1, 480) + trackChunk(bytes({0x00, 0x90, 0x3C, 0x64}) + varLen(ticks) +
+                                          bytes({0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
+}
+
+// A user's portable folder with an account on a reference service of its own.
+struct Journey {
+    test::TempFolder folder;
+    GatedRenderer renderer;
+    std::unique_ptr<test::LoopbackService> service;
+    test::TestSeams seams;
+    test::AboutBoxCloser closer;
+    std::unique_ptr<TmainForm> form;
+    std::string user = "journey@example.org";
+
+    Journey() {
+        service = std::make_unique<test::LoopbackService>(folder.file("data"), &renderer);
+        for (const char* sub : {"MIDI", "Audio", "Temp"})
+            std::filesystem::create_directories(folder.file(sub));
+    }
+    ~Journey() {
+        form.reset();
+        renderer.open(); // a render held back must not keep the service from stopping
+    }
+
+    // Signs up and confirms through the service's own requests, the password read from
+    // its outbox, and stores the credentials as the program does.
+    void makeAccount() {
+        WaitingPump pump;
+        TNet net(seams.connection, pump);
+        QVERIFY(net.download({signupRequestUrl(service->host(), user), "", {}}).ok);
+        const std::string password = service->mailedPassword();
+        QCOMPARE(password.size(), std::size_t(10));
+        QCOMPARE(
+            net.download(
+                   {serviceRequestUrl(service->host(), user, password, kConfirmCommand), "", {}})
+                .reply,
+            std::string("!VAL confirmed"));
+        TPortableIniFile ini(folder.file("tonvert.INI"));
+        writeCredentials(ini, {user, password});
+        ini.writeString("Service", "Host", service->host());
+    }
+
+    void start() {
+        form = std::make_unique<TmainForm>(folder.file("tonvert"), seams.seams());
+        form->show();
+        QTRY_VERIFY(form->startupDone());
+    }
+
+    // Selects the local MIDI files of these names.
+    void selectMidi(const QStringList& names) {
+        LocalPane& pane = form->localMidiPane();
+        pane.list().clearSelection();
+        std::vector<int> rows;
+        for (int i = 0; i < pane.model().rowCount(); ++i)
+            if (names.contains(QString::fromStdString(pane.model().row(i).fileName.toStdString())))
+                rows.push_back(i);
+        pane.list().selectRows(rows);
+    }
+
+    // Runs the upload command; `act` works on the dialog once it is up.
+    void upload(const std::function<void(TuploadForm&)>& act) {
+        QTimer::singleShot(0, form.get(), [act] {
+            auto* dialog = qobject_cast<TuploadForm*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            act(*dialog);
+        });
+        form->midiUpload();
+    }
+};
+
+// Picks the format and the preset of that quality, then submits.
+void submitWith(TuploadForm& dialog, int format, const QString& quality) {
+    // As the user picks it: the box tells of the choice.
+    auto* formats = dialog.findChild<QComboBox*>(QStringLiteral("fileFormatComboBox"));
+    formats->setCurrentIndex(format);
+    emit formats->activated(format);
+    auto* presets = dialog.findChild<TListViewXPSafe*>(QStringLiteral("optionsListView"));
+    for (int i = 0; i < presets->model()->rowCount(); ++i)
+        if (presets->model()->index(i, 4).data().toString() == quality)
+            presets->selectRow(i);
+    dialog.findChild<QAbstractButton*>(QStringLiteral("uploadBtn"))->click();
+}
+
+QStringList rows(const QAbstractItemModel& model) {
+    QStringList out;
+    for (int i = 0; i < model.rowCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < model.columnCount(); ++c)
+            cells << model.index(i, c).data().toString();
+        out << cells.join('|');
+    }
+    return out;
+}
+
+// "rate,channels" of the file's audio stream as ffprobe reads it.
+QString probe(const std::string& path) {
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                   "stream=sample_rate,channels", "-of", "csv=p=0", QString::fromStdString(path)});
+    ffprobe.waitForFinished(30000);
+    return QString::fromUtf8(ffprobe.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+class JourneyTest : public QObject {
+    Q_OBJECT
+private slots:
+    void uploadGathersTheTimedSelection();
+    void downloadRefillsTheAudioPaneAfterAPartialRun();
+    void fromUploadToLocalAudio();
+};
+
+void JourneyTest::uploadGathersTheTimedSelection() {
+    Journey journey;
+    journey.makeAccount();
+    test::writeBytes(journey.folder.file("MIDI/Long.mid"), midiLasting(205));
+    test::writeBytes(journey.folder.file("MIDI/Short.mid"), midiLasting(40));
+    test::writeBytes(journey.folder.file("MIDI/Broken.mid"), "MThd, nothing more");
+    journey.start();
+    emit journey.form->localMidiPane().list().columnClicked(0); // by name: Broken, Long, Short
+
+    // The timed files go, in row order, with their play times summed; the broken one stays.
+    journey.selectMidi({"Short.mid", "Broken.mid", "Long.mid"});
+    int total = -1;
+    std::vector<std::string> files, fields;
+    journey.upload([&](TuploadForm& dialog) {
+        total = dialog.totalPlayTime;
+        files = dialog.midiFiles;
+        fields = dialog.formFields;
+        dialog.reject(); // the close box before Submit
+    });
+    QCOMPARE(total, 245);
+    QCOMPARE(files, (std::vector<std::string>{journey.folder.file("MIDI/Long.mid"),
+                                              journey.folder.file("MIDI/Short.mid")}));
+    QCOMPARE(fields,
+             (std::vector<std::string>{"UID=" + journey.user, "PWD=" + journey.form->state.password,
+                                       "LNG=us", "VER=1.0", "CMD=submitmidi"}));
+    // Closed before Submit: its settings are kept, and no list is fetched.
+    TPortableIniFile ini(journey.folder.file("tonvert.INI"));
+    QCOMPARE(ini.readInteger("UploadWindow", "formatIndex", -1), 0);
+    QVERIFY(!std::filesystem::exists(journey.folder.file("Temp/MidiList.TXT")));
+
+    // Nothing timed among the selection: the button goes off and no dialog shows.
+    journey.selectMidi({"Broken.mid"});
+    auto* button = journey.form->findChild<QAbstractButton*>(QStringLiteral("midiUploadBtn"));
+    button->setEnabled(true);
+    journey.form->midiUpload();
+    QVERIFY(!button->isEnabled());
+    QVERIFY(journey.seams.prompts.shown.empty());
+}
+
+void JourneyTest::downloadRefillsTheAudioPaneAfterAPartialRun() {
+    Journey journey;
+    journey.makeAccount();
+    // One file the service has, one it has not.
+    const auto account = journey.service->store().account(journey.user);
+    journey.service->store().db().execute(
+        "INSERT INTO audio_files(account, name, size, created) VALUES(?, 'Have.mp3', 4, 0)",
+        {std::to_string(account->id)});
+    test::writeBytes(journey.service->store().audioPath(
+                         journey.service->store().audioFile(account->id, "Have.mp3")->id),
+                     "ID3x");
+    test::writeBytes(journey.folder.file("Temp/AudioList.TXT"),
+                     "46000.5\n!VAL \t2\nHave.mp3\t4\nGone.mp3\t9\n");
+    journey.start();
+    OnlinePane& audio = journey.form->onlineAudioPane();
+    audio.list().selectAll();
+    journey.form->audioDownload();
+
+    QCOMPARE(journey.seams.prompts.shown.size(), std::size_t(1));
+    QVERIFY(journey.seams.prompts.shown[0].text.find("Gone.MP3") != std::string::npos);
+    QCOMPARE(test::readBytes(journey.folder.file("Audio/Have.MP3")), std::string("ID3x"));
+    QCOMPARE(rows(journey.form->localAudioPane().model()), QStringList{"Have|MP3|4"});
+}
+
+void JourneyTest::fromUploadToLocalAudio() {
+    Journey journey;
+    journey.makeAccount();
+    for (const char* sample : {"Scale.mid", "Chorale.mid"})
+        std::filesystem::copy_file(std::string(TONVERT_SAMPLES "/") + sample,
+                                   journey.folder.file(std::string("MIDI/") + sample));
+    journey.start();
+    QCOMPARE(journey.form->localMidiPane().model().rowCount(), 2);
+
+    // Two uploads with different presets; the renders wait until both are listed.
+    journey.selectMidi({"Scale.mid"});
+    journey.upload([](TuploadForm& dialog) { submitWith(dialog, 0, "Standard CBR stereo"); });
+    journey.selectMidi({"Chorale.mid"});
+    journey.upload([](TuploadForm& dialog) { submitWith(dialog, 3, "FM - mono"); });
+    QVERIFY(journey.seams.prompts.shown.empty());
+    OnlinePane& midiOnline = journey.form->onlineMidiPane();
+    QCOMPARE(rows(midiOnline.model()), (QStringList{"Scale|MID", "Chorale|MID"}));
+    QVERIFY(midiOnline.infoPanel().text().startsWith("2 files ["));
+
+    // Rendered, both are listed under the audio files online.
+    journey.renderer.open();
+    OnlinePane& audioOnline = journey.form->onlineAudioPane();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (journey.form->refreshOnlineAudioList(false), audioOnline.model().rowCount() == 2), 60000);
+    QCOMPARE(audioOnline.model().index(0, 0).data().toString() + "." +
+                 audioOnline.model().index(0, 1).data().toString(),
+             QStringLiteral("Scale.MP3"));
+    QCOMPARE(audioOnline.model().index(1, 1).data().toString(), QStringLiteral("WAV"));
+    journey.form->refreshOnlineMidiList(false);
+    QCOMPARE(midiOnline.model().rowCount(), 0);
+
+    // Downloaded into the local audio pane, each at its preset's rate and channels.
+    audioOnline.list().selectAll();
+    journey.form->audioDownload();
+    QVERIFY(journey.seams.prompts.shown.empty());
+    const QStringList local = rows(journey.form->localAudioPane().model());
+    QCOMPARE(local.size(), 2);
+    QCOMPARE(probe(journey.folder.file("Audio/Scale.MP3")), QStringLiteral("44100,2"));
+    QCOMPARE(probe(journey.folder.file("Audio/Chorale.WAV")), QStringLiteral("22050,1"));
+}
+
+QTEST_MAIN(JourneyTest)
+#include "journeyTest.moc"
