@@ -4,13 +4,17 @@
 # reference service runs on loopback as tonvert.localhost:8080 (the client's default host)
 # with its data in build/Tonvert/ServiceData/ (mailed passwords land in its outbox/), and
 # stops when the client closes. Without a display the client runs in a virtual one (Xvfb)
-# and screenshots are taken.
+# and screenshots are taken. With --account ADDRESS a ready account is made for ADDRESS on the
+# local service (signed up, confirmed, stored in the settings file) before the client starts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+account=""
+if [ "${1:-}" = "--account" ] && [ -n "${2:-}" ]; then account="$2"; fi
+
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2 --target tonvert tonvert-service
+cmake --build build -j2 --target tonvert tonvert-service tonvert-demo-account
 
 portable=build/Tonvert
 mkdir -p "$portable/Audio" "$portable/Temp"
@@ -32,6 +36,10 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 echo "The service's mails (passwords) are written to $portable/ServiceData/outbox/."
+if [ -n "$account" ]; then
+  build/tools/tonvert-demo-account tonvert.localhost:8080 "$account" \
+    "$portable/ServiceData/outbox" "$portable/tonvert.INI"
+fi
 
 if [ -z "${DISPLAY:-}" ]; then
   display=":99"

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QScrollBar>
 #include <algorithm>
 
 namespace tonvert {
@@ -77,6 +78,12 @@ void TListViewXPSafe::setCaptionsEditable(bool editable) {
     setEditTriggers(editable
                         ? QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked
                         : QAbstractItemView::NoEditTriggers);
+}
+
+void TListViewXPSafe::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    const int sideways = horizontalScrollBar()->value();
+    QTreeView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(sideways);
 }
 
 void TListViewXPSafe::keyPressEvent(QKeyEvent* event) {

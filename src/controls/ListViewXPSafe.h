@@ -32,6 +32,10 @@ public:
     // decides which cells can be edited.
     void setCaptionsEditable(bool editable);
 
+    // Brings a row into view up and down only: a click on a row selects the whole row, so
+    // the list keeps its sideways position.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
 signals:
     // A header was clicked: the column's index, counted from 0.
     void columnClicked(int column);

@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
@@ -375,6 +376,14 @@ void LocalPanesTest::playCopyAndMissingFolder() {
     QVERIFY(std::filesystem::exists(panes.midi + "Song (2).mid"));
     QCOMPARE(selectedNames(midi), QStringList{"Song.MID"});
     QCOMPARE(midi.model()->rowCount(), 6);
+
+    // A click on a row of a list scrolled sideways keeps the list where it is.
+    midi.resize(120, 200);
+    midi.horizontalScrollBar()->setValue(midi.horizontalScrollBar()->maximum());
+    const int sideways = midi.horizontalScrollBar()->value();
+    QVERIFY(sideways > 0);
+    midi.scrollTo(midi.model()->index(4, 0));
+    QCOMPARE(midi.horizontalScrollBar()->value(), sideways);
 
     panes.form->state.midiFolder = panes.folder.file("missing/");
     panes.form->fillLocalMidiList(true);
