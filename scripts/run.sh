@@ -36,7 +36,8 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 echo "The service's mails (passwords) are written to $portable/ServiceData/outbox/."
-if [ -n "$account" ]; then
+# An account made on an earlier run is kept.
+if [ -n "$account" ] && ! grep -qs '^\[Account\]' "$portable/tonvert.INI"; then
   build/tools/tonvert-demo-account tonvert.localhost:8080 "$account" \
     "$portable/ServiceData/outbox" "$portable/tonvert.INI"
 fi
