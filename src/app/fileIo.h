@@ -13,8 +13,9 @@ bool readWholeFile(const std::string& path, std::string& text);
 // (cleared first). True only when the file opened and that many bytes were read.
 bool readFileHead(const std::string& path, std::size_t maxBytes, std::string& text);
 
-// Creates or truncates the file and writes the text as it is, adding no line end. True
-// only when opening, writing and closing all succeeded.
+// Replaces the file with one holding the text as it is, adding no line end: the text goes to
+// a new file beside it, renamed over the old one, so a failure leaves the old file whole.
+// True only when all of that succeeded.
 bool writeTextFile(const std::string& path, const std::string& text);
 
 } // namespace tonvert

@@ -15,11 +15,11 @@
 #include <mutex>
 
 #include "ListViewXPSafe.h"
+#include "clientOnService.h"
 #include "credentials.h"
 #include "downloadUnit.h"
 #include "fluidRenderer.h"
 #include "localPane.h"
-#include "loopbackService.h"
 #include "mainUnit.h"
 #include "midiBytes.h"
 #include "netUnit.h"
@@ -70,48 +70,18 @@ std::string midiLasting(double seconds) {
                                           bytes({0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
 }
 
-// A user's portable folder with an account on a reference service of its own.
-struct Journey {
-    test::TempFolder folder;
+struct GatedRendererHolder {
     GatedRenderer renderer;
-    std::unique_ptr<test::LoopbackService> service;
-    test::TestSeams seams;
-    test::AboutBoxCloser closer;
-    std::unique_ptr<TmainForm> form;
-    std::string user = "journey@example.org";
+};
 
-    Journey() {
-        service = std::make_unique<test::LoopbackService>(folder.file("data"), &renderer);
-        for (const char* sub : {"MIDI", "Audio", "Temp"})
-            std::filesystem::create_directories(folder.file(sub));
-    }
+// The window over a service whose renders wait for the test.
+struct Journey : GatedRendererHolder, test::ClientOnService {
+    Journey()
+        : test::ClientOnService(&renderer, "journey@example.org") {}
     ~Journey() {
         form.reset();
-        renderer.open(); // a render held back must not keep the service from stopping
-    }
-
-    // Signs up and confirms through the service's own requests, the password read from
-    // its outbox, and stores the credentials as the program does.
-    void makeAccount() {
-        WaitingPump pump;
-        TNet net(seams.connection, pump);
-        QVERIFY(net.download({signupRequestUrl(service->host(), user), "", {}}).ok);
-        const std::string password = service->mailedPassword();
-        QCOMPARE(password.size(), std::size_t(10));
-        QCOMPARE(
-            net.download(
-                   {serviceRequestUrl(service->host(), user, password, kConfirmCommand), "", {}})
-                .reply,
-            std::string("!VAL confirmed"));
-        TPortableIniFile ini(folder.file("tonvert.INI"));
-        writeCredentials(ini, {user, password});
-        ini.writeString("Service", "Host", service->host());
-    }
-
-    void start() {
-        form = std::make_unique<TmainForm>(folder.file("tonvert"), seams.seams());
-        form->show();
-        QTRY_VERIFY(form->startupDone());
+        // A render held back must not keep the service from stopping.
+        renderer.open();
     }
 
     // Selects the local MIDI files of these names.
@@ -126,7 +96,7 @@ struct Journey {
     }
 
     // Runs the upload command; `act` works on the dialog once it is up.
-    void upload(const std::function<void(TuploadForm&)>& act) {
+    void runUpload(const std::function<void(TuploadForm&)>& act) {
         QTimer::singleShot(0, form.get(), [act] {
             auto* dialog = qobject_cast<TuploadForm*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
@@ -147,17 +117,6 @@ void submitWith(TuploadForm& dialog, int format, const QString& quality) {
         if (presets->model()->index(i, 4).data().toString() == quality)
             presets->selectRow(i);
     dialog.findChild<QAbstractButton*>(QStringLiteral("uploadBtn"))->click();
-}
-
-QStringList rows(const QAbstractItemModel& model) {
-    QStringList out;
-    for (int i = 0; i < model.rowCount(); ++i) {
-        QStringList cells;
-        for (int c = 0; c < model.columnCount(); ++c)
-            cells << model.index(i, c).data().toString();
-        out << cells.join('|');
-    }
-    return out;
 }
 
 // "rate,channels" of the file's audio stream as ffprobe reads it.
@@ -182,7 +141,6 @@ private slots:
 
 void JourneyTest::uploadGathersTheTimedSelection() {
     Journey journey;
-    journey.makeAccount();
     test::writeBytes(journey.folder.file("MIDI/Long.mid"), midiLasting(205));
     test::writeBytes(journey.folder.file("MIDI/Short.mid"), midiLasting(40));
     test::writeBytes(journey.folder.file("MIDI/Broken.mid"), "MThd, nothing more");
@@ -193,7 +151,7 @@ void JourneyTest::uploadGathersTheTimedSelection() {
     journey.selectMidi({"Short.mid", "Broken.mid", "Long.mid"});
     int total = -1;
     std::vector<std::string> files, fields;
-    journey.upload([&](TuploadForm& dialog) {
+    journey.runUpload([&](TuploadForm& dialog) {
         total = dialog.totalPlayTime;
         files = dialog.midiFiles;
         fields = dialog.formFields;
@@ -221,7 +179,6 @@ void JourneyTest::uploadGathersTheTimedSelection() {
 
 void JourneyTest::downloadRefillsTheAudioPaneAfterAPartialRun() {
     Journey journey;
-    journey.makeAccount();
     // One file the service has, one it has not.
     const auto account = journey.service->store().account(journey.user);
     journey.service->store().db().execute(
@@ -240,12 +197,11 @@ void JourneyTest::downloadRefillsTheAudioPaneAfterAPartialRun() {
     QCOMPARE(journey.seams.prompts.shown.size(), std::size_t(1));
     QVERIFY(journey.seams.prompts.shown[0].text.find("Gone.MP3") != std::string::npos);
     QCOMPARE(test::readBytes(journey.folder.file("Audio/Have.MP3")), std::string("ID3x"));
-    QCOMPARE(rows(journey.form->localAudioPane().model()), QStringList{"Have|MP3|4"});
+    QCOMPARE(test::rowTexts(journey.form->localAudioPane().model()), QStringList{"Have|MP3|4"});
 }
 
 void JourneyTest::fromUploadToLocalAudio() {
     Journey journey;
-    journey.makeAccount();
     for (const char* sample : {"Scale.mid", "Chorale.mid"})
         std::filesystem::copy_file(std::string(TONVERT_SAMPLES "/") + sample,
                                    journey.folder.file(std::string("MIDI/") + sample));
@@ -254,12 +210,12 @@ void JourneyTest::fromUploadToLocalAudio() {
 
     // Two uploads with different presets; the renders wait until both are listed.
     journey.selectMidi({"Scale.mid"});
-    journey.upload([](TuploadForm& dialog) { submitWith(dialog, 0, "Standard CBR stereo"); });
+    journey.runUpload([](TuploadForm& dialog) { submitWith(dialog, 0, "Standard CBR stereo"); });
     journey.selectMidi({"Chorale.mid"});
-    journey.upload([](TuploadForm& dialog) { submitWith(dialog, 3, "FM - mono"); });
+    journey.runUpload([](TuploadForm& dialog) { submitWith(dialog, 3, "FM - mono"); });
     QVERIFY(journey.seams.prompts.shown.empty());
     OnlinePane& midiOnline = journey.form->onlineMidiPane();
-    QCOMPARE(rows(midiOnline.model()), (QStringList{"Scale|MID", "Chorale|MID"}));
+    QCOMPARE(test::rowTexts(midiOnline.model()), (QStringList{"Scale|MID", "Chorale|MID"}));
     QVERIFY(midiOnline.infoPanel().text().startsWith("2 files ["));
 
     // Rendered, both are listed under the audio files online.
@@ -278,7 +234,7 @@ void JourneyTest::fromUploadToLocalAudio() {
     audioOnline.list().selectAll();
     journey.form->audioDownload();
     QVERIFY(journey.seams.prompts.shown.empty());
-    const QStringList local = rows(journey.form->localAudioPane().model());
+    const QStringList local = test::rowTexts(journey.form->localAudioPane().model());
     QCOMPARE(local.size(), 2);
     QCOMPARE(probe(journey.folder.file("Audio/Scale.MP3")), QStringLiteral("44100,2"));
     QCOMPARE(probe(journey.folder.file("Audio/Chorale.WAV")), QStringLiteral("22050,1"));

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "ListViewXPSafe.h"
+#include "clientOnService.h"
 #include "credentials.h"
-#include "loopbackService.h"
 #include "mainUnit.h"
 #include "netUnit.h"
 #include "onlinePane.h"
@@ -31,71 +31,20 @@ struct CopyingRenderer : service::Renderer {
     }
 };
 
-// The client's window over a reference service of its own on loopback, with an account.
-struct Online {
-    test::TempFolder folder;
-    CopyingRenderer renderer;
-    std::unique_ptr<test::LoopbackService> service;
-    test::TestSeams seams;
-    test::AboutBoxCloser closer;
-    std::unique_ptr<TmainForm> form;
-    std::string user = "ann@example.org";
-    std::string password;
+struct CopyingRendererHolder {
+    CopyingRenderer copying;
+};
 
-    explicit Online(bool renders = false) {
-        service = std::make_unique<test::LoopbackService>(folder.file("data"),
-                                                          renders ? &renderer : nullptr);
-        password = signUpAndConfirm(user);
-        std::filesystem::create_directories(folder.file("Temp"));
-        TPortableIniFile ini(folder.file("tonvert.INI"));
-        writeCredentials(ini, {user, password});
-        ini.writeString("Service", "Host", service->host());
-    }
-
-    // A user made through the service's own requests, the password read from its outbox.
-    std::string signUpAndConfirm(const std::string& who) {
-        WaitingPump pump;
-        TNet net(seams.connection, pump);
-        net.download({signupRequestUrl(service->host(), who), "", {}});
-        const std::string mailed = service->mailedPassword();
-        net.download({serviceRequestUrl(service->host(), who, mailed, kConfirmCommand), "", {}});
-        return mailed;
-    }
-
-    std::string upload(const std::string& name) {
-        const std::string path = folder.file(name);
-        test::writeBytes(path, "MThd " + name);
-        WaitingPump pump;
-        TNet net(seams.connection, pump);
-        return net
-            .upload({serviceScriptUrl(service->host()),
-                     path,
-                     kUploadFilePart,
-                     name,
-                     uploadFormFields(user, password, "MP3,128,44100,C,2", name),
-                     {}})
-            .reply;
-    }
-
-    void start() {
-        form = std::make_unique<TmainForm>(folder.file("tonvert"), seams.seams());
-        form->show();
-        QTRY_VERIFY(form->startupDone());
-    }
+// The window over a service that renders by copying, or not at all.
+struct Online : CopyingRendererHolder, test::ClientOnService {
+    explicit Online(bool renders = false)
+        : test::ClientOnService(renders ? &copying : nullptr) {}
     OnlinePane& midi() { return form->onlineMidiPane(); }
     OnlinePane& audio() { return form->onlineAudioPane(); }
 };
 
 QStringList rows(OnlinePane& pane) {
-    QStringList out;
-    const QAbstractItemModel& model = pane.model();
-    for (int i = 0; i < model.rowCount(); ++i) {
-        QStringList cells;
-        for (int c = 0; c < model.columnCount(); ++c)
-            cells << model.index(i, c).data().toString();
-        out << cells.join('|');
-    }
-    return out;
+    return test::rowTexts(pane.model());
 }
 
 void selectAll(OnlinePane& pane) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <regex>
 
+#include "netUnit.h"
+#include "serviceRequests.h"
 #include "testFiles.h"
 
 namespace tonvert::test {
@@ -47,6 +49,18 @@ std::string LoopbackService::mailedPassword() const {
     return std::regex_search(mail, match, std::regex("\r\n    ([A-Za-z0-9]{10})\r\n"))
                ? match[1].str()
                : "";
+}
+
+std::string LoopbackService::makeAccount(const std::string& user) const {
+    PermanentConnection connection;
+    WaitingPump pump;
+    TNet net(connection, pump);
+    if (net.download({signupRequestUrl(host_, user), "", {}}).reply != "!VAL signed up")
+        return "";
+    const std::string password = mailedPassword();
+    const TransferResult confirmed =
+        net.download({serviceRequestUrl(host_, user, password, kConfirmCommand), "", {}});
+    return confirmed.reply == "!VAL confirmed" ? password : "";
 }
 
 } // namespace tonvert::test

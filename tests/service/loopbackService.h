@@ -30,6 +30,10 @@ public:
     // The password of the newest mail in the outbox, or "" when there is none.
     std::string mailedPassword() const;
 
+    // Signs the user up and confirms the account through the service's own requests, with
+    // the password from the outbox; gives the password, or "" when a step failed.
+    std::string makeAccount(const std::string& user) const;
+
 private:
     service::ServiceConfig config_;
     std::unique_ptr<service::Store> store_;
