@@ -47,8 +47,6 @@ struct ShownList {
 // text once.
 ShownList readListFile(const std::string& text, bool audio) {
     ShownList shown;
-    // About a row a line: the rows are not moved as they grow.
-    shown.rows.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
     const auto add = [&](const OnlineEntryText& entry) {
         // The commands name the file by its name and its type, as the list shows them.
         FileRow row{std::string(entry.fileName),
