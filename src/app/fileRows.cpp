@@ -37,7 +37,7 @@ int compareByCode(const FileRow& a, const FileRow& b, int code,
 }
 
 int compareNames(const FileRow& a, const FileRow& b) {
-    return compareTexts(a.name, b.name);
+    return compareTexts(a.name(), b.name());
 }
 
 int compareTypes(const FileRow& a, const FileRow& b) {
@@ -73,9 +73,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case Qt::EditRole:
         switch (content) {
         case FileColumn::name:
-            return file.name;
+            return displayName(file);
         case FileColumn::type:
-            return file.type;
+            return displayType(file);
         case FileColumn::playTime:
             return file.playTime ? QString::fromStdString(playTimeText(*file.playTime))
                                  : QStringLiteral("?");
@@ -93,7 +93,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case kRecordRole:
         return optionalNumber(file.record);
     case kFileNameRole:
-        return file.fileName;
+        return QByteArray(file.fileName.data(), static_cast<qsizetype>(file.fileName.size()));
     default:
         return {};
     }
@@ -114,13 +114,23 @@ bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int
     return true;
 }
 
-int compareTexts(const QString& a, const QString& b) {
+QString displayName(const FileRow& row) {
+    const std::string_view name = row.name();
+    return QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+QString displayType(const FileRow& row) {
+    return QString::fromLocal8Bit(row.type.data(), static_cast<qsizetype>(row.type.size()));
+}
+
+int compareTexts(std::string_view a, std::string_view b) {
     thread_local QCollator collator = [] {
         QCollator c(QLocale::system());
         c.setCaseSensitivity(Qt::CaseInsensitive);
         return c;
     }();
-    return collator.compare(a, b);
+    return collator.compare(QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())),
+                            QString::fromLocal8Bit(b.data(), static_cast<qsizetype>(b.size())));
 }
 
 int compareLocalMidiItems(const FileRow& a, const FileRow& b, int code) {

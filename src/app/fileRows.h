@@ -1,27 +1,35 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "reportModel.h"
 
 namespace tonvert {
 
-// One file of a pane: what the commands work on. The texts of the columns are made from it
-// only when the list shows them.
+// One file of a pane: what the commands work on. Its texts are kept as the bytes they come
+// as; the texts of the columns are made from them only when the list shows them.
 struct FileRow {
     // A local file's name on disk as bytes, which need not be valid text; an online file's
     // name as the service knows it ("name.ext").
-    QByteArray fileName;
-    QString name; // the name without its extension, for display
-    QString type; // the extension in capitals
+    std::string fileName;
+    // The name without its extension, for display, is the first nameSize bytes of fileName.
+    std::size_t nameSize = 0;
+    std::string type; // the extension in capitals
     std::optional<std::uint64_t> size;
     std::optional<double> playTime;      // seconds; none when the file could not be timed
     std::optional<std::uint64_t> record; // the service's record number of an online MIDI file
+
+    std::string_view name() const { return std::string_view(fileName).substr(0, nameSize); }
 };
+
+// The texts of a row as the user reads them.
+QString displayName(const FileRow& row);
+QString displayType(const FileRow& row);
 
 // Typed data of a row, for whoever reads the list through its model.
 inline constexpr int kSizeRole = Qt::UserRole;         // qint64, or none
@@ -56,8 +64,8 @@ private:
     bool captionsEditable_ = false;
 };
 
-// The user's locale's comparison of texts, without regard to case.
-int compareTexts(const QString& a, const QString& b);
+// The user's locale's comparison of texts in the system's encoding, without regard to case.
+int compareTexts(std::string_view a, std::string_view b);
 
 // Orders of the file lists by sort code: +k ascending by column k (1-based), -k descending.
 // Local MIDI list: 1 name, 2 type, 3 play time (unknown last), 4 (and any other code) size.

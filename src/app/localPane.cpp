@@ -59,7 +59,7 @@ void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i = next++; i < rows.size(); i = next++)
-            rows[i].playTime = playTimeOf(folder + rows[i].fileName.toStdString());
+            rows[i].playTime = playTimeOf(folder + rows[i].fileName);
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const auto helpers = std::min<std::size_t>(cores - 1, rows.size() / 16);
@@ -69,20 +69,33 @@ void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
     work();
 }
 
-QByteArray bytesOf(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Whether two rows name the same file as a kept selection sees it: the same type and the
-// same caption without regard to case. A name that is not valid text must match byte for
-// byte.
-bool sameFile(const FileRow& a, const FileRow& b) {
-    if (a.type != b.type)
-        return false;
+// The rows that a kept selection finds again: for each kept file, the first row of the same
+// type and the same caption without regard to case. A name that is not valid text must match
+// byte for byte. The names are read as text once for all.
+std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<FileRow>& kept) {
+    std::vector<int> found;
+    if (kept.empty())
+        return found;
+    std::vector<QString> names;
+    names.reserve(rows.size());
+    for (const FileRow& row : rows)
+        names.push_back(displayName(row));
     const QChar invalid = QChar::ReplacementCharacter;
-    if (a.name.contains(invalid) || b.name.contains(invalid))
-        return a.fileName == b.fileName;
-    return a.name.compare(b.name, Qt::CaseInsensitive) == 0;
+    for (const FileRow& file : kept) {
+        const QString name = displayName(file);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].type != file.type)
+                continue;
+            const bool same = name.contains(invalid) || names[i].contains(invalid)
+                                  ? rows[i].fileName == file.fileName
+                                  : names[i].compare(name, Qt::CaseInsensitive) == 0;
+            if (same) {
+                found.push_back(static_cast<int>(i));
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -226,9 +239,9 @@ void LocalPane::fill(bool keepSelection) {
         std::error_code entryError;
         if (!it->is_regular_file(entryError))
             continue;
-        const std::string fileName = it->path().filename().native();
+        std::string fileName = it->path().filename().native();
         const NameParts parts = splitFileName(fileName);
-        const std::string type = upperCase(parts.extension);
+        std::string type = upperCase(parts.extension);
         if (!parts.hasExtension ||
             std::find(kind_.types.begin(), kind_.types.end(), type) == kind_.types.end())
             continue;
@@ -236,9 +249,9 @@ void LocalPane::fill(bool keepSelection) {
         if (entryError)
             continue;
         FileRow row;
-        row.fileName = bytesOf(fileName);
-        row.name = QString::fromLocal8Bit(bytesOf(parts.base));
-        row.type = QString::fromLatin1(bytesOf(type));
+        row.fileName = std::move(fileName);
+        row.nameSize = parts.base.size();
+        row.type = std::move(type);
         row.size = size;
         rows.push_back(std::move(row));
     }
@@ -249,14 +262,7 @@ void LocalPane::fill(bool keepSelection) {
         FileListModel::sortRows(rows, kind_.compare, list_->tag);
     model_->setRows(std::move(rows));
 
-    std::vector<int> reselected;
-    for (const FileRow& kept : remembered) {
-        const auto& now = model_->rows();
-        const auto found = std::find_if(now.begin(), now.end(),
-                                        [&](const FileRow& row) { return sameFile(row, kept); });
-        if (found != now.end())
-            reselected.push_back(static_cast<int>(found - now.begin()));
-    }
+    const std::vector<int> reselected = rowsOfKept(model_->rows(), remembered);
     list_->selectRows(reselected);
     updateButtons();
 }
@@ -291,7 +297,7 @@ std::vector<FileRow> LocalPane::selectedFiles() const {
 }
 
 std::string LocalPane::pathOf(const FileRow& file) const {
-    return folder() + file.fileName.toStdString();
+    return folder() + file.fileName;
 }
 
 std::vector<std::string> LocalPane::selectedPaths() const {
@@ -322,7 +328,7 @@ void LocalPane::copyFiles() {
 // shows the name the file really got, so that it still leads to it.
 void LocalPane::rename(int row, const QString& typed) {
     FileRow file = model_->row(row);
-    const std::string oldName = file.fileName.toStdString();
+    const std::string oldName = file.fileName;
     const std::string typedBytes = typed.toLocal8Bit().toStdString();
     const std::string base = splitFileName(typedBytes).base;
     // A name, not a path: no separators, nothing that would leave the folder.
@@ -335,8 +341,8 @@ void LocalPane::rename(int row, const QString& typed) {
                          folder() + base + "." + splitFileName(oldName).extension, finalPath))
         return;
     const std::string newName = fileNameOf(finalPath);
-    file.fileName = bytesOf(newName);
-    file.name = QString::fromLocal8Bit(bytesOf(splitFileName(newName).base));
+    file.nameSize = splitFileName(newName).base.size();
+    file.fileName = newName;
     model_->setRow(row, std::move(file));
 }
 

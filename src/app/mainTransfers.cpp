@@ -42,7 +42,7 @@ void TmainForm::midiUpload() {
 void TmainForm::audioDownload() {
     TdownloadForm download(this, state, seams_);
     for (const FileRow& file : onlineAudioPane_->selectedFiles())
-        download.audioFiles.push_back(file.fileName.toStdString());
+        download.audioFiles.push_back(file.fileName);
     if (download.audioFiles.empty()) {
         onlineAudioPane_->downloadButton()->setEnabled(false);
         return;

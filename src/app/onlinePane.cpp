@@ -36,14 +36,6 @@ namespace {
 
 constexpr Qt::Alignment kRight = Qt::AlignRight;
 
-FileRow onlineRow(const std::string& name, const std::string& type) {
-    FileRow row;
-    row.fileName = QByteArray::fromStdString(name + "." + type);
-    row.name = toQString(name);
-    row.type = toQString(type);
-    return row;
-}
-
 // The list file's rows and its time, or none when the file holds no list.
 struct ShownList {
     bool valid = false;
@@ -51,25 +43,55 @@ struct ShownList {
     std::vector<FileRow> rows;
 };
 
+// The rows are made as the entries are read: each row's texts are copied from the file's
+// text once.
 ShownList readListFile(const std::string& text, bool audio) {
-    const std::string separator = userDecimalSeparator();
     ShownList shown;
-    if (audio) {
-        const OnlineAudioList list = readAudioListFile(text, separator);
-        shown = {list.valid, list.time, {}};
-        for (const OnlineAudioEntry& entry : list.entries) {
-            shown.rows.push_back(onlineRow(entry.name, entry.type));
-            shown.rows.back().size = entry.size;
-        }
-    } else {
-        const OnlineMidiList list = readMidiListFile(text, separator);
-        shown = {list.valid, list.time, {}};
-        for (const OnlineMidiEntry& entry : list.entries) {
-            shown.rows.push_back(onlineRow(entry.name, entry.type));
-            shown.rows.back().record = entry.record;
+    const auto add = [&](const OnlineEntryText& entry) {
+        // The commands name the file by its name and its type, as the list shows them.
+        FileRow row{std::string(entry.fileName),
+                    entry.nameSize,
+                    serviceFileType(entry.extension()),
+                    {},
+                    {},
+                    {}};
+        std::copy(row.type.begin(), row.type.end(), row.fileName.begin() + entry.nameSize + 1);
+        if (audio)
+            row.size = entry.size;
+        else
+            row.record = entry.record;
+        shown.rows.push_back(std::move(row));
+    };
+    const std::string separator = userDecimalSeparator();
+    const OnlineListHead head =
+        audio ? readAudioListFile(text, separator, add) : readMidiListFile(text, separator, add);
+    shown.valid = head.valid;
+    shown.time = head.time;
+    if (!head.valid)
+        shown.rows.clear();
+    return shown;
+}
+
+// The rows that a kept selection finds again: for each kept file, the first row of the same
+// type and the same name without regard to case. The names are read as text once for all.
+std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<FileRow>& kept) {
+    std::vector<int> found;
+    if (kept.empty())
+        return found;
+    std::vector<QString> names;
+    names.reserve(rows.size());
+    for (const FileRow& row : rows)
+        names.push_back(displayName(row));
+    for (const FileRow& file : kept) {
+        const QString name = displayName(file);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].type == file.type && names[i].compare(name, Qt::CaseInsensitive) == 0) {
+                found.push_back(static_cast<int>(i));
+                break;
+            }
         }
     }
-    return shown;
+    return found;
 }
 
 } // namespace
@@ -206,15 +228,7 @@ void OnlinePane::showList(bool keepSelection) {
     const std::size_t count = shown.rows.size();
     model_->setRows(std::move(shown.rows));
 
-    std::vector<int> reselected;
-    const auto& rows = model_->rows();
-    for (const FileRow& kept : remembered) {
-        const auto found = std::find_if(rows.begin(), rows.end(), [&](const FileRow& row) {
-            return row.type == kept.type && row.name.compare(kept.name, Qt::CaseInsensitive) == 0;
-        });
-        if (found != rows.end())
-            reselected.push_back(static_cast<int>(found - rows.begin()));
-    }
+    const std::vector<int> reselected = rowsOfKept(model_->rows(), remembered);
     list_->selectRows(reselected);
 
     infoPanel_->setText(
@@ -261,7 +275,7 @@ void OnlinePane::deleteFiles() {
 
 bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
     for (const FileRow& file : files) {
-        const std::string fileName = file.fileName.toStdString();
+        const std::string& fileName = file.fileName;
         // The name goes through the query encoding: a blank or "&" would not reach the
         // service otherwise.
         const std::string value =

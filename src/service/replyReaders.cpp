@@ -1,5 +1,6 @@
 #include "replyReaders.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -7,19 +8,15 @@ namespace tonvert {
 
 namespace {
 
-const std::string kValidMarker = "!VAL ";
-const std::string kErrorMarker = "!ERR ";
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
+constexpr std::string_view kValidMarker = "!VAL ";
+constexpr std::string_view kErrorMarker = "!ERR ";
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
 // A non-negative decimal integer: digits only, within range.
-bool readDecimal(const std::string& text, std::uint64_t& value) {
+bool readDecimal(std::string_view text, std::uint64_t& value) {
     if (text.empty() || !isDigit(text.front()))
         return false;
     const char* last = text.data() + text.size();
@@ -29,34 +26,21 @@ bool readDecimal(const std::string& text, std::uint64_t& value) {
 
 // A service file name: a root of one or more characters without a dot, a dot and an
 // extension of exactly three characters.
-bool splitServiceName(const std::string& fileName, std::string& name, std::string& type) {
+bool readServiceName(std::string_view fileName, OnlineEntryText& entry) {
     const std::size_t dot = fileName.find('.');
-    if (dot == std::string::npos || dot == 0 || fileName.size() - dot - 1 != 3)
+    if (dot == std::string_view::npos || dot == 0 || fileName.size() - dot - 1 != 3)
         return false;
-    name = fileName.substr(0, dot);
-    type = fileName.substr(dot + 1);
-    for (char& c : type) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
+    entry.fileName = fileName;
+    entry.nameSize = dot;
     return true;
 }
 
-bool readTimeLine(const std::string& text, std::size_t& pos, const std::string& decimalSeparator,
-                  double& time) {
-    std::string line;
-    return readListLine(text, pos, line) && readFloat(line, decimalSeparator, time);
+bool readTimeLine(ListLines& lines, std::string_view decimalSeparator, double& time) {
+    std::string_view line;
+    return lines.next(line) && readFloat(line, decimalSeparator, time);
 }
 
-// "name.ext" up to the first tab, then the size as the rest of the line.
-bool readAudioEntry(const std::string& line, OnlineAudioEntry& entry) {
-    const std::size_t tab = line.find('\t');
-    return tab != std::string::npos &&
-           splitServiceName(line.substr(0, tab), entry.name, entry.type) &&
-           readDecimal(line.substr(tab + 1), entry.size);
-}
-
-std::string trimControls(const std::string& text) {
+std::string_view trimControls(std::string_view text) {
     std::size_t start = 0;
     std::size_t end = text.size();
     while (start < end && static_cast<unsigned char>(text[start]) <= 32)
@@ -78,20 +62,34 @@ void incrementDigits(std::string& digits) {
     digits.insert(digits.begin(), '1');
 }
 
+std::size_t findFrom(std::string_view text, char c, std::size_t from) {
+    const std::size_t found = text.find(c, from);
+    return found == std::string_view::npos ? text.size() : found;
+}
+
 } // namespace
 
-bool readListLine(const std::string& text, std::size_t& pos, std::string& line) {
-    if (pos >= text.size())
+ListLines::ListLines(std::string_view text)
+    : text_(text)
+    , return_(findFrom(text, '\r', 0))
+    , feed_(findFrom(text, '\n', 0)) {}
+
+bool ListLines::next(std::string_view& line) {
+    if (pos_ >= text_.size())
         return false;
-    const std::size_t end = text.find_first_of("\r\n", pos);
-    line = text.substr(pos, end - pos);
-    const std::size_t next =
-        end == std::string::npos ? std::string::npos : text.find_first_not_of("\r\n", end);
-    pos = next == std::string::npos ? text.size() : next;
+    if (return_ < pos_)
+        return_ = findFrom(text_, '\r', pos_);
+    if (feed_ < pos_)
+        feed_ = findFrom(text_, '\n', pos_);
+    std::size_t end = std::min(return_, feed_);
+    line = text_.substr(pos_, end - pos_);
+    while (end < text_.size() && (text_[end] == '\r' || text_[end] == '\n'))
+        ++end;
+    pos_ = end;
     return true;
 }
 
-bool readFloat(const std::string& text, const std::string& decimalSeparator, double& value) {
+bool readFloat(std::string_view text, std::string_view decimalSeparator, double& value) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -136,55 +134,94 @@ bool readFloat(const std::string& text, const std::string& decimalSeparator, dou
     return true;
 }
 
-OnlineMidiList readMidiListFile(const std::string& fileText, const std::string& decimalSeparator) {
-    OnlineMidiList list;
-    std::size_t pos = 0;
-    std::string line;
+std::string serviceFileType(std::string_view extension) {
+    std::string type(extension);
+    for (char& c : type) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return type;
+}
+
+OnlineListHead readMidiListFile(std::string_view fileText, std::string_view decimalSeparator,
+                                const OnlineEntrySink& sink) {
+    OnlineListHead head;
+    ListLines lines(fileText);
+    std::string_view line;
     std::uint64_t count = 0;
-    if (!readTimeLine(fileText, pos, decimalSeparator, list.time) ||
-        !readListLine(fileText, pos, line) || !startsWith(line, kValidMarker) ||
-        !readDecimal(line.substr(kValidMarker.size()), count))
+    if (!readTimeLine(lines, decimalSeparator, head.time) || !lines.next(line) ||
+        !line.starts_with(kValidMarker) || !readDecimal(line.substr(kValidMarker.size()), count))
         return {};
 
     for (std::uint64_t i = 0; i < count; ++i) {
-        if (!readListLine(fileText, pos, line))
+        if (!lines.next(line))
             return {};
-        if (startsWith(line, kErrorMarker))
+        if (line.starts_with(kErrorMarker))
             continue;
         // The record number, the file name and at least one further field.
         const std::size_t tab1 = line.find('\t');
-        const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
-        OnlineMidiEntry entry;
-        if (tab2 == std::string::npos || !readDecimal(line.substr(0, tab1), entry.record) ||
-            !splitServiceName(line.substr(tab1 + 1, tab2 - tab1 - 1), entry.name, entry.type))
+        const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+        OnlineEntryText entry;
+        if (tab2 == std::string_view::npos || !readDecimal(line.substr(0, tab1), entry.record) ||
+            !readServiceName(line.substr(tab1 + 1, tab2 - tab1 - 1), entry))
             return {};
-        list.entries.push_back(std::move(entry));
+        sink(entry);
     }
+    head.valid = true;
+    return head;
+}
+
+OnlineListHead readAudioListFile(std::string_view fileText, std::string_view decimalSeparator,
+                                 const OnlineEntrySink& sink) {
+    OnlineListHead head;
+    ListLines lines(fileText);
+    if (!readTimeLine(lines, decimalSeparator, head.time))
+        return {};
+    head.valid = true;
+
+    std::string_view line;
+    while (lines.next(line)) {
+        const std::size_t tab = line.find('\t');
+        std::uint64_t count = 0;
+        if (!line.starts_with(kValidMarker) || tab == std::string_view::npos ||
+            !readDecimal(line.substr(tab + 1), count))
+            continue;
+        for (std::uint64_t i = 0; i < count && lines.next(line); ++i) {
+            // "name.ext" up to the first tab, then the size as the rest of the line.
+            const std::size_t entryTab = line.find('\t');
+            OnlineEntryText entry;
+            if (entryTab != std::string_view::npos &&
+                readServiceName(line.substr(0, entryTab), entry) &&
+                readDecimal(line.substr(entryTab + 1), entry.size))
+                sink(entry);
+        }
+    }
+    return head;
+}
+
+OnlineMidiList readMidiListFile(std::string_view fileText, std::string_view decimalSeparator) {
+    OnlineMidiList list;
+    const OnlineListHead head =
+        readMidiListFile(fileText, decimalSeparator, [&](const OnlineEntryText& entry) {
+            list.entries.push_back(
+                {entry.record, std::string(entry.name()), serviceFileType(entry.extension())});
+        });
+    if (!head.valid)
+        return {};
     list.valid = true;
+    list.time = head.time;
     return list;
 }
 
-OnlineAudioList readAudioListFile(const std::string& fileText,
-                                  const std::string& decimalSeparator) {
+OnlineAudioList readAudioListFile(std::string_view fileText, std::string_view decimalSeparator) {
     OnlineAudioList list;
-    std::size_t pos = 0;
-    if (!readTimeLine(fileText, pos, decimalSeparator, list.time))
-        return {};
-    list.valid = true;
-
-    std::string line;
-    while (readListLine(fileText, pos, line)) {
-        const std::size_t tab = line.find('\t');
-        std::uint64_t count = 0;
-        if (!startsWith(line, kValidMarker) || tab == std::string::npos ||
-            !readDecimal(line.substr(tab + 1), count))
-            continue;
-        for (std::uint64_t i = 0; i < count && readListLine(fileText, pos, line); ++i) {
-            OnlineAudioEntry entry;
-            if (readAudioEntry(line, entry))
-                list.entries.push_back(std::move(entry));
-        }
-    }
+    const OnlineListHead head =
+        readAudioListFile(fileText, decimalSeparator, [&](const OnlineEntryText& entry) {
+            list.entries.push_back(
+                {std::string(entry.name()), serviceFileType(entry.extension()), entry.size});
+        });
+    list.valid = head.valid;
+    list.time = head.time;
     return list;
 }
 
@@ -197,12 +234,13 @@ std::string listCountText(std::size_t count) {
 }
 
 bool readBalance(const std::string& reply, double& balance) {
-    return startsWith(reply, kValidMarker) &&
-           readFloat(trimControls(reply.substr(kValidMarker.size())), ".", balance);
+    return reply.starts_with(kValidMarker) &&
+           readFloat(trimControls(std::string_view(reply).substr(kValidMarker.size())), ".",
+                     balance);
 }
 
 bool readFees(const std::string& reply, std::array<double, 4>& fees) {
-    if (!startsWith(reply, kValidMarker))
+    if (!reply.starts_with(kValidMarker))
         return false;
     std::size_t start = kValidMarker.size();
     for (std::size_t i = 0; i < fees.size(); ++i) {

@@ -44,6 +44,47 @@ TEST(ReplyReaders, AudioList) {
     EXPECT_FALSE(readAudioListFile("x\n!VAL \t1\nsong.mp3\t1", ".").valid);
 }
 
+TEST(ReplyReaders, ListLines) {
+    const auto linesOf = [](const std::string& text) {
+        ListLines lines(text);
+        std::string seen;
+        for (std::string_view line; lines.next(line);)
+            seen += "[" + std::string(line) + "]";
+        return seen;
+    };
+    EXPECT_EQ(linesOf(""), "");
+    EXPECT_EQ(linesOf("\r\n"), "[]");
+    EXPECT_EQ(linesOf("a\r\r\nb\n\nc\rd"), "[a][b][c][d]");
+    EXPECT_EQ(linesOf("\na\rb\rc\r"), "[][a][b][c]");
+    EXPECT_EQ(linesOf("a\nb\nc"), "[a][b][c]");
+}
+
+TEST(ReplyReaders, EntriesViewTheListText) {
+    const std::string text = "1\r!VAL 3\r4\tb.Kar\tx\r!ERR 1\r5\tsong.mid\tx";
+    std::vector<OnlineEntryText> entries;
+    const OnlineListHead head = readMidiListFile(
+        text, ".", [&](const OnlineEntryText& entry) { entries.push_back(entry); });
+    ASSERT_TRUE(head.valid);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].fileName, "b.Kar");
+    EXPECT_EQ(entries[0].name(), "b");
+    EXPECT_EQ(entries[0].extension(), "Kar");
+    EXPECT_EQ(serviceFileType(entries[0].extension()), "KAR");
+    EXPECT_EQ(entries[0].record, 4u);
+    EXPECT_EQ(entries[1].name(), "song");
+    EXPECT_EQ(entries[1].record, 5u);
+    EXPECT_GE(entries[1].fileName.data(), text.data());
+    EXPECT_LE(entries[1].fileName.data() + entries[1].fileName.size(), text.data() + text.size());
+
+    entries.clear();
+    EXPECT_TRUE(readAudioListFile("1\n!VAL \t2\r\nsong.ogg\t77\r\nbad\t1\r\n", ".",
+                                  [&](const OnlineEntryText& entry) { entries.push_back(entry); })
+                    .valid);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].fileName, "song.ogg");
+    EXPECT_EQ(entries[0].size, 77u);
+}
+
 TEST(ReplyReaders, FundsAndFees) {
     std::string message;
     EXPECT_TRUE(fundsMessage("!VAL 12.5 \r\n", ",", message));
