@@ -90,7 +90,7 @@ struct Journey : GatedRendererHolder, test::ClientOnService {
         pane.list().clearSelection();
         std::vector<int> rows;
         for (int i = 0; i < pane.model().rowCount(); ++i)
-            if (names.contains(QString::fromStdString(pane.model().row(i).fileName.toStdString())))
+            if (names.contains(QString::fromStdString(pane.model().row(i).fileName)))
                 rows.push_back(i);
         pane.list().selectRows(rows);
     }
