@@ -1,6 +1,7 @@
 #include "fileRows.h"
 
 #include <QCollator>
+#include <QHash>
 #include <QLocale>
 
 #include "fileListText.h"
@@ -121,6 +122,40 @@ QString displayName(const FileRow& row) {
 
 QString displayType(const FileRow& row) {
     return QString::fromLocal8Bit(row.type.data(), static_cast<qsizetype>(row.type.size()));
+}
+
+namespace {
+
+// What identifies a file for a kept selection; names that are not valid text keep their
+// bytes, so that two of them do not meet as the same replacement characters.
+QString keptKey(const FileRow& row) {
+    const QString name = displayName(row);
+    const QString type =
+        QString::fromLatin1(row.type.data(), static_cast<qsizetype>(row.type.size()));
+    if (name.contains(QChar::ReplacementCharacter))
+        return type + QLatin1Char('\1') +
+               QString::fromLatin1(row.fileName.data(),
+                                   static_cast<qsizetype>(row.fileName.size()));
+    return type + QLatin1Char('\0') + name.toCaseFolded();
+}
+
+} // namespace
+
+std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<FileRow>& kept) {
+    std::vector<int> found;
+    if (kept.empty())
+        return found;
+    QHash<QString, int> firstRow;
+    firstRow.reserve(static_cast<qsizetype>(rows.size()));
+    // From the bottom up, so that the first row of a key is the one that stays.
+    for (std::size_t i = rows.size(); i-- > 0;)
+        firstRow.insert(keptKey(rows[i]), static_cast<int>(i));
+    for (const FileRow& file : kept) {
+        const auto at = firstRow.constFind(keptKey(file));
+        if (at != firstRow.constEnd())
+            found.push_back(*at);
+    }
+    return found;
 }
 
 int compareTexts(std::string_view a, std::string_view b) {

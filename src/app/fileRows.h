@@ -64,6 +64,11 @@ private:
     bool captionsEditable_ = false;
 };
 
+// The rows that a kept selection finds again: for each kept file, the first row of the same
+// type and the same name without regard to case. A name that is not valid text matches only
+// byte for byte.
+std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<FileRow>& kept);
+
 // The user's locale's comparison of texts in the system's encoding, without regard to case.
 int compareTexts(std::string_view a, std::string_view b);
 

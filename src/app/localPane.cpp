@@ -69,35 +69,6 @@ void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
     work();
 }
 
-// The rows that a kept selection finds again: for each kept file, the first row of the same
-// type and the same caption without regard to case. A name that is not valid text must match
-// byte for byte. The names are read as text once for all.
-std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<FileRow>& kept) {
-    std::vector<int> found;
-    if (kept.empty())
-        return found;
-    std::vector<QString> names;
-    names.reserve(rows.size());
-    for (const FileRow& row : rows)
-        names.push_back(displayName(row));
-    const QChar invalid = QChar::ReplacementCharacter;
-    for (const FileRow& file : kept) {
-        const QString name = displayName(file);
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (rows[i].type != file.type)
-                continue;
-            const bool same = name.contains(invalid) || names[i].contains(invalid)
-                                  ? rows[i].fileName == file.fileName
-                                  : names[i].compare(name, Qt::CaseInsensitive) == 0;
-            if (same) {
-                found.push_back(static_cast<int>(i));
-                break;
-            }
-        }
-    }
-    return found;
-}
-
 } // namespace
 
 const LocalPaneKind kLocalMidiPaneKind{
@@ -133,17 +104,29 @@ const LocalPaneKind kLocalAudioPaneKind{
 
 LocalPane::LocalPane(const LocalPaneKind& kind, MainState& state, const Seams& seams,
                      QWidget* parent)
-    : QFrame(parent)
-    , kind_(kind)
-    , state_(state)
-    , seams_(seams) {
-    setObjectName(name("Panel"));
+    : FilePane(kind.prefix, kind.columns, state, seams, parent)
+    , kind_(kind) {
     createWidgets();
-    createPopupMenu();
-}
-
-QString LocalPane::name(const char* suffix) const {
-    return QString::fromLatin1(kind_.prefix) + QString::fromLatin1(suffix);
+    if (kind_.midi)
+        createPopupMenu({{"&Refresh"},
+                         {},
+                         {"&Play"},
+                         {"&Upload"},
+                         {},
+                         {"&Copy"},
+                         {"&Delete"},
+                         {},
+                         {"&Folder"}});
+    else
+        createPopupMenu({{"&Refresh"}, {}, {"&Play"}, {}, {"&Copy"}, {"&Delete"}, {}, {"&Folder"}});
+    connect(popupMenu_, &QMenu::aboutToShow, this, &LocalPane::popupMenuPopup);
+    onPopupItem("Refresh", [this] { fill(true); });
+    onPopupItem("Play", [this] { playFile(); });
+    onPopupItem("Copy", [this] { copyFiles(); });
+    onPopupItem("Delete", [this] { deleteFiles(); });
+    onPopupItem("Folder", [this] { emit folderRequested(); });
+    if (kind_.midi)
+        onPopupItem("Upload", [this] { emit uploadRequested(); });
 }
 
 void LocalPane::createWidgets() {
@@ -158,13 +141,8 @@ void LocalPane::createWidgets() {
         connect(upload, &QAbstractButton::clicked, this, &LocalPane::uploadRequested);
     }
 
-    model_ = new FileListModel(kind_.columns, this);
     model_->setCaptionsEditable(true);
-    list_ = new TListViewXPSafe(this);
-    list_->setObjectName(name("ListView"));
-    list_->setReportModel(model_);
     list_->setCaptionsEditable(true);
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(list_, 1);
 
     QToolButton* refresh =
@@ -182,42 +160,10 @@ void LocalPane::createWidgets() {
     connect(play, &QAbstractButton::clicked, this, &LocalPane::playFile);
     connect(remove, &QAbstractButton::clicked, this, &LocalPane::deleteFiles);
     connect(list_, &TListViewXPSafe::changed, this, &LocalPane::updateButtons);
-    connect(list_, &TListViewXPSafe::columnClicked, this, &LocalPane::sortByColumn);
+    connect(list_, &TListViewXPSafe::columnClicked, this,
+            [this](int column) { sortByColumn(column, kind_.compare); });
     connect(list_, &TListViewXPSafe::keyDown, this, &LocalPane::keyDown);
     connect(model_, &FileListModel::captionEdited, this, &LocalPane::rename);
-}
-
-void LocalPane::createPopupMenu() {
-    popupMenu_ = new QMenu(this);
-    popupMenu_->setObjectName(name("ListPopupMenu"));
-    if (kind_.midi)
-        fillMenu(popupMenu_, {{"&Refresh"},
-                              {},
-                              {"&Play"},
-                              {"&Upload"},
-                              {},
-                              {"&Copy"},
-                              {"&Delete"},
-                              {},
-                              {"&Folder"}});
-    else
-        fillMenu(popupMenu_,
-                 {{"&Refresh"}, {}, {"&Play"}, {}, {"&Copy"}, {"&Delete"}, {}, {"&Folder"}});
-    connect(list_, &QWidget::customContextMenuRequested, popupMenu_,
-            [this](const QPoint& at) { popupMenu_->popup(list_->viewport()->mapToGlobal(at)); });
-    connect(popupMenu_, &QMenu::aboutToShow, this, &LocalPane::popupMenuPopup);
-
-    const auto onItem = [this](const char* caption, auto handler) {
-        connect(popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption),
-                &QAction::triggered, this, handler);
-    };
-    onItem("Refresh", [this] { fill(true); });
-    onItem("Play", [this] { playFile(); });
-    onItem("Copy", [this] { copyFiles(); });
-    onItem("Delete", [this] { deleteFiles(); });
-    onItem("Folder", [this] { emit folderRequested(); });
-    if (kind_.midi)
-        onItem("Upload", [this] { emit uploadRequested(); });
 }
 
 void LocalPane::fill(bool keepSelection) {
@@ -262,8 +208,7 @@ void LocalPane::fill(bool keepSelection) {
         FileListModel::sortRows(rows, kind_.compare, list_->tag);
     model_->setRows(std::move(rows));
 
-    const std::vector<int> reselected = rowsOfKept(model_->rows(), remembered);
-    list_->selectRows(reselected);
+    reselect(remembered);
     updateButtons();
 }
 
@@ -279,21 +224,11 @@ void LocalPane::updateButtons() {
 }
 
 void LocalPane::popupMenuPopup() {
-    const auto item = [this](const char* caption) {
-        return popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption);
-    };
-    item("Play")->setEnabled(playBtn_->isEnabled());
-    item("Delete")->setEnabled(deleteBtn_->isEnabled());
-    item("Copy")->setEnabled(deleteBtn_->isEnabled());
+    popupItem("Play")->setEnabled(playBtn_->isEnabled());
+    popupItem("Delete")->setEnabled(deleteBtn_->isEnabled());
+    popupItem("Copy")->setEnabled(deleteBtn_->isEnabled());
     if (uploadBtn_ != nullptr)
-        item("Upload")->setEnabled(uploadBtn_->isEnabled());
-}
-
-std::vector<FileRow> LocalPane::selectedFiles() const {
-    std::vector<FileRow> files;
-    for (const int row : list_->selectedRows())
-        files.push_back(model_->row(row));
-    return files;
+        popupItem("Upload")->setEnabled(uploadBtn_->isEnabled());
 }
 
 std::string LocalPane::pathOf(const FileRow& file) const {
@@ -344,13 +279,6 @@ void LocalPane::rename(int row, const QString& typed) {
     file.nameSize = splitFileName(newName).base.size();
     file.fileName = newName;
     model_->setRow(row, std::move(file));
-}
-
-void LocalPane::sortByColumn(int column) {
-    const int code = column + 1;
-    list_->tag = list_->tag == code ? -code : code;
-    BusyCursor busy;
-    model_->sortRows(kind_.compare, list_->tag);
 }
 
 // Delete deletes whatever modifier keys are held; R refreshes when Ctrl is among them.

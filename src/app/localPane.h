@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QFrame>
 #include <string>
 #include <vector>
 
+#include "filePane.h"
 #include "fileRows.h"
 #include "mainState.h"
 
@@ -34,7 +34,7 @@ extern const LocalPaneKind kLocalAudioPaneKind;
 
 // A pane of the files in a local folder: its list, buttons and popup menu. The user sorts,
 // renames in place, plays, copies and deletes the files.
-class LocalPane : public QFrame {
+class LocalPane : public FilePane {
     Q_OBJECT
 public:
     LocalPane(const LocalPaneKind& kind, MainState& state, const Seams& seams,
@@ -47,15 +47,10 @@ public:
     void playFile();
     void copyFiles();
     void deleteFiles();
-    void sortByColumn(int column);
 
     std::string folder() const { return state_.*kind_.folder; }
-    // The selected files from top to bottom.
-    std::vector<FileRow> selectedFiles() const;
     std::string pathOf(const FileRow& file) const;
 
-    TListViewXPSafe& list() { return *list_; }
-    FileListModel& model() { return *model_; }
     // "Upload MIDI" of the MIDI pane; none in the audio pane.
     QAbstractButton* uploadButton() { return uploadBtn_; }
 
@@ -64,20 +59,13 @@ signals:
     void folderRequested();
 
 private:
-    QString name(const char* suffix) const;
     void createWidgets();
-    void createPopupMenu();
     void popupMenuPopup();
     void rename(int row, const QString& typed);
     void keyDown(QKeyEvent* event);
     std::vector<std::string> selectedPaths() const;
 
     const LocalPaneKind& kind_;
-    MainState& state_;
-    Seams seams_;
-    TListViewXPSafe* list_ = nullptr;
-    FileListModel* model_ = nullptr;
-    QMenu* popupMenu_ = nullptr;
     QAbstractButton* uploadBtn_ = nullptr;
     QAbstractButton* playBtn_ = nullptr;
     QAbstractButton* deleteBtn_ = nullptr;

@@ -72,28 +72,6 @@ ShownList readListFile(const std::string& text, bool audio) {
     return shown;
 }
 
-// The rows that a kept selection finds again: for each kept file, the first row of the same
-// type and the same name without regard to case. The names are read as text once for all.
-std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<FileRow>& kept) {
-    std::vector<int> found;
-    if (kept.empty())
-        return found;
-    std::vector<QString> names;
-    names.reserve(rows.size());
-    for (const FileRow& row : rows)
-        names.push_back(displayName(row));
-    for (const FileRow& file : kept) {
-        const QString name = displayName(file);
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (rows[i].type == file.type && names[i].compare(name, Qt::CaseInsensitive) == 0) {
-                found.push_back(static_cast<int>(i));
-                break;
-            }
-        }
-    }
-    return found;
-}
-
 } // namespace
 
 const OnlinePaneKind kOnlineMidiPaneKind{
@@ -126,17 +104,18 @@ const OnlinePaneKind kOnlineAudioPaneKind{
 
 OnlinePane::OnlinePane(const OnlinePaneKind& kind, MainState& state, const Seams& seams,
                        QWidget* parent)
-    : QFrame(parent)
-    , kind_(kind)
-    , state_(state)
-    , seams_(seams) {
-    setObjectName(name("Panel"));
+    : FilePane(kind.prefix, kind.columns, state, seams, parent)
+    , kind_(kind) {
     createWidgets();
-    createPopupMenu();
-}
-
-QString OnlinePane::name(const char* suffix) const {
-    return QString::fromLatin1(kind_.prefix) + QString::fromLatin1(suffix);
+    if (kind_.audio)
+        createPopupMenu({{"&Refresh"}, {}, {"D&ownload"}, {}, {"&Delete"}});
+    else
+        createPopupMenu({{"&Refresh"}, {}, {"&Delete"}});
+    connect(popupMenu_, &QMenu::aboutToShow, this, &OnlinePane::popupMenuPopup);
+    onPopupItem("Refresh", [this] { refresh(true); });
+    onPopupItem("Delete", [this] { deleteFiles(); });
+    if (kind_.audio)
+        onPopupItem("Download", [this] { emit downloadRequested(); });
 }
 
 void OnlinePane::createWidgets() {
@@ -152,11 +131,6 @@ void OnlinePane::createWidgets() {
     layout->addLayout(
         buttonRow({refresh}, makeCentredLabel(this, name("Label"), kind_.label), remove));
 
-    model_ = new FileListModel(kind_.columns, this);
-    list_ = new TListViewXPSafe(this);
-    list_->setObjectName(name("ListView"));
-    list_->setReportModel(model_);
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(list_, 1);
     infoPanel_ = makeInfoPanel(this, name("InfoPanel"));
     layout->addWidget(infoPanel_);
@@ -173,30 +147,10 @@ void OnlinePane::createWidgets() {
     connect(refresh, &QAbstractButton::clicked, this, [this] { this->refresh(true); });
     connect(remove, &QAbstractButton::clicked, this, &OnlinePane::deleteFiles);
     connect(list_, &TListViewXPSafe::changed, this, &OnlinePane::updateButtons);
-    connect(list_, &TListViewXPSafe::columnClicked, this, &OnlinePane::sortByColumn);
+    connect(list_, &TListViewXPSafe::columnClicked, this,
+            [this](int column) { sortByColumn(column, compareFileItems); });
     connect(list_, &TListViewXPSafe::keyDown, this, &OnlinePane::keyDown);
     updateButtons();
-}
-
-void OnlinePane::createPopupMenu() {
-    popupMenu_ = new QMenu(this);
-    popupMenu_->setObjectName(name("ListPopupMenu"));
-    if (kind_.audio)
-        fillMenu(popupMenu_, {{"&Refresh"}, {}, {"D&ownload"}, {}, {"&Delete"}});
-    else
-        fillMenu(popupMenu_, {{"&Refresh"}, {}, {"&Delete"}});
-    connect(list_, &QWidget::customContextMenuRequested, popupMenu_,
-            [this](const QPoint& at) { popupMenu_->popup(list_->viewport()->mapToGlobal(at)); });
-    connect(popupMenu_, &QMenu::aboutToShow, this, &OnlinePane::popupMenuPopup);
-
-    const auto onItem = [this](const char* caption, auto handler) {
-        connect(popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption),
-                &QAction::triggered, this, handler);
-    };
-    onItem("Refresh", [this] { refresh(true); });
-    onItem("Delete", [this] { deleteFiles(); });
-    if (kind_.audio)
-        onItem("Download", [this] { emit downloadRequested(); });
 }
 
 std::string OnlinePane::listFilePath() const {
@@ -228,8 +182,7 @@ void OnlinePane::showList(bool keepSelection) {
     const std::size_t count = shown.rows.size();
     model_->setRows(std::move(shown.rows));
 
-    const std::vector<int> reselected = rowsOfKept(model_->rows(), remembered);
-    list_->selectRows(reselected);
+    reselect(remembered);
 
     infoPanel_->setText(
         shown.valid ? toQString(listCountText(count) + " [" + userDateTimeText(shown.time) + "]")
@@ -249,19 +202,9 @@ void OnlinePane::updateButtons() {
 }
 
 void OnlinePane::popupMenuPopup() {
-    const auto item = [this](const char* caption) {
-        return popupMenu_->findChild<QAction*>(name("ListPopupMenu") + caption);
-    };
-    item("Delete")->setEnabled(deleteBtn_->isEnabled());
+    popupItem("Delete")->setEnabled(deleteBtn_->isEnabled());
     if (downloadBtn_ != nullptr)
-        item("Download")->setEnabled(downloadBtn_->isEnabled());
-}
-
-std::vector<FileRow> OnlinePane::selectedFiles() const {
-    std::vector<FileRow> files;
-    for (const int row : list_->selectedRows())
-        files.push_back(model_->row(row));
-    return files;
+        popupItem("Download")->setEnabled(downloadBtn_->isEnabled());
 }
 
 void OnlinePane::deleteFiles() {
@@ -308,13 +251,6 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
             return false;
     }
     return true;
-}
-
-void OnlinePane::sortByColumn(int column) {
-    const int code = column + 1;
-    list_->tag = list_->tag == code ? -code : code;
-    BusyCursor busy;
-    model_->sortRows(compareFileItems, list_->tag);
 }
 
 // Ctrl+R refreshes, but only for a user who can be asked for: the popup's Refresh always

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QFrame>
 #include <string>
 #include <vector>
 
+#include "filePane.h"
 #include "fileRows.h"
 #include "mainState.h"
 
@@ -36,7 +36,7 @@ extern const OnlinePaneKind kOnlineAudioPaneKind;
 
 // A pane of the user's files on the service: the last list fetched, kept in a list file so
 // that the next start shows it before going on line.
-class OnlinePane : public QFrame {
+class OnlinePane : public FilePane {
     Q_OBJECT
 public:
     OnlinePane(const OnlinePaneKind& kind, MainState& state, const Seams& seams,
@@ -49,12 +49,8 @@ public:
     // Deletes the selected files on the service, then refreshes.
     void deleteFiles();
     void updateButtons();
-    void sortByColumn(int column);
 
-    std::vector<FileRow> selectedFiles() const;
     std::string listFilePath() const;
-    TListViewXPSafe& list() { return *list_; }
-    FileListModel& model() { return *model_; }
     QLabel& infoPanel() { return *infoPanel_; }
     // "Download audio" of the audio pane; none in the MIDI pane.
     QAbstractButton* downloadButton() { return downloadBtn_; }
@@ -63,21 +59,14 @@ signals:
     void downloadRequested();
 
 private:
-    QString name(const char* suffix) const;
     void createWidgets();
-    void createPopupMenu();
     void popupMenuPopup();
     void keyDown(QKeyEvent* event);
     // Gives false when the walk stopped in a way that leaves the list as it is.
     bool deleteWalk(const std::vector<FileRow>& files);
 
     const OnlinePaneKind& kind_;
-    MainState& state_;
-    Seams seams_;
-    TListViewXPSafe* list_ = nullptr;
-    FileListModel* model_ = nullptr;
     QLabel* infoPanel_ = nullptr;
-    QMenu* popupMenu_ = nullptr;
     QAbstractButton* refreshBtn_ = nullptr;
     QAbstractButton* deleteBtn_ = nullptr;
     QAbstractButton* downloadBtn_ = nullptr;

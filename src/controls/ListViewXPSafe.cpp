@@ -51,9 +51,12 @@ std::vector<int> TListViewXPSafe::selectedRows() const {
     std::vector<int> rows;
     if (selectionModel() == nullptr)
         return rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows())
-        rows.push_back(index.row());
+    // From the ranges: asking row by row costs the number of ranges for every row.
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 
@@ -62,10 +65,18 @@ bool TListViewXPSafe::hasSelection() const {
 }
 
 void TListViewXPSafe::selectRows(const std::vector<int>& rows) {
+    std::vector<int> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    // Neighbouring rows make one range: a long selection stays a few ranges.
     QItemSelection selection;
     const int last = model()->columnCount() - 1;
-    for (const int row : rows)
-        selection.select(model()->index(row, 0), model()->index(row, last));
+    for (std::size_t i = 0; i < sorted.size();) {
+        std::size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] <= sorted[j] + 1)
+            ++j;
+        selection.select(model()->index(sorted[i], 0), model()->index(sorted[j], last));
+        i = j + 1;
+    }
     selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
