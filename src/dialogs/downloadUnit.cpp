@@ -9,17 +9,22 @@
 #include <QStyle>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <unistd.h>
 
 #include "busyCursor.h"
 #include "fileIo.h"
 #include "netMessages.h"
 #include "netUnit.h"
 #include "prompts.h"
+#include "replyReaders.h"
 #include "serverSupportUnit.h"
+#include "serviceCalls.h"
 #include "shell.h"
 #include "textCodec.h"
 
@@ -118,9 +123,15 @@ TdownloadForm::TdownloadForm(QWidget* owner, MainState& state, const Seams& seam
     connect(downloadDelayTimer_, &QTimer::timeout, this, &TdownloadForm::downloadDelayTimerTimer);
 }
 
-std::string TdownloadForm::partialPath(const std::string& folder, const std::string& name) {
-    // Hidden, and its type keeps it out of the audio list while it grows.
-    return folder + "." + name + ".part";
+std::string TdownloadForm::partialPath(const std::string& folder) {
+    // Hidden, of a type the audio list leaves out, and of a name nobody else has: it never
+    // meets a file of the user's, whatever the service's file is called.
+    std::string path = folder + ".download-XXXXXX";
+    const int fd = ::mkstemp(path.data());
+    if (fd < 0)
+        return "";
+    ::close(fd);
+    return path;
 }
 
 bool TdownloadForm::execute() {
@@ -155,11 +166,12 @@ void TdownloadForm::download() {
 
     const std::size_t count = audioFiles.size();
     for (std::size_t i = 0; i < count; ++i) {
-        // An abort that came too late for the transfer it was meant for still ends the run.
-        if (abortRequested_)
-            return;
         Failure failure;
-        if (!downloadFile(i, failure)) {
+        // An abort that came too late for the transfer it was meant for ends the run before
+        // the next one, as if it had stopped that one.
+        if (abortRequested_)
+            failure.reason = netMessageText(NetMessage::connectionAborted);
+        if (abortRequested_ || !downloadFile(i, failure)) {
             abortBtn_->setEnabled(false);
             end.busy.reset();
             showFailure(audioFiles[i], failure);
@@ -179,9 +191,19 @@ bool TdownloadForm::downloadFile(std::size_t index, Failure& failure) {
     fileNameStaticText_->setText(toQString(name));
     progressBar_->setValue(0);
 
+    // The name becomes part of a local path: it must stay a name in the target folder.
+    if (!isSafeServiceFileName(name)) {
+        failure.reason = "This is not a file name that can be saved.";
+        return false;
+    }
     const std::string url = baseURL + urlEncode(name);
     const std::string finalPath = targetFolder + name;
-    const std::string partPath = partialPath(targetFolder, name);
+    const std::string partPath = partialPath(targetFolder);
+    if (partPath.empty()) {
+        failure.reason =
+            failureCause(errno) + ": " + netMessageText(NetMessage::cantCreateTempFile);
+        return false;
+    }
 
     const TransferResult result = net->download({url, partPath, {}});
     if (!result.ok) {
@@ -212,13 +234,7 @@ bool TdownloadForm::downloadFile(std::size_t index, Failure& failure) {
 }
 
 void TdownloadForm::showFailure(const std::string& name, const Failure& failure) {
-    const std::string text = kFailureLead + name + "\n\n" + failure.reason;
-    if (failure.webAddress.empty()) {
-        seams_.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
-        return;
-    }
-    if (seams_.prompts.show(PromptKind::error, "", text, PromptButtons::yesNo) == PromptAnswer::yes)
-        seams_.shell.openUrl(failure.webAddress);
+    showServiceError(seams_, kFailureLead + name + "\n\n" + failure.reason, failure.webAddress);
 }
 
 void TdownloadForm::OnNetProgress(double fraction) {

@@ -47,7 +47,7 @@ public:
     void abortBtnClick();
 
     // The hidden file a download goes into before it takes the name `name`.
-    static std::string partialPath(const std::string& folder, const std::string& name);
+    static std::string partialPath(const std::string& folder);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -92,14 +92,6 @@ bool transferStopped(const SessionSettings& settings) {
     return transferAborted() || (settings.cancelled != nullptr && settings.cancelled->load());
 }
 
-std::string failureCause(long systemError, long serverStatus) {
-    if (systemError != 0)
-        return "System error " + std::to_string(systemError);
-    if (serverStatus != 0)
-        return "Server error " + std::to_string(serverStatus);
-    return "Error";
-}
-
 long systemErrorOf(CURL* curl) {
     long error = 0;
     curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &error);

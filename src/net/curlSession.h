@@ -49,9 +49,6 @@ CurlHandle performTransfer(const SessionSettings& settings, const std::string& h
 // Whether libcurl failed before a connection was made.
 bool failedToConnect(CURL* curl, CURLcode code);
 
-// The cause of a failure: "System error N" for an operating-system error, else "Server
-// error N" for an HTTP status that was refused (when given), else "Error".
-std::string failureCause(long systemError, long serverStatus = 0);
 long systemErrorOf(CURL* curl);
 
 // A stage text, with its subject after a blank when `detailed`.

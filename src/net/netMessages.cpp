@@ -35,6 +35,14 @@ const std::array<const char*, kNetMessageCount> netMessages = {
 
 static_assert(static_cast<std::size_t>(NetMessage::outOfMemory) + 1 == kNetMessageCount);
 
+std::string failureCause(long systemError, long serverStatus) {
+    if (systemError != 0)
+        return "System error " + std::to_string(systemError);
+    if (serverStatus != 0)
+        return "Server error " + std::to_string(serverStatus);
+    return "Error";
+}
+
 std::string urlEncode(const std::string& text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string result;

@@ -46,6 +46,11 @@ inline const char* netMessageText(NetMessage message) {
     return netMessages[static_cast<std::size_t>(message)];
 }
 
+// The cause of a failure: "System error N" for an operating-system error, else "Server
+// error N" for an HTTP status that was refused (when given), else "Error". A failed stage
+// reads as the cause, ": " and the stage's text.
+std::string failureCause(long systemError, long serverStatus = 0);
+
 // Percent-encoding for form fields and query values: letters and digits pass, every other
 // byte becomes "%XX" in upper-case hexadecimal. A blank is "%20", never "+".
 std::string urlEncode(const std::string& text);

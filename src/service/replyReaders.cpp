@@ -24,11 +24,21 @@ bool readDecimal(std::string_view text, std::uint64_t& value) {
     return error == std::errc() && end == last;
 }
 
+// A byte that has no place in a file name the client saves under: a separator of folders,
+// or a control character (a zero byte would end the path early).
+bool isPathHazard(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return c == '/' || c == '\\' || byte < 32 || byte == 127;
+}
+
 // A service file name: a root of one or more characters without a dot, a dot and an
-// extension of exactly three characters.
+// extension of exactly three characters. The client names local files after these, so a
+// name that would lead out of the folder, or be cut short, is no file name.
 bool readServiceName(std::string_view fileName, OnlineEntryText& entry) {
     const std::size_t dot = fileName.find('.');
     if (dot == std::string_view::npos || dot == 0 || fileName.size() - dot - 1 != 3)
+        return false;
+    if (!isSafeServiceFileName(fileName))
         return false;
     entry.fileName = fileName;
     entry.nameSize = dot;
@@ -68,6 +78,10 @@ std::size_t findFrom(std::string_view text, char c, std::size_t from) {
 }
 
 } // namespace
+
+bool isSafeServiceFileName(std::string_view name) {
+    return !name.empty() && std::none_of(name.begin(), name.end(), isPathHazard);
+}
 
 ListLines::ListLines(std::string_view text)
     : text_(text)

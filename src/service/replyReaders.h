@@ -10,6 +10,10 @@
 
 namespace tonvert {
 
+// A name the client may save a service's file under: not empty, and without a separator of
+// folders or a control character (a zero byte would end the path early).
+bool isSafeServiceFileName(std::string_view name);
+
 // The lines of a list file: a line ends at the first carriage return or line feed, and the
 // run of line breaks after it is passed over, so no empty line follows a line.
 class ListLines {

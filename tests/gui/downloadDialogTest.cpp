@@ -425,9 +425,15 @@ void DownloadDialogTest::failuresKeepTheOldFile() {
     // A folder that cannot be written to: nothing is left anywhere.
     rig.form.targetFolder = rig.folder.file("missing/");
     QVERIFY(!rig.execute({"fresh.mp3"}));
-    expectOneError("fresh.mp3", "Can't open file");
+    expectOneError("fresh.mp3", "System error 2: Can't create temporary file");
     QVERIFY(!std::filesystem::exists(rig.folder.file("missing")));
     rig.form.targetFolder = rig.folder.path();
+
+    // A name that would lead out of the folder is not asked for at all.
+    const std::size_t asked = rig.requested().size();
+    QVERIFY(!rig.execute({"../fresh.mp3"}));
+    expectOneError("../fresh.mp3", "This is not a file name that can be saved.");
+    QCOMPARE(rig.requested().size(), asked);
 
     // A download that works replaces the old file.
     test::writeBytes(rig.folder.file("fresh.mp3"), old);

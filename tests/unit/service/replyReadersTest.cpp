@@ -22,8 +22,9 @@ TEST(ReplyReaders, MidiList) {
     EXPECT_EQ(midiRows("45000,25\r\n\r\n!VAL 2\r\n!ERR 1042\r\n7\tSong.mid\t\r\n", ","),
               "1 file|7 Song MID");
     EXPECT_EQ(midiRows("1\n!VAL 2\n3\ta.mid\tx\n4\tb.Kar\tx\tmore\n"), "2 files|3 a MID|4 b KAR");
-    for (const char* bad : {"7\tsong.mid", "7\tsong.mi\tx", "7\tsong.midi\tx", "7\ts.ong.mid\tx",
-                            "7\t.mid\tx", "-7\tsong.mid\tx", "\tsong.mid\tx"})
+    for (const char* bad :
+         {"7\tsong.mid", "7\tsong.mi\tx", "7\tsong.midi\tx", "7\ts.ong.mid\tx", "7\t.mid\tx",
+          "-7\tsong.mid\tx", "\tsong.mid\tx", "7\ta/b.mid\tx", "7\t/..\tx", "7\ta\x01.mid\tx"})
         EXPECT_EQ(midiRows(std::string("1\n!VAL 1\n") + bad), kNoDataText) << bad;
     EXPECT_EQ(midiRows("45000,25\n!VAL 0"), kNoDataText);
     EXPECT_EQ(midiRows("1\n!VAL 2\n3\ta.mid\tx\n"), kNoDataText);
@@ -42,6 +43,15 @@ TEST(ReplyReaders, AudioList) {
     EXPECT_EQ(list.entries[0].size, 1234567u);
     EXPECT_EQ(list.entries[1].name + list.entries[1].type, "lastWMA");
     EXPECT_FALSE(readAudioListFile("x\n!VAL \t1\nsong.mp3\t1", ".").valid);
+
+    // The client saves files under these names: nothing that leads out of the folder or is
+    // cut short at a zero byte.
+    std::string hazards = "1\n!VAL \t5\nsub/x.mp3\t1\n/./..\t1\nx";
+    hazards += '\0';
+    hazards += "y.mp3\t1\na\\b.wav\t1\nkept.wav\t1\n";
+    const OnlineAudioList hazardous = readAudioListFile(hazards, ".");
+    ASSERT_EQ(hazardous.entries.size(), 1u);
+    EXPECT_EQ(hazardous.entries[0].name, "kept");
 }
 
 TEST(ReplyReaders, ListLines) {
