@@ -76,7 +76,6 @@ void writeFile(const std::string& path, std::size_t megabytes) {
     std::fclose(out);
 }
 
-
 double secondsSince(Steady::time_point started) {
     return std::chrono::duration<double>(Steady::now() - started).count();
 }

@@ -45,7 +45,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "benchStats.h"
+
 namespace fs = std::filesystem;
+using tonvert::bench::median;
 
 namespace {
 
@@ -167,12 +170,6 @@ struct Entry {
     std::string path;
     std::uint64_t size;
 };
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");

@@ -24,8 +24,8 @@ packages=(
   ffmpeg fluidsynth lame
   # data-race checks of the network layer
   clang libclang-rt-14-dev
-  # a font for windows drawn off screen and under Xvfb
-  fonts-dejavu-core
+  # a font for windows drawn off screen and under Xvfb; time zones for the clock-time tests
+  fonts-dejavu-core tzdata
   # running the client in a virtual display (run script, GUI checks)
   xvfb xauth x11-utils xdotool imagemagick
   # opening web pages and files from the client on a desktop

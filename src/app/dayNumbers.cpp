@@ -17,11 +17,16 @@ double dayNumberOf(const QDateTime& local) {
 }
 
 QDateTime dateTimeOf(double dayNumber) {
-    const double day = std::floor(dayNumber);
-    const auto milliseconds =
-        static_cast<int>(std::lround((dayNumber - day) * kMillisecondsPerDay));
-    return QDateTime(kDayZero.addDays(static_cast<qint64>(day)), QTime(0, 0))
-        .addMSecs(milliseconds);
+    double day = std::floor(dayNumber);
+    auto milliseconds = std::lround((dayNumber - day) * kMillisecondsPerDay);
+    if (milliseconds >= static_cast<long>(kMillisecondsPerDay)) {
+        day += 1;
+        milliseconds = 0;
+    }
+    // The fraction is the time on the clock, not time gone by since midnight: on a day the
+    // clocks change the two differ by an hour.
+    return QDateTime(kDayZero.addDays(static_cast<qint64>(day)),
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(milliseconds)));
 }
 
 } // namespace tonvert

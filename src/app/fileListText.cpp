@@ -1,5 +1,6 @@
 #include "fileListText.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -27,9 +28,10 @@ std::string sizeText(std::uint64_t bytes) {
 
 std::string dayNumberText(double dayNumber, const std::string& decimalSeparator) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.15g", dayNumber);
-    std::string result = text;
-    // printf's point is that of the C locale, which the program never changes.
+    // to_chars writes a point whatever the process locale is.
+    const auto written =
+        std::to_chars(text, text + sizeof text, dayNumber, std::chars_format::general, 15);
+    std::string result(text, written.ptr);
     const auto point = result.find('.');
     if (point != std::string::npos)
         result.replace(point, 1, decimalSeparator);

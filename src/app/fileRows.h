@@ -15,7 +15,8 @@ namespace tonvert {
 // as; the texts of the columns are made from them only when the list shows them.
 struct FileRow {
     // A local file's name on disk as bytes, which need not be valid text; an online file's
-    // name as the service knows it ("name.ext").
+    // name as the list shows it, the name and the type in capitals ("Song.MP3"): the commands
+    // address it so, and the service matches names without regard to case.
     std::string fileName;
     // The name without its extension, for display, is the first nameSize bytes of fileName.
     std::size_t nameSize = 0;

@@ -149,10 +149,10 @@ void TmainForm::saveMainSettings() {
 
     ini.writeString("Directories", "Midi", state.midiFolder);
     ini.writeString("Directories", "Audio", state.audioFolder);
-    const int state = windowStateCode(windowState());
-    ini.writeInteger("MainWindow", "WindowState", state);
+    const int windowCode = windowStateCode(windowState());
+    ini.writeInteger("MainWindow", "WindowState", windowCode);
     // A minimised or maximised window leaves the stored bounds of its normal state alone.
-    if (state == 0) {
+    if (windowCode == 0) {
         ini.writeInteger("MainWindow", "Left", pos().x());
         ini.writeInteger("MainWindow", "Top", pos().y());
         ini.writeInteger("MainWindow", "Width", width());

@@ -229,7 +229,7 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
                                   "",
                                   {}});
         if (!result.ok) {
-            seams_.prompts.show(PromptKind::error, "", result.message, PromptButtons::ok);
+            showTransferError(seams_, result.message);
             return false;
         }
         std::string message, address;

@@ -1,5 +1,6 @@
 #include "serviceCalls.h"
 
+#include "netAbort.h"
 #include "netUnit.h"
 #include "prompts.h"
 #include "serverSupportUnit.h"
@@ -16,11 +17,17 @@ void showServiceError(const Seams& seams, const std::string& text, const std::st
         seams.shell.openUrl(address);
 }
 
+void showTransferError(const Seams& seams, const std::string& text) {
+    // A transfer that the closing of the program ended is nothing to tell.
+    if (!applicationTerminating)
+        seams.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
+}
+
 std::optional<std::string> requestService(MainState& state, const Seams& seams,
                                           const std::string& url) {
     TransferResult result = state.net->download({url, "", {}});
     if (!result.ok) {
-        seams.prompts.show(PromptKind::error, "", result.message, PromptButtons::ok);
+        showTransferError(seams, result.message);
         return std::nullopt;
     }
     std::string message, address;

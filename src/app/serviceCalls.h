@@ -11,6 +11,9 @@ namespace tonvert {
 // whether to go there (Yes opens it in the browser); otherwise the box has only OK.
 void showServiceError(const Seams& seams, const std::string& text, const std::string& address);
 
+// Shows why a transfer failed, unless the program is closing.
+void showTransferError(const Seams& seams, const std::string& text);
+
 // Sends a GET request to the service and handles its reply as every command does: a failed
 // transfer or an error reply is shown and gives nothing; any other reply is given to the
 // command to read.

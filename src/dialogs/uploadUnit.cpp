@@ -21,11 +21,14 @@
 
 #include "ListViewXPSafe.h"
 #include "busyCursor.h"
+#include "inetUpThread.h"
+#include "netMessages.h"
 #include "netUnit.h"
 #include "portableIniFiles.h"
 #include "prompts.h"
 #include "reportModel.h"
 #include "serverSupportUnit.h"
+#include "serviceCalls.h"
 #include "serviceRequests.h"
 #include "shell.h"
 #include "textCodec.h"
@@ -347,15 +350,21 @@ void TuploadForm::uploadBtnClick() {
 }
 
 void TuploadForm::sendFiles() {
-    for (fileIndex = 0; fileIndex < static_cast<int>(midiFiles.size()); ++fileIndex) {
-        // An abort that came between two transfers: the next one would not see it.
-        if (abortClicked_)
+    const auto nameOf = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+    // Legal in a file name here, but it would break the head of the file's part: such a
+    // file stops the run before anything is sent (and charged).
+    for (const std::string& path : midiFiles)
+        if (!fitsPartHead(nameOf(path))) {
+            uploadFailed(nameOf(path), kUnsendableName);
             return;
+        }
+    for (fileIndex = 0; fileIndex < static_cast<int>(midiFiles.size()); ++fileIndex) {
         const std::string& path = midiFiles[static_cast<std::size_t>(fileIndex)];
-        const std::string name = path.substr(path.rfind('/') + 1);
-        // Legal in a file name here, but it would break the head of the file's part.
-        if (name.find_first_of("\"\r\n") != std::string::npos) {
-            uploadFailed(name, kUnsendableName);
+        const std::string name = nameOf(path);
+        // An abort that came between two transfers stops the next one as it would have
+        // stopped the last.
+        if (abortClicked_) {
+            uploadFailed(name, netMessageText(NetMessage::connectionAborted));
             return;
         }
         formFields.push_back("FNM=" + name);
@@ -367,12 +376,7 @@ void TuploadForm::sendFiles() {
         }
         std::string message, address;
         if (parseServerError(result.reply, state_.service.supportEmail, message, address)) {
-            const std::string text = kFailureLead + name + "\n\n" + message;
-            if (address.empty())
-                seams_.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
-            else if (seams_.prompts.show(PromptKind::error, "", text, PromptButtons::yesNo) ==
-                     PromptAnswer::yes)
-                seams_.shell.openUrl(address);
+            showServiceError(seams_, kFailureLead + name + "\n\n" + message, address);
             return;
         }
         uploaded = true;

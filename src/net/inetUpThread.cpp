@@ -156,11 +156,6 @@ std::size_t onReply(char* data, std::size_t size, std::size_t count, void* user)
     return length;
 }
 
-// A name that would break out of its quotes in a part's head, or end the head early.
-bool unfitForHead(const std::string& name) {
-    return name.find_first_of("\"\r\n") != std::string::npos;
-}
-
 class UploadRun {
 public:
     UploadRun(const SessionSettings& settings, const TINetUpThread::Request& request,
@@ -182,10 +177,10 @@ public:
         }
         // Linux allows such names; they never go on the wire.
         fields_ = splitFields(request_.fields);
-        const bool unfitName = unfitForHead(request_.uploadName) ||
-                               unfitForHead(request_.filePartName) ||
+        const bool unfitName = !fitsPartHead(request_.uploadName) ||
+                               !fitsPartHead(request_.filePartName) ||
                                std::any_of(fields_.begin(), fields_.end(),
-                                           [](const Field& f) { return unfitForHead(f.name); });
+                                           [](const Field& f) { return !fitsPartHead(f.name); });
         if (unfitName) {
             state_.message = failure(0, NetMessage::cantOpenFile, request_.filePath);
             return;
@@ -325,6 +320,10 @@ private:
 };
 
 } // namespace
+
+bool fitsPartHead(const std::string& name) {
+    return name.find_first_of("\"\r\n") == std::string::npos;
+}
 
 FileScan scanFileFor(int fd, const std::string& text, std::size_t readSize, bool mayMap) {
     struct stat info {};

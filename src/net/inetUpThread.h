@@ -30,6 +30,10 @@ public:
                   BoundarySource boundaries = {});
 };
 
+// Whether a name can stand in a part's head: a double quote would end its quotes early, a
+// line break the head itself. Such names are legal for files here.
+bool fitsPartHead(const std::string& name);
+
 inline constexpr std::size_t kBoundaryLength = 40;
 inline constexpr int kBoundaryCandidates = 10;
 

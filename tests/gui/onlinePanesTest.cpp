@@ -10,6 +10,8 @@
 #include "ListViewXPSafe.h"
 #include "clientOnService.h"
 #include "credentials.h"
+#include "dayNumbers.h"
+#include "fileListText.h"
 #include "mainUnit.h"
 #include "netUnit.h"
 #include "onlinePane.h"
@@ -68,6 +70,7 @@ private slots:
     void deletesWalkTheSelectionAndTellWhatFailed();
     void listFilesAreReadAsTheyStand();
     void buttonsKeysAndPopups();
+    void refreshTimesAreClockTimes();
 };
 
 void OnlinePanesTest::refreshKeepsTheListForTheNextStart() {
@@ -257,6 +260,19 @@ void OnlinePanesTest::buttonsKeysAndPopups() {
     QCOMPARE(online.seams.prompts.shown.size(), std::size_t(1));
     QCOMPARE(online.seams.prompts.shown[0].text, std::string("Your password is missing."));
     QCOMPARE(test::readBytes(midi.listFilePath()), std::string()); // an error reply is not kept
+}
+
+// The list files keep the time on the clock; on a day the clocks change (the test runs in
+// Berlin's time zone) that is not the time gone by since midnight.
+void OnlinePanesTest::refreshTimesAreClockTimes() {
+    for (const QTime time : {QTime(1, 30), QTime(15, 0), QTime(23, 59, 59, 999)}) {
+        const QDateTime moment(QDate(2024, 3, 31), time);
+        QCOMPARE(dateTimeOf(dayNumberOf(moment)), moment);
+    }
+    QCOMPARE(dateTimeOf(45382.99999999999), QDateTime(QDate(2024, 4, 1), QTime(0, 0)));
+    QCOMPARE(dayNumberText(46000.5, ","), std::string("46000,5"));
+    QCOMPARE(dayNumberText(46000.123456789, "."), std::string("46000.123456789"));
+    QCOMPARE(dayNumberText(46000, ","), std::string("46000"));
 }
 
 QTEST_MAIN(OnlinePanesTest)

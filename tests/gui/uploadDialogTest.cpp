@@ -520,8 +520,9 @@ void UploadDialogTest::refusalsEndTheRun() {
 }
 
 void UploadDialogTest::unsendableNamesNeverLeave() {
+    // Wherever such a file stands in the run, nothing at all is sent.
     for (const std::string name : {"Say \"hi\".mid", "Line\nbreak.mid", "Carriage\rreturn.mid"}) {
-        UploadRun upload({name, "Fine.mid"});
+        UploadRun upload({"Fine.mid", name});
         upload.run();
         QVERIFY(upload.service.requests().empty());
         QVERIFY(!upload.form.uploaded);
