@@ -88,12 +88,13 @@ void TmainForm::createPanels() {
         row->setStretchFactor(1, 1);
     }
 
-    connect(localMidiPane_, &LocalPane::uploadRequested, this, &TmainForm::midiUpload);
+    connect(localMidiPane_, &LocalPane::uploadRequested, this, &TmainForm::midiUploadBtnClick);
     connect(localMidiPane_, &LocalPane::folderRequested, this,
             &TmainForm::menuSetupMidiFolderClick);
     connect(localAudioPane_, &LocalPane::folderRequested, this,
             &TmainForm::menuSetupAudioFolderClick);
-    connect(onlineAudioPane_, &OnlinePane::downloadRequested, this, &TmainForm::audioDownload);
+    connect(onlineAudioPane_, &OnlinePane::downloadRequested, this,
+            &TmainForm::audioDownloadBtnClick);
 }
 
 void TmainForm::createMainMenu() {

@@ -80,6 +80,8 @@ public:
     // fetches the selected audio files into the audio folder through the download dialog.
     void midiUpload();
     void audioDownload();
+    void midiUploadBtnClick() { midiUpload(); }
+    void audioDownloadBtnClick() { audioDownload(); }
 
     bool shellDeleteFiles(const std::vector<std::string>& paths);
     bool shellCopyFiles(const std::vector<std::string>& sources,
