@@ -59,6 +59,7 @@ public:
         return false;
     }
     bool renameFile(const std::string&, const std::string&, std::string&) override { return false; }
+    bool pickFolder(const std::string&, std::string&) override { return false; }
 };
 
 class StoppedClock : public tonvert::Clock {

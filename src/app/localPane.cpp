@@ -220,7 +220,7 @@ void LocalPane::updateButtons() {
         return;
     const bool timed = std::any_of(selected.begin(), selected.end(),
                                    [](const FileRow& row) { return row.playTime.has_value(); });
-    uploadBtn_->setEnabled(timed && state_.hasCredentials());
+    uploadBtn_->setEnabled(timed && state_.hasCredentials() && !state_.requestWaiting());
 }
 
 void LocalPane::popupMenuPopup() {

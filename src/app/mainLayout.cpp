@@ -123,8 +123,34 @@ void TmainForm::createMainMenu() {
                                             {},
                                             {"&About", "menuHelpAbout"}});
 
-    connect(findChild<QAction*>(QStringLiteral("menuHelpAbout")), &QAction::triggered, this,
-            &TmainForm::menuHelpAboutClick);
+    connectMenus();
+}
+
+void TmainForm::connectMenus() {
+    const struct {
+        const char* item;
+        void (TmainForm::*handler)();
+    } commands[] = {
+        {"menuSetupSignup", &TmainForm::menuSetupSignupClick},
+        {"menuSetupConfirm", &TmainForm::menuSetupConfirmClick},
+        {"menuSetupRequestPassword", &TmainForm::menuSetupRequestPasswordClick},
+        {"menuSetupEnterPassword", &TmainForm::menuSetupEnterPasswordClick},
+        {"menuSetupMidiFolder", &TmainForm::menuSetupMidiFolderClick},
+        {"menuSetupAudioFolder", &TmainForm::menuSetupAudioFolderClick},
+        {"menuFundsAdd", &TmainForm::menuFundsAddClick},
+        {"menuFundsView", &TmainForm::menuFundsViewClick},
+        {"menuFundsFees", &TmainForm::menuFundsFeesClick},
+        {"menuHelpManual", &TmainForm::menuHelpManualClick},
+        {"menuHelpWeb", &TmainForm::menuHelpWebClick},
+        {"menuHelpAbout", &TmainForm::menuHelpAboutClick},
+    };
+    for (const auto& command : commands)
+        connect(findChild<QAction*>(QString::fromLatin1(command.item)), &QAction::triggered, this,
+                command.handler);
+    connect(findChild<QMenu*>(QStringLiteral("menuSetup")), &QMenu::aboutToShow, this,
+            &TmainForm::menuSetupClick);
+    connect(findChild<QMenu*>(QStringLiteral("menuFunds")), &QMenu::aboutToShow, this,
+            &TmainForm::menuFundsClick);
 }
 
 } // namespace tonvert

@@ -63,6 +63,12 @@ void TmainForm::updateOnlineAudioButtons() {
     onlineAudioPane_->updateButtons();
 }
 
+void TmainForm::updateServiceCommands() {
+    updateLocalMidiButtons();
+    updateOnlineMidiButtons();
+    updateOnlineAudioButtons();
+}
+
 bool TmainForm::shellDeleteFiles(const std::vector<std::string>& paths) {
     return tonvert::shellDeleteFiles(seams_.prompts, seams_.shell, paths);
 }

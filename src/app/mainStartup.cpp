@@ -93,6 +93,7 @@ void TmainForm::FormCreate() {
     // The window shows no connection status of its own; the dialogs that run transfers bind
     // their own handlers.
     state.net = std::make_unique<TNet>(seams_.connection, seams_.pump);
+    state.requestsChanged = [this] { updateServiceCommands(); };
     state.programFolder = paths_.programFolder;
     state.midiFolder = paths_.defaultMidiFolder;
     state.audioFolder = paths_.defaultAudioFolder;
@@ -274,10 +275,6 @@ void TmainForm::showAboutDialog(int milliseconds) {
     about.popup(milliseconds);
 }
 
-void TmainForm::menuHelpAboutClick() {
-    showAboutDialog(0);
-}
-
 StartupAccountCommand accountCommandFor(const MainState& state) {
     if (state.userID.empty())
         return StartupAccountCommand::signup;
@@ -291,11 +288,5 @@ void TmainForm::centre(QWidget& dialog) const {
     dialog.move(owner.x() + (owner.width() - dialog.width()) / 2,
                 owner.y() + (owner.height() - dialog.height()) / 2);
 }
-
-// The account and folder commands come with the account dialogs.
-void TmainForm::menuSetupSignupClick() {}
-void TmainForm::menuSetupConfirmClick() {}
-void TmainForm::menuSetupMidiFolderClick() {}
-void TmainForm::menuSetupAudioFolderClick() {}
 
 } // namespace tonvert

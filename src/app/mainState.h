@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,7 +42,13 @@ struct MainState {
     // The connection settings and the one transfer at a time.
     std::unique_ptr<TNet> net;
 
+    // Service requests waiting for their replies. While one waits no other may start: the
+    // commands that send requests are disabled, and told again when it is over.
+    int requestsWaiting = 0;
+    std::function<void()> requestsChanged;
+
     bool hasCredentials() const { return !userID.empty() && !password.empty(); }
+    bool requestWaiting() const { return requestsWaiting > 0; }
 };
 
 } // namespace tonvert

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,27 @@ public:
     void midiUploadBtnClick() { midiUpload(); }
     void audioDownloadBtnClick() { audioDownload(); }
 
+    // The Setup menu: account, network and folders.
+    void menuSetupClick();
+    void menuSetupSignupClick();
+    bool OnSignup(const std::string& address);
+    void menuSetupConfirmClick();
+    bool OnConfirm(const std::string& password);
+    void menuSetupRequestPasswordClick();
+    void menuSetupEnterPasswordClick();
+    void menuSetupNetworkClick();
+    void menuSetupMidiFolderClick();
+    void menuSetupAudioFolderClick();
+
+    // The Funds and Help menus.
+    void menuFundsClick();
+    void menuFundsAddClick();
+    void menuFundsViewClick();
+    void menuFundsFeesClick();
+    void menuHelpManualClick();
+    void menuHelpWebClick();
+    void menuHelpAboutClick();
+
     bool shellDeleteFiles(const std::vector<std::string>& paths);
     bool shellCopyFiles(const std::vector<std::string>& sources,
                         const std::vector<std::string>& destinations);
@@ -115,12 +137,16 @@ private:
     void applyPaneSizes();
     void readServiceSettings(const TPortableIniFile& ini);
 
-    // Account commands that the first activation runs for a user without credentials.
-    void menuSetupSignupClick();
-    void menuSetupConfirmClick();
-    void menuSetupMidiFolderClick();
-    void menuSetupAudioFolderClick();
-    void menuHelpAboutClick();
+    // Places a dialog of the Setup menu near the top left of the window's client area.
+    void placeSetupDialog(QWidget& dialog) const;
+    void connectMenus();
+    // Enables what may run now: no command that sends a request while one waits.
+    void updateServiceCommands();
+    // Lets the user pick a folder for `folder`; a new one is taken and its pane refilled.
+    void chooseFolder(const char* title, std::string& folder, const std::function<void()>& refill);
+    // Asks the service for numbers and shows the text `read` makes of its reply.
+    void showServiceNumbers(const char* command,
+                            bool (*read)(const std::string&, const std::string&, std::string&));
 
     ProgramPaths paths_;
     Seams seams_;

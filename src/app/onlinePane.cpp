@@ -191,7 +191,7 @@ void OnlinePane::showList(bool keepSelection) {
 }
 
 void OnlinePane::updateButtons() {
-    refreshBtn_->setEnabled(state_.hasCredentials());
+    refreshBtn_->setEnabled(state_.hasCredentials() && !state_.requestWaiting());
     deleteBtn_->setEnabled(refreshBtn_->isEnabled() && list_->hasSelection());
     if (downloadBtn_ == nullptr)
         return;
@@ -202,6 +202,7 @@ void OnlinePane::updateButtons() {
 }
 
 void OnlinePane::popupMenuPopup() {
+    popupItem("Refresh")->setEnabled(!state_.requestWaiting());
     popupItem("Delete")->setEnabled(deleteBtn_->isEnabled());
     if (downloadBtn_ != nullptr)
         popupItem("Download")->setEnabled(downloadBtn_->isEnabled());
@@ -223,11 +224,14 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
         // service otherwise.
         const std::string value =
             kind_.audio ? urlEncode(fileName) : std::to_string(file.record.value_or(0));
-        const TransferResult result =
-            state_.net->download({serviceRequestUrl(state_.service.host, state_.userID,
-                                                    state_.password, kind_.deleteCommand, value),
-                                  "",
-                                  {}});
+        const TransferResult result = [&] {
+            const WaitingRequest waiting(state_);
+            return state_.net->download(
+                {serviceRequestUrl(state_.service.host, state_.userID, state_.password,
+                                   kind_.deleteCommand, value),
+                 "",
+                 {}});
+        }();
         if (!result.ok) {
             showTransferError(seams_, result.message);
             return false;
@@ -258,7 +262,7 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
 void OnlinePane::keyDown(QKeyEvent* event) {
     if (event->key() == Qt::Key_R && (event->modifiers() & Qt::ControlModifier)) {
         event->accept();
-        if (state_.hasCredentials())
+        if (refreshBtn_->isEnabled())
             refresh(true);
     }
 }

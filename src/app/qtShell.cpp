@@ -1,8 +1,10 @@
 #include "qtShell.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QStandardPaths>
 #include <QUrl>
 #include <filesystem>
@@ -69,6 +71,15 @@ bool QtShell::renameFile(const std::string& from, const std::string& to, std::st
     if (error)
         return false;
     finalPath = target;
+    return true;
+}
+
+bool QtShell::pickFolder(const std::string& title, std::string& folder) {
+    const QString chosen = QFileDialog::getExistingDirectory(
+        QApplication::activeWindow(), toQString(title), QString(), QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty())
+        return false;
+    folder = toBytes(chosen);
     return true;
 }
 

@@ -15,6 +15,7 @@ public:
                    const std::vector<std::string>& destinations) override;
     bool renameFile(const std::string& from, const std::string& to,
                     std::string& finalPath) override;
+    bool pickFolder(const std::string& title, std::string& folder) override;
 };
 
 } // namespace tonvert

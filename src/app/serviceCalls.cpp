@@ -8,6 +8,17 @@
 
 namespace tonvert {
 
+WaitingRequest::WaitingRequest(MainState& state)
+    : state_(state) {
+    if (++state_.requestsWaiting == 1 && state_.requestsChanged)
+        state_.requestsChanged();
+}
+
+WaitingRequest::~WaitingRequest() {
+    if (--state_.requestsWaiting == 0 && state_.requestsChanged)
+        state_.requestsChanged();
+}
+
 void showServiceError(const Seams& seams, const std::string& text, const std::string& address) {
     if (address.empty()) {
         seams.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
@@ -25,7 +36,10 @@ void showTransferError(const Seams& seams, const std::string& text) {
 
 std::optional<std::string> requestService(MainState& state, const Seams& seams,
                                           const std::string& url) {
-    TransferResult result = state.net->download({url, "", {}});
+    TransferResult result = [&] {
+        const WaitingRequest waiting(state);
+        return state.net->download({url, "", {}});
+    }();
     if (!result.ok) {
         showTransferError(seams, result.message);
         return std::nullopt;

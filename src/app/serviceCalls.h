@@ -7,6 +7,18 @@
 
 namespace tonvert {
 
+// Marks a service request as waiting for as long as it lives.
+class WaitingRequest {
+public:
+    explicit WaitingRequest(MainState& state);
+    ~WaitingRequest();
+    WaitingRequest(const WaitingRequest&) = delete;
+    WaitingRequest& operator=(const WaitingRequest&) = delete;
+
+private:
+    MainState& state_;
+};
+
 // Shows the message of an error reply. When the reply named a web page the user is asked
 // whether to go there (Yes opens it in the browser); otherwise the box has only OK.
 void showServiceError(const Seams& seams, const std::string& text, const std::string& address);

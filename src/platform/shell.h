@@ -31,6 +31,10 @@ public:
     // `finalPath` tells where it went. True when the file was renamed (or already had the name).
     virtual bool renameFile(const std::string& from, const std::string& to,
                             std::string& finalPath) = 0;
+
+    // Lets the user choose a folder of the file system under the given title. False when
+    // the user chose none.
+    virtual bool pickFolder(const std::string& title, std::string& folder) = 0;
 };
 
 } // namespace tonvert

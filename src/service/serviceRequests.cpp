@@ -10,6 +10,10 @@ const char* const kLanguageAndVersion = "?LNG=us&VER=1.0&UID=";
 
 } // namespace
 
+std::string serviceWebUrl(const std::string& host, const std::string& page) {
+    return "http://" + host + "/" + page;
+}
+
 std::string serviceScriptUrl(const std::string& host) {
     return "http://" + host + "/cgi-bin/wmn.pl";
 }

@@ -24,6 +24,9 @@ inline constexpr const char* kUploadFilePart = "BIN";
 // The one script every request goes to: "http://" + host + "/cgi-bin/wmn.pl".
 std::string serviceScriptUrl(const std::string& host);
 
+// A page of the service's web site: "http://" + host + "/" + page ("" for the home page).
+std::string serviceWebUrl(const std::string& host, const std::string& page);
+
 // A GET request: the script with language, version, the encoded user ID and password and
 // the command. The overload with `fileValue` adds "&FNM=" + fileValue; the command and the
 // file value go out as given (a record number, or a name the caller has made safe).

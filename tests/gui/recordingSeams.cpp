@@ -57,6 +57,14 @@ bool RecordingShell::renameFile(const std::string& from, const std::string& to,
     return true;
 }
 
+bool RecordingShell::pickFolder(const std::string& title, std::string& folder) {
+    folderTitles.push_back(title);
+    if (chosenFolder.empty())
+        return false;
+    folder = chosenFolder;
+    return true;
+}
+
 PromptAnswer RecordingPrompts::show(PromptKind kind, const std::string& caption,
                                     const std::string& text, PromptButtons buttons) {
     shown.push_back({kind, caption, text, buttons});

@@ -39,8 +39,12 @@ public:
                    const std::vector<std::string>& destinations) override;
     bool renameFile(const std::string& from, const std::string& to,
                     std::string& finalPath) override;
+    // Gives `chosenFolder`, or none when it is empty.
+    bool pickFolder(const std::string& title, std::string& folder) override;
 
     bool refuse = false;
+    std::string chosenFolder;
+    std::vector<std::string> folderTitles;
     std::vector<std::string> openedUrls;
     std::vector<std::string> played;
     std::vector<std::string> trashed;

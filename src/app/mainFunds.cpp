@@ -1,0 +1,71 @@
+// The Funds and Help menus' commands: the balance, the fees, the pages of the service's web
+// site, the manual and the about box.
+
+#include <QAction>
+
+#include "busyCursor.h"
+#include "localeTexts.h"
+#include "mainUnit.h"
+#include "prompts.h"
+#include "replyReaders.h"
+#include "serviceCalls.h"
+#include "serviceRequests.h"
+#include "shell.h"
+
+namespace tonvert {
+
+namespace {
+
+QAction* item(const QWidget& form, const char* name) {
+    return form.findChild<QAction*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+void TmainForm::menuFundsClick() {
+    const bool account = state.hasCredentials();
+    const bool free = !state.requestWaiting();
+    item(*this, "menuFundsAdd")->setEnabled(account);
+    item(*this, "menuFundsView")->setEnabled(account && free);
+    item(*this, "menuFundsFees")->setEnabled(account && free);
+}
+
+void TmainForm::menuFundsAddClick() {
+    seams_.shell.openUrl(serviceWebUrl(state.service.host, "addfunds.html"));
+}
+
+void TmainForm::menuHelpWebClick() {
+    seams_.shell.openUrl(serviceWebUrl(state.service.host, ""));
+}
+
+void TmainForm::showServiceNumbers(const char* command,
+                                   bool (*read)(const std::string&, const std::string&,
+                                                std::string&)) {
+    BusyCursor busy;
+    const std::optional<std::string> reply = requestService(
+        state, seams_,
+        serviceRequestUrl(state.service.host, state.userID, state.password, command));
+    if (!reply)
+        return;
+    std::string message;
+    const bool readable = read(*reply, userDecimalSeparator(), message);
+    seams_.prompts.show(readable ? PromptKind::information : PromptKind::error, "", message,
+                        PromptButtons::ok);
+}
+
+void TmainForm::menuFundsViewClick() {
+    showServiceNumbers(kViewFundsCommand, fundsMessage);
+}
+
+void TmainForm::menuFundsFeesClick() {
+    showServiceNumbers(kViewPricesCommand, feesMessage);
+}
+
+// The manual comes with the help system; until then the command has nothing to open.
+void TmainForm::menuHelpManualClick() {}
+
+void TmainForm::menuHelpAboutClick() {
+    showAboutDialog(0);
+}
+
+} // namespace tonvert

@@ -1,0 +1,56 @@
+#include "accountEntryForm.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "accountTexts.h"
+#include "textCodec.h"
+
+namespace tonvert {
+
+namespace {
+
+constexpr int kClientWidth = 529;
+
+} // namespace
+
+AccountEntryForm::AccountEntryForm(QWidget* owner, const Names& names,
+                                   std::initializer_list<Explanation> explanations)
+    : QDialog(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QString::fromLatin1(names.form));
+    setWindowTitle(QString::fromLatin1(names.caption));
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setHorizontalSpacing(5);
+    auto* label = new QLabel(QString::fromLatin1(names.labelText), this);
+    label->setObjectName(QString::fromLatin1(names.label));
+    edit_ = new QLineEdit(this);
+    edit_->setObjectName(QString::fromLatin1(names.edit));
+    label->setBuddy(edit_);
+    layout->addWidget(label, 0, 0);
+    layout->addWidget(edit_, 0, 1);
+    int row = 1;
+    for (const Explanation& explanation : explanations) {
+        auto* text = new QLabel(QString::fromLatin1(explanation.text), this);
+        text->setObjectName(QString::fromLatin1(explanation.name));
+        layout->addWidget(text, row++, 0, 1, 2);
+    }
+    button_ = new QPushButton(QString::fromLatin1(names.buttonCaption), this);
+    button_->setObjectName(QString::fromLatin1(names.button));
+    // Enter does not submit: the user clicks.
+    button_->setAutoDefault(false);
+    button_->setDefault(false);
+    button_->setEnabled(false);
+    layout->addWidget(button_, row, 0, 1, 2);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumWidth(kClientWidth);
+}
+
+std::string AccountEntryForm::trimmedText() const {
+    return trimControls(toBytes(edit_->text()));
+}
+
+} // namespace tonvert

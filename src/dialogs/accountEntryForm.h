@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDialog>
+#include <initializer_list>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+
+namespace tonvert {
+
+// The frame of the small account dialogs: one line to fill in under its label, lines of
+// explanation, and one wide button. Enter submits nothing; Escape closes.
+class AccountEntryForm : public QDialog {
+    Q_OBJECT
+public:
+    // The entered text without the characters of codes 0 to 32 at both ends.
+    std::string trimmedText() const;
+
+protected:
+    struct Names {
+        const char* form;
+        const char* caption;
+        const char* label;
+        const char* labelText;
+        const char* edit;
+        const char* button;
+        const char* buttonCaption;
+    };
+    // Each explanation is an object name and its text.
+    struct Explanation {
+        const char* name;
+        const char* text;
+    };
+    AccountEntryForm(QWidget* owner, const Names& names,
+                     std::initializer_list<Explanation> explanations);
+
+    QLineEdit* edit_;
+    QPushButton* button_;
+};
+
+} // namespace tonvert
