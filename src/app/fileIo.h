@@ -15,7 +15,8 @@ bool readFileHead(const std::string& path, std::size_t maxBytes, std::string& te
 
 // Replaces the file with one holding the text as it is, adding no line end: the text goes to
 // a new file beside it, renamed over the old one, so a failure leaves the old file whole.
-// True only when all of that succeeded.
+// A symbolic link is written through, an existing file keeps its mode and a read-only one is
+// left alone (see replaceFileContents). True only when all of that succeeded.
 bool writeTextFile(const std::string& path, const std::string& text);
 
 } // namespace tonvert

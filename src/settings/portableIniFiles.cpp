@@ -202,8 +202,8 @@ void TPortableIniFile::save() const {
             text += line + "\r\n";
         text += "\r\n";
     }
-    // A failed rewrite loses this batch's changes without a word; the old file stays whole.
-    replaceFileContents(fileName_, text);
+    // A failed rewrite loses this batch's changes without a word.
+    replaceFileContents(fileName_, text, InPlaceRewrite::whenNoTemporaryFile);
 }
 
 std::string TPortableIniFile::readString(const std::string& section, const std::string& key,
@@ -217,10 +217,14 @@ std::string TPortableIniFile::readString(const std::string& section, const std::
     return entry->substr(entry->find('=') + 1);
 }
 
-void TPortableIniFile::writeString(const std::string& section, const std::string& key,
+bool TPortableIniFile::writeString(const std::string& section, const std::string& key,
                                    const std::string& value) {
+    for (const std::string* text : {&section, &key, &value})
+        if (text->find_first_of("\r\n") != std::string::npos)
+            return false;
     storeEntry(*addSection(section), key, value);
     modified_ = true;
+    return true;
 }
 
 std::int32_t TPortableIniFile::readInteger(const std::string& section, const std::string& key,

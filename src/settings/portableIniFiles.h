@@ -18,6 +18,9 @@ struct TSection {
 // The program's own settings file. The whole file is read when the object is made; reads
 // and writes work on that copy, and the file is rewritten when the object goes away, if
 // anything was written. An object lives for one batch of settings work.
+// A file that cannot be written (no write permission for its owner, or none for the user)
+// stays as it is: that batch's changes are lost without a message. A file in a folder that
+// allows no new file beside it is overwritten in place. A symbolic link is written through.
 class TPortableIniFile {
 public:
     explicit TPortableIniFile(std::string fileName);
@@ -28,8 +31,10 @@ public:
 
     std::string readString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
-    // Storing an empty value removes the key; the section is created either way.
-    void writeString(const std::string& section, const std::string& key, const std::string& value);
+    // Storing an empty value removes the key; the section is created either way. A carriage
+    // return or line feed in the section, key or value would start a line of its own in the
+    // file: such a write is refused, stores nothing and gives false.
+    bool writeString(const std::string& section, const std::string& key, const std::string& value);
 
     std::int32_t readInteger(const std::string& section, const std::string& key,
                              std::int32_t defaultValue) const;

@@ -1,6 +1,7 @@
 #include "fileIo.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "testFiles.h"
 
@@ -27,6 +28,15 @@ TEST(FileIo, WholeFilesBothWays) {
     EXPECT_EQ(text, "") << "the text is cleared first";
     EXPECT_FALSE(readWholeFile(folder.path(), text)) << "a folder is not a file";
     EXPECT_FALSE(writeTextFile(folder.file("no/such/folder.TXT"), "x"));
+
+    // A list is only ever replaced whole: where no new file fits beside it (its name leaves
+    // no room for the temporary suffix), the old one stays as it was.
+    const std::string longPath = folder.file(
+        std::string(std::size_t(::pathconf(folder.path().c_str(), _PC_NAME_MAX)) - 4, 'n') +
+        ".TXT");
+    test::writeBytes(longPath, "old");
+    EXPECT_FALSE(writeTextFile(longPath, "new"));
+    EXPECT_EQ(test::readBytes(longPath), "old");
 }
 
 TEST(FileIo, FileHeads) {

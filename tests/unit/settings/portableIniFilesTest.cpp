@@ -201,12 +201,13 @@ TEST_F(PortableIniFileTest, MissingFileAndSafeRewrite) {
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u) << "the settings hold the credentials";
 
-    // A folder that cannot be written: the batch is lost, the old file stays whole.
+    // A folder that cannot be written: the file is overwritten in place. Root writes
+    // anywhere; the long-name test below takes that road as root too.
     writeBytes(path, "[A]\r\nx=1\r\n");
     ASSERT_EQ(::chmod(folder.path().c_str(), 0500), 0);
-    if (::access(folder.path().c_str(), W_OK) != 0) { // root writes anywhere
+    if (::access(folder.path().c_str(), W_OK) != 0) {
         { TPortableIniFile(path).writeString("A", "x", "2"); }
-        EXPECT_EQ(readBytes(path), "[A]\r\nx=1\r\n");
+        EXPECT_EQ(readBytes(path), "[A]\r\nx=2\r\n\r\n");
     }
     ::chmod(folder.path().c_str(), 0700);
 
@@ -216,6 +217,142 @@ TEST_F(PortableIniFileTest, MissingFileAndSafeRewrite) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path()))
         ++entries;
     EXPECT_EQ(entries, 1);
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode;
+}
+
+int entriesIn(const std::string& folder) {
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++entries;
+    return entries;
+}
+
+TEST_F(PortableIniFileTest, ReadOnlyFileStaysAsItIs) {
+    // Root may rename over anything, so only the mode bits can tell; both forms are
+    // refused: no write bit at all, and none for the owner while others have one.
+    for (const mode_t mode : {0444, 0466}) {
+        writeBytes(path, "[A]\r\nx=1\r\n");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        {
+            TPortableIniFile ini(path);
+            ini.writeString("A", "x", "2");
+            EXPECT_TRUE(ini.modified());
+        }
+        EXPECT_EQ(readBytes(path), "[A]\r\nx=1\r\n") << std::oct << mode;
+        EXPECT_EQ(modeOf(path) & 07777, mode);
+        EXPECT_EQ(entriesIn(folder.path()), 1) << "no temporary file left behind";
+        ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    }
+}
+
+TEST_F(PortableIniFileTest, ExistingFileKeepsItsModeAndOwner) {
+    writeBytes(path, "[A]\r\nx=1\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), 4321, 8765), 0);
+    }
+    { TPortableIniFile(path).writeString("A", "x", "2"); }
+    EXPECT_EQ(readBytes(path), "[A]\r\nx=2\r\n\r\n");
+    EXPECT_EQ(modeOf(path) & 07777, 0644u);
+    if (root) {
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 4321u);
+        EXPECT_EQ(info.st_gid, 8765u);
+    }
+}
+
+TEST_F(PortableIniFileTest, FolderWithoutRoomForATemporaryFileIsWrittenInPlace) {
+    // Root may create files in any folder, but no one may create a name longer than the
+    // folder allows: a settings name that fits only just leaves no room for the temporary
+    // file's suffix, which sends the rewrite down the in-place road.
+    const long nameMax = ::pathconf(folder.path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(nameMax, 16);
+    const std::string longPath = folder.file(std::string(std::size_t(nameMax) - 4, 'n') + ".INI");
+    writeBytes(longPath, "[A]\r\nx=a longer value than the next one\r\n");
+    ASSERT_EQ(::chmod(longPath.c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(longPath.c_str(), &before), 0);
+
+    { TPortableIniFile(longPath).writeString("A", "x", "short"); }
+    EXPECT_EQ(readBytes(longPath), "[A]\r\nx=short\r\n\r\n") << "the old tail is cut off";
+    struct stat after {};
+    ASSERT_EQ(::stat(longPath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the same file, not a new one";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(entriesIn(folder.path()), 1);
+
+    // Read-only still wins, and a file that is not there is not made this way.
+    ASSERT_EQ(::chmod(longPath.c_str(), 0440), 0);
+    { TPortableIniFile(longPath).writeString("A", "x", "other"); }
+    EXPECT_EQ(readBytes(longPath), "[A]\r\nx=short\r\n\r\n");
+    ASSERT_EQ(::unlink(longPath.c_str()), 0);
+    { TPortableIniFile(longPath).writeString("A", "x", "new"); }
+    EXPECT_EQ(entriesIn(folder.path()), 0);
+}
+
+TEST_F(PortableIniFileTest, SymbolicLinksAreWrittenThrough) {
+    // The link lives in one folder, its target in another, reached by a relative link to a
+    // second link: the new file must be made beside the final target.
+    ASSERT_TRUE(std::filesystem::create_directory(folder.file("links")));
+    ASSERT_TRUE(std::filesystem::create_directory(folder.file("real")));
+    const std::string link = folder.file("links/tonvert.INI");
+    const std::string middle = folder.file("real/middle.INI");
+    const std::string target = folder.file("real/target.INI");
+    writeBytes(target, "[A]\r\nx=1\r\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("target.INI", middle.c_str()), 0);
+    ASSERT_EQ(::symlink("../real/middle.INI", link.c_str()), 0);
+
+    { TPortableIniFile(link).writeString("A", "x", "2"); }
+    EXPECT_TRUE(S_ISLNK(modeOf(link)));
+    EXPECT_TRUE(S_ISLNK(modeOf(middle)));
+    EXPECT_EQ(std::filesystem::read_symlink(link), "../real/middle.INI");
+    EXPECT_EQ(readBytes(target), "[A]\r\nx=2\r\n\r\n");
+    EXPECT_EQ(modeOf(target) & 07777, 0644u);
+    EXPECT_EQ(entriesIn(folder.file("links")), 1);
+    EXPECT_EQ(entriesIn(folder.file("real")), 2);
+
+    // A link to a file not made yet makes it, owner-only; a loop of links writes nothing.
+    ASSERT_EQ(::unlink(target.c_str()), 0);
+    { TPortableIniFile(link).writeString("A", "x", "3"); }
+    EXPECT_TRUE(S_ISLNK(modeOf(middle)));
+    EXPECT_EQ(readBytes(target), "[A]\r\nx=3\r\n\r\n");
+    EXPECT_EQ(modeOf(target) & 07777, 0600u);
+    ASSERT_EQ(::unlink(target.c_str()), 0);
+    ASSERT_EQ(::symlink("middle.INI", target.c_str()), 0);
+    { TPortableIniFile(link).writeString("A", "x", "4"); }
+    EXPECT_TRUE(S_ISLNK(modeOf(target)));
+    EXPECT_EQ(entriesIn(folder.file("real")), 2);
+}
+
+TEST_F(PortableIniFileTest, LineBreaksAreRefused) {
+    writeBytes(path, "[A]\r\nx=1\r\n");
+    {
+        TPortableIniFile ini(path);
+        EXPECT_FALSE(ini.writeString("A", "x", "2\r\n[Account]\r\nUserID=0"));
+        EXPECT_FALSE(ini.writeString("A", "y\n", "1"));
+        EXPECT_FALSE(ini.writeString("B\r", "y", "1"));
+        EXPECT_FALSE(ini.writeString("B\n", "y", "")) << "even when it would store nothing";
+        ini.writeInteger("C\r\nD", "n", 1);
+        EXPECT_FALSE(ini.modified());
+        EXPECT_EQ(ini.readString("A", "x", ""), "1");
+        EXPECT_EQ(ini.sections().size(), 1u) << "no section made";
+    }
+    EXPECT_EQ(readBytes(path), "[A]\r\nx=1\r\n") << "not rewritten";
+    {
+        TPortableIniFile ini(path);
+        EXPECT_TRUE(ini.writeString("A", "x", "tab\there"));
+        EXPECT_TRUE(ini.writeString("A", "x", ""));
+        EXPECT_TRUE(ini.modified());
+    }
+    EXPECT_EQ(readBytes(path), "[A]\r\n\r\n");
 }
 
 } // namespace
