@@ -35,7 +35,14 @@ public:
     explicit SplashCloser(TmainForm& form)
         : form_(form) {
         connect(&timer_, &QTimer::timeout, this, [this] {
-            auto* about = qobject_cast<TaboutForm*>(QApplication::activeModalWidget());
+            QWidget* modal = QApplication::activeModalWidget();
+            auto* about = qobject_cast<TaboutForm*>(modal);
+            if (modal != nullptr && about == nullptr) {
+                // The account command that follows the splash: noted and closed.
+                accountDialogs << modal->objectName();
+                modal->close();
+                return;
+            }
             if (about == nullptr)
                 return;
             splashPositions << about->pos();
@@ -52,6 +59,7 @@ public:
     }
     QList<QPoint> splashPositions;
     QStringList panesAtSplash;
+    QStringList accountDialogs;
 
 private:
     TmainForm& form_;
@@ -117,6 +125,7 @@ void MainWindowTest::firstStartWithoutSettings() {
     QCOMPARE(accountCommandFor(form->state), StartupAccountCommand::signup);
 
     QTRY_VERIFY(form->startupDone());
+    QCOMPARE(fixture.closer->accountDialogs, QStringList{"signupForm"});
     QCOMPARE(fixture.closer->splashPositions.size(), 1);
     QCOMPARE(child<QWidget>(*form, "topPanel")->height(), 145);
     QCOMPARE(child<QWidget>(*form, "onlineMidiPanel")->width(), 274);
@@ -320,6 +329,7 @@ void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
     QCOMPARE(confirm->state.userID, std::string("user@example.org"));
     QCOMPARE(accountCommandFor(confirm->state), StartupAccountCommand::confirm);
     QTRY_VERIFY(confirm->startupDone());
+    QCOMPARE(fixture.closer->accountDialogs, QStringList{"confirmForm"});
     confirm.reset();
 
     // The panes are filled, the local ones from the folders and the online ones from the
@@ -333,6 +343,7 @@ void MainWindowTest::storedCredentialsChooseTheAccountCommand() {
     QCOMPARE(none->state.password, std::string("secret"));
     QCOMPARE(accountCommandFor(none->state), StartupAccountCommand::none);
     QTRY_VERIFY(none->startupDone());
+    QCOMPARE(fixture.closer->accountDialogs, QStringList{});
     QCOMPARE(fixture.closer->panesAtSplash.size(), 1);
     QVERIFY(fixture.closer->panesAtSplash[0].startsWith("1 0 1 file ["));
     QVERIFY(fixture.closer->panesAtSplash[0].endsWith("] No data"));
