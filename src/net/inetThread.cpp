@@ -170,7 +170,7 @@ private:
                 if (ftp_)
                     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);
             },
-            code);
+            code, stall_);
         if (!session) {
             state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
         } else if (code == CURLE_OK) {
@@ -198,6 +198,11 @@ private:
         if (download_.refusedStatus != 0)
             return failure(systemError, NetMessage::cantWriteUrl, request_.url,
                            download_.refusedStatus);
+        if (stall_ != Stall::none)
+            return failure(systemError,
+                           stall_ == Stall::reply ? NetMessage::cantReadUrl
+                                                  : NetMessage::cantWriteUrl,
+                           request_.url);
         if (failedToConnect(curl, code))
             return failure(systemError, NetMessage::cantConnectToHost, host_);
         if (!download_.answered) {
@@ -215,6 +220,7 @@ private:
     std::string host_;
     bool ftp_ = false;
     Download download_;
+    Stall stall_ = Stall::none;
 };
 
 } // namespace

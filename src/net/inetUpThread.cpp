@@ -266,6 +266,7 @@ private:
                                                                             &curl_slist_free_all);
         Upload upload{&body, &state_};
         CURLcode code = CURLE_OK;
+        Stall stall = Stall::none;
         const CurlHandle session = performTransfer(
             settings_, host_,
             [&](CURL* curl) {
@@ -280,18 +281,19 @@ private:
                 // Larger pieces of body per call: fewer file reads and socket writes.
                 curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
             },
-            code);
+            code, stall);
         if (!session) {
             state_.message = failureCause(0) + ": " + text(NetMessage::cantOpenSession);
         } else if (code == CURLE_OK && body.complete()) {
             state_.succeeded = true;
             state_.message = subject(NetMessage::doneRetrieving, request_.url);
         } else {
-            state_.message = explain(session.get(), code, body, upload);
+            state_.message = explain(session.get(), code, stall, body, upload);
         }
     }
 
-    std::string explain(CURL* curl, CURLcode code, const Body& body, const Upload& upload) const {
+    std::string explain(CURL* curl, CURLcode code, Stall stall, const Body& body,
+                        const Upload& upload) const {
         const long systemError = systemErrorOf(curl);
         if (code == CURLE_ABORTED_BY_CALLBACK || upload.aborted)
             return text(NetMessage::connectionAborted);
@@ -299,6 +301,11 @@ private:
             return failure(0, NetMessage::cantReadUrl, request_.url);
         if (upload.fileFailed)
             return failure(body.fileError(), NetMessage::cantWriteUrl, request_.url);
+        if (stall != Stall::none)
+            return failure(systemError,
+                           stall == Stall::reply ? NetMessage::cantReadUrl
+                                                 : NetMessage::cantWriteUrl,
+                           request_.url);
         if (failedToConnect(curl, code))
             return failure(systemError, NetMessage::cantConnectToHost, host_);
         if (!body.started())

@@ -94,6 +94,7 @@ SessionSettings TNet::settings(const TransferOptions& options) const {
     s.password = options.password;
     s.attempts = attempts;
     s.timeout = timeout;
+    s.replySilence = kReplySilence;
     s.bufferSize = options.bufferSize;
     return s;
 }

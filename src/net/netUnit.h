@@ -69,7 +69,9 @@ public:
     std::string status;
     std::uint16_t proxyPort = 0;
     std::uint16_t attempts = 0;
-    std::int32_t timeout = 0; // milliseconds
+    // Milliseconds that connecting may take and sending may stall; 0: kDefaultTimeout. A
+    // reply may keep silent for kReplySilence, or the time-out when that is longer.
+    std::int32_t timeout = 0;
     std::function<void(TNet& sender)> OnStatus;
     std::function<void(double fraction)> OnProgress;
 

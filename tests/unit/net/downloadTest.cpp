@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "httpTestServer.h"
+#include "inetThread.h"
 #include "netUnit.h"
 #include "testFiles.h"
 
@@ -76,6 +77,10 @@ protected:
         http.server.Get("/silent", [](const httplib::Request&, httplib::Response& res) {
             std::this_thread::sleep_for(2s);
             res.set_content("late", "text/plain");
+        });
+        http.server.Get("/thinking", [](const httplib::Request&, httplib::Response& res) {
+            std::this_thread::sleep_for(1500ms);
+            res.set_content("rendered", "text/plain");
         });
         big.resize(3 * 1024 * 1024 + 17);
         for (std::size_t i = 0; i < big.size(); ++i)
@@ -234,12 +239,42 @@ TEST_F(DownloadTest, AbortAndSilenceEndTheTransfer) {
     for (int fd : queued)
         ::close(fd);
     ::close(listener);
+}
 
-    // A server that stays silent longer than the time-out.
-    net.timeout = 1000;
-    result = fetch(http.url("/silent"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.message, "Error: Can't write to URL");
+TEST_F(DownloadTest, TheTimeOutLimitsConnectingNotTheReply) {
+    // An answer after three times the time-out.
+    net.timeout = 500;
+    TransferResult result = fetch(http.url("/thinking"));
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "rendered");
+
+    // The reply silence, shortened here, ends a server that never answers.
+    const auto work = [](const SessionSettings& settings, const std::string& url) {
+        auto worker = std::make_unique<TINetThread>(settings, TINetThread::Request{url, "", true});
+        while (!worker->done())
+            std::this_thread::sleep_for(5ms);
+        return worker;
+    };
+    SessionSettings settings;
+    settings.timeout = 300;
+    settings.replySilence = 500ms;
+    const test::SilentListener mute;
+    auto worker = work(settings, mute.url("/list"));
+    EXPECT_FALSE(worker->succeeded());
+    EXPECT_EQ(worker->message(), "Error: Can't read from URL " + mute.url("/list"));
+
+    // A time-out longer than the reply silence stands for it.
+    settings.timeout = 2500;
+    settings.replySilence = 100ms;
+    worker = work(settings, http.url("/thinking"));
+    EXPECT_TRUE(worker->succeeded()) << worker->message();
+    EXPECT_EQ(worker->reply(), "rendered");
+
+    // No time-out set: the default one, which lets a transfer through.
+    net.timeout = 0;
+    result = fetch(http.url("/status/200"));
+    EXPECT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "body of 200");
 }
 
 TEST_F(DownloadTest, AddressesThatCannotBeReached) {

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tonvert::test {
@@ -143,11 +144,36 @@ void RawHttpServer::handle(int connection) {
     }
     if (end == Ending::closeWithoutAnswer)
         return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(thinkMs.load()));
     const std::size_t promised = reply.size() + (end == Ending::shortBody ? 1000 : 0);
     const std::string answer = "HTTP/1.1 " + std::to_string(status.load()) + " Answer\r\n" +
                                "Content-Length: " + std::to_string(promised) +
                                "\r\nConnection: close\r\n\r\n" + reply;
     ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+}
+
+SilentListener::SilentListener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Set before listening, so that the queued connections have it too.
+    const int small = 4096;
+    ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 16) != 0)
+        throw std::runtime_error("cannot start a silent test listener");
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+}
+
+SilentListener::~SilentListener() {
+    ::close(listener_);
+}
+
+std::string SilentListener::url(const std::string& path, const std::string& host) const {
+    return "http://" + host + ":" + std::to_string(port_) + path;
 }
 
 int unusedPort() {

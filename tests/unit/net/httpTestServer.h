@@ -59,6 +59,7 @@ public:
 
     std::atomic<int> status{200};
     std::atomic<Ending> ending{Ending::answer};
+    std::atomic<int> thinkMs{0}; // how long it waits, the request read, before it answers
     std::string reply = "!VAL 1";
 
 private:
@@ -71,6 +72,23 @@ private:
     std::mutex mutex_;
     Request last_;
     std::thread thread_;
+};
+
+// A port on loopback whose connections are made (the system completes them in the queue) but
+// never taken in: nothing of a request is read and no answer comes. A small receive buffer
+// makes a sender stall soon.
+class SilentListener {
+public:
+    SilentListener();
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    std::string url(const std::string& path, const std::string& host = "mute.localhost") const;
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
 };
 
 // A port on loopback that nothing listens on.

@@ -253,6 +253,38 @@ TEST_F(UploadTest, ServersThatFailOnTheWay) {
     EXPECT_EQ(result.message, "Error: Can't read from URL");
 }
 
+TEST_F(UploadTest, TheTimeOutLimitsSendingNotTheReply) {
+    // A server that takes the connection and never reads: the body stops going out.
+    const std::string file = folder.file("Song.mid");
+    test::writeBytes(file, std::string(8 << 20, 'x'));
+    const test::SilentListener mute;
+    net.timeout = 300;
+    TransferResult result = send(file, true, mute.url("/up"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Error: Can't write to URL " + mute.url("/up"));
+
+    // One that reads it all and thinks three times the time-out before it answers.
+    test::writeBytes(file, "MThd");
+    net.timeout = 500;
+    server.thinkMs = 1500;
+    result = send(file);
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(result.reply, "!VAL 1");
+
+    // Thinking longer than the reply silence, shortened here, ends the upload.
+    SessionSettings settings;
+    settings.timeout = 300;
+    settings.replySilence = 500ms;
+    const UploadRequest song = songUpload(file);
+    worker = std::make_unique<TINetUpThread>(
+        settings, TINetUpThread::Request{song.url, file, song.filePartName, song.uploadName,
+                                         song.fields, false});
+    while (!worker->done())
+        std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(worker->succeeded());
+    EXPECT_EQ(worker->message(), "Error: Can't read from URL");
+}
+
 TEST_F(UploadTest, RepliesLongerThanMemoryTakesFail) {
     // Slightly over the cap, sent from one small buffer again and again.
     const std::size_t length = kMaxReplyInMemory + 1;
