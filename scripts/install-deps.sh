@@ -22,6 +22,8 @@ packages=(
   libavformat-dev libavutil-dev libsndfile1-dev libebur128-dev
   # checking rendered files in tests (ffprobe); the render benchmark's peers
   ffmpeg fluidsynth lame
+  # the service's pages in a real browser: headless Chromium driven through selenium
+  chromium chromium-driver python3-selenium
   # data-race checks of the network layer
   clang libclang-rt-14-dev
   # a font for windows drawn off screen and under Xvfb; time zones for the clock-time tests

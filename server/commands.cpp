@@ -74,6 +74,22 @@ bool isMailAddress(const std::string& text) {
     });
 }
 
+int codeOf(Refusal refusal) {
+    switch (refusal) {
+    case Refusal::unknownUser:
+        return kUnknownUser;
+    case Refusal::passwordMissing:
+        return kPasswordMissing;
+    case Refusal::wrongPassword:
+        return kWrongPassword;
+    case Refusal::unconfirmed:
+        return kUnconfirmed;
+    case Refusal::none:
+        break;
+    }
+    return kUnavailable;
+}
+
 std::optional<int> nameError(const std::string& name) {
     switch (checkFileName(name)) {
     case NameCheck::noRoot:
@@ -134,45 +150,68 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
         if (command == "signup")
             return signup(userId);
 
-        const auto account = store_.account(userId);
-        if (!account)
-            return error(kUnknownUser);
-        if (command == "getnewpwd")
-            return newPassword(*account);
+        if (command == "getnewpwd") {
+            const auto account = store_.account(userId);
+            return account ? newPassword(*account) : error(kUnknownUser);
+        }
         const std::string password = field(fields, "PWD");
-        if (password.empty())
-            return error(kPasswordMissing);
-        if (!passwordMatches(password, account->passwordHash))
-            return error(kWrongPassword);
+        // Only confirming may come from an unconfirmed account.
+        const Access access = open(userId, password, command == "confirm");
+        if (!access.account)
+            return error(codeOf(access.refusal));
+        const Account& account = *access.account;
         if (command == "confirm")
-            return confirm(*account, password);
-        if (!account->confirmed)
-            return error(kUnconfirmed);
+            return confirm(account, password);
 
         const std::string file = field(fields, "FNM");
         if (command == "viewfunds")
-            return value(money(account->balance));
+            return value(money(account.balance));
         if (command == "viewprices")
             return value(
                 money(config_.prices.uploadBase) + "\t" + money(config_.prices.uploadPerMb) + "\t" +
                 money(config_.prices.downloadBase) + "\t" + money(config_.prices.downloadPerMb));
         if (command == "listmidi")
-            return listMidi(*account);
+            return listMidi(account);
         if (command == "delmidi")
-            return deleteMidi(*account, file);
+            return deleteMidi(account, file);
         if (command == "listaudio")
-            return listAudio(*account);
+            return listAudio(account);
         if (command == "delaudio")
-            return deleteAudio(*account, file);
+            return deleteAudio(account, file);
         if (command == "getaudio")
-            return getAudio(*account, file);
+            return getAudio(account, file);
         if (command == "submitmidi")
-            return submitMidi(*account, fields, upload);
+            return submitMidi(account, fields, upload);
         return error(kUnknownCommand);
     } catch (const std::exception& failure) {
         std::clog << "request failed: " << failure.what() << std::endl;
         return error(kUnavailable);
     }
+}
+
+Access Commands::open(const std::string& userId, const std::string& password, bool unconfirmedToo) {
+    auto account = store_.account(userId);
+    if (!account)
+        return {std::nullopt, Refusal::unknownUser};
+    if (password.empty())
+        return {std::nullopt, Refusal::passwordMissing};
+    if (!passwordMatches(password, account->passwordHash))
+        return {std::nullopt, Refusal::wrongPassword};
+    if (!account->confirmed && !unconfirmedToo)
+        return {std::nullopt, Refusal::unconfirmed};
+    return {std::move(account), Refusal::none};
+}
+
+Payment Commands::addFunds(const std::string& userId, const std::string& password,
+                           std::int64_t cents) {
+    std::lock_guard lock(store_.lock());
+    const Access access = open(userId, password, false);
+    if (!access.account)
+        return {access.refusal, 0};
+    return store_.db().transaction([&] {
+        store_.book(access.account->id, cents, "funds added");
+        return Payment{Refusal::none, store_.accountById(access.account->id)->balance};
+    });
 }
 
 Reply Commands::signup(const std::string& userId) {

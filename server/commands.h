@@ -20,6 +20,22 @@ struct ServiceConfig {
     std::size_t maxMidiRecords = 20; // waiting per account
     std::size_t maxUploadBytes = 4 << 20;
     std::size_t maxUserIdLength = 100;
+    std::int64_t maxFundsPerPayment = 100000; // cents, on the add-funds page
+};
+
+// Why a user ID and password open no account.
+enum class Refusal { none, unknownUser, passwordMissing, wrongPassword, unconfirmed };
+
+// The account a user ID and password open, or why they open none.
+struct Access {
+    std::optional<Account> account;
+    Refusal refusal = Refusal::none;
+};
+
+// What adding funds came to: the new balance, or why nothing was added.
+struct Payment {
+    Refusal refusal = Refusal::none;
+    std::int64_t balance = 0; // cents
 };
 
 // The file part of an upload.
@@ -47,6 +63,14 @@ public:
     // `host` is the host the client reached the service under (for the upgrade page).
     Reply handle(const std::map<std::string, std::string>& fields,
                  const std::optional<UploadedFile>& upload, const std::string& host);
+
+    // Checks a user ID and password as every command does; a confirmed account is required
+    // unless `unconfirmedToo`. The caller holds the store's lock.
+    Access open(const std::string& userId, const std::string& password, bool unconfirmedToo);
+
+    // Books `cents` into the ledger of the account the user ID and password open, if it is
+    // confirmed (the add-funds page).
+    Payment addFunds(const std::string& userId, const std::string& password, std::int64_t cents);
 
 private:
     Reply signup(const std::string& userId);

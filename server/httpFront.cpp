@@ -1,6 +1,9 @@
 #include "httpFront.h"
 
 #include <fstream>
+#include <iostream>
+
+#include "pages.h"
 
 namespace tonvert::service {
 
@@ -11,36 +14,6 @@ const char* const kScript = "/cgi-bin/wmn.pl";
 std::string hostOf(const httplib::Request& request) {
     const std::string host = request.get_header_value("Host");
     return host.empty() ? "tonvert.localhost:8080" : host;
-}
-
-std::string escapeHtml(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string page(const std::string& title, const std::string& body) {
-    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
-           "</title></head>\n<body style=\"font-family: sans-serif; max-width: 40em; margin: 2em "
-           "auto\">\n<h1>" +
-           title + "</h1>\n" + body + "\n</body></html>\n";
 }
 
 void send(const Reply& reply, httplib::Response& response) {
@@ -62,8 +35,7 @@ void send(const Reply& reply, httplib::Response& response) {
 
 } // namespace
 
-void installRoutes(httplib::Server& server, Commands& commands, Store& store,
-                   const ServiceConfig& config) {
+void installRoutes(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
     server.Get(kScript, [&commands](const httplib::Request& request, httplib::Response& response) {
         std::map<std::string, std::string> fields;
         for (const auto& [name, value] : request.params)
@@ -90,60 +62,62 @@ void installRoutes(httplib::Server& server, Commands& commands, Store& store,
             response.set_content("!ERR 1050", "text/plain");
     });
 
-    server.Get("/", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(
-            page("Tonvert",
-                 "<p>This is the Tonvert rendering service. It turns MIDI files into audio files "
-                 "(MP3, OGG Vorbis, WMA and WAV) for the users of the Tonvert program: upload a "
-                 "MIDI file with a format and a quality preset, and download the audio file when "
-                 "it is rendered.</p>\n<p>Uploads and downloads are paid from your balance. <a "
-                 "href=\"/addfunds.html\">Add funds</a>.</p>\n<p>Service address: " +
-                     escapeHtml(hostOf(request)) + "</p>"),
-            "text/html; charset=utf-8");
-    });
-
-    const auto fundsForm = [](const std::string& note) {
-        return page("Add funds",
-                    note + "<form method=\"post\" action=\"/addfunds.html\">\n"
-                           "<p><label>User ID (your e-mail address): <input name=\"uid\" "
-                           "size=\"40\"></label></p>\n<p><label>Amount: <input name=\"amount\" "
-                           "value=\"10.00\" size=\"8\"></label></p>\n<p><button>Pay</button></p>\n"
-                           "</form>\n<p>This page stands in for a payment provider: the amount is "
-                           "credited at once.</p>");
+    const auto html = [](httplib::Response& response, const std::string& page, int status) {
+        response.status = status;
+        response.set_content(page, "text/html; charset=utf-8");
     };
-    server.Get("/addfunds.html", [fundsForm](const httplib::Request&, httplib::Response& response) {
-        response.set_content(fundsForm(""), "text/html; charset=utf-8");
-    });
-    server.Post("/addfunds.html", [&store, fundsForm](const httplib::Request& request,
-                                                      httplib::Response& response) {
-        const std::string userId = request.get_param_value("uid");
-        const std::string amountText = request.get_param_value("amount");
-        char* end = nullptr;
-        const double amount = std::strtod(amountText.c_str(), &end);
-        const bool number = !amountText.empty() && end != nullptr && *end == '\0';
-        std::string note;
-        if (!number || !(amount > 0) || amount > 1000) {
-            note = "<p><b>Give an amount between 0.01 and 1000.</b></p>\n";
-        } else {
-            std::lock_guard lock(store.lock());
-            const auto account = store.account(userId);
-            if (!account) {
-                note = "<p><b>There is no account " + escapeHtml(userId) + ".</b></p>\n";
-            } else {
-                const auto cents = static_cast<std::int64_t>(amount * 100 + 0.5);
-                store.db().transaction([&] { store.book(account->id, cents, "funds added"); });
-                note = "<p><b>" + money(cents) + " added to " + escapeHtml(account->userId) +
-                       ".</b></p>\n";
-            }
-        }
-        response.set_content(fundsForm(note), "text/html; charset=utf-8");
+
+    server.Get(kStylesheetPath, [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(stylesheet(), "text/css; charset=utf-8");
     });
 
-    server.Get("/upgrade.html", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(page("Upgrade Tonvert",
-                                  "<p>This service speaks version 1.0 of the Tonvert protocol. "
-                                  "Install a version of the Tonvert program that speaks it.</p>"),
-                             "text/html; charset=utf-8");
+    server.Get("/", [config, html](const httplib::Request& request, httplib::Response& response) {
+        html(response, homePage(config, hostOf(request)), 200);
+    });
+
+    server.Get("/upgrade.html", [html](const httplib::Request&, httplib::Response& response) {
+        html(response, upgradePage(), 200);
+    });
+
+    const std::int64_t maxCents = config.maxFundsPerPayment;
+    server.Get("/addfunds.html",
+               [html, maxCents](const httplib::Request&, httplib::Response& response) {
+                   html(response, fundsPage({}, maxCents), 200);
+               });
+
+    // The stand-in for a payment provider: the account's own password, as every command asks
+    // for it, and an amount in currency units.
+    server.Post("/addfunds.html", [&commands, html, maxCents](const httplib::Request& request,
+                                                              httplib::Response& response) {
+        FundsForm form;
+        form.userId = request.get_param_value("uid");
+        form.amount = request.get_param_value("amount");
+        const std::string password = request.get_param_value("password");
+        const Amount amount = readAmount(form.amount, maxCents);
+        if (form.userId.empty()) {
+            form.refusal = refusalText(Refusal::unknownUser, "");
+            return html(response, fundsPage(form, maxCents), 400);
+        }
+        if (amount.check != AmountCheck::good) {
+            form.refusal = refusalText(amount.check, maxCents);
+            return html(response, fundsPage(form, maxCents), 400);
+        }
+        Payment payment;
+        try {
+            payment = commands.addFunds(form.userId, password, amount.cents);
+        } catch (const std::exception& failure) {
+            std::clog << "adding funds failed: " << failure.what() << std::endl;
+            form.refusal = "The service cannot add funds just now. Try again later.";
+            return html(response, fundsPage(form, maxCents), 503);
+        }
+        if (payment.refusal != Refusal::none) {
+            form.refusal = refusalText(payment.refusal, form.userId);
+            return html(response, fundsPage(form, maxCents), 403);
+        }
+        form.amount.clear();
+        form.added = money(amount.cents);
+        form.balance = money(payment.balance);
+        html(response, fundsPage(form, maxCents), 200);
     });
 }
 

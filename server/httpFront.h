@@ -8,7 +8,6 @@ namespace tonvert::service {
 
 // The service on the web: the script every client request goes to, and the pages a browser
 // opens (the home page, the page that adds funds, the upgrade page).
-void installRoutes(httplib::Server& server, Commands& commands, Store& store,
-                   const ServiceConfig& config);
+void installRoutes(httplib::Server& server, Commands& commands, const ServiceConfig& config);
 
 } // namespace tonvert::service

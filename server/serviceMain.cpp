@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         RenderQueue queue(store, mailer, &renderer, options.workers);
         Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
         httplib::Server server;
-        installRoutes(server, commands, store, options.config);
+        installRoutes(server, commands, options.config);
         running = &server;
         std::signal(SIGINT, stop);
         std::signal(SIGTERM, stop);

@@ -19,7 +19,7 @@ LoopbackService::LoopbackService(const std::string& dataFolder, service::Rendere
     queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
     commands_ = std::make_unique<service::Commands>(*store_, *mailer_, config_,
                                                     [this] { queue_->notify(); });
-    service::installRoutes(server_, *commands_, *store_, config_);
+    service::installRoutes(server_, *commands_, config_);
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running())

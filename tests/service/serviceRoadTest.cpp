@@ -152,15 +152,56 @@ TEST(AudioNames, TakenNamesGetANumber) {
 TEST_F(ServiceRoadTest, FundsPageCreditsAnAccount) {
     const std::string password = account("gus@example.org");
     httplib::Client browser("127.0.0.1", loopback->port());
-    const auto paid = browser.Post("/addfunds.html", "uid=gus%40example.org&amount=2.50",
-                                   "application/x-www-form-urlencoded");
-    ASSERT_TRUE(paid);
-    EXPECT_NE(paid->body.find("2.50 added"), std::string::npos);
+    const auto pay = [&](const std::string& user, const std::string& pwd,
+                         const std::string& amount) {
+        httplib::Params form{{"uid", user}, {"password", pwd}, {"amount", amount}};
+        auto reply = browser.Post("/addfunds.html", form);
+        EXPECT_TRUE(reply);
+        return reply ? std::make_pair(reply->status, reply->body) : std::make_pair(0, "");
+    };
+    const auto paid = pay("gus@example.org", password, "2.50");
+    EXPECT_EQ(paid.first, 200);
+    EXPECT_NE(paid.second.find("<strong id=\"balance\">7.50</strong>"), std::string::npos);
     EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
-    browser.Post("/addfunds.html", "uid=gus%40example.org&amount=-5",
-                 "application/x-www-form-urlencoded");
+
+    // Each refusal books nothing, says why, and keeps the user ID but never the password.
+    EXPECT_EQ(get(signupRequestUrl(host, "hal@example.org")), "!VAL signed up");
+    const std::string unconfirmed = mailedPassword();
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"gus@example.org", "", "1"}, "Give your account"},
+        {{"gus@example.org", "wrong<pwd>", "1"}, "password is wrong"},
+        {{"nobody@example.org", password, "1"}, "no account with the user ID nobody@"},
+        {{"hal@example.org", unconfirmed, "1"}, "not confirmed"},
+        {{"gus@example.org", password, "1.234"}, "at most two decimals"},
+        {{"gus@example.org", password, "1,5"}, "at most two decimals"},
+        {{"gus@example.org", password, "-5"}, "above 0.00"},
+        {{"gus@example.org", password, "0.00"}, "above 0.00"},
+        {{"gus@example.org", password, "1000.01"}, "At most 1000.00"},
+        {{"gus@example.org", password, "99999999999999999999"}, "At most 1000.00"},
+        {{"<b>\"x\"</b>@example.org", password, "1"}, "&lt;b&gt;&quot;x&quot;&lt;/b&gt;@"},
+    };
+    for (const auto& [fields, message] : refused) {
+        const auto [status, body] = pay(fields[0], fields[1], fields[2]);
+        EXPECT_GE(status, 400) << fields[2];
+        EXPECT_NE(body.find(message), std::string::npos) << body;
+        const std::string kept = fields[0][0] == '<' ? "&lt;b&gt;&quot;x" : fields[0];
+        EXPECT_NE(body.find("value=\"" + kept), std::string::npos) << "user ID not kept";
+        if (!fields[1].empty()) {
+            EXPECT_EQ(body.find(fields[1]), std::string::npos) << "password echoed";
+        }
+        EXPECT_EQ(body.find("<b>"), std::string::npos) << "unescaped";
+    }
     EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
-    EXPECT_NE(browser.Get("/")->body.find("rendering service"), std::string::npos);
+    EXPECT_EQ(command("hal@example.org", unconfirmed, "confirm"), "!VAL confirmed");
+    EXPECT_EQ(command("hal@example.org", unconfirmed, "viewfunds"), "!VAL 5.00");
+
+    EXPECT_EQ(pay("gus@example.org", password, " 1000 ").first, 200);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 1007.50");
+    EXPECT_NE(browser.Get("/")->body.find("<td class=\"money\" id=\"upload-per-mb\">0.10</td>"),
+              std::string::npos);
+    EXPECT_EQ(browser.Get("/style.css")->get_header_value("Content-Type"),
+              "text/css; charset=utf-8");
+    EXPECT_NE(browser.Get("/upgrade.html")->body.find("no download"), std::string::npos);
 }
 
 TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {

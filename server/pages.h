@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "commands.h"
+
+namespace tonvert::service {
+
+// The pages a browser opens on the service, as whole HTML documents, and the one stylesheet
+// they share. Every text that came from outside is escaped here.
+
+std::string escapeHtml(const std::string& text);
+
+extern const char* const kStylesheetPath;
+std::string stylesheet();
+
+std::string homePage(const ServiceConfig& config, const std::string& host);
+std::string upgradePage();
+
+// An amount as a person types it: "2.50", "2.5", "2" or ".5", in currency units.
+enum class AmountCheck { good, notAnAmount, notPositive, tooLarge };
+struct Amount {
+    AmountCheck check = AmountCheck::notAnAmount;
+    std::int64_t cents = 0;
+};
+Amount readAmount(const std::string& text, std::int64_t maxCents);
+
+// What the add-funds page shows: the form, and above it what became of the last payment.
+struct FundsForm {
+    std::string userId;  // kept in the form
+    std::string amount;  // kept in the form after a refusal
+    std::string refusal; // a plain text; empty when nothing was refused
+    std::string added;   // after a payment: the amount, as money
+    std::string balance; // after a payment: the new balance, as money
+};
+std::string fundsPage(const FundsForm& form, std::int64_t maxCents);
+
+// Why a payment was refused, in words for the page.
+std::string refusalText(Refusal refusal, const std::string& userId);
+std::string refusalText(AmountCheck check, std::int64_t maxCents);
+
+} // namespace tonvert::service
