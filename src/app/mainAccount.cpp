@@ -12,6 +12,7 @@
 #include "credentials.h"
 #include "dirsUnit.h"
 #include "enterPwdUnit.h"
+#include "internetSetupUnit.h"
 #include "localPane.h"
 #include "mainUnit.h"
 #include "menuItemPath.h"
@@ -125,6 +126,16 @@ void TmainForm::menuSetupEnterPasswordClick() {
     writeCredentials();
     // The panes' buttons follow the credentials.
     updateServiceCommands();
+}
+
+void TmainForm::menuSetupNetworkClick() {
+    TinternetSetupForm setup(this, seams_);
+    placeSetupDialog(setup);
+    connect(&setup, &TinternetSetupForm::helpRequested, this, &TmainForm::showHelp);
+    if (!setup.execute(*state.net, state.testURL, kNetworkHelpContext))
+        return;
+    TPortableIniFile ini(paths_.settingsFile);
+    writeConnectSettings(ini);
 }
 
 namespace {

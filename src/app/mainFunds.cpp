@@ -61,8 +61,12 @@ void TmainForm::menuFundsFeesClick() {
     showServiceNumbers(kViewPricesCommand, feesMessage);
 }
 
-// The manual comes with the help system; until then the command has nothing to open.
-void TmainForm::menuHelpManualClick() {}
+void TmainForm::menuHelpManualClick() {
+    showHelp(kHelpContext);
+}
+
+// The manual comes with the help system; until then a topic has nothing to open.
+void TmainForm::showHelp(int /*context*/) {}
 
 void TmainForm::menuHelpAboutClick() {
     showAboutDialog(0);

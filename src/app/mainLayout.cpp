@@ -135,6 +135,7 @@ void TmainForm::connectMenus() {
         {"menuSetupConfirm", &TmainForm::menuSetupConfirmClick},
         {"menuSetupRequestPassword", &TmainForm::menuSetupRequestPasswordClick},
         {"menuSetupEnterPassword", &TmainForm::menuSetupEnterPasswordClick},
+        {"menuSetupNetwork", &TmainForm::menuSetupNetworkClick},
         {"menuSetupMidiFolder", &TmainForm::menuSetupMidiFolderClick},
         {"menuSetupAudioFolder", &TmainForm::menuSetupAudioFolderClick},
         {"menuFundsAdd", &TmainForm::menuFundsAddClick},

@@ -9,12 +9,14 @@
 
 #include "ListViewXPSafe.h"
 #include "aboutUnit.h"
+#include "connectSettings.h"
 #include "credentials.h"
 #include "localPane.h"
 #include "mainUnit.h"
 #include "netUnit.h"
 #include "onlinePane.h"
 #include "portableIniFiles.h"
+#include "serviceRequests.h"
 
 namespace tonvert {
 
@@ -143,6 +145,17 @@ void TmainForm::loadMainSettings() {
 
     readCredentials(ini);
     readServiceSettings(ini);
+    // From the first request on, transfers keep to the stored time-out and attempts.
+    readConnectSettings(ini);
+}
+
+void TmainForm::readConnectSettings(const TPortableIniFile& ini) {
+    tonvert::readConnectSettings(ini, state.testURL, *state.net,
+                                 serviceWebUrl(state.service.host, ""));
+}
+
+void TmainForm::writeConnectSettings(TPortableIniFile& ini) {
+    tonvert::writeConnectSettings(ini, *state.net);
 }
 
 void TmainForm::saveMainSettings() {

@@ -37,12 +37,17 @@ public:
 
     const ProgramPaths& paths() const { return paths_; }
     static constexpr int kHelpContext = 1100;
+    static constexpr int kNetworkHelpContext = 1200;
+    // Opens the manual on the topic of a help context.
+    void showHelp(int context);
     bool startupDone() const { return startupDone_; }
 
     void loadMainSettings();
     void saveMainSettings();
     void readCredentials(const TPortableIniFile& ini);
     void writeCredentials();
+    void readConnectSettings(const TPortableIniFile& ini);
+    void writeConnectSettings(TPortableIniFile& ini);
 
     // Shows the about box centred over the window; a positive time closes it by itself.
     void showAboutDialog(int milliseconds);

@@ -10,15 +10,18 @@
 
 namespace tonvert::test {
 
-ClientOnService::ClientOnService(service::Renderer* renderer, const std::string& user)
+ClientOnService::ClientOnService(service::Renderer* renderer, const std::string& user,
+                                 bool withAccount)
     : user(user) {
     service = std::make_unique<LoopbackService>(folder.file("data"), renderer);
-    password = service->makeAccount(user);
     for (const char* sub : {"MIDI", "Audio", "Temp"})
         std::filesystem::create_directories(folder.file(sub));
     TPortableIniFile ini(folder.file("tonvert.INI"));
-    writeCredentials(ini, {user, password});
     ini.writeString("Service", "Host", service->host());
+    if (!withAccount)
+        return;
+    password = service->makeAccount(user);
+    writeCredentials(ini, {user, password});
 }
 
 ClientOnService::~ClientOnService() {

@@ -16,8 +16,9 @@ namespace tonvert::test {
 // over a reference service of its own on loopback, where the user has a confirmed account
 // whose credentials the settings file holds.
 struct ClientOnService {
+    // Without `withAccount` the user is new: no account, no settings file.
     explicit ClientOnService(service::Renderer* renderer,
-                             const std::string& user = "ann@example.org");
+                             const std::string& user = "ann@example.org", bool withAccount = true);
     ~ClientOnService();
 
     // Shows the main window and waits for its first activation.
