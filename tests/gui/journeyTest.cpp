@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QProcess>
 #include <QTimer>
 #include <QtTest>
@@ -22,6 +24,7 @@
 #include "localPane.h"
 #include "mainUnit.h"
 #include "midiBytes.h"
+#include "modalDriver.h"
 #include "netUnit.h"
 #include "onlinePane.h"
 #include "portableIniFiles.h"
@@ -137,6 +140,7 @@ private slots:
     void uploadGathersTheTimedSelection();
     void downloadRefillsTheAudioPaneAfterAPartialRun();
     void fromUploadToLocalAudio();
+    void newUserToFundsAndUpload();
 };
 
 void JourneyTest::uploadGathersTheTimedSelection() {
@@ -238,6 +242,69 @@ void JourneyTest::fromUploadToLocalAudio() {
     QCOMPARE(local.size(), 2);
     QCOMPARE(probe(journey.folder.file("Audio/Scale.MP3")), QStringLiteral("44100,2"));
     QCOMPARE(probe(journey.folder.file("Audio/Chorale.WAV")), QStringLiteral("22050,1"));
+}
+
+// A new user, with nothing but the service's address in the settings file: signs up,
+// confirms with the mailed password, sees balance and fees, adds funds on the service's page
+// in a real browser, and uploads a MIDI file; every step through the program's own dialogs
+// and commands.
+void JourneyTest::newUserToFundsAndUpload() {
+    test::ClientOnService client(nullptr, "fresh@example.org", false);
+    std::filesystem::copy_file(TONVERT_SAMPLES "/Scale.mid", client.folder.file("MIDI/Scale.mid"));
+    test::ModalDriver driver;
+    driver.on("signupForm", [&](QWidget& signup) {
+        signup.findChild<QLineEdit*>(QStringLiteral("emailEdit"))
+            ->setText(QString::fromStdString(client.user));
+        signup.findChild<QAbstractButton*>(QStringLiteral("submitBitBtn"))->click();
+    });
+    driver.on("confirmForm", [&](QWidget& confirm) {
+        confirm.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))
+            ->setText(QString::fromStdString(client.service->mailedPassword()));
+        confirm.findChild<QAbstractButton*>(QStringLiteral("submitBitBtn"))->click();
+    });
+    driver.on("uploadForm", [](QWidget& dialog) {
+        submitWith(static_cast<TuploadForm&>(dialog), 0, "Standard CBR stereo");
+    });
+    client.start();
+    TmainForm& form = *client.form;
+    QCOMPARE(driver.seen, (QStringList{"signupForm", "confirmForm"}));
+    QVERIFY(form.state.hasCredentials());
+
+    test::RecordingPrompts& prompts = client.seams.prompts;
+    prompts.shown.clear();
+    QLocale::setDefault(QLocale::c()); // money with a point
+    form.menuFundsViewClick();
+    form.menuFundsFeesClick();
+    QCOMPARE(prompts.shown.size(), std::size_t(2));
+    QCOMPARE(prompts.shown[0].text, std::string("Funds in account: 5.00"));
+    QCOMPARE(prompts.shown[1].text, std::string("MIDI file upload: 0.05 + 0.10 / MB\n\n"
+                                                "Audio file download: 0.02 + 0.03 / MB"));
+
+    // The page the program opens for adding funds, filled in the browser.
+    form.menuFundsAddClick();
+    const std::string page = client.seams.shell.openedUrls.back();
+    QCOMPARE(page, "http://" + client.service->host() + "/addfunds.html");
+    QProcess browser;
+    browser.setProcessChannelMode(QProcess::MergedChannels);
+    browser.start(QStringLiteral("/usr/bin/python3"),
+                  {TONVERT_BROWSER_TESTS "/addFunds.py", QString::fromStdString(page),
+                   QString::fromStdString(client.user), QString::fromStdString(form.state.password),
+                   "2.50", "--expect-balance", "7.50"});
+    QVERIFY(browser.waitForFinished(120000));
+    QVERIFY2(browser.exitCode() == 0, browser.readAll().constData());
+    prompts.shown.clear();
+    form.menuFundsViewClick();
+    QCOMPARE(prompts.shown.at(0).text, std::string("Funds in account: 7.50"));
+
+    // And the first upload.
+    QTRY_COMPARE(form.localMidiPane().model().rowCount(), 1);
+    form.localMidiPane().list().selectRows({0});
+    QVERIFY(form.findChild<QAbstractButton*>(QStringLiteral("midiUploadBtn"))->isEnabled());
+    form.findChild<QAbstractButton*>(QStringLiteral("midiUploadBtn"))->click();
+    QVERIFY(driver.seen.contains("uploadForm"));
+    QCOMPARE(test::rowTexts(form.onlineMidiPane().model()), QStringList{"Scale|MID"});
+    QCOMPARE(prompts.shown.size(), std::size_t(1));
+    QLocale::setDefault(QLocale::system());
 }
 
 QTEST_MAIN(JourneyTest)
