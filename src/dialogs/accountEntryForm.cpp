@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "accountTexts.h"
+#include "replyReaders.h"
 #include "textCodec.h"
 
 namespace tonvert {
@@ -50,7 +50,7 @@ AccountEntryForm::AccountEntryForm(QWidget* owner, const Names& names,
 }
 
 std::string AccountEntryForm::trimmedText() const {
-    return trimControls(toBytes(edit_->text()));
+    return std::string(trimControls(toBytes(edit_->text())));
 }
 
 } // namespace tonvert

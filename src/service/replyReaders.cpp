@@ -50,16 +50,6 @@ bool readTimeLine(ListLines& lines, std::string_view decimalSeparator, double& t
     return lines.next(line) && readFloat(line, decimalSeparator, time);
 }
 
-std::string_view trimControls(std::string_view text) {
-    std::size_t start = 0;
-    std::size_t end = text.size();
-    while (start < end && static_cast<unsigned char>(text[start]) <= 32)
-        ++start;
-    while (end > start && static_cast<unsigned char>(text[end - 1]) <= 32)
-        --end;
-    return text.substr(start, end - start);
-}
-
 // Adds one to a run of decimal digits; "99" becomes "100".
 void incrementDigits(std::string& digits) {
     for (std::size_t i = digits.size(); i-- > 0;) {
@@ -78,6 +68,16 @@ std::size_t findFrom(std::string_view text, char c, std::size_t from) {
 }
 
 } // namespace
+
+std::string_view trimControls(std::string_view text) {
+    std::size_t start = 0;
+    std::size_t end = text.size();
+    while (start < end && static_cast<unsigned char>(text[start]) <= 32)
+        ++start;
+    while (end > start && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return text.substr(start, end - start);
+}
 
 bool isSafeServiceFileName(std::string_view name) {
     return !name.empty() && std::none_of(name.begin(), name.end(), isPathHazard);

@@ -2,16 +2,6 @@
 
 namespace tonvert {
 
-std::string trimControls(const std::string& text) {
-    std::size_t start = 0;
-    std::size_t end = text.size();
-    while (start < end && static_cast<unsigned char>(text[start]) <= 32)
-        ++start;
-    while (end > start && static_cast<unsigned char>(text[end - 1]) <= 32)
-        --end;
-    return text.substr(start, end - start);
-}
-
 bool passesEmailCheck(const std::string& address) {
     const std::size_t at = address.find('@');
     if (at == std::string::npos || at == 0)

@@ -4,9 +4,6 @@
 
 namespace tonvert {
 
-// The text without the characters of codes 0 to 32 at both ends.
-std::string trimControls(const std::string& text);
-
 // Whether a (trimmed) text may be an e-mail address: something before the first "@", no
 // second "@" after it, and a "." in the domain part with at least two characters after its
 // first ".". Nothing else is asked of it.

@@ -1,4 +1,5 @@
 #include "accountTexts.h"
+#include "replyReaders.h"
 
 #include <gtest/gtest.h>
 
