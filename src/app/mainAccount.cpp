@@ -27,14 +27,6 @@
 
 namespace tonvert {
 
-namespace {
-
-QAction* item(const QWidget& form, const char* name) {
-    return form.findChild<QAction*>(QString::fromLatin1(name));
-}
-
-} // namespace
-
 void TmainForm::placeSetupDialog(QWidget& dialog) const {
     const QRect frame = frameGeometry();
     const QWidget* client = centralWidget();
@@ -43,11 +35,13 @@ void TmainForm::placeSetupDialog(QWidget& dialog) const {
 }
 
 void TmainForm::menuSetupClick() {
+    // While a request waits nothing may start another, nor the network test beside it.
     const bool free = !state.requestWaiting();
-    item(*this, "menuSetupSignup")->setEnabled(free);
-    item(*this, "menuSetupConfirm")->setEnabled(free && !state.userID.empty());
-    item(*this, "menuSetupRequestPassword")->setEnabled(free && state.hasCredentials());
-    item(*this, "menuSetupEnterPassword")->setEnabled(state.hasCredentials());
+    menuItem("menuSetupSignup")->setEnabled(free);
+    menuItem("menuSetupConfirm")->setEnabled(free && !state.userID.empty());
+    menuItem("menuSetupRequestPassword")->setEnabled(free && state.hasCredentials());
+    menuItem("menuSetupEnterPassword")->setEnabled(free && state.hasCredentials());
+    menuItem("menuSetupNetwork")->setEnabled(free);
 }
 
 void TmainForm::menuSetupSignupClick() {
@@ -61,6 +55,8 @@ void TmainForm::menuSetupSignupClick() {
 }
 
 bool TmainForm::OnSignup(const std::string& address) {
+    if (state.requestWaiting())
+        return false;
     BusyCursor busy;
     // The address is kept even when the service refuses it: the user need not type it again.
     state.userID = address;
@@ -69,7 +65,7 @@ bool TmainForm::OnSignup(const std::string& address) {
         return false;
     seams_.prompts.show(
         PromptKind::information, "",
-        signedUpText(state.userID, toBytes(menuItemPath(item(*this, "menuSetupConfirm")))),
+        signedUpText(state.userID, toBytes(menuItemPath(menuItem("menuSetupConfirm")))),
         PromptButtons::ok);
     return true;
 }
@@ -84,6 +80,8 @@ void TmainForm::menuSetupConfirmClick() {
 }
 
 bool TmainForm::OnConfirm(const std::string& password) {
+    if (state.requestWaiting())
+        return false;
     BusyCursor busy;
     state.password = password;
     writeCredentials();
@@ -110,7 +108,7 @@ void TmainForm::menuSetupRequestPasswordClick() {
     seams_.prompts.show(
         PromptKind::information, "",
         newPasswordMailedText(state.userID,
-                              toBytes(menuItemPath(item(*this, "menuSetupEnterPassword")))),
+                              toBytes(menuItemPath(menuItem("menuSetupEnterPassword")))),
         PromptButtons::ok);
     menuSetupEnterPasswordClick();
 }
@@ -138,16 +136,6 @@ void TmainForm::menuSetupNetworkClick() {
     writeConnectSettings(ini);
 }
 
-namespace {
-
-// A folder the settings file can keep: a line break in it would make lines of their own,
-// and the reader takes Ctrl-Z for the end of the file.
-bool keepableFolder(const std::string& folder) {
-    return folder.find_first_of("\r\n\x1A") == std::string::npos;
-}
-
-} // namespace
-
 void TmainForm::menuSetupMidiFolderClick() {
     chooseFolder("Select local MIDI folder", state.midiFolder,
                  [this] { fillLocalMidiList(false); });
@@ -163,7 +151,7 @@ void TmainForm::chooseFolder(const char* title, std::string& folder,
     std::string chosen;
     if (!seams_.shell.pickFolder(title, chosen))
         return;
-    if (!keepableFolder(chosen)) {
+    if (!fitsSettingsFile(chosen)) {
         seams_.prompts.show(PromptKind::error, "",
                             "The folder\n\n" + chosen +
                                 "\n\nhas a line break or a control character in its name, "

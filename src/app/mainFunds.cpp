@@ -14,20 +14,12 @@
 
 namespace tonvert {
 
-namespace {
-
-QAction* item(const QWidget& form, const char* name) {
-    return form.findChild<QAction*>(QString::fromLatin1(name));
-}
-
-} // namespace
-
 void TmainForm::menuFundsClick() {
     const bool account = state.hasCredentials();
     const bool free = !state.requestWaiting();
-    item(*this, "menuFundsAdd")->setEnabled(account);
-    item(*this, "menuFundsView")->setEnabled(account && free);
-    item(*this, "menuFundsFees")->setEnabled(account && free);
+    menuItem("menuFundsAdd")->setEnabled(account);
+    menuItem("menuFundsView")->setEnabled(account && free);
+    menuItem("menuFundsFees")->setEnabled(account && free);
 }
 
 void TmainForm::menuFundsAddClick() {

@@ -126,6 +126,10 @@ void TmainForm::createMainMenu() {
     connectMenus();
 }
 
+QAction* TmainForm::menuItem(const char* name) const {
+    return findChild<QAction*>(QString::fromLatin1(name));
+}
+
 void TmainForm::connectMenus() {
     const struct {
         const char* item;

@@ -9,6 +9,7 @@
 #include "fileRows.h"
 #include "mainState.h"
 
+class QAction;
 class QFrame;
 class QSplitter;
 
@@ -144,6 +145,7 @@ private:
 
     // Places a dialog of the Setup menu near the top left of the window's client area.
     void placeSetupDialog(QWidget& dialog) const;
+    QAction* menuItem(const char* name) const;
     void connectMenus();
     // Enables what may run now: no command that sends a request while one waits.
     void updateServiceCommands();

@@ -213,6 +213,8 @@ void OnlinePane::deleteFiles() {
     const std::vector<FileRow> files = selectedFiles();
     if (files.empty())
         return;
+    // The walk and the refresh after it are one command: nothing else starts in between.
+    const WaitingRequest waiting(state_);
     if (deleteWalk(files))
         refresh(true);
 }

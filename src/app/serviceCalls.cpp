@@ -20,6 +20,8 @@ WaitingRequest::~WaitingRequest() {
 }
 
 void showServiceError(const Seams& seams, const std::string& text, const std::string& address) {
+    if (applicationTerminating)
+        return;
     if (address.empty()) {
         seams.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
         return;
@@ -44,6 +46,9 @@ std::optional<std::string> requestService(MainState& state, const Seams& seams,
         showTransferError(seams, result.message);
         return std::nullopt;
     }
+    // A reply that came as the program closes leads nowhere.
+    if (applicationTerminating)
+        return std::nullopt;
     std::string message, address;
     if (parseServerError(result.reply, state.service.supportEmail, message, address)) {
         showServiceError(seams, message, address);

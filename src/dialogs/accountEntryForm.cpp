@@ -49,6 +49,24 @@ AccountEntryForm::AccountEntryForm(QWidget* owner, const Names& names,
     setMinimumWidth(kClientWidth);
 }
 
+bool AccountEntryForm::submit(const std::function<bool(const std::string&)>& handler) {
+    if (submitting_ || !handler)
+        return false;
+    submitting_ = true;
+    edit_->setEnabled(false);
+    button_->setEnabled(false);
+    const bool accepted = handler(trimmedText());
+    submitting_ = false;
+    edit_->setEnabled(true);
+    button_->setEnabled(true);
+    return accepted;
+}
+
+void AccountEntryForm::reject() {
+    if (!submitting_)
+        QDialog::reject();
+}
+
 std::string AccountEntryForm::trimmedText() const {
     return std::string(trimControls(toBytes(edit_->text())));
 }

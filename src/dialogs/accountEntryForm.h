@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -16,6 +17,10 @@ class AccountEntryForm : public QDialog {
 public:
     // The entered text without the characters of codes 0 to 32 at both ends.
     std::string trimmedText() const;
+
+public slots:
+    // Escape and the close box; while a submission waits for the service they wait too.
+    void reject() override;
 
 protected:
     struct Names {
@@ -35,8 +40,15 @@ protected:
     AccountEntryForm(QWidget* owner, const Names& names,
                      std::initializer_list<Explanation> explanations);
 
+    // Hands the entered text to `handler`, which may talk to the service: meanwhile the line
+    // and the button are off, so nothing is sent twice. Gives the handler's answer.
+    bool submit(const std::function<bool(const std::string&)>& handler);
+
     QLineEdit* edit_;
     QPushButton* button_;
+
+private:
+    bool submitting_ = false;
 };
 
 } // namespace tonvert

@@ -21,7 +21,7 @@ void TconfirmForm::passwordEditChange() {
 }
 
 void TconfirmForm::submitBitBtnClick() {
-    if (onSubmit && onSubmit(trimmedText()))
+    if (submit(onSubmit))
         accept();
 }
 

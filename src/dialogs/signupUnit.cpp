@@ -31,7 +31,7 @@ void TsignupForm::emailEditChange() {
 }
 
 void TsignupForm::submitBitBtnClick() {
-    submitted = onSubmit && onSubmit(trimmedText());
+    submitted = submit(onSubmit);
     if (submitted)
         accept();
 }

@@ -217,10 +217,15 @@ std::string TPortableIniFile::readString(const std::string& section, const std::
     return entry->substr(entry->find('=') + 1);
 }
 
+bool fitsSettingsFile(const std::string& text) {
+    // A line break would make lines of its own; the reader takes Ctrl-Z for the file's end.
+    return text.find_first_of("\r\n\x1A") == std::string::npos;
+}
+
 bool TPortableIniFile::writeString(const std::string& section, const std::string& key,
                                    const std::string& value) {
     for (const std::string* text : {&section, &key, &value})
-        if (text->find_first_of("\r\n") != std::string::npos)
+        if (!fitsSettingsFile(*text))
             return false;
     storeEntry(*addSection(section), key, value);
     modified_ = true;

@@ -65,6 +65,9 @@ private:
     std::vector<std::unique_ptr<TSection>> sections_;
 };
 
+// Whether a text can be kept in the settings file as it is: no line break and no Ctrl-Z.
+bool fitsSettingsFile(const std::string& text);
+
 // The run-time's integer syntax: leading blanks, an optional sign, then decimal digits, or
 // hexadecimal digits after "$" or "0x". Anything else, or a value that does not fit 32
 // bits, gives nothing.

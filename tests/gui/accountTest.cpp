@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "ListViewXPSafe.h"
 #include "clientOnService.h"
 #include "credentials.h"
 #include "httpTestServer.h"
@@ -92,7 +93,17 @@ void AccountTest::newUserSignsUpAndConfirms() {
         QVERIFY(confirm.isVisible());
         QCOMPARE(storedCredentials(client).password, std::string("wrong"));
         type(confirm, "passwordEdit", client.service->mailedPassword());
+        // While the service is asked nothing can be sent twice, and Escape waits.
+        bool lookedDuring = false;
+        QTimer::singleShot(0, &confirm, [&] {
+            QVERIFY(!child<QAbstractButton>(confirm, "submitBitBtn").isEnabled());
+            QVERIFY(!child<QLineEdit>(confirm, "passwordEdit").isEnabled());
+            QTest::keyClick(&confirm, Qt::Key_Escape);
+            QVERIFY(confirm.isVisible());
+            lookedDuring = true;
+        });
         click(confirm, "submitBitBtn");
+        QVERIFY(lookedDuring);
     });
     // The first start leads the new user into signing up, and that into confirming.
     client.start();
@@ -216,6 +227,7 @@ void AccountTest::fundsAndFeesInTheUsersNumbers() {
     QMenu& funds = child<QMenu>(*client.form, "menuFunds");
     emit funds.aboutToShow();
     QVERIFY(itemEnabled(*client.form, "menuFundsView"));
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
     for (const char* name : {"C", "de_DE"}) {
         QLocale::setDefault(QLocale(QString::fromLatin1(name)));
         client.seams.prompts.shown.clear();
@@ -232,7 +244,6 @@ void AccountTest::fundsAndFeesInTheUsersNumbers() {
                                            money("MIDI file upload: 0.05 + 0.10 / MB\n\n"
                                                  "Audio file download: 0.02 + 0.03 / MB")}));
     }
-    QLocale::setDefault(QLocale::system());
     client.form->menuFundsAddClick();
     client.form->menuHelpWebClick();
     QCOMPARE(client.seams.shell.openedUrls,
@@ -249,35 +260,46 @@ void AccountTest::fundsAndFeesInTheUsersNumbers() {
 
 void AccountTest::noSecondRequestWhileOneWaits() {
     test::ClientOnService client(nullptr);
-    // A service that holds its answer until the test has looked.
+    // A service that holds its answers until the test has looked, and counts the requests.
     test::HttpTestServer slow;
     std::atomic<bool> release{false};
+    std::atomic<int> requests{0};
     slow.server.Get("/cgi-bin/wmn.pl", [&](const httplib::Request&, httplib::Response& res) {
+        ++requests;
         for (int i = 0; i < 1000 && !release; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         res.set_content("!VAL 0\r\n", "text/plain");
     });
     slow.start();
-    test::writeBytes(client.folder.file("MIDI/a.mid"), "MThd");
+    std::filesystem::copy_file(TONVERT_SAMPLES "/Scale.mid", client.folder.file("MIDI/Scale.mid"));
     client.start();
     client.form->state.service.host = "slow.localhost:" + std::to_string(slow.port());
     QWidget& form = *client.form;
+    client.form->localMidiPane().list().selectRows({0});
+    QVERIFY(enabled(form, "midiUploadBtn"));
     bool looked = false;
     QTimer::singleShot(50, &form, [&] {
         emit child<QMenu>(form, "menuFunds").aboutToShow();
         emit child<QMenu>(form, "menuSetup").aboutToShow();
         QVERIFY(!enabled(form, "onlineMidiRefreshBtn") && !enabled(form, "onlineAudioRefreshBtn"));
+        QVERIFY(!enabled(form, "midiUploadBtn"));
         QVERIFY(!itemEnabled(form, "menuFundsView") && !itemEnabled(form, "menuFundsFees"));
         QVERIFY(!itemEnabled(form, "menuSetupSignup") &&
-                !itemEnabled(form, "menuSetupRequestPassword"));
+                !itemEnabled(form, "menuSetupRequestPassword") &&
+                !itemEnabled(form, "menuSetupNetwork"));
         QVERIFY(itemEnabled(form, "menuFundsAdd")); // a page in the browser, no request
+        // What the user can still reach sends nothing.
+        child<QAbstractButton>(form, "onlineAudioRefreshBtn").click();
+        QTest::keyClick(&client.form->onlineAudioPane().list(), Qt::Key_R, Qt::ControlModifier);
         looked = true;
         release = true;
     });
     client.form->refreshOnlineMidiList(false);
     QVERIFY(looked);
+    QCOMPARE(requests.load(), 1);
     emit child<QMenu>(form, "menuFunds").aboutToShow();
     QVERIFY(enabled(form, "onlineMidiRefreshBtn") && itemEnabled(form, "menuFundsView"));
+    QVERIFY(enabled(form, "midiUploadBtn"));
     QVERIFY(client.seams.prompts.shown.empty());
 }
 

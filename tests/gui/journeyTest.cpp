@@ -273,6 +273,7 @@ void JourneyTest::newUserToFundsAndUpload() {
     test::RecordingPrompts& prompts = client.seams.prompts;
     prompts.shown.clear();
     QLocale::setDefault(QLocale::c()); // money with a point
+    const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
     form.menuFundsViewClick();
     form.menuFundsFeesClick();
     QCOMPARE(prompts.shown.size(), std::size_t(2));
@@ -304,7 +305,6 @@ void JourneyTest::newUserToFundsAndUpload() {
     QVERIFY(driver.seen.contains("uploadForm"));
     QCOMPARE(test::rowTexts(form.onlineMidiPane().model()), QStringList{"Scale|MID"});
     QCOMPARE(prompts.shown.size(), std::size_t(1));
-    QLocale::setDefault(QLocale::system());
 }
 
 QTEST_MAIN(JourneyTest)

@@ -340,6 +340,7 @@ TEST_F(PortableIniFileTest, LineBreaksAreRefused) {
         EXPECT_FALSE(ini.writeString("A", "y\n", "1"));
         EXPECT_FALSE(ini.writeString("B\r", "y", "1"));
         EXPECT_FALSE(ini.writeString("B\n", "y", "")) << "even when it would store nothing";
+        EXPECT_FALSE(ini.writeString("A", "x", "cut\x1A short")) << "Ctrl-Z ends the file";
         ini.writeInteger("C\r\nD", "n", 1);
         EXPECT_FALSE(ini.modified());
         EXPECT_EQ(ini.readString("A", "x", ""), "1");
