@@ -27,16 +27,24 @@ void readConnectSettings(const TPortableIniFile& ini, std::string& testURL, TNet
     // Only the values count: a hand-edited section may use any keys, in any order.
     std::vector<std::string> lines;
     ini.readSectionValues(kBypass, lines);
-    net.proxyBypass.clear();
-    for (const std::string& line : lines) {
+    for (std::string& line : lines) {
         const std::size_t equals = line.find('=');
-        const std::string entry = equals == std::string::npos ? line : line.substr(equals + 1);
+        if (equals != std::string::npos)
+            line.erase(0, equals + 1);
+    }
+    net.proxyBypass = joinBypassEntries(lines);
+}
+
+std::string joinBypassEntries(const std::vector<std::string>& entries) {
+    std::string list;
+    for (const std::string& entry : entries) {
         if (entry.empty())
             continue;
-        if (!net.proxyBypass.empty())
-            net.proxyBypass += ',';
-        net.proxyBypass += entry;
+        if (!list.empty())
+            list += ',';
+        list += entry;
     }
+    return list;
 }
 
 void writeConnectSettings(TPortableIniFile& ini, const TNet& net) {

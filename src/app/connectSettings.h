@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tonvert {
 
@@ -12,6 +13,9 @@ class TPortableIniFile;
 // absent give the defaults: no proxy, port 80, 5 attempts, 60000 ms, no bypass entries.
 void readConnectSettings(const TPortableIniFile& ini, std::string& testURL, TNet& net,
                          const std::string& defaultTestURL);
+
+// A bypass list of the entries that are not empty, joined by commas.
+std::string joinBypassEntries(const std::vector<std::string>& entries);
 
 // Writes everything but the test address, which only the user sets, by editing the file.
 // The bypass entries go under the keys "1", "2", ...; an empty list leaves no section.

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "busyCursor.h"
+#include "connectSettings.h"
 #include "netUnit.h"
 #include "prompts.h"
 #include "serviceCalls.h"
@@ -201,16 +202,10 @@ void TinternetSetupForm::readParams(TNet& target) const {
     target.timeout = timeOutUpDown_->value() * 1000;
     target.attempts = static_cast<std::uint16_t>(attemptsUpDown_->value());
 
-    std::string bypass;
-    for (const QString& line : bypassMemo_->toPlainText().split(QLatin1Char('\n'))) {
-        const QString entry = line.trimmed();
-        if (entry.isEmpty())
-            continue;
-        if (!bypass.empty())
-            bypass += ',';
-        bypass += toBytes(entry);
-    }
-    target.proxyBypass = bypass;
+    std::vector<std::string> entries;
+    for (const QString& line : bypassMemo_->toPlainText().split(QLatin1Char('\n')))
+        entries.push_back(toBytes(line.trimmed()));
+    target.proxyBypass = joinBypassEntries(entries);
 }
 
 void TinternetSetupForm::updateTestButton() {
