@@ -112,6 +112,20 @@ std::optional<std::int64_t> recordNumber(const std::string& text) {
     return std::stoll(text);
 }
 
+// Why a password opens no account, if it opens none. Hashes the password: slow on purpose.
+Refusal check(const std::optional<Account>& account, const std::string& password,
+              bool unconfirmedToo) {
+    if (!account)
+        return Refusal::unknownUser;
+    if (password.empty())
+        return Refusal::passwordMissing;
+    if (!passwordMatches(password, account->passwordHash))
+        return Refusal::wrongPassword;
+    if (!account->confirmed && !unconfirmedToo)
+        return Refusal::unconfirmed;
+    return Refusal::none;
+}
+
 bool writeWhole(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -191,27 +205,51 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
 
 Access Commands::open(const std::string& userId, const std::string& password, bool unconfirmedToo) {
     auto account = store_.account(userId);
-    if (!account)
-        return {std::nullopt, Refusal::unknownUser};
-    if (password.empty())
-        return {std::nullopt, Refusal::passwordMissing};
-    if (!passwordMatches(password, account->passwordHash))
-        return {std::nullopt, Refusal::wrongPassword};
-    if (!account->confirmed && !unconfirmedToo)
-        return {std::nullopt, Refusal::unconfirmed};
+    const Refusal refusal = check(account, password, unconfirmedToo);
+    if (refusal != Refusal::none)
+        return {std::nullopt, refusal};
     return {std::move(account), Refusal::none};
 }
 
 Payment Commands::addFunds(const std::string& userId, const std::string& password,
-                           std::int64_t cents) {
+                           std::int64_t cents, const std::string& formToken) {
+    std::optional<Account> account;
+    {
+        std::lock_guard lock(store_.lock());
+        account = store_.account(userId);
+    }
+    // The slow password hash runs outside the lock: the service goes on meanwhile.
+    Payment payment;
+    payment.refusal = check(account, password, false);
+    if (payment.refusal != Refusal::none)
+        return payment;
     std::lock_guard lock(store_.lock());
-    const Access access = open(userId, password, false);
-    if (!access.account)
-        return {access.refusal, 0};
     return store_.db().transaction([&] {
-        store_.book(access.account->id, cents, "funds added");
-        return Payment{Refusal::none, store_.accountById(access.account->id)->balance};
+        // The account as checked, unless its password changed meanwhile.
+        const auto current = store_.accountById(account->id);
+        if (!current || current->passwordHash != account->passwordHash || !current->confirmed) {
+            payment.refusal = Refusal::wrongPassword;
+            return payment;
+        }
+        // Taking the token and booking commit together: of two posts of one form, one books.
+        payment.formSpent = !store_.takeFormToken(formToken);
+        if (payment.formSpent)
+            return payment;
+        store_.book(account->id, cents, "funds added");
+        payment.balance = store_.accountById(account->id)->balance;
+        payment.receipt = store_.addReceipt(account->id, cents, payment.balance);
+        return payment;
     });
+}
+
+std::string Commands::issueFormToken() {
+    std::lock_guard lock(store_.lock());
+    return store_.db().transaction([&] { return store_.issueFormToken(); });
+}
+
+std::optional<Receipt> Commands::receipt(const std::string& id) {
+    std::lock_guard lock(store_.lock());
+    return store_.receipt(id);
 }
 
 Reply Commands::signup(const std::string& userId) {

@@ -32,10 +32,12 @@ struct Access {
     Refusal refusal = Refusal::none;
 };
 
-// What adding funds came to: the new balance, or why nothing was added.
+// What adding funds came to: the new balance and its receipt, or why nothing was added.
 struct Payment {
     Refusal refusal = Refusal::none;
+    bool formSpent = false;   // the form's token was taken before, expired or never issued
     std::int64_t balance = 0; // cents
+    std::string receipt;      // the ID the payment's outcome is kept under
 };
 
 // The file part of an upload.
@@ -69,8 +71,13 @@ public:
     Access open(const std::string& userId, const std::string& password, bool unconfirmedToo);
 
     // Books `cents` into the ledger of the account the user ID and password open, if it is
-    // confirmed (the add-funds page).
-    Payment addFunds(const std::string& userId, const std::string& password, std::int64_t cents);
+    // confirmed and `formToken` was issued and not taken yet (the add-funds page). Of two
+    // payments with one token, one books.
+    Payment addFunds(const std::string& userId, const std::string& password, std::int64_t cents,
+                     const std::string& formToken);
+    // A token for one add-funds form, and the receipts that payments leave.
+    std::string issueFormToken();
+    std::optional<Receipt> receipt(const std::string& id);
 
 private:
     Reply signup(const std::string& userId);

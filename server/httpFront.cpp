@@ -79,46 +79,90 @@ void installRoutes(httplib::Server& server, Commands& commands, const ServiceCon
         html(response, upgradePage(), 200);
     });
 
+    // Every form carries a fresh one-time token. A normal visit revalidates, so it gets a new
+    // one; Back shows the copy already sent, whose token books nothing again.
     const std::int64_t maxCents = config.maxFundsPerPayment;
-    server.Get("/addfunds.html",
-               [html, maxCents](const httplib::Request&, httplib::Response& response) {
-                   html(response, fundsPage({}, maxCents), 200);
-               });
+    const auto fundsHtml = [&commands, html, maxCents](httplib::Response& response, FundsForm form,
+                                                       int status) {
+        form.token = commands.issueFormToken();
+        response.set_header("Cache-Control", "private, no-cache");
+        html(response, fundsPage(form, maxCents), status);
+    };
+    // On a failure the form comes without a token: sent, it books nothing.
+    const auto unavailable = [html, maxCents](httplib::Response& response, FundsForm form,
+                                              const std::exception& failure) {
+        std::clog << "adding funds failed: " << failure.what() << std::endl;
+        form.refusal = "The service cannot add funds just now. Try again later.";
+        html(response, fundsPage(form, maxCents), 503);
+    };
+
+    // The outcome of a payment, as often as the page is loaded: a receipt books nothing.
+    server.Get("/addfunds.html", [&commands, fundsHtml, unavailable](
+                                     const httplib::Request& request, httplib::Response& response) {
+        FundsForm form;
+        int status = 200;
+        try {
+            if (request.has_param("receipt")) {
+                if (const auto receipt = commands.receipt(request.get_param_value("receipt"))) {
+                    form.userId = receipt->userId;
+                    form.added = money(receipt->amount);
+                    form.balance = money(receipt->balance);
+                } else {
+                    form.note = kUnknownReceiptText;
+                    status = 404;
+                }
+            }
+            fundsHtml(response, form, status);
+        } catch (const std::exception& failure) {
+            unavailable(response, {}, failure);
+        }
+    });
 
     // The stand-in for a payment provider: the account's own password, as every command asks
-    // for it, and an amount in currency units.
-    server.Post("/addfunds.html", [&commands, html, maxCents](const httplib::Request& request,
-                                                              httplib::Response& response) {
-        FundsForm form;
-        form.userId = request.get_param_value("uid");
-        form.amount = request.get_param_value("amount");
-        const std::string password = request.get_param_value("password");
-        const Amount amount = readAmount(form.amount, maxCents);
-        if (form.userId.empty()) {
-            form.refusal = refusalText(Refusal::unknownUser, "");
-            return html(response, fundsPage(form, maxCents), 400);
-        }
-        if (amount.check != AmountCheck::good) {
-            form.refusal = refusalText(amount.check, maxCents);
-            return html(response, fundsPage(form, maxCents), 400);
-        }
-        Payment payment;
-        try {
-            payment = commands.addFunds(form.userId, password, amount.cents);
-        } catch (const std::exception& failure) {
-            std::clog << "adding funds failed: " << failure.what() << std::endl;
-            form.refusal = "The service cannot add funds just now. Try again later.";
-            return html(response, fundsPage(form, maxCents), 503);
-        }
-        if (payment.refusal != Refusal::none) {
-            form.refusal = refusalText(payment.refusal, form.userId);
-            return html(response, fundsPage(form, maxCents), 403);
-        }
-        form.amount.clear();
-        form.added = money(amount.cents);
-        form.balance = money(payment.balance);
-        html(response, fundsPage(form, maxCents), 200);
-    });
+    // for it, and an amount in currency units. Only the body counts: a password in the query
+    // would stay in histories and logs. A payment answers with a redirect to its receipt, so
+    // reloading the page the browser shows sends nothing again.
+    server.Post(
+        "/addfunds.html", [&commands, fundsHtml, unavailable,
+                           maxCents](const httplib::Request& request, httplib::Response& response) {
+            const bool urlEncoded = request.get_header_value("Content-Type")
+                                        .rfind("application/x-www-form-urlencoded", 0) == 0;
+            const auto fields =
+                urlEncoded ? formFields(request.body) : std::map<std::string, std::string>{};
+            const auto field = [&fields](const char* name) {
+                const auto found = fields.find(name);
+                return found == fields.end() ? std::string() : found->second;
+            };
+            FundsForm form;
+            form.userId = field("uid");
+            form.amount = field("amount");
+            try {
+                const Amount amount = readAmount(form.amount, maxCents);
+                if (form.userId.empty()) {
+                    form.refusal = refusalText(Refusal::unknownUser, "");
+                    return fundsHtml(response, form, 400);
+                }
+                if (amount.check != AmountCheck::good) {
+                    form.refusal = refusalText(amount.check, maxCents);
+                    return fundsHtml(response, form, 400);
+                }
+                const Payment payment =
+                    commands.addFunds(form.userId, field("password"), amount.cents, field("token"));
+                if (payment.refusal != Refusal::none) {
+                    form.refusal = refusalText(payment.refusal, form.userId);
+                    return fundsHtml(response, form, 403);
+                }
+                if (payment.formSpent) {
+                    // Sent twice or stale: the amount is not offered again as it was.
+                    form.amount.clear();
+                    form.refusal = kFormSpentText;
+                    return fundsHtml(response, form, 409);
+                }
+                response.set_redirect("/addfunds.html?receipt=" + payment.receipt, 303);
+            } catch (const std::exception& failure) {
+                unavailable(response, form, failure);
+            }
+        });
 }
 
 } // namespace tonvert::service

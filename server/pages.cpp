@@ -1,8 +1,14 @@
 #include "pages.h"
 
+#include <string_view>
+
 namespace tonvert::service {
 
 const char* const kStylesheetPath = "/style.css";
+const char* const kFormSpentText = "This form was already sent or has expired. Please check your "
+                                   "balance and try again.";
+const char* const kUnknownReceiptText =
+    "This receipt is unknown or has expired. Your balance shows in the Tonvert program.";
 
 namespace {
 
@@ -34,6 +40,7 @@ button { font: inherit; padding: 0.3em 1.2em; }
 .message { padding: 0.6em 0.8em; border-radius: 4px; }
 .refused { background: #fde8e8; border: 1px solid #c62828; }
 .done { background: #e6f4ea; border: 1px solid #2e7d32; }
+.note { background: #eef3f8; border: 1px solid #0b57a4; }
 .hint, footer { color: #555; font-size: 0.9em; }
 footer { border-top: 1px solid #ccc; margin-top: 2em; }
 )";
@@ -59,6 +66,32 @@ std::string document(const std::string& title, const std::string& main,
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+int hexValue(char c) {
+    if (isDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string formDecode(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+                   hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -176,6 +209,22 @@ Amount readAmount(const std::string& text, std::int64_t maxCents) {
     return {AmountCheck::good, cents};
 }
 
+std::map<std::string, std::string> formFields(const std::string& body) {
+    std::map<std::string, std::string> fields;
+    std::string_view rest = body;
+    while (!rest.empty()) {
+        const auto end = rest.find('&');
+        const std::string_view pair = rest.substr(0, end);
+        rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
+        const auto equals = pair.find('=');
+        if (!pair.empty())
+            fields.emplace(formDecode(pair.substr(0, equals)),
+                           equals == std::string_view::npos ? ""
+                                                            : formDecode(pair.substr(equals + 1)));
+    }
+    return fields;
+}
+
 std::string refusalText(Refusal refusal, const std::string& userId) {
     switch (refusal) {
     case Refusal::unknownUser:
@@ -216,6 +265,9 @@ std::string fundsPage(const FundsForm& form, std::int64_t maxCents) {
     if (!form.refusal.empty())
         message = "<p id=\"message\" class=\"message refused\" role=\"alert\">" +
                   escapeHtml(form.refusal) + "</p>\n";
+    else if (!form.note.empty())
+        message = "<p id=\"message\" class=\"message note\" role=\"status\">" +
+                  escapeHtml(form.note) + "</p>\n";
     else if (!form.balance.empty())
         message = "<p id=\"message\" class=\"message done\" role=\"status\"><span "
                   "id=\"added\">" +
@@ -226,6 +278,9 @@ std::string fundsPage(const FundsForm& form, std::int64_t maxCents) {
         "Add funds - Tonvert",
         "<h1>Add funds</h1>\n" + message +
             "<form method=\"post\" action=\"/addfunds.html\">\n"
+            "<input type=\"hidden\" name=\"token\" value=\"" +
+            escapeHtml(form.token) +
+            "\">\n"
             "<p><label for=\"uid\">User ID (your e-mail address)</label>\n"
             "<input id=\"uid\" name=\"uid\" type=\"text\" inputmode=\"email\" "
             "autocomplete=\"username\" size=\"40\" value=\"" +

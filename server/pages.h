@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "commands.h"
@@ -28,16 +29,24 @@ Amount readAmount(const std::string& text, std::int64_t maxCents);
 
 // What the add-funds page shows: the form, and above it what became of the last payment.
 struct FundsForm {
+    std::string token;   // the one-time token the form is sent with
     std::string userId;  // kept in the form
     std::string amount;  // kept in the form after a refusal
     std::string refusal; // a plain text; empty when nothing was refused
+    std::string note;    // a plain text that is no refusal, such as on an unknown receipt
     std::string added;   // after a payment: the amount, as money
     std::string balance; // after a payment: the new balance, as money
 };
 std::string fundsPage(const FundsForm& form, std::int64_t maxCents);
 
+// The fields of a form as a browser sends it (application/x-www-form-urlencoded); the first
+// of a repeated name counts.
+std::map<std::string, std::string> formFields(const std::string& body);
+
 // Why a payment was refused, in words for the page.
 std::string refusalText(Refusal refusal, const std::string& userId);
 std::string refusalText(AmountCheck check, std::int64_t maxCents);
+extern const char* const kFormSpentText;
+extern const char* const kUnknownReceiptText;
 
 } // namespace tonvert::service

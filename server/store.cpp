@@ -52,7 +52,23 @@ CREATE TABLE IF NOT EXISTS ledger(
     time INTEGER NOT NULL,
     amount INTEGER NOT NULL,
     reason TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS form_tokens(
+    id INTEGER PRIMARY KEY,
+    token TEXT NOT NULL UNIQUE,
+    issued INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS receipts(
+    id INTEGER PRIMARY KEY,
+    token TEXT NOT NULL UNIQUE,
+    account INTEGER NOT NULL REFERENCES accounts(id),
+    amount INTEGER NOT NULL,
+    balance INTEGER NOT NULL,
+    created INTEGER NOT NULL);
 )";
+
+// Every page view issues a form token: old ones go, and never more than so many stay.
+constexpr std::int64_t kFormTokenSeconds = 60 * 60;
+constexpr std::int64_t kFormTokensKept = 5000;
+constexpr std::int64_t kReceiptSeconds = 24 * 60 * 60;
 
 std::string prepareFolder(const std::string& folder) {
     for (const char* part : {"", "/midi", "/audio", "/scratch", "/outbox"})
@@ -160,6 +176,41 @@ std::optional<AudioFile> Store::audioFile(std::int64_t account, const std::strin
     if (!row)
         return std::nullopt;
     return AudioFile{asInt((*row)[0]), asInt((*row)[1]), asText((*row)[2]), asInt((*row)[3])};
+}
+
+std::string Store::issueFormToken() {
+    const std::string token = randomHex(16);
+    db_.execute("DELETE FROM form_tokens WHERE issued < ?", {now() - kFormTokenSeconds});
+    db_.execute("DELETE FROM form_tokens WHERE id <= (SELECT id FROM form_tokens ORDER BY id DESC "
+                "LIMIT 1 OFFSET ?)",
+                {kFormTokensKept - 1});
+    db_.execute("INSERT INTO form_tokens(token, issued) VALUES(?, ?)", {token, now()});
+    return token;
+}
+
+bool Store::takeFormToken(const std::string& token) {
+    db_.execute("DELETE FROM form_tokens WHERE token = ? AND issued >= ?",
+                {token, now() - kFormTokenSeconds});
+    return db_.changes() == 1;
+}
+
+std::string Store::addReceipt(std::int64_t account, std::int64_t amount, std::int64_t balance) {
+    const std::string id = randomHex(16);
+    db_.execute("DELETE FROM receipts WHERE created < ?", {now() - kReceiptSeconds});
+    db_.execute(
+        "INSERT INTO receipts(token, account, amount, balance, created) VALUES(?, ?, ?, ?, ?)",
+        {id, account, amount, balance, now()});
+    return id;
+}
+
+std::optional<Receipt> Store::receipt(const std::string& id) {
+    const auto row = db_.queryOne(
+        "SELECT accounts.user_id, receipts.amount, receipts.balance FROM receipts JOIN accounts "
+        "ON accounts.id = receipts.account WHERE receipts.token = ? AND receipts.created >= ?",
+        {id, now() - kReceiptSeconds});
+    if (!row)
+        return std::nullopt;
+    return Receipt{asText((*row)[0]), asInt((*row)[1]), asInt((*row)[2])};
 }
 
 void Store::requeueUnfinished() {

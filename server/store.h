@@ -45,6 +45,13 @@ struct AudioFile {
     std::int64_t size = 0;
 };
 
+// What a payment on the add-funds page came to, kept for the page that shows it.
+struct Receipt {
+    std::string userId;
+    std::int64_t amount = 0;  // cents
+    std::int64_t balance = 0; // cents, right after the payment
+};
+
 // Accounts, balances, MIDI records, audio files and the ledger, in one SQLite file inside the
 // data folder, with the files' bytes beside it under names of their row numbers only: no name
 // from the network ever becomes part of a path. Every operation runs as one transaction under
@@ -74,6 +81,16 @@ public:
     std::optional<MidiRecord> midiRecord(std::int64_t id);
     std::vector<AudioFile> audioFiles(std::int64_t account);
     std::optional<AudioFile> audioFile(std::int64_t account, const std::string& name);
+
+    // The add-funds form carries a token from here; a payment takes it, so one form books
+    // once. Only the newest few thousand are kept, none older than an hour.
+    std::string issueFormToken();
+    // Whether `token` was issued and not taken yet; takes it.
+    bool takeFormToken(const std::string& token);
+    // Keeps a payment's outcome for a day under an unguessable ID, which it gives.
+    std::string addReceipt(std::int64_t account, std::int64_t amount, std::int64_t balance);
+    // nullopt for an ID unknown or expired.
+    std::optional<Receipt> receipt(const std::string& id);
 
     // Jobs that were being rendered when the service stopped wait again.
     void requeueUnfinished();

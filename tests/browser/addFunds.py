@@ -3,9 +3,10 @@
 
     /usr/bin/python3 tests/browser/addFunds.py URL USER PASSWORD AMOUNT [--expect-balance B]
 
-URL is the service (http://127.0.0.1:PORT/) or its add-funds page. Exits 0 when the page shows
-the new balance (and it is B, when given), 1 when the page refused the payment or showed
-another balance, 2 when the browser could not do it. Prints what the page said.
+URL is the service (http://127.0.0.1:PORT/) or its add-funds page. A payment is answered with
+a redirect to its receipt page. Exits 0 when the receipt shows the new balance (and it is B,
+when given), 1 when the page refused the payment or showed another balance, 2 when the
+browser could not do it. Prints what the page said.
 
 As a module: headless_chromium() gives a WebDriver that is closed with everything it started,
 and add_funds(driver, url, user, password, amount) fills and submits the form.
@@ -19,10 +20,9 @@ import tempfile
 import urllib.parse
 
 from selenium import webdriver
-from selenium.common.exceptions import NoSuchElementException
+from selenium.common.exceptions import NoSuchElementException, WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 CHROMIUM = "/usr/bin/chromium"
@@ -84,17 +84,28 @@ def funds_page_url(url):
     return urllib.parse.urljoin(url if url.endswith("/") else url + "/", "addfunds.html")
 
 
+def wait_for_next_page(driver, act):
+    """Does `act`, which leaves the page, and waits until the next page (after any redirect)
+    has loaded. A mark of this call on the old page's window tells the two apart (a page
+    restored from the back-forward cache may carry an older one); while the browser is between
+    pages, asking it may fail, and it is asked again."""
+    mark = os.urandom(8).hex()
+    driver.execute_script("window.tonvertLeaving = arguments[0]", mark)
+    act()
+    WebDriverWait(driver, PAGE_SECONDS, ignored_exceptions=[WebDriverException]).until(
+        lambda d: d.execute_script(
+            "return window.tonvertLeaving !== arguments[0] && document.readyState === 'complete'",
+            mark))
+
+
 def fill_and_submit(driver, user, password, amount):
     """Fills the form of the page the browser shows, submits it, waits for the answer."""
-    form = driver.find_element(By.TAG_NAME, "form")
     for field, text in (("uid", user), ("password", password), ("amount", amount)):
         element = driver.find_element(By.ID, field)
         element.clear()
         element.send_keys(text)
-    driver.find_element(By.CSS_SELECTOR, "form button[type=submit]").click()
-    WebDriverWait(driver, PAGE_SECONDS).until(expected_conditions.staleness_of(form))
-    WebDriverWait(driver, PAGE_SECONDS).until(
-        lambda d: d.execute_script("return document.readyState") == "complete")
+    button = driver.find_element(By.CSS_SELECTOR, "form button[type=submit]")
+    wait_for_next_page(driver, button.click)
 
 
 def page_outcome(driver):

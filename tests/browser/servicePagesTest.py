@@ -225,11 +225,11 @@ def run(binary, work, t):
         t.check(wrong.returncode == 1 and "password is wrong" in wrong.stdout,
                 "the helper fails on a wrong password: %d %s" % (wrong.returncode, wrong.stdout))
         paid = subprocess.run([sys.executable, HELPER, base + "/addfunds.html", USER, password,
-                               "2.50", "--expect-balance", "7.50"],
+                               "2.50", "--expect-balance", "9.25"],
                               capture_output=True, text=True, timeout=60)
-        t.check(paid.returncode == 0 and "balance 7.50" in paid.stdout,
+        t.check(paid.returncode == 0 and "balance 9.25" in paid.stdout,
                 "the helper adds 2.50: %d %s %s" % (paid.returncode, paid.stdout, paid.stderr))
-        t.check(protocol(base, "viewfunds", password) == "!VAL 7.50",
+        t.check(protocol(base, "viewfunds", password) == "!VAL 9.25",
                 "viewfunds after paying 2.50: " + protocol(base, "viewfunds", password))
     finally:
         stop(service)
@@ -250,8 +250,10 @@ def browse(driver, base, password, t):
             "the stylesheet applies in the browser")
     t.check(driver.find_elements(By.CSS_SELECTOR, "main a[href='/upgrade.html']"),
             "the home page links to the upgrade page")
-    driver.find_element(By.CSS_SELECTOR, "main a[href='/addfunds.html']").click()
-    addFunds.WebDriverWait(driver, 10).until(lambda d: d.current_url.endswith("/addfunds.html"))
+    addFunds.wait_for_next_page(
+        driver, driver.find_element(By.CSS_SELECTOR, "main a[href='/addfunds.html']").click)
+    t.check(driver.current_url.endswith("/addfunds.html"), "the link leads to " +
+            driver.current_url)
     t.check(driver.title.startswith("Add funds"), "the link leads to the add-funds page")
 
     # A wrong password: the message, the user ID kept, the password not, nothing booked.
@@ -271,6 +273,44 @@ def browse(driver, base, password, t):
         t.check(driver.find_element(By.ID, "amount").get_attribute("value") == amount,
                 "the refused amount %s stays in the form" % amount)
     t.check(protocol(base, "viewfunds", password) == "!VAL 5.00", "no funds for bad amounts")
+
+    # A payment leads on to its receipt; reloading the receipt, or going Back to the form
+    # and sending it again, books nothing more.
+    message, balance = addFunds.add_funds(driver, base, USER, password, "1.25")
+    receipt = driver.current_url
+    t.check(balance == "6.25" and "1.25 added" in message, "paid 1.25: %s" % message)
+    t.check(re.search(r"/addfunds\.html\?receipt=[0-9a-f]{32}$", receipt),
+            "the payment redirects to its receipt: " + receipt)
+    problems = page_problems(fetch(receipt)[2])
+    t.check(not problems, "receipt page well-formed: " + "; ".join(problems))
+    for _ in range(2):
+        addFunds.wait_for_next_page(driver, driver.refresh)
+        t.check(driver.current_url == receipt and addFunds.page_outcome(driver)[1] == "6.25",
+                "the reloaded receipt shows 6.25: %s" % (addFunds.page_outcome(driver),))
+    t.check(protocol(base, "viewfunds", password) == "!VAL 6.25",
+            "a reloaded receipt books nothing: " + protocol(base, "viewfunds", password))
+    addFunds.wait_for_next_page(driver, driver.back)
+    addFunds.wait_for_next_page(
+        driver, driver.find_element(By.CSS_SELECTOR, "form button[type=submit]").click)
+    message, balance = addFunds.page_outcome(driver)
+    t.check("already sent" in message and balance is None, "the form sent again: " + message)
+    t.check(driver.find_element(By.ID, "amount").get_attribute("value") == "",
+            "the amount is not offered again")
+    t.check(protocol(base, "viewfunds", password) == "!VAL 6.25",
+            "a form sent again books nothing: " + protocol(base, "viewfunds", password))
+
+    # One form sent twice at once, as a double click may: one payment.
+    driver.get(addFunds.funds_page_url(base))
+    for field, text in (("uid", USER), ("password", password), ("amount", "0.50")):
+        driver.find_element(By.ID, field).send_keys(text)
+    statuses = driver.execute_script(
+        "const form = document.querySelector('form');"
+        "const send = () => fetch(form.action, {method: 'POST',"
+        "    body: new URLSearchParams(new FormData(form))}).then(reply => reply.status);"
+        "return Promise.all([send(), send()]);")
+    t.check(sorted(statuses) == [200, 409], "a receipt and a refusal: %s" % statuses)
+    t.check(protocol(base, "viewfunds", password) == "!VAL 6.75",
+            "a form sent twice at once books once: " + protocol(base, "viewfunds", password))
 
     # The upgrade page, reached as the client reaches it: through a too-old reply.
     old = fetch(base + "/cgi-bin/wmn.pl?LNG=us&VER=0.9&UID=x&CMD=viewfunds")[2].split("\t")

@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <thread>
 
+#include "pages.h"
 #include "serviceFixture.h"
 
 namespace tonvert {
@@ -152,19 +155,136 @@ TEST(AudioNames, TakenNamesGetANumber) {
 TEST_F(ServiceRoadTest, FundsPageCreditsAnAccount) {
     const std::string password = account("gus@example.org");
     httplib::Client browser("127.0.0.1", loopback->port());
-    const auto pay = [&](const std::string& user, const std::string& pwd,
-                         const std::string& amount) {
-        httplib::Params form{{"uid", user}, {"password", pwd}, {"amount", amount}};
-        auto reply = browser.Post("/addfunds.html", form);
-        EXPECT_TRUE(reply);
-        return reply ? std::make_pair(reply->status, reply->body) : std::make_pair(0, "");
+    const auto tokenOn = [](const std::string& page) {
+        std::smatch found;
+        return std::regex_search(page, found, std::regex("name=\"token\" value=\"([0-9a-f]{32})\""))
+                   ? found[1].str()
+                   : "";
     };
-    const auto paid = pay("gus@example.org", password, "2.50");
-    EXPECT_EQ(paid.first, 200);
-    EXPECT_NE(paid.second.find("<strong id=\"balance\">7.50</strong>"), std::string::npos);
+    const auto freshToken = [&] {
+        const auto page = browser.Get("/addfunds.html");
+        return page ? tokenOn(page->body) : "";
+    };
+    struct Answer {
+        int status = 0;
+        std::string body, location;
+    };
+    const auto post = [](httplib::Client& client, const std::string& path,
+                         const httplib::Params& form) {
+        const auto reply = client.Post(path, form);
+        EXPECT_TRUE(reply) << path;
+        return reply ? Answer{reply->status, reply->body, reply->get_header_value("Location")}
+                     : Answer{};
+    };
+    const auto pay = [&](const std::string& user, const std::string& pwd, const std::string& amount,
+                         const std::string& token) {
+        return post(browser, "/addfunds.html",
+                    {{"uid", user}, {"password", pwd}, {"amount", amount}, {"token", token}});
+    };
+    const auto booked = [&] {
+        return asInt(store->db()
+                         .queryOne("SELECT COUNT(*) FROM ledger WHERE reason = ?",
+                                   {std::string("funds added")})
+                         ->at(0));
+    };
+
+    // A payment redirects to its receipt, which shows the same outcome on every load.
+    const std::string token = freshToken();
+    ASSERT_EQ(token.size(), 32u);
+    const Answer paid = pay("gus@example.org", password, "2.50", token);
+    EXPECT_EQ(paid.status, 303);
+    ASSERT_TRUE(
+        std::regex_match(paid.location, std::regex("/addfunds.html\\?receipt=[0-9a-f]{32}")))
+        << paid.location;
+    for (int load = 0; load < 2; ++load) {
+        const auto receipt = browser.Get(paid.location);
+        ASSERT_TRUE(receipt);
+        EXPECT_EQ(receipt->status, 200);
+        EXPECT_NE(receipt->body.find("<span id=\"added\">2.50</span> added to gus@example.org"),
+                  std::string::npos);
+        EXPECT_NE(receipt->body.find("<strong id=\"balance\">7.50</strong>"), std::string::npos);
+        EXPECT_NE(tokenOn(receipt->body), token) << "a receipt's form takes a fresh token";
+    }
     EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
 
-    // Each refusal books nothing, says why, and keeps the user ID but never the password.
+    // The same form again books nothing and offers a fresh form, without the amount.
+    const Answer again = pay("gus@example.org", password, "2.50", token);
+    EXPECT_EQ(again.status, 409);
+    EXPECT_NE(again.body.find("already sent or has expired"), std::string::npos);
+    EXPECT_EQ(again.body.find("id=\"balance\""), std::string::npos);
+    EXPECT_EQ(again.body.find("value=\"2.50\""), std::string::npos);
+    EXPECT_NE(tokenOn(again.body), "");
+    EXPECT_NE(tokenOn(again.body), token);
+    EXPECT_EQ(pay("gus@example.org", password, "1", "").status, 409) << "no token";
+    EXPECT_EQ(pay("gus@example.org", password, "1", std::string(32, 'a')).status, 409);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
+
+    // Two posts of one form at once, as from a double click, book once.
+    for (int round = 0; round < 4; ++round) {
+        const std::string shared = freshToken();
+        std::vector<Answer> answers(2);
+        std::vector<std::thread> clicks;
+        for (Answer& answer : answers)
+            clicks.emplace_back([&, &answer = answer] {
+                httplib::Client client("127.0.0.1", loopback->port());
+                answer = post(client, "/addfunds.html",
+                              {{"uid", "gus@example.org"},
+                               {"password", password},
+                               {"amount", "0.25"},
+                               {"token", shared}});
+            });
+        for (auto& click : clicks)
+            click.join();
+        EXPECT_EQ(std::min(answers[0].status, answers[1].status), 303) << round;
+        EXPECT_EQ(std::max(answers[0].status, answers[1].status), 409) << round;
+    }
+    EXPECT_EQ(booked(), 5);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 8.50");
+
+    // Only the body counts: a password in the query string is never read, and a refusal
+    // leaves the form's token for the next try.
+    const std::string kept = freshToken();
+    const Answer queried = post(browser, "/addfunds.html?password=" + password,
+                                {{"uid", "gus@example.org"}, {"amount", "1"}, {"token", kept}});
+    EXPECT_EQ(queried.status, 403);
+    EXPECT_NE(queried.body.find("Give your account"), std::string::npos);
+    EXPECT_EQ(
+        post(browser,
+             "/addfunds.html?uid=gus@example.org&password=" + password + "&amount=1&token=" + kept,
+             {})
+            .status,
+        400);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 8.50");
+    EXPECT_EQ(pay("gus@example.org", password, "1", kept).status, 303);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 9.50");
+
+    // Tokens an hour old and receipts a day old are gone; only the newest tokens are kept.
+    const std::string stale = freshToken();
+    store->db().execute("UPDATE form_tokens SET issued = issued - 3601");
+    EXPECT_EQ(pay("gus@example.org", password, "1", stale).status, 409);
+    store->db().execute("UPDATE receipts SET created = created - 86401");
+    for (const std::string& receipt : {paid.location, "/addfunds.html?receipt=" + token}) {
+        const auto gone = browser.Get(receipt);
+        ASSERT_TRUE(gone);
+        EXPECT_EQ(gone->status, 404);
+        EXPECT_NE(gone->body.find("unknown or has expired"), std::string::npos);
+        EXPECT_EQ(gone->body.find("id=\"balance\""), std::string::npos);
+        EXPECT_NE(
+            gone->body.find("<input id=\"uid\" name=\"uid\" type=\"text\" inputmode=\"email\" "
+                            "autocomplete=\"username\" size=\"40\" value=\"\">"),
+            std::string::npos)
+            << "an empty form";
+    }
+    store->db().execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                        "6000) INSERT INTO form_tokens(token, issued) SELECT 'old' || i, "
+                        "strftime('%s', 'now') FROM n");
+    const std::string newest = freshToken();
+    EXPECT_EQ(asInt(store->db().queryOne("SELECT COUNT(*) FROM form_tokens")->at(0)), 5000);
+    EXPECT_EQ(pay("gus@example.org", password, "1", newest).status, 303);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 10.50");
+
+    // Each refusal books nothing, says why, keeps the user ID but never the password, and
+    // leaves a fresh token.
     EXPECT_EQ(get(signupRequestUrl(host, "hal@example.org")), "!VAL signed up");
     const std::string unconfirmed = mailedPassword();
     const std::pair<std::vector<std::string>, std::string> refused[] = {
@@ -181,27 +301,39 @@ TEST_F(ServiceRoadTest, FundsPageCreditsAnAccount) {
         {{"<b>\"x\"</b>@example.org", password, "1"}, "&lt;b&gt;&quot;x&quot;&lt;/b&gt;@"},
     };
     for (const auto& [fields, message] : refused) {
-        const auto [status, body] = pay(fields[0], fields[1], fields[2]);
-        EXPECT_GE(status, 400) << fields[2];
-        EXPECT_NE(body.find(message), std::string::npos) << body;
+        const Answer answer = pay(fields[0], fields[1], fields[2], freshToken());
+        EXPECT_GE(answer.status, 400) << fields[2];
+        EXPECT_NE(answer.body.find(message), std::string::npos) << answer.body;
         const std::string kept = fields[0][0] == '<' ? "&lt;b&gt;&quot;x" : fields[0];
-        EXPECT_NE(body.find("value=\"" + kept), std::string::npos) << "user ID not kept";
+        EXPECT_NE(answer.body.find("value=\"" + kept), std::string::npos) << "user ID not kept";
         if (!fields[1].empty()) {
-            EXPECT_EQ(body.find(fields[1]), std::string::npos) << "password echoed";
+            EXPECT_EQ(answer.body.find(fields[1]), std::string::npos) << "password echoed";
         }
-        EXPECT_EQ(body.find("<b>"), std::string::npos) << "unescaped";
+        EXPECT_EQ(answer.body.find("<b>"), std::string::npos) << "unescaped";
+        EXPECT_EQ(tokenOn(answer.body).size(), 32u);
     }
-    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 7.50");
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 10.50");
     EXPECT_EQ(command("hal@example.org", unconfirmed, "confirm"), "!VAL confirmed");
     EXPECT_EQ(command("hal@example.org", unconfirmed, "viewfunds"), "!VAL 5.00");
 
-    EXPECT_EQ(pay("gus@example.org", password, " 1000 ").first, 200);
-    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 1007.50");
+    EXPECT_EQ(pay("gus@example.org", password, " 1000 ", freshToken()).status, 303);
+    EXPECT_EQ(command("gus@example.org", password, "viewfunds"), "!VAL 1010.50");
     EXPECT_NE(browser.Get("/")->body.find("<td class=\"money\" id=\"upload-per-mb\">0.10</td>"),
               std::string::npos);
     EXPECT_EQ(browser.Get("/style.css")->get_header_value("Content-Type"),
               "text/css; charset=utf-8");
     EXPECT_NE(browser.Get("/upgrade.html")->body.find("no download"), std::string::npos);
+}
+
+TEST(FundsForm, FieldsAsBrowsersSendThem) {
+    EXPECT_EQ(formFields("uid=a%40b.org&password=p%2Bq+r%26&amount=&uid=second&flag&=x&%zz=%4"),
+              (std::map<std::string, std::string>{{"uid", "a@b.org"},
+                                                  {"password", "p+q r&"},
+                                                  {"amount", ""},
+                                                  {"flag", ""},
+                                                  {"", "x"},
+                                                  {"%zz", "%4"}}));
+    EXPECT_TRUE(formFields("").empty());
 }
 
 TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
