@@ -32,6 +32,8 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick
   # opening web pages and files from the client on a desktop
   xdg-utils
+  # the manual: chmcmd compiles it to CHM; the manual's test reads the CHM back
+  fp-utils-3.2.2 libchm-bin python3-chm
   # formatting
   clang-format
 )
