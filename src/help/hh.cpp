@@ -25,8 +25,12 @@ QWidget* htmlHelp(const std::string& path, unsigned command, std::uintptr_t data
     const HelpPathParts parts = splitHelpPath(path);
     if (!viewer)
         viewer = new HelpViewer;
-    if (!viewer->openFile(parts.file))
+    if (!viewer->openFile(parts.file)) {
+        // A window made for this request alone goes again; a shown one keeps its topic.
+        if (!viewer->isVisible())
+            delete viewer.data();
         return nullptr;
+    }
     viewer->showContext(static_cast<std::uint32_t>(data));
     viewer->show();
     viewer->raise();
