@@ -15,6 +15,8 @@ packages=(
   # network layer: libcurl; test servers (HTTP in-process, a proxy, an FTP server) and
   # name lookups of *.localhost for programs that use the system resolver
   libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl
+  # the manual: reading compiled HTML help files; compiling the test manual (chmcmd)
+  libchm-dev fp-utils-3.2.2
   # the reference service: its database, password hashing
   libsqlite3-dev libssl-dev
   # rendering: synthesis with a General MIDI soundfont, the four encoders, loudness

@@ -1,0 +1,2 @@
+#define IDH_MAIN 1100
+#define IDH_NETWORK 1200
