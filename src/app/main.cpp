@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "connectionState.h"
+#include "hh.h"
 #include "mainUnit.h"
 #include "netAbort.h"
 #include "qtMessagePump.h"
@@ -16,14 +17,19 @@ int main(int argc, char* argv[]) {
     QObject::connect(&application, &QGuiApplication::lastWindowClosed,
                      [] { tonvert::applicationTerminating = true; });
 
+    const std::string programPath = tonvert::toBytes(QCoreApplication::applicationFilePath());
+    // The help units know the program's folders and the viewer before any window exists.
+    tonvert::initHelp(programPath);
+
     tonvert::QtPrompts prompts;
     tonvert::QtShell shell;
     tonvert::PermanentConnection connection;
     tonvert::QtMessagePump pump;
     tonvert::SystemClock clock;
-    tonvert::TmainForm mainForm(tonvert::toBytes(QCoreApplication::applicationFilePath()),
-                                {prompts, shell, connection, pump, clock});
+    tonvert::TmainForm mainForm(programPath, {prompts, shell, connection, pump, clock});
     prompts.setParent(&mainForm);
     mainForm.show();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    tonvert::finishHelp();
+    return code;
 }

@@ -4,6 +4,7 @@
 #include <QAction>
 
 #include "busyCursor.h"
+#include "helpRequests.h"
 #include "localeTexts.h"
 #include "mainUnit.h"
 #include "prompts.h"
@@ -57,8 +58,10 @@ void TmainForm::menuHelpManualClick() {
     showHelp(kHelpContext);
 }
 
-// The manual comes with the help system; until then a topic has nothing to open.
-void TmainForm::showHelp(int /*context*/) {}
+// As a window's help request: whatever handles the application's help shows the topic.
+void TmainForm::showHelp(int context) {
+    requestHelp(tonvert::kHelpContext, context);
+}
 
 void TmainForm::menuHelpAboutClick() {
     showAboutDialog(0);

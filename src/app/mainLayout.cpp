@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
 #include <QToolButton>
@@ -154,6 +155,9 @@ void TmainForm::connectMenus() {
                 command.handler);
     connect(findChild<QMenu*>(QStringLiteral("menuSetup")), &QMenu::aboutToShow, this,
             &TmainForm::menuSetupClick);
+    // F1 asks for the window's topic.
+    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+            [this] { showHelp(kHelpContext); });
     connect(findChild<QMenu*>(QStringLiteral("menuFunds")), &QMenu::aboutToShow, this,
             &TmainForm::menuFundsClick);
 }

@@ -11,6 +11,7 @@
 #include "aboutUnit.h"
 #include "connectSettings.h"
 #include "credentials.h"
+#include "hh_funcs.h"
 #include "localPane.h"
 #include "mainUnit.h"
 #include "netUnit.h"
@@ -92,6 +93,7 @@ TmainForm::~TmainForm() {
 
 void TmainForm::FormCreate() {
     startupDone_ = false;
+    helpSystem = std::make_unique<THookHelpSystem>(paths_.helpFile, "", 0, seams_.prompts);
     // The window shows no connection status of its own; the dialogs that run transfers bind
     // their own handlers.
     state.net = std::make_unique<TNet>(seams_.connection, seams_.pump);
@@ -280,6 +282,7 @@ void TmainForm::FormClose() {
 
 void TmainForm::FormDestroy() {
     state.net.reset();
+    helpSystem.reset();
 }
 
 void TmainForm::showAboutDialog(int milliseconds) {

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ class QSplitter;
 namespace tonvert {
 
 class LocalPane;
+class THookHelpSystem;
 class OnlinePane;
 class TPortableIniFile;
 
@@ -35,6 +37,8 @@ public:
     ~TmainForm() override;
 
     MainState state;
+    // Routes the application's help requests to the manual beside the program.
+    std::unique_ptr<THookHelpSystem> helpSystem;
 
     const ProgramPaths& paths() const { return paths_; }
     static constexpr int kHelpContext = 1100;

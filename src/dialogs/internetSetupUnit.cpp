@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -156,6 +157,9 @@ TinternetSetupForm::TinternetSetupForm(QWidget* owner, const Seams& seams)
     connect(serverEdit_, &QLineEdit::textChanged, this, [this] { updateTestButton(); });
     connect(portEdit_, &QLineEdit::textChanged, this, [this] { updateTestButton(); });
     connect(helpBtn_, &QPushButton::clicked, this, &TinternetSetupForm::helpBtnClick);
+    // F1 asks for the dialog's topic, as its Help button does.
+    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+            &TinternetSetupForm::helpBtnClick);
     connect(testBtn_, &QPushButton::clicked, this, &TinternetSetupForm::testBtnClick);
     connect(okBtn_, &QPushButton::clicked, this, &TinternetSetupForm::okBtnClick);
 }
