@@ -14,7 +14,7 @@ if [ "${1:-}" = "--account" ] && [ -n "${2:-}" ]; then account="$2"; fi
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j2 --target tonvert tonvert-service tonvert-demo-account
+cmake --build build -j2 --target tonvert tonvert_manual tonvert-service tonvert-demo-account
 
 portable=build/Tonvert
 mkdir -p "$portable/Audio" "$portable/Temp"
