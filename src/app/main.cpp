@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "closeOnSignals.h"
 #include "connectionState.h"
 #include "hh.h"
 #include "mainUnit.h"
@@ -28,6 +29,9 @@ int main(int argc, char* argv[]) {
     tonvert::SystemClock clock;
     tonvert::TmainForm mainForm(programPath, {prompts, shell, connection, pump, clock});
     prompts.setParent(&mainForm);
+    // A logout, Ctrl+C or a kill closes the window as its close box does: the layout is
+    // kept and a running transfer ends.
+    const tonvert::CloseOnSignals closeOnSignals([&mainForm] { mainForm.close(); });
     mainForm.show();
     const int code = QApplication::exec();
     tonvert::finishHelp();

@@ -9,11 +9,13 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 
 #include "ListViewXPSafe.h"
 #include "aboutUnit.h"
+#include "closeOnSignals.h"
 #include "credentials.h"
 #include "localPane.h"
 #include "mainUnit.h"
@@ -107,6 +109,7 @@ private slots:
     void firstActivationRunsOnce();
     void storedCredentialsChooseTheAccountCommand();
     void menuItemPaths();
+    void signalsCloseAsTheCloseBoxDoes();
 };
 
 void MainWindowTest::firstStartWithoutSettings() {
@@ -380,6 +383,21 @@ void MainWindowTest::menuItemPaths() {
     bar.addMenu(&outer);
     QCOMPARE(menuItemPath(item), QStringLiteral("Outer > Inner & more > Item"));
     QCOMPARE(withoutAccelerators(QStringLiteral("a&")), QStringLiteral("a"));
+}
+
+// A logout, Ctrl+C or a kill closes the window as its close box does, so its layout is kept.
+void MainWindowTest::signalsCloseAsTheCloseBoxDoes() {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        Fixture fixture;
+        auto form = fixture.start();
+        QTRY_VERIFY(form->startupDone());
+        form->move(70 + signal, 40);
+        const CloseOnSignals closer([&form] { form->close(); });
+        ::raise(signal);
+        QTRY_VERIFY(!form->isVisible());
+        const TPortableIniFile ini(fixture.settingsPath);
+        QCOMPARE(ini.readInteger("MainWindow", "Left", -1), 70 + signal);
+    }
 }
 
 QTEST_MAIN(MainWindowTest)
