@@ -31,7 +31,7 @@ packages=(
   # a font for windows drawn off screen and under Xvfb; time zones for the clock-time tests
   fonts-dejavu-core tzdata
   # running the client in a virtual display (run script, GUI checks)
-  xvfb xauth x11-utils xdotool imagemagick
+  xvfb xauth x11-utils xdotool imagemagick openbox
   # opening web pages and files from the client on a desktop
   xdg-utils
   # the manual: chmcmd compiles it to CHM; the manual's test reads the CHM back

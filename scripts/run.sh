@@ -25,8 +25,15 @@ fi
 
 build/server/tonvert-service --listen 127.0.0.1:8080 --data "$portable/ServiceData" &
 service=$!
+# The client closes first, as its close box would (it keeps its layout on SIGTERM), then
+# what it ran on.
 stop_all() {
+  if [ -n "${client:-}" ]; then
+    kill -TERM "$client" 2>/dev/null || true
+    wait "$client" 2>/dev/null || true
+  fi
   kill "$service" 2>/dev/null || true
+  if [ -n "${wm:-}" ]; then kill "$wm" 2>/dev/null || true; fi
   if [ -n "${xvfb:-}" ]; then kill "$xvfb" 2>/dev/null || true; fi
 }
 trap stop_all EXIT
@@ -44,10 +51,15 @@ fi
 
 if [ -z "${DISPLAY:-}" ]; then
   display=":99"
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: without it the server resets when its last client leaves, and a client that
+  # connects right after the readiness probe can be refused.
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb=$!
   export DISPLAY="$display"
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # A small window manager gives the windows title bars and close boxes.
+  openbox >/dev/null 2>&1 &
+  wm=$!
   "$portable/tonvert" &
   client=$!
   sleep 2
@@ -55,8 +67,14 @@ if [ -z "${DISPLAY:-}" ]; then
   sleep 5
   import -window root build/screenshot.png
   echo "Tonvert runs in the virtual display $DISPLAY (screenshots: build/screenshot-splash.png, build/screenshot.png)."
-  echo "Press Ctrl+C to stop it."
+  if command -v x11vnc >/dev/null; then
+    echo "To see it: x11vnc -display $DISPLAY -localhost -nopw, then a VNC viewer on localhost:5900."
+  else
+    echo "To see it, install x11vnc and run: x11vnc -display $DISPLAY -localhost -nopw, then a VNC viewer on localhost:5900."
+  fi
+  echo "Press Ctrl+C to stop it (the window closes as by its close box and keeps its layout)."
   wait $client
+  client=""
 else
   "$portable/tonvert"
 fi
