@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chm_lib.h>
 
@@ -36,11 +39,47 @@ std::uint32_t littleEndian32(const std::string& bytes, std::size_t at) {
     return value;
 }
 
+// No object of a manual comes near this; a larger length is a damaged directory.
+constexpr std::uint64_t kLargestObject = 64u << 20;
+
+int tryObject(chmFile* file, chmUnitInfo* info, void*) {
+    if (info->length > kLargestObject)
+        return CHM_ENUMERATOR_FAILURE;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(info->length));
+    if (info->length > 0 &&
+        chm_retrieve_object(file, info, bytes.data(), 0, static_cast<LONGINT64>(info->length)) !=
+            static_cast<LONGINT64>(info->length))
+        return CHM_ENUMERATOR_FAILURE;
+    return CHM_ENUMERATOR_CONTINUE;
+}
+
+// The library trusts the file's headers and crashes on some damaged ones. So a file is read
+// whole in a child process first, which only dies when the file is bad; after that the same
+// reads are safe here. A manual is small: this costs a few milliseconds.
+bool soundHelpFile(const std::string& path) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(20); // a file the library loops on is bad too
+        chmFile* file = chm_open(path.c_str());
+        const bool whole =
+            file != nullptr && chm_enumerate(file, CHM_ENUMERATE_ALL, tryObject, nullptr) != 0;
+        ::_exit(whole ? 0 : 1);
+    }
+    if (child < 0)
+        return false;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace
 
 ChmArchive::ChmArchive(const std::string& path) {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!std::filesystem::is_regular_file(path, error) || !soundHelpFile(path))
         return;
     file_ = chm_open(path.c_str());
     if (file_ == nullptr)
@@ -58,6 +97,8 @@ bool ChmArchive::read(const std::string& objectPath, std::string& bytes) const {
     chmUnitInfo info{};
     if (file_ == nullptr ||
         chm_resolve_object(file_, objectPath.c_str(), &info) != CHM_RESOLVE_SUCCESS)
+        return false;
+    if (info.length > kLargestObject)
         return false;
     bytes.resize(static_cast<std::size_t>(info.length));
     if (info.length == 0)

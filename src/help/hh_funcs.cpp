@@ -1,5 +1,9 @@
 #include "hh_funcs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
@@ -57,12 +61,16 @@ std::string withoutTrailingSeparator(std::string folder) {
 }
 
 // Whether a file can be created (and removed again) in the folder.
+// A folder not known (an empty path) is not taken for the current or the root folder.
 bool canCreateFileIn(const std::string& folder) {
-    const std::string probe = folder + "/$_Temp_$.$$$";
-    std::FILE* file = std::fopen(probe.c_str(), "wb");
-    if (file == nullptr)
+    if (folder.empty())
         return false;
-    std::fclose(file);
+    const std::string probe = folder + "/$_Temp_$.$$$";
+    const int fd =
+        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
     return std::remove(probe.c_str()) == 0;
 }
 
@@ -73,8 +81,8 @@ std::string chooseDebugDir(const std::string& moduleDir) {
     const fs::path temp = fs::temp_directory_path(error);
     if (!error && fs::is_directory(temp, error))
         return withoutTrailingSeparator(temp.string());
-    // Where the classic program fell back to the system drive's root.
-    return "/";
+    // No folder to write the log in: there will be none.
+    return "";
 }
 
 std::string yesNo(bool flag) {
@@ -128,7 +136,7 @@ void initHelpUnits(const std::string& programPath) {
     u.runDir = u.moduleDir;
     u.debugDir = chooseDebugDir(u.moduleDir);
     std::error_code error;
-    u.debug = fs::exists(fs::path(u.moduleDir) / "debug.debug", error);
+    u.debug = !u.moduleDir.empty() && fs::exists(fs::path(u.moduleDir) / "debug.debug", error);
 
     u.hhVerStr = versionText(helpViewerVersion());
     u.hhInstalled = !u.hhVerStr.empty();
@@ -153,7 +161,9 @@ void setDebugLogClock(LocalTimeSource source) {
 
 std::string debugFilePath() {
     const std::string& dir = helpUnits().debugDir;
-    return (dir.empty() || dir.back() == '/' ? dir : dir + "/") + "HHDebug.txt";
+    if (dir.empty())
+        return "";
+    return (dir.back() == '/' ? dir : dir + "/") + "HHDebug.txt";
 }
 
 // One line per call: "-" or "=" alone draw a rule of 80; a leading "!", "-" or "=" is
@@ -166,11 +176,18 @@ void debugLog(const std::string& text) {
         line.erase(0, 1);
     else
         line += "   " + timeText("%H:%M:%S");
-    std::ofstream file(debugFilePath(), std::ios::binary | std::ios::app);
-    if (!file)
+    line += '\n';
+    // The log may lie in the shared temporary folder: never follow a link planted there, and
+    // write only into a plain file of the user's own.
+    const int fd = ::open(debugFilePath().c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
         return;
-    file << line << '\n';
-    file.flush();
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid())
+        [[maybe_unused]]
+        const auto written = ::write(fd, line.data(), line.size());
+    ::close(fd);
 }
 
 std::string formatText(const char* format, ...) {

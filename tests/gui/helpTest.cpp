@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTextBrowser>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 
 #include "credentials.h"
@@ -61,6 +62,7 @@ void HelpTest::helpKeysOpenTheirTopics() {
     // In the network setup dialog F1 and its Help button ask for the dialog's topic.
     test::ModalDriver driver;
     driver.on("internetSetupForm", [&](QWidget& setup) {
+        QVERIFY(shownTopic() != nullptr);
         shownTopic()->setSource(QUrl(QStringLiteral("index.htm")));
         QTest::keyClick(&setup, Qt::Key_F1);
         QCOMPARE(topicPath(), QStringLiteral("/network.htm"));
@@ -79,6 +81,10 @@ void HelpTest::helpKeysOpenTheirTopics() {
     // The window's end closes the manual with it.
     form.reset();
     QTRY_VERIFY(shownTopic() == nullptr);
+    const auto topLevels = QApplication::topLevelWidgets();
+    QVERIFY(std::none_of(topLevels.begin(), topLevels.end(), [](QWidget* widget) {
+        return widget->objectName() == QLatin1String("helpViewer") && widget->isVisible();
+    }));
     finishHelp();
 }
 

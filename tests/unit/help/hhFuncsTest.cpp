@@ -407,3 +407,43 @@ TEST(ChmArchive, PageTextsForTheSearch) {
     EXPECT_FALSE(containsNoCase(text, "title"));
     EXPECT_EQ(htmlTitle("<p>no title</p>"), "");
 }
+
+// A damaged manual is a manual that cannot be read: the library that reads it crashes on
+// some damaged headers, so nothing of such a file may reach it in the program itself.
+TEST(ChmArchive, DamagedFilesAreUnreadableNotFatal) {
+    TempFolder folder;
+    const std::string sound = test::readBytes(TONVERT_TEST_MANUAL);
+    ASSERT_GT(sound.size(), 0x60u);
+    const std::string path = folder.file("damaged.chm");
+
+    // The directory's block length made 0: the library would divide by it.
+    std::uint64_t directory = 0;
+    for (int i = 7; i >= 0; --i)
+        directory = (directory << 8) | static_cast<unsigned char>(sound[0x48 + std::size_t(i)]);
+    ASSERT_LT(directory + 0x14, sound.size());
+    std::string zeroBlocks = sound;
+    std::fill_n(zeroBlocks.begin() + static_cast<std::ptrdiff_t>(directory + 0x10), 4, '\0');
+    test::writeBytes(path, zeroBlocks);
+    EXPECT_FALSE(helpFileReadable(path));
+    std::string bytes;
+    EXPECT_FALSE(ChmArchive(path).read("/#IVB", bytes));
+
+    // Bytes changed here and there: whatever the library makes of them, this process goes on.
+    std::uint32_t seed = 1;
+    int unreadable = 0;
+    for (int round = 0; round < 60; ++round) {
+        std::string changed = sound;
+        for (int n = 0; n < 8; ++n) {
+            seed = seed * 1103515245u + 12345u;
+            changed[(seed >> 8) % changed.size()] = static_cast<char>(seed >> 24);
+        }
+        test::writeBytes(path, changed);
+        const ChmArchive archive(path);
+        unreadable += archive.isOpen() ? 0 : 1;
+        for (const auto& file : archive.files())
+            archive.read(file, bytes);
+    }
+    EXPECT_GT(unreadable, 0);
+    test::writeBytes(path, sound);
+    EXPECT_TRUE(helpFileReadable(path));
+}
