@@ -53,10 +53,13 @@ public:
 class NoDesktop : public Shell {
 public:
     void openUrl(const std::string&) override {}
-    void playFile(const std::string&) override {}
-    bool trashFiles(const std::vector<std::string>&) override { return false; }
-    bool copyFiles(const std::vector<std::string>&, const std::vector<std::string>&) override {
-        return false;
+    bool playFile(const std::string&) override { return false; }
+    std::vector<std::string> trashFiles(const std::vector<std::string>& paths) override {
+        return paths;
+    }
+    std::vector<std::string> copyFiles(const std::vector<std::string>& sources,
+                                       const std::vector<std::string>&) override {
+        return sources;
     }
     bool renameFile(const std::string&, const std::string&, std::string&) override { return false; }
     bool pickFolder(const std::string&, std::string&) override { return false; }

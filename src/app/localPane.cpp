@@ -22,6 +22,7 @@
 #include "fileNames.h"
 #include "midiUnit.h"
 #include "paneWidgets.h"
+#include "prompts.h"
 #include "shell.h"
 #include "shellFiles.h"
 
@@ -245,7 +246,7 @@ std::vector<std::string> LocalPane::selectedPaths() const {
 void LocalPane::playFile() {
     const std::vector<FileRow> selected = selectedFiles();
     if (!selected.empty())
-        seams_.shell.playFile(pathOf(selected.front()));
+        shellPlayFile(seams_.prompts, seams_.shell, pathOf(selected.front()));
 }
 
 void LocalPane::deleteFiles() {
@@ -255,7 +256,7 @@ void LocalPane::deleteFiles() {
 
 void LocalPane::copyFiles() {
     const std::vector<std::string> paths = selectedPaths();
-    shellCopyFiles(seams_.shell, paths, paths);
+    shellCopyFiles(seams_.prompts, seams_.shell, paths, paths);
     fill(true);
 }
 
@@ -270,14 +271,24 @@ void LocalPane::rename(int row, const QString& typed) {
     const bool usable = !base.empty() && typedBytes.find('/') == std::string::npos &&
                         typedBytes.find(kPathSeparator) == std::string::npos &&
                         typedBytes.find('\0') == std::string::npos;
-    std::string finalPath;
-    if (!usable ||
-        !shellRenameFile(seams_.shell, folder() + oldName,
-                         folder() + base + "." + splitFileName(oldName).extension, finalPath))
+    if (!usable) {
+        seams_.prompts.show(PromptKind::error, "",
+                            "\"" + typedBytes +
+                                "\" is not a file name: a name cannot be empty or hold a \"/\".",
+                            PromptButtons::ok);
         return;
-    const std::string newName = fileNameOf(finalPath);
-    file.nameSize = splitFileName(newName).base.size();
-    file.fileName = newName;
+    }
+    const std::string newName = base + "." + splitFileName(oldName).extension;
+    std::string finalPath;
+    if (!shellRenameFile(seams_.shell, folder() + oldName, folder() + newName, finalPath)) {
+        seams_.prompts.show(PromptKind::error, "",
+                            "\"" + oldName + "\" could not be renamed to \"" + newName + "\".",
+                            PromptButtons::ok);
+        return;
+    }
+    const std::string givenName = fileNameOf(finalPath);
+    file.nameSize = splitFileName(givenName).base.size();
+    file.fileName = givenName;
     model_->setRow(row, std::move(file));
 }
 

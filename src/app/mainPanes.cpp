@@ -75,7 +75,7 @@ bool TmainForm::shellDeleteFiles(const std::vector<std::string>& paths) {
 
 bool TmainForm::shellCopyFiles(const std::vector<std::string>& sources,
                                const std::vector<std::string>& destinations) {
-    return tonvert::shellCopyFiles(seams_.shell, sources, destinations);
+    return tonvert::shellCopyFiles(seams_.prompts, seams_.shell, sources, destinations);
 }
 
 bool TmainForm::shellRenameFile(const std::string& from, const std::string& to,

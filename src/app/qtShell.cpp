@@ -27,34 +27,36 @@ void QtShell::openUrl(const std::string& url) {
     QDesktopServices::openUrl(QUrl(toQString(url), QUrl::TolerantMode));
 }
 
-void QtShell::playFile(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(path)));
+bool QtShell::playFile(const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(path)));
 }
 
-bool QtShell::trashFiles(const std::vector<std::string>& paths) {
+std::vector<std::string> QtShell::trashFiles(const std::vector<std::string>& paths) {
     // Qt moves files into "files/" under the current folder, and calls that success, when the
     // user's data folder is missing: make sure it is there.
     const QString dataFolder =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataFolder.isEmpty() || !QDir().mkpath(dataFolder))
-        return false;
-    bool all = true;
+        return paths;
+    std::vector<std::string> failed;
     for (const std::string& path : paths)
-        all = QFile::moveToTrash(toQString(path)) && all;
-    return all;
+        if (!QFile::moveToTrash(toQString(path)))
+            failed.push_back(path);
+    return failed;
 }
 
-bool QtShell::copyFiles(const std::vector<std::string>& sources,
-                        const std::vector<std::string>& destinations) {
+std::vector<std::string> QtShell::copyFiles(const std::vector<std::string>& sources,
+                                            const std::vector<std::string>& destinations) {
     if (sources.size() != destinations.size())
-        return false;
-    bool all = true;
+        return sources;
+    std::vector<std::string> failed;
     for (std::size_t i = 0; i < sources.size(); ++i) {
         const std::string target = freePathFor(destinations[i], exists);
         std::error_code error;
-        all = std::filesystem::copy_file(sources[i], target, error) && !error && all;
+        if (!std::filesystem::copy_file(sources[i], target, error) || error)
+            failed.push_back(sources[i]);
     }
-    return all;
+    return failed;
 }
 
 bool QtShell::renameFile(const std::string& from, const std::string& to, std::string& finalPath) {

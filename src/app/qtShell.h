@@ -9,10 +9,10 @@ namespace tonvert {
 class QtShell : public Shell {
 public:
     void openUrl(const std::string& url) override;
-    void playFile(const std::string& path) override;
-    bool trashFiles(const std::vector<std::string>& paths) override;
-    bool copyFiles(const std::vector<std::string>& sources,
-                   const std::vector<std::string>& destinations) override;
+    bool playFile(const std::string& path) override;
+    std::vector<std::string> trashFiles(const std::vector<std::string>& paths) override;
+    std::vector<std::string> copyFiles(const std::vector<std::string>& sources,
+                                       const std::vector<std::string>& destinations) override;
     bool renameFile(const std::string& from, const std::string& to,
                     std::string& finalPath) override;
     bool pickFolder(const std::string& title, std::string& folder) override;

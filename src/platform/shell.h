@@ -15,17 +15,18 @@ public:
     // Opens a web address in the user's browser. The outcome is not reported.
     virtual void openUrl(const std::string& url) = 0;
 
-    // Opens a file with the desktop's program for its type. The outcome is not reported.
-    virtual void playFile(const std::string& path) = 0;
+    // Opens a file with the desktop's program for its type. False when no program could be
+    // started for it.
+    virtual bool playFile(const std::string& path) = 0;
 
-    // Moves the files to the desktop's trash. True when every file went there.
-    virtual bool trashFiles(const std::vector<std::string>& paths) = 0;
+    // Moves the files to the desktop's trash. Gives the paths that did not go there.
+    virtual std::vector<std::string> trashFiles(const std::vector<std::string>& paths) = 0;
 
     // Copies each source to the destination at the same position; a destination that exists
-    // is left alone and the copy takes a fresh name beside it ("name (2).ext"). True when
-    // every copy was made.
-    virtual bool copyFiles(const std::vector<std::string>& sources,
-                           const std::vector<std::string>& destinations) = 0;
+    // is left alone and the copy takes a fresh name beside it ("name (2).ext"). Gives the
+    // sources that were not copied.
+    virtual std::vector<std::string> copyFiles(const std::vector<std::string>& sources,
+                                               const std::vector<std::string>& destinations) = 0;
 
     // Renames a file; when the new name is taken the file takes a fresh one beside it.
     // `finalPath` tells where it went. True when the file was renamed (or already had the name).

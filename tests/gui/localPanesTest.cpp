@@ -130,6 +130,7 @@ private slots:
     void namesThatAreNotTextKeepTheirBytes();
     void keysDeleteAndRefresh();
     void playCopyAndMissingFolder();
+    void failedOperationsAreTold();
 };
 
 void LocalPanesTest::listsFilesWithPlayTimesAndSizes() {
@@ -389,6 +390,37 @@ void LocalPanesTest::playCopyAndMissingFolder() {
     panes.form->fillLocalMidiList(true);
     QCOMPARE(midi.model()->rowCount(), 0);
     QVERIFY(!panes.enabled("localMidiPlayBtn"));
+}
+
+// What the desktop refuses is told, naming the files; nothing is silent.
+void LocalPanesTest::failedOperationsAreTold() {
+    Panes panes;
+    panes.start();
+    TListViewXPSafe& audio = panes.audioList();
+    panes.shell.refuse = true;
+    const auto lastText = [&] { return panes.prompts.shown.back().text; };
+
+    panes.select(audio, {"Two.MP3", "three.OGG"});
+    panes.prompts.answers = {PromptAnswer::yes};
+    panes.form->deleteLocalAudioFiles();
+    QCOMPARE(lastText(), std::string("These files could not be moved to the trash:\n\nTwo.MP3\n"
+                                     "three.ogg"));
+    panes.select(audio, {"Two.MP3"});
+    panes.form->copyLocalAudioFiles();
+    QCOMPARE(lastText(), std::string("These files could not be copied:\n\nTwo.MP3"));
+    panes.form->playLocalAudioFile();
+    QCOMPARE(lastText(), std::string("No program is set up to open \"Two.MP3\"."));
+
+    QAbstractItemModel& model = *audio.model();
+    model.setData(model.index(0, 0), QStringLiteral("renamed"));
+    QCOMPARE(lastText(), std::string("\"one.wav\" could not be renamed to \"renamed.wav\"."));
+    panes.shell.refuse = false;
+    model.setData(model.index(0, 0), QStringLiteral("a/b"));
+    QCOMPARE(lastText(),
+             std::string("\"a/b\" is not a file name: a name cannot be empty or hold a \"/\"."));
+    QVERIFY(std::filesystem::exists(panes.audio + "one.wav"));
+    for (const auto& shown : panes.prompts.shown)
+        QVERIFY(shown.kind == PromptKind::error || shown.kind == PromptKind::confirmation);
 }
 
 QTEST_MAIN(LocalPanesTest)

@@ -27,23 +27,23 @@ AboutBoxCloser::AboutBoxCloser() {
     timer_.start(10);
 }
 
-bool RecordingShell::trashFiles(const std::vector<std::string>& paths) {
+std::vector<std::string> RecordingShell::trashFiles(const std::vector<std::string>& paths) {
     trashed.insert(trashed.end(), paths.begin(), paths.end());
     if (refuse)
-        return false;
+        return paths;
     for (const auto& path : paths)
         std::filesystem::remove(path);
-    return true;
+    return {};
 }
 
-bool RecordingShell::copyFiles(const std::vector<std::string>& sources,
-                               const std::vector<std::string>& destinations) {
+std::vector<std::string> RecordingShell::copyFiles(const std::vector<std::string>& sources,
+                                                   const std::vector<std::string>& destinations) {
     copied.insert(copied.end(), sources.begin(), sources.end());
     if (refuse)
-        return false;
+        return sources;
     for (std::size_t i = 0; i < sources.size(); ++i)
         std::filesystem::copy_file(sources[i], freePathFor(destinations[i], exists));
-    return true;
+    return {};
 }
 
 bool RecordingShell::renameFile(const std::string& from, const std::string& to,

@@ -33,10 +33,13 @@ private:
 class RecordingShell : public Shell {
 public:
     void openUrl(const std::string& url) override { openedUrls.push_back(url); }
-    void playFile(const std::string& path) override { played.push_back(path); }
-    bool trashFiles(const std::vector<std::string>& paths) override;
-    bool copyFiles(const std::vector<std::string>& sources,
-                   const std::vector<std::string>& destinations) override;
+    bool playFile(const std::string& path) override {
+        played.push_back(path);
+        return !refuse;
+    }
+    std::vector<std::string> trashFiles(const std::vector<std::string>& paths) override;
+    std::vector<std::string> copyFiles(const std::vector<std::string>& sources,
+                                       const std::vector<std::string>& destinations) override;
     bool renameFile(const std::string& from, const std::string& to,
                     std::string& finalPath) override;
     // Gives `chosenFolder`, or none when it is empty.

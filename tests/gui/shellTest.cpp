@@ -29,10 +29,10 @@ void ShellTest::trashedFilesLandInTheUsersTrash() {
     test::writeBytes(folder.file("Song.mid"), "first");
     test::writeBytes(folder.file("Other.mid"), "second");
     QtShell shell;
-    const bool trashed = shell.trashFiles({folder.file("Song.mid"), folder.file("Other.mid")});
+    const auto undone = shell.trashFiles({folder.file("Song.mid"), folder.file("Other.mid")});
     QDir::setCurrent(previous);
 
-    QVERIFY(trashed);
+    QVERIFY(undone.empty());
     QVERIFY(!std::filesystem::exists(folder.file("Song.mid")));
     const std::string trash = home + "/.local/share/Trash/";
     QCOMPARE(test::readBytes(trash + "files/Song.mid"), std::string("first"));
@@ -40,7 +40,9 @@ void ShellTest::trashedFilesLandInTheUsersTrash() {
     QVERIFY(std::filesystem::exists(trash + "info/Song.mid.trashinfo"));
     QVERIFY(!std::filesystem::exists(work + "/files"));
 
-    QVERIFY(!shell.trashFiles({folder.file("missing.mid")}));
+    test::writeBytes(folder.file("Third.mid"), "third");
+    QCOMPARE(shell.trashFiles({folder.file("missing.mid"), folder.file("Third.mid")}),
+             std::vector<std::string>{folder.file("missing.mid")});
 }
 
 void ShellTest::copiesAndRenamesNeverOverwrite() {
@@ -48,10 +50,11 @@ void ShellTest::copiesAndRenamesNeverOverwrite() {
     QtShell shell;
     const std::string song = folder.file("Song.mid");
     test::writeBytes(song, "song");
-    QVERIFY(shell.copyFiles({song, song}, {song, song}));
+    QVERIFY(shell.copyFiles({song, song}, {song, song}).empty());
     QCOMPARE(test::readBytes(folder.file("Song (2).mid")), std::string("song"));
     QCOMPARE(test::readBytes(folder.file("Song (3).mid")), std::string("song"));
-    QVERIFY(!shell.copyFiles({folder.file("missing.mid")}, {folder.file("copy.mid")}));
+    QCOMPARE(shell.copyFiles({folder.file("missing.mid")}, {folder.file("copy.mid")}),
+             std::vector<std::string>{folder.file("missing.mid")});
 
     std::string finalPath;
     QVERIFY(shell.renameFile(folder.file("Song (3).mid"), song, finalPath));
