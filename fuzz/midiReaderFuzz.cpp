@@ -1,10 +1,11 @@
 // libFuzzer target for the MIDI file reader: loadMidiFile reads from a path, so every input is
 // written to one temporary file per process and loaded from there, once without and once with
 // system-exclusive events. Invariants of the loaded record are checked after each load. The
-// input is also read as the one track of a file, and what reading notes of it must agree with
-// walking its events one by one.
+// input is also taken as the bytes of a track and scanned for channel events from a few
+// places, which must agree with taking them one by one.
 
 #include "channelEventsOneByOne.h"
+#include "channelRuns.h"
 #include "midiUnit.h"
 
 #include <cmath>
@@ -154,30 +155,28 @@ void checkVarLen(std::uint32_t value) {
     check(read == value, "readVarLen gave another value");
 }
 
-// The input as the bytes of the one track of a format 0 file: the reader accepts the file
-// exactly when the walk one by one finds the track sound, and notes the same channels and the
-// same last channel tick.
-void checkAsTrack(const ScratchFile& file, const std::uint8_t* data, std::size_t size) {
-    if (size == 0 || size > 0xFFFFFFFFu)
+void checkScan(const std::uint8_t* data, std::size_t size, std::size_t from, std::uint8_t running) {
+    tonvert::ChannelRunState state;
+    state.tick = 0xFFFF0000u;
+    state.usedChannels = 0x0101;
+    state.running = running;
+    const tonvert::test::ChannelScan expected =
+        tonvert::test::takeOneByOne(data, size, from, state);
+    const std::size_t stop = tonvert::scanChannelRuns(data, size, from, state);
+    if (!tonvert::channelRunScanSupported()) {
+        check(stop == from, "the scan took events without its processor features");
         return;
-    std::string bytes("MThd\0\0\0\6\0\0\0\1\0\x60MTrk", 18);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        bytes += static_cast<char>((size >> shift) & 0xFF);
-    bytes.append(reinterpret_cast<const char*>(data), size);
-    file.write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-
-    const tonvert::test::TrackWalk walk = tonvert::test::walkOneByOne(data, size);
-    tonvert::TMidiFile midi;
-    std::string message;
-    const bool loaded = tonvert::loadMidiFile(file.path(), false, midi, message);
-    check(loaded == walk.valid, "the reader and the walk one by one disagree on the track");
-    if (!loaded)
+    }
+    check(stop == expected.stop, "the scan stopped elsewhere than one by one");
+    if (stop == from)
         return;
-    check(midi.tracks.size() == 1, "one track declared, another number read");
-    check(midi.tracks[0].usedChannels == walk.usedChannels,
-          "the reader found other channels than one by one");
-    check(midi.tracks[0].lastChannelTick == walk.lastChannelTick,
-          "the reader put the last channel event elsewhere than one by one");
+    check(state.tick == expected.state.tick &&
+              state.lastChannelTick == expected.state.lastChannelTick,
+          "the scan counted other ticks than one by one");
+    check(state.usedChannels == expected.state.usedChannels,
+          "the scan found other channels than one by one");
+    check(state.running == expected.state.running,
+          "the scan left another running status than one by one");
 }
 
 } // namespace
@@ -200,6 +199,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(&value, data + size - n, n);
     checkVarLen(value);
 
-    checkAsTrack(file, data, size);
+    // From the start with no running status and with one; from a place the input picks.
+    checkScan(data, size, 0, 0xFE);
+    checkScan(data, size, 0, 0x93);
+    if (size > 1) {
+        const std::uint8_t last = data[size - 1];
+        checkScan(data, size, data[0] % size, last >= 0x80 && last < 0xF0 ? last : 0xFE);
+    }
     return 0;
 }
