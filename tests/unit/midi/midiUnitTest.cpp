@@ -179,8 +179,7 @@ TEST_F(MidiReaderTest, TempoOfLaterTracksGoesIntoTheFirst) {
         wrapping += varLen(0x0FFFFFFF) + bytes({0xFF, 0x01, 0x01, 'x'});
     wrapping += tempo(0, 600000);
     ASSERT_TRUE(load(header(1, 2, 480) + trackChunk(kEnd) + trackChunk(wrapping + kEnd)));
-    EXPECT_EQ(asText(midi.tracks[0].metaStream),
-              tempo(0x0FFFFFEF, 600000) + tempo(0x10, 400000));
+    EXPECT_EQ(asText(midi.tracks[0].metaStream), tempo(0x0FFFFFEF, 600000) + tempo(0x10, 400000));
 }
 
 TEST_F(MidiReaderTest, PlayTimes) {
