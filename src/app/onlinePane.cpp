@@ -226,14 +226,12 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
         // service otherwise.
         const std::string value =
             kind_.audio ? urlEncode(fileName) : std::to_string(file.record.value_or(0));
-        const TransferResult result = [&] {
-            const WaitingRequest waiting(state_);
-            return state_.net->download(
-                {serviceRequestUrl(state_.service.host, state_.userID, state_.password,
-                                   kind_.deleteCommand, value),
-                 "",
-                 {}});
-        }();
+        // deleteFiles marks the whole walk as one waiting request.
+        const TransferResult result =
+            state_.net->download({serviceRequestUrl(state_.service.host, state_.userID,
+                                                    state_.password, kind_.deleteCommand, value),
+                                  "",
+                                  {}});
         if (!result.ok) {
             showTransferError(seams_, result.message);
             return false;
