@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include "fileListText.h"
+#include "userCollation.h"
 
 namespace tonvert {
 
@@ -159,11 +160,7 @@ std::vector<int> rowsOfKept(const std::vector<FileRow>& rows, const std::vector<
 }
 
 int compareTexts(std::string_view a, std::string_view b) {
-    thread_local QCollator collator = [] {
-        QCollator c(QLocale::system());
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        return c;
-    }();
+    thread_local const QCollator collator = userCollator();
     return collator.compare(QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())),
                             QString::fromLocal8Bit(b.data(), static_cast<qsizetype>(b.size())));
 }

@@ -165,6 +165,9 @@ void TmainForm::saveMainSettings() {
 
     ini.writeString("Directories", "Midi", state.midiFolder);
     ini.writeString("Directories", "Audio", state.audioFolder);
+    // Written back so that a user finds where the service host is set.
+    ini.writeString("Service", "Host", state.service.host);
+    ini.writeString("Service", "SupportEmail", state.service.supportEmail);
     const int windowCode = windowStateCode(windowState());
     ini.writeInteger("MainWindow", "WindowState", windowCode);
     // A minimised or maximised window leaves the stored bounds of its normal state alone.

@@ -4,10 +4,33 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyleOption>
 #include <QToolButton>
 
 namespace tonvert {
+
+QIcon glyphIcon(const QStyle* style, QStyle::StandardPixmap glyph) {
+    constexpr double kDisabledOpacity = 0.35;
+    const QIcon standard = style->standardIcon(glyph);
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32}) {
+        const QPixmap normal = standard.pixmap(side, side);
+        QStyleOption option;
+        const QPixmap grey = style->generatedIconPixmap(QIcon::Disabled, normal, &option);
+        QPixmap faded(grey.size());
+        faded.setDevicePixelRatio(grey.devicePixelRatio());
+        faded.fill(Qt::transparent);
+        QPainter painter(&faded);
+        painter.setOpacity(kDisabledOpacity);
+        painter.drawPixmap(0, 0, grey);
+        painter.end();
+        icon.addPixmap(normal, QIcon::Normal);
+        icon.addPixmap(faded, QIcon::Disabled);
+    }
+    return icon;
+}
 
 QToolButton* makeToolButton(QWidget* parent, const QString& name, QStyle::StandardPixmap glyph,
                             const char* hint, bool enabled) {
@@ -15,7 +38,7 @@ QToolButton* makeToolButton(QWidget* parent, const QString& name, QStyle::Standa
     button->setObjectName(name);
     button->setAutoRaise(true);
     button->setFixedSize(23, 22);
-    button->setIcon(parent->style()->standardIcon(glyph));
+    button->setIcon(glyphIcon(parent->style(), glyph));
     button->setToolTip(QString::fromLatin1(hint));
     button->setEnabled(enabled);
     return button;
@@ -42,7 +65,7 @@ QPushButton* makeWideButton(QWidget* parent, const char* name, const char* capti
                             QStyle::StandardPixmap glyph) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
-    button->setIcon(parent->style()->standardIcon(glyph));
+    button->setIcon(glyphIcon(parent->style(), glyph));
     return button;
 }
 

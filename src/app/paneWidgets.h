@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 class QFrame;
+class QIcon;
 class QHBoxLayout;
 class QLabel;
 class QMenu;
@@ -15,7 +16,11 @@ namespace tonvert {
 
 // The widgets the panes are made of, named as the rest of the program finds them.
 
-// A flat tool button with a glyph and a tool tip; the style draws its disabled look.
+// A glyph whose disabled look is grey and faded: some glyphs are grey already, and a
+// greyed copy of them would look the same as the enabled one.
+QIcon glyphIcon(const QStyle* style, QStyle::StandardPixmap glyph);
+
+// A flat tool button with a glyph and a tool tip.
 QToolButton* makeToolButton(QWidget* parent, const QString& name, QStyle::StandardPixmap glyph,
                             const char* hint, bool enabled = true);
 QLabel* makeCentredLabel(QWidget* parent, const QString& name, const char* caption);

@@ -1,9 +1,11 @@
 #include "ListViewXPSafe.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 namespace tonvert {
@@ -20,7 +22,9 @@ TListViewXPSafe::TListViewXPSafe(QWidget* parent)
     setSortingEnabled(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    header()->setStretchLastSection(false);
+    // The last column takes the room that is left, so a right-aligned last column ends at
+    // the edge of the list (or of its scroll bar) at any width.
+    header()->setStretchLastSection(true);
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
@@ -97,7 +101,45 @@ void TListViewXPSafe::scrollTo(const QModelIndex& index, ScrollHint hint) {
     horizontalScrollBar()->setValue(sideways);
 }
 
+QString TListViewXPSafe::toolTipAt(const QPoint& at) const {
+    const QModelIndex index = indexAt(at);
+    if (!index.isValid())
+        return {};
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // The item's text margin on each side, as the style draws it.
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    const int room = visualRect(index).width() - margins;
+    return fontMetrics().horizontalAdvance(text) > room ? text : QString();
+}
+
+bool TListViewXPSafe::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QTreeView::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString text = toolTipAt(help->pos());
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, viewport(), visualRect(indexAt(help->pos())));
+    return true;
+}
+
+void TListViewXPSafe::requestPopupAtCurrentRow() {
+    const QModelIndex current = currentIndex();
+    const QRect row = current.isValid() ? visualRect(current) : QRect();
+    const QPoint at =
+        row.isValid() ? QPoint(row.left() + row.height() / 2, row.bottom()) : QPoint(0, 0);
+    emit customContextMenuRequested(at);
+}
+
 void TListViewXPSafe::keyPressEvent(QKeyEvent* event) {
+    const bool popupKey = event->key() == Qt::Key_Menu ||
+                          (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (popupKey && contextMenuPolicy() == Qt::CustomContextMenu) {
+        event->accept();
+        requestPopupAtCurrentRow();
+        return;
+    }
     event->ignore();
     emit keyDown(event);
     if (!event->isAccepted())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QTreeView>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     // the list keeps its sideways position.
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
+    // The whole text of the cell at a point of the viewport when the cell shows it cut
+    // short; empty when it shows all of it.
+    QString toolTipAt(const QPoint& at) const;
+
 signals:
     // A header was clicked: the column's index, counted from 0.
     void columnClicked(int column);
@@ -46,6 +51,11 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    // The keyboard's way to the popup menu: at the current row, or the top of the list.
+    void requestPopupAtCurrentRow();
 };
 
 } // namespace tonvert

@@ -32,6 +32,7 @@
 #include "serviceRequests.h"
 #include "shell.h"
 #include "textCodec.h"
+#include "userCollation.h"
 
 namespace tonvert {
 
@@ -65,9 +66,8 @@ const char* const kUnsendableName =
     "The file name holds a quotation mark or a line break, which cannot be sent. Please "
     "rename the file.";
 
-QCollator userCollator() {
-    QCollator collator{QLocale::system()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+QCollator optionCollator() {
+    QCollator collator = userCollator();
     // Blanks and punctuation count, and blanks sort before digits: the padded numbers rely
     // on it to sort by value.
     collator.setIgnorePunctuation(false);
@@ -77,7 +77,7 @@ QCollator userCollator() {
 } // namespace
 
 int compareOptionRows(const OptionRow& a, const OptionRow& b, int code) {
-    thread_local const QCollator collator = userCollator();
+    thread_local const QCollator collator = optionCollator();
     const bool descending = sortsDescending(code);
     return collator.compare(toQString(optionSortKey(descending ? b : a, code)),
                             toQString(optionSortKey(descending ? a : b, code)));
