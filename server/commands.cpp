@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "asciiText.h"
 #include "names.h"
 #include "passwords.h"
 
@@ -106,8 +107,7 @@ std::optional<int> nameError(const std::string& name) {
 
 // A record number as the client sends it: decimal digits only.
 std::optional<std::int64_t> recordNumber(const std::string& text) {
-    if (text.empty() || text.size() > 18 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || text.size() > 18 || !ascii::allDigits(text))
         return std::nullopt;
     return std::stoll(text);
 }
@@ -374,7 +374,7 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
     const std::string name = field(fields, "FNM");
     if (const auto bad = nameError(name))
         return error(*bad);
-    const std::string extension = upper(extensionOf(name));
+    const std::string extension = ascii::toUpper(extensionOf(name));
     if (extension != "MID" && extension != "RMI")
         return error(kBadExtension);
     if (!upload || upload->content.size() > config_.maxUploadBytes)
@@ -401,7 +401,7 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
             if (records.size() >= config_.maxMidiRecords)
                 return kTooManyRecords;
             for (const MidiRecord& existing : records)
-                if (upper(existing.name) == upper(name))
+                if (ascii::equalIgnoringCase(existing.name, name))
                     return kNameInUse;
             const std::int64_t fee = feeFor(config_.prices.uploadBase, config_.prices.uploadPerMb,
                                             upload->content.size());

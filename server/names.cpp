@@ -42,11 +42,4 @@ std::string extensionOf(const std::string& name) {
     return dot == std::string::npos ? "" : name.substr(dot + 1);
 }
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 } // namespace tonvert::service

@@ -15,7 +15,4 @@ NameCheck checkFileName(const std::string& name);
 std::string rootOf(const std::string& name);
 std::string extensionOf(const std::string& name);
 
-// Upper-case ASCII letters; other bytes stay.
-std::string upper(std::string text);
-
 } // namespace tonvert::service

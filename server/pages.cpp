@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "asciiText.h"
+
 namespace tonvert::service {
 
 const char* const kStylesheetPath = "/style.css";
@@ -64,28 +66,15 @@ std::string document(const std::string& title, const std::string& main,
            "</body>\n</html>\n";
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(char c) {
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string formDecode(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                   hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        } else if (text[i] == '%' && i + 2 < text.size() && ascii::hexValue(text[i + 1]) >= 0 &&
+                   ascii::hexValue(text[i + 2]) >= 0) {
+            out +=
+                static_cast<char>(ascii::hexValue(text[i + 1]) * 16 + ascii::hexValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];
@@ -186,7 +175,7 @@ Amount readAmount(const std::string& text, std::int64_t maxCents) {
     const std::string fraction = point == std::string::npos ? "" : number.substr(point + 1);
     const auto digitsOnly = [](const std::string& s) {
         for (char c : s)
-            if (!isDigit(c))
+            if (!ascii::isDigit(c))
                 return false;
         return true;
     };

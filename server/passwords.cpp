@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "asciiText.h"
+
 namespace tonvert::service {
 
 namespace {
@@ -18,13 +20,8 @@ std::vector<unsigned char> randomBytes(std::size_t n) {
 }
 
 std::string toHex(const unsigned char* data, std::size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < n; ++i) {
-        hex += digits[data[i] >> 4];
-        hex += digits[data[i] & 15];
-    }
-    return hex;
+    return ascii::hexText(std::string_view(reinterpret_cast<const char*>(data), n),
+                          ascii::HexCase::lower);
 }
 
 std::string derive(const std::string& password, const std::string& salt, int rounds) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "asciiText.h"
 #include "names.h"
 
 namespace tonvert::service {
@@ -13,8 +14,9 @@ std::string audioNameFor(const std::string& midiName, const std::string& extensi
                          const std::vector<std::string>& taken) {
     const std::string root = rootOf(midiName);
     const auto free = [&](const std::string& name) {
-        return std::none_of(taken.begin(), taken.end(),
-                            [&](const std::string& t) { return upper(t) == upper(name); });
+        return std::none_of(taken.begin(), taken.end(), [&](const std::string& t) {
+            return ascii::equalIgnoringCase(t, name);
+        });
     };
     // "-2" rather than " (2)": a name of ours adds nothing that a request has to encode.
     std::string name = root + "." + extension;

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "ListViewXPSafe.h"
+#include "asciiText.h"
 #include "busyCursor.h"
 #include "dirsUnit.h"
 #include "fileNames.h"
@@ -31,13 +32,6 @@ namespace tonvert {
 namespace {
 
 constexpr Qt::Alignment kRight = Qt::AlignRight;
-
-std::string upperCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
 
 // The play time of a MIDI file, or none when the file cannot be read or timed.
 std::optional<double> playTimeOf(const std::string& path) {
@@ -188,7 +182,7 @@ void LocalPane::fill(bool keepSelection) {
             continue;
         std::string fileName = it->path().filename().native();
         const NameParts parts = splitFileName(fileName);
-        std::string type = upperCase(parts.extension);
+        std::string type = ascii::toUpper(parts.extension);
         if (!parts.hasExtension ||
             std::find(kind_.types.begin(), kind_.types.end(), type) == kind_.types.end())
             continue;

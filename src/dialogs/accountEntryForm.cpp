@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "replyReaders.h"
+#include "asciiText.h"
 #include "textCodec.h"
 
 namespace tonvert {
@@ -68,7 +68,7 @@ void AccountEntryForm::reject() {
 }
 
 std::string AccountEntryForm::trimmedText() const {
-    return std::string(trimControls(toBytes(edit_->text())));
+    return std::string(ascii::trimmed(toBytes(edit_->text())));
 }
 
 } // namespace tonvert

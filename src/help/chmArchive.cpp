@@ -10,15 +10,11 @@
 
 #include <chm_lib.h>
 
+#include "asciiText.h"
+
 namespace tonvert {
 
 namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
@@ -131,10 +127,10 @@ std::string ChmArchive::topicOfContext(std::uint32_t context) const {
         std::replace(source.begin(), source.end(), '\\', '/');
         if (source.empty() || source.front() != '/')
             source = "/" + source;
-        source = lower(source);
+        source = ascii::toLower(source);
         std::string best;
         for (const auto& file : files_)
-            if (file.size() > best.size() && endsWith(source, lower(file)))
+            if (file.size() > best.size() && endsWith(source, ascii::toLower(file)))
                 best = file;
         return best;
     }
@@ -143,7 +139,7 @@ std::string ChmArchive::topicOfContext(std::uint32_t context) const {
 
 std::string ChmArchive::contentsFile() const {
     for (const auto& file : files_)
-        if (endsWith(lower(file), ".hhc"))
+        if (endsWith(ascii::toLower(file), ".hhc"))
             return file;
     return {};
 }
@@ -156,7 +152,7 @@ namespace {
 
 // The value of an attribute inside one tag's text (lower-cased name), quoted or bare.
 std::string attribute(const std::string& tag, const std::string& name) {
-    const std::string low = lower(tag);
+    const std::string low = ascii::toLower(tag);
     std::size_t at = 0;
     while ((at = low.find(name, at)) != std::string::npos) {
         const bool startsWord = at > 0 && std::isspace(static_cast<unsigned char>(low[at - 1]));
@@ -191,7 +187,7 @@ std::string tagName(const std::string& tag) {
         ++stop;
     while (stop < tag.size() && std::isalnum(static_cast<unsigned char>(tag[stop])))
         ++stop;
-    return lower(tag.substr(1, stop - 1));
+    return ascii::toLower(tag.substr(1, stop - 1));
 }
 
 std::string decodeEntities(const std::string& text) {
@@ -234,11 +230,11 @@ std::vector<SitemapEntry> parseSitemap(const std::string& html) {
         } else if (name == "/ul") {
             depth = std::max(0, depth - 1);
         } else if (name == "object") {
-            inSitemap = lower(attribute(tag, "type")) == "text/sitemap";
+            inSitemap = ascii::toLower(attribute(tag, "type")) == "text/sitemap";
             current = {};
             current.level = std::max(0, depth - 1);
         } else if (name == "param" && inSitemap) {
-            const std::string param = lower(attribute(tag, "name"));
+            const std::string param = ascii::toLower(attribute(tag, "name"));
             if (param == "name" && current.name.empty())
                 current.name = decodeEntities(attribute(tag, "value"));
             else if (param == "local" && current.local.empty())
@@ -253,7 +249,7 @@ std::vector<SitemapEntry> parseSitemap(const std::string& html) {
 }
 
 std::string htmlTitle(const std::string& html) {
-    const std::string low = lower(html);
+    const std::string low = ascii::toLower(html);
     const auto open = low.find("<title");
     if (open == std::string::npos)
         return {};
@@ -299,7 +295,7 @@ std::string htmlPlainText(const std::string& html) {
 }
 
 bool containsNoCase(const std::string& text, const std::string& needle) {
-    return lower(text).find(lower(needle)) != std::string::npos;
+    return ascii::toLower(text).find(ascii::toLower(needle)) != std::string::npos;
 }
 
 } // namespace tonvert

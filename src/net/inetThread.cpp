@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "asciiText.h"
 #include "fileDescriptor.h"
 #include "netAbort.h"
 #include "netMessages.h"
@@ -37,7 +38,7 @@ struct Download {
 
 bool startsWithNoCase(const char* data, std::size_t length, const char* prefix) {
     for (std::size_t i = 0; prefix[i] != '\0'; ++i)
-        if (i >= length || std::tolower(static_cast<unsigned char>(data[i])) != prefix[i])
+        if (i >= length || ascii::toLower(data[i]) != prefix[i])
             return false;
     return true;
 }

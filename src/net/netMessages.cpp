@@ -1,5 +1,7 @@
 #include "netMessages.h"
 
+#include "asciiText.h"
+
 namespace tonvert {
 
 const std::array<const char*, kNetMessageCount> netMessages = {
@@ -44,21 +46,17 @@ std::string failureCause(long systemError, long serverStatus) {
 }
 
 std::string urlEncode(const std::string& text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string result;
     result.reserve(text.size());
     for (const char c : text) {
-        // Plain ASCII tests on purpose: the C library's isalnum would let locale letters pass.
-        const bool plain =
-            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-        if (plain) {
+        if (ascii::isLetterOrDigit(c)) {
             result += c;
             continue;
         }
         const auto byte = static_cast<unsigned char>(c);
         result += '%';
-        result += kHex[byte >> 4];
-        result += kHex[byte & 0x0F];
+        result += ascii::hexDigit(byte >> 4);
+        result += ascii::hexDigit(byte);
     }
     return result;
 }

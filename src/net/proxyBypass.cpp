@@ -1,12 +1,10 @@
 #include "proxyBypass.h"
 
+#include "asciiText.h"
+
 namespace tonvert {
 
 namespace {
-
-char toLowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -26,7 +24,7 @@ bool matchesWildcard(const std::string& pattern, const std::string& text) {
         if (p < pattern.size() && pattern[p] == '*') {
             starAt = p++;
             resumeAt = t;
-        } else if (p < pattern.size() && toLowerAscii(pattern[p]) == toLowerAscii(text[t])) {
+        } else if (p < pattern.size() && ascii::toLower(pattern[p]) == ascii::toLower(text[t])) {
             ++p;
             ++t;
         } else if (starAt != std::string::npos) {
@@ -42,9 +40,7 @@ bool matchesWildcard(const std::string& pattern, const std::string& text) {
 }
 
 bool entryMatches(const std::string& entry, const std::string& host) {
-    std::string lowered = entry;
-    for (char& c : lowered)
-        c = toLowerAscii(c);
+    const std::string lowered = ascii::toLower(entry);
     if (lowered == "<local>")
         return host.find('.') == std::string::npos;
     const std::string hostPart = entry.substr(0, entry.find(':'));

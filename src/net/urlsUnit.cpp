@@ -1,18 +1,12 @@
 #include "urlsUnit.h"
 
+#include "asciiText.h"
+
 namespace tonvert {
 
 namespace {
 
 constexpr long kMaxPort = 65535;
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-char toLowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The digits as a port value, or -1 when they are empty, hold anything else or exceed the
 // largest port. Stops early so a long run of digits cannot overflow.
@@ -21,7 +15,7 @@ long parsePortDigits(const std::string& digits) {
         return -1;
     long value = 0;
     for (const char c : digits) {
-        if (!isDigit(c))
+        if (!ascii::isDigit(c))
             return -1;
         value = value * 10 + (c - '0');
         if (value > kMaxPort)
@@ -34,7 +28,7 @@ long parsePortDigits(const std::string& digits) {
 
 bool isDomainChars(const std::string& text) {
     for (const char c : text) {
-        const bool allowed = c == '-' || c == '.' || c == '_' || isDigit(c) ||
+        const bool allowed = c == '-' || c == '.' || c == '_' || ascii::isDigit(c) ||
                              (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
         if (!allowed)
             return false;
@@ -62,7 +56,7 @@ bool splitUrl(const std::string& url, std::string& scheme, std::string& host, st
     } else {
         std::string given = url.substr(0, mark + kSchemeMark.size());
         for (char& c : given)
-            c = toLowerAscii(c);
+            c = ascii::toLower(c);
         // Refused before anything is written, so the caller's fields keep what they held.
         if (given != "http://" && given != "ftp://")
             return false;

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "asciiText.h"
+
 namespace tonvert {
 
 namespace {
@@ -11,13 +13,9 @@ namespace {
 constexpr std::string_view kValidMarker = "!VAL ";
 constexpr std::string_view kErrorMarker = "!ERR ";
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // A non-negative decimal integer: digits only, within range.
 bool readDecimal(std::string_view text, std::uint64_t& value) {
-    if (text.empty() || !isDigit(text.front()))
+    if (text.empty() || !ascii::isDigit(text.front()))
         return false;
     const char* last = text.data() + text.size();
     const auto [end, error] = std::from_chars(text.data(), last, value);
@@ -69,16 +67,6 @@ std::size_t findFrom(std::string_view text, char c, std::size_t from) {
 
 } // namespace
 
-std::string_view trimControls(std::string_view text) {
-    std::size_t start = 0;
-    std::size_t end = text.size();
-    while (start < end && static_cast<unsigned char>(text[start]) <= 32)
-        ++start;
-    while (end > start && static_cast<unsigned char>(text[end - 1]) <= 32)
-        --end;
-    return text.substr(start, end - start);
-}
-
 bool isSafeServiceFileName(std::string_view name) {
     return !name.empty() && std::none_of(name.begin(), name.end(), isPathHazard);
 }
@@ -114,13 +102,13 @@ bool readFloat(std::string_view text, std::string_view decimalSeparator, double&
     // The number rebuilt in the form from_chars reads, whatever the separator.
     std::string plain;
     std::size_t digits = 0;
-    for (; i < text.size() && isDigit(text[i]); ++i, ++digits)
+    for (; i < text.size() && ascii::isDigit(text[i]); ++i, ++digits)
         plain += text[i];
     if (!decimalSeparator.empty() &&
         text.compare(i, decimalSeparator.size(), decimalSeparator) == 0) {
         i += decimalSeparator.size();
         plain += '.';
-        for (; i < text.size() && isDigit(text[i]); ++i, ++digits)
+        for (; i < text.size() && ascii::isDigit(text[i]); ++i, ++digits)
             plain += text[i];
     }
     if (digits == 0)
@@ -131,7 +119,7 @@ bool readFloat(std::string_view text, std::string_view decimalSeparator, double&
         if (i < text.size() && (text[i] == '+' || text[i] == '-'))
             plain += text[i++];
         const std::size_t expStart = i;
-        for (; i < text.size() && isDigit(text[i]); ++i)
+        for (; i < text.size() && ascii::isDigit(text[i]); ++i)
             plain += text[i];
         if (i == expStart)
             return false;
@@ -149,12 +137,7 @@ bool readFloat(std::string_view text, std::string_view decimalSeparator, double&
 }
 
 std::string serviceFileType(std::string_view extension) {
-    std::string type(extension);
-    for (char& c : type) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return type;
+    return ascii::toUpper(std::string(extension));
 }
 
 OnlineListHead readMidiListFile(std::string_view fileText, std::string_view decimalSeparator,
@@ -249,7 +232,7 @@ std::string listCountText(std::size_t count) {
 
 bool readBalance(const std::string& reply, double& balance) {
     return reply.starts_with(kValidMarker) &&
-           readFloat(trimControls(std::string_view(reply).substr(kValidMarker.size())), ".",
+           readFloat(ascii::trimmed(std::string_view(reply).substr(kValidMarker.size())), ".",
                      balance);
 }
 

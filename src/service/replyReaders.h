@@ -10,9 +10,6 @@
 
 namespace tonvert {
 
-// The text without the characters of codes 0 to 32 at both ends.
-std::string_view trimControls(std::string_view text);
-
 // A name the client may save a service's file under: not empty, and without a separator of
 // folders or a control character (a zero byte would end the path early).
 bool isSafeServiceFileName(std::string_view name);

@@ -1,5 +1,6 @@
 #include "serverSupportUnit.h"
 
+#include "asciiText.h"
 #include "urlsUnit.h"
 
 #include <charconv>
@@ -15,25 +16,9 @@ constexpr int kTooOld = 1100;
 
 const char* const kTooOldText = "Client application too old. Please upgrade.";
 
-bool isBlankOrControl(char c) {
-    return static_cast<unsigned char>(c) <= 32 || c == '\x7F';
-}
-
-std::string trimLeft(const std::string& text) {
-    std::size_t start = 0;
-    while (start < text.size() && isBlankOrControl(text[start]))
-        ++start;
-    return text.substr(start);
-}
-
-std::string trimRight(std::string text) {
-    while (!text.empty() && isBlankOrControl(text.back()))
-        text.pop_back();
-    return text;
-}
-
-std::string trim(const std::string& text) {
-    return trimRight(trimLeft(text));
+// Blanks and control characters, the delete character among them, end no reply's text.
+bool isBlankControlOrDelete(char c) {
+    return ascii::isBlankOrControl(c) || c == '\x7F';
 }
 
 // The code field as a number: an optional sign and decimal digits, nothing else, within the
@@ -153,13 +138,14 @@ std::string upgradeAddress(std::string fields) {
             break;
         fields.erase(0, tab + 1);
     }
-    fields = skipped == 2 ? trim(fields) : trimRight(std::move(fields));
+    fields = std::string(skipped == 2 ? ascii::trimmed(fields, isBlankControlOrDelete)
+                                      : ascii::trimmedRight(fields, isBlankControlOrDelete));
 
     std::string scheme, host, port, path;
     if (!splitUrl(fields, scheme, host, port, path))
         return {};
     for (const char c : path) {
-        if (isBlankOrControl(c))
+        if (isBlankControlOrDelete(c))
             return {};
     }
     return scheme + host + port + path;
@@ -170,7 +156,7 @@ std::string upgradeAddress(std::string fields) {
 bool parseServerError(const std::string& reply, const std::string& supportEmail,
                       std::string& message, std::string& webAddress) {
     static const std::string kMarker = "!ERR ";
-    const std::string text = trimLeft(reply);
+    const std::string text(ascii::trimmedLeft(reply, isBlankControlOrDelete));
     if (text.compare(0, kMarker.size(), kMarker) != 0)
         return false;
 

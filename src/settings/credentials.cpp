@@ -1,5 +1,6 @@
 #include "credentials.h"
 
+#include "asciiText.h"
 #include "crypt.h"
 
 namespace tonvert {
@@ -13,16 +14,6 @@ BlowfishContext credentialCipher() {
     BlowfishContext context;
     blowfishInit(kCipherKey, context); // cannot fail: the key is 22 bytes
     return context;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 std::string readOne(const TPortableIniFile& ini, const BlowfishContext& cipher, const char* key) {
@@ -43,21 +34,14 @@ std::string readOne(const TPortableIniFile& ini, const BlowfishContext& cipher, 
 } // namespace
 
 std::string textToHex(const std::string& text) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    hex.reserve(text.size() * 2);
-    for (unsigned char byte : text) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 0x0F];
-    }
-    return hex;
+    return ascii::hexText(text);
 }
 
 std::optional<std::string> hexToText(const std::string& hex) {
     std::string text;
     text.reserve(hex.size() / 2);
     for (std::size_t at = 0; at + 1 < hex.size(); at += 2) {
-        const int high = hexDigit(hex[at]), low = hexDigit(hex[at + 1]);
+        const int high = ascii::hexValue(hex[at]), low = ascii::hexValue(hex[at + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         text += static_cast<char>(high * 16 + low);

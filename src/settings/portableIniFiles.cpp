@@ -1,36 +1,20 @@
 #include "portableIniFiles.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <limits>
 
+#include "asciiText.h"
 #include "atomicFile.h"
 
 namespace tonvert {
 
 namespace {
 
-bool isBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
 // Removes every character with code 0 to 32 from both ends.
 std::string trimmed(const std::string& text) {
-    std::size_t first = 0, last = text.size();
-    while (first < last && isBlank(text[first]))
-        ++first;
-    while (last > first && isBlank(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
-bool sameTextIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return std::string(ascii::trimmed(text));
 }
 
 // The position of the entry line whose key equals `key` without regard to case.
@@ -38,7 +22,8 @@ std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
                                              const std::string& key) {
     return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
         const auto equals = line.find('=');
-        return equals != std::string::npos && sameTextIgnoringCase(line.substr(0, equals), key);
+        return equals != std::string::npos &&
+               ascii::equalIgnoringCase(std::string_view(line).substr(0, equals), key);
     });
 }
 
@@ -85,12 +70,8 @@ std::optional<std::int64_t> digitsValue(const std::string& text, std::size_t at,
         return std::nullopt;
     std::int64_t value = 0;
     for (; at < text.size(); ++at) {
-        const int digit = std::isdigit(static_cast<unsigned char>(text[at]))
-                              ? text[at] - '0'
-                              : (std::isxdigit(static_cast<unsigned char>(text[at]))
-                                     ? std::tolower(static_cast<unsigned char>(text[at])) - 'a' + 10
-                                     : 99);
-        if (digit >= base)
+        const int digit = ascii::hexValue(text[at]);
+        if (digit < 0 || digit >= base)
             return std::nullopt;
         value = value * base + digit;
         if (value > 0xFFFFFFFFLL)
