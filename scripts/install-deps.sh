@@ -38,6 +38,8 @@ packages=(
   fp-utils-3.2.2 libchm-bin python3-chm
   # formatting
   clang-format
+  # the application icon rendered from its SVG at build time; checking the desktop entry
+  librsvg2-bin desktop-file-utils
 )
 
 SUDO=""

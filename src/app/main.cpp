@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "applicationIcon.h"
 #include "closeOnSignals.h"
 #include "connectionState.h"
 #include "hh.h"
@@ -14,6 +15,10 @@
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tonvert"));
+    // Every window, dialog and message box shows the program's icon; the desktop matches the
+    // windows to the installed entry tonvert.desktop.
+    tonvert::setApplicationIcon();
+    QGuiApplication::setDesktopFileName(QStringLiteral("tonvert"));
     // A transfer that runs when the window closes ends at once.
     QObject::connect(&application, &QGuiApplication::lastWindowClosed,
                      [] { tonvert::applicationTerminating = true; });

@@ -1,9 +1,13 @@
 #include <QLabel>
+#include <QMessageBox>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 
 #include "aboutUnit.h"
+#include "applicationIcon.h"
 #include "recordingSeams.h"
 
 using namespace tonvert;
@@ -14,6 +18,7 @@ private slots:
     void layoutAndLink();
     void timedPopupClosesByItself();
     void untimedPopupWaitsForACharacterKey();
+    void everyWindowShowsTheProgramIcon();
 };
 
 void AboutBoxTest::layoutAndLink() {
@@ -75,6 +80,51 @@ void AboutBoxTest::untimedPopupWaitsForACharacterKey() {
     });
     about.popup(0);
     QCOMPARE(steps, (QStringList{"open after Shift", "open after Left", "closed by Q"}));
+}
+
+namespace {
+
+QList<int> sides(const QList<QSize>& sizes) {
+    QList<int> result;
+    for (const QSize& size : sizes) {
+        if (size.width() != size.height())
+            return {};
+        result << size.width();
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+} // namespace
+
+// As main() sets it: the icon comes in every rendered size, each really drawn, and the about
+// box and a message box show it without setting one of their own.
+void AboutBoxTest::everyWindowShowsTheProgramIcon() {
+    setApplicationIcon();
+    const QIcon icon = QApplication::windowIcon();
+    QVERIFY(!icon.isNull());
+    const QList<int> expected{16, 32, 48, 64, 128, 256};
+    QCOMPARE(sides(icon.availableSizes()), expected);
+    for (const int side : expected) {
+        const QImage image = icon.pixmap(side, side).toImage();
+        QCOMPARE(image.size(), QSize(side, side));
+        // A rounded square: clear in its corners, opaque in its middle, and more than one
+        // colour inside (the background and the note).
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(image.pixel(side / 2, side / 2)), 255);
+        QSet<QRgb> colours;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                if (qAlpha(image.pixel(x, y)) == 255)
+                    colours << image.pixel(x, y);
+        QVERIFY2(colours.size() >= 3, qPrintable(QString::number(side)));
+    }
+
+    test::RecordingShell shell;
+    TaboutForm about(nullptr, "host", shell);
+    QCOMPARE(about.windowIcon().cacheKey(), icon.cacheKey());
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Tonvert"), QStringLiteral("text"));
+    QCOMPARE(box.windowIcon().cacheKey(), icon.cacheKey());
 }
 
 QTEST_MAIN(AboutBoxTest)
