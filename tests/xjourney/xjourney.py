@@ -19,6 +19,7 @@ fails the test. The last line says PASSED or FAILED.
 """
 
 import contextlib
+import ctypes
 import glob
 import os
 import re
@@ -51,6 +52,12 @@ LONGEST_TAIL = 11.0
 
 class Failure(Exception):
     pass
+
+
+def ends_with_the_test():
+    """Run in each child before it starts: it is killed when the test dies, even by a
+    SIGKILL (ctest's time-out) that leaves no time to stop it."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 def wait_until(what, condition, seconds, guard=None):
@@ -158,7 +165,8 @@ class Desktop:
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
              "-screen", "0", "1280x800x24"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=ends_with_the_test)
         self.processes.append(xvfb)
         os.close(write_end)
         with os.fdopen(read_end) as number:
@@ -177,9 +185,9 @@ class Desktop:
         os.makedirs(self.env["HOME"])
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
         wait_until("the X server", lambda: self.run("xdpyinfo", check=False) is not None, 15)
-        self.processes.append(subprocess.Popen(["openbox"], env=self.env,
-                                               stdout=subprocess.DEVNULL,
-                                               stderr=subprocess.DEVNULL))
+        self.processes.append(subprocess.Popen(
+            ["openbox"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=ends_with_the_test))
         wait_until("openbox", lambda: "window id" in (self.run(
             "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False) or ""), 15)
 
@@ -211,7 +219,8 @@ class Desktop:
             stop(self.clipboard_owner)
         self.clipboard_owner = subprocess.Popen(
             ["xclip", "-quiet", "-selection", "clipboard", "-i"], env=self.env,
-            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=ends_with_the_test)
         self.clipboard_owner.stdin.write(text.encode())
         self.clipboard_owner.stdin.close()
         wait_until("the clipboard", lambda: self.clipboard() == text, 5)
@@ -246,7 +255,7 @@ class Journey:
                 self.service = subprocess.Popen(
                     [self.service_binary, "--listen", "127.0.0.1:%d" % self.port,
                      "--data", self.data, "--workers", "2", "--starting-balance", "500"],
-                    stdout=log, stderr=subprocess.STDOUT)
+                    stdout=log, stderr=subprocess.STDOUT, preexec_fn=ends_with_the_test)
 
             def up():
                 if self.service.poll() is not None:
@@ -298,7 +307,8 @@ class Journey:
                    LANG="C.UTF-8", LC_ALL="C.UTF-8", QT_QPA_PLATFORM="xcb")
         self.client_log = open(os.path.join(self.work, "client.log"), "w")
         self.client = subprocess.Popen([self.program], cwd=self.folder, env=env,
-                                       stdout=self.client_log, stderr=subprocess.STDOUT)
+                                       stdout=self.client_log, stderr=subprocess.STDOUT,
+                                       preexec_fn=ends_with_the_test)
 
     # -- Looking at the program's windows -----------------------------------------------------
 
