@@ -399,9 +399,9 @@ class Journey:
         """Waits for the message box and checks its text; the caller answers it."""
         self.wait_window(caption)
         text = self.message_text()
-        for part in expected:
-            if part not in text:
-                raise Failure("the message says %r, not %r" % (text, part))
+        for wanted in expected:
+            if wanted not in text:
+                raise Failure("the message says %r, not %r" % (text, wanted))
         return text
 
     def open_menu(self, *keys):
