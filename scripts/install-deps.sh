@@ -30,8 +30,9 @@ packages=(
   clang libclang-rt-14-dev
   # a font for windows drawn off screen and under Xvfb; time zones for the clock-time tests
   fonts-dejavu-core tzdata
-  # running the client in a virtual display (run script, GUI checks)
-  xvfb xauth x11-utils xdotool imagemagick openbox
+  # running the client in a virtual display (run script, GUI checks); the journey test reads
+  # the messages' texts off the clipboard
+  xvfb xauth x11-utils xdotool imagemagick openbox xclip
   # opening web pages and files from the client on a desktop
   xdg-utils
   # the manual: chmcmd compiles it to CHM; the manual's test reads the CHM back

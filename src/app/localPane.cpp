@@ -68,7 +68,7 @@ void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
 
 const LocalPaneKind kLocalMidiPaneKind{
     "localMidi",
-    "Local MIDI files",
+    "&Local MIDI files",
     "Refresh list of files in local MIDI folder",
     "Play selected file in local MIDI folder",
     "Delete selected files from local MIDI folder",
@@ -84,7 +84,7 @@ const LocalPaneKind kLocalMidiPaneKind{
 
 const LocalPaneKind kLocalAudioPaneKind{
     "localAudio",
-    "Local audio files",
+    "Local a&udio files",
     "Refresh list of files in local audio folder",
     "Play selected file in local audio folder",
     "Delete selected files from local audio folder",
@@ -148,8 +148,8 @@ void LocalPane::createWidgets() {
         makeToolButton(this, name("DeleteBtn"), QStyle::SP_TrashIcon, kind_.deleteHint, false);
     playBtn_ = play;
     deleteBtn_ = remove;
-    layout->addLayout(
-        buttonRow({refresh, play}, makeCentredLabel(this, name("Label"), kind_.label), remove));
+    layout->addLayout(buttonRow({refresh, play},
+                                makeCentredLabel(this, name("Label"), kind_.label, list_), remove));
 
     connect(refresh, &QAbstractButton::clicked, this, [this] { fill(true); });
     connect(play, &QAbstractButton::clicked, this, &LocalPane::playFile);

@@ -18,7 +18,7 @@ class TListViewXPSafe;
 // What sets a local pane apart: its names, the files it lists, its folder and columns.
 struct LocalPaneKind {
     const char* prefix; // the pane's widgets are prefix + "ListView", "RefreshBtn", ...
-    const char* label;
+    const char* label;  // its mnemonic moves the focus to the list
     const char* refreshHint;
     const char* playHint;
     const char* deleteHint;

@@ -76,7 +76,7 @@ ShownList readListFile(const std::string& text, bool audio) {
 
 const OnlinePaneKind kOnlineMidiPaneKind{
     "onlineMidi",
-    "MIDI files online",
+    "&MIDI files online",
     "Refresh list of MIDI files on server",
     "Delete selected MIDI files from server",
     {{FileColumn::name, {"Name", 222}}, {FileColumn::type, {"Type", 50}}},
@@ -89,7 +89,7 @@ const OnlinePaneKind kOnlineMidiPaneKind{
 
 const OnlinePaneKind kOnlineAudioPaneKind{
     "onlineAudio",
-    "Audio files online",
+    "&Audio files online",
     "Refresh list of audio files on server",
     "Delete selected audio files from server",
     {{FileColumn::name, {"Name", 150}},
@@ -129,7 +129,7 @@ void OnlinePane::createWidgets() {
     refreshBtn_ = refresh;
     deleteBtn_ = remove;
     layout->addLayout(
-        buttonRow({refresh}, makeCentredLabel(this, name("Label"), kind_.label), remove));
+        buttonRow({refresh}, makeCentredLabel(this, name("Label"), kind_.label, list_), remove));
 
     layout->addWidget(list_, 1);
     infoPanel_ = makeInfoPanel(this, name("InfoPanel"));

@@ -19,7 +19,7 @@ class TListViewXPSafe;
 // What sets an online pane apart: its names, columns, list file and commands.
 struct OnlinePaneKind {
     const char* prefix; // the pane's widgets are prefix + "ListView", "RefreshBtn", ...
-    const char* label;
+    const char* label;  // its mnemonic moves the focus to the list
     const char* refreshHint;
     const char* deleteHint;
     std::vector<FileListModel::Column> columns;

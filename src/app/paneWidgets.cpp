@@ -44,10 +44,12 @@ QToolButton* makeToolButton(QWidget* parent, const QString& name, QStyle::Standa
     return button;
 }
 
-QLabel* makeCentredLabel(QWidget* parent, const QString& name, const char* caption) {
+QLabel* makeCentredLabel(QWidget* parent, const QString& name, const char* caption,
+                         QWidget* buddy) {
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
     label->setObjectName(name);
     label->setAlignment(Qt::AlignCenter);
+    label->setBuddy(buddy);
     return label;
 }
 

@@ -23,7 +23,9 @@ QIcon glyphIcon(const QStyle* style, QStyle::StandardPixmap glyph);
 // A flat tool button with a glyph and a tool tip.
 QToolButton* makeToolButton(QWidget* parent, const QString& name, QStyle::StandardPixmap glyph,
                             const char* hint, bool enabled = true);
-QLabel* makeCentredLabel(QWidget* parent, const QString& name, const char* caption);
+// The caption's mnemonic (Alt and the underlined letter) moves the focus to `buddy`: a pane is
+// reached from the keyboard without tabbing through the others.
+QLabel* makeCentredLabel(QWidget* parent, const QString& name, const char* caption, QWidget* buddy);
 // The status strip under an online list.
 QLabel* makeInfoPanel(QWidget* parent, const QString& name);
 QPushButton* makeWideButton(QWidget* parent, const char* name, const char* caption,

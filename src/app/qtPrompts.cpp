@@ -1,6 +1,9 @@
 #include "qtPrompts.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QShortcut>
 
 #include "textCodec.h"
 
@@ -56,6 +59,13 @@ PromptAnswer QtPrompts::show(PromptKind kind, const std::string& caption, const 
                              PromptButtons buttons) {
     QMessageBox box(iconOf(kind), caption.empty() ? defaultCaption(kind) : toQString(caption),
                     toQString(text), buttonsOf(buttons), parent_);
+    // Ctrl+C copies the caption and the message, to be pasted into a note or a mail to
+    // support; the toolkit does it on one platform only.
+    const auto* copy = new QShortcut(QKeySequence::Copy, &box);
+    QObject::connect(copy, &QShortcut::activated, &box, [&box] {
+        QGuiApplication::clipboard()->setText(box.windowTitle() + QStringLiteral("\n\n") +
+                                              box.text() + QStringLiteral("\n"));
+    });
     switch (box.exec()) {
     case QMessageBox::Ok:
         return PromptAnswer::ok;

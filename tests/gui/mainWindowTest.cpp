@@ -12,6 +12,8 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <tuple>
+#include <utility>
 
 #include "ListViewXPSafe.h"
 #include "aboutUnit.h"
@@ -107,6 +109,7 @@ private slots:
     void layoutIsStoredAndRestored();
     void maximisedCloseKeepsStoredBounds();
     void firstActivationRunsOnce();
+    void paneCaptionsTakeTheFocusToTheirLists();
     void storedCredentialsChooseTheAccountCommand();
     void menuItemPaths();
     void signalsCloseAsTheCloseBoxDoes();
@@ -175,7 +178,15 @@ void MainWindowTest::panesAndMenus() {
     QCOMPARE(child<QPushButton>(form, "midiUploadBtn")->text(), QStringLiteral("Upload MIDI"));
     for (const char* info : {"onlineMidiInfoPanel", "onlineAudioInfoPanel"})
         QCOMPARE(child<QLabel>(form, info)->text(), QStringLiteral("No data"));
-    QCOMPARE(child<QLabel>(form, "localAudioLabel")->text(), QStringLiteral("Local audio files"));
+    // Each pane's caption leads the keyboard to its list.
+    for (const auto& [label, caption, list] :
+         {std::tuple{"onlineMidiLabel", "&MIDI files online", "onlineMidiListView"},
+          std::tuple{"onlineAudioLabel", "&Audio files online", "onlineAudioListView"},
+          std::tuple{"localMidiLabel", "&Local MIDI files", "localMidiListView"},
+          std::tuple{"localAudioLabel", "Local a&udio files", "localAudioListView"}}) {
+        QCOMPARE(child<QLabel>(form, label)->text(), QString::fromLatin1(caption));
+        QCOMPARE(child<QLabel>(form, label)->buddy(), child<TListViewXPSafe>(form, list));
+    }
 
     struct Columns {
         const char* list;
@@ -323,6 +334,27 @@ void MainWindowTest::firstActivationRunsOnce() {
     QTest::qWait(50);
     QCOMPARE(fixture.closer->splashPositions.size(), 1);
     QCOMPARE(form->localMidiPane().model().rowCount(), 0);
+}
+
+void MainWindowTest::paneCaptionsTakeTheFocusToTheirLists() {
+    Fixture fixture;
+    const auto form = fixture.start();
+    // The splash and the sign-up dialog first, as the closer closes them.
+    QTRY_COMPARE(fixture.closer->accountDialogs, QStringList{"signupForm"});
+    QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    for (const auto& [key, list] :
+         {std::pair{Qt::Key_L, "localMidiListView"}, std::pair{Qt::Key_U, "localAudioListView"},
+          std::pair{Qt::Key_M, "onlineMidiListView"},
+          std::pair{Qt::Key_A, "onlineAudioListView"}}) {
+        QTest::keyClick(form.get(), key, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), child<TListViewXPSafe>(*form, list));
+    }
+    // The menus keep their own letters.
+    QTest::keyClick(form.get(), Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(child<QMenu>(*form, "menuFunds")->isVisible());
+    child<QMenu>(*form, "menuFunds")->close();
 }
 
 void MainWindowTest::storedCredentialsChooseTheAccountCommand() {

@@ -1,7 +1,12 @@
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QMessageBox>
+#include <QTimer>
 #include <QtTest>
 #include <filesystem>
 
+#include "qtPrompts.h"
 #include "qtShell.h"
 #include "testFiles.h"
 
@@ -12,6 +17,7 @@ class ShellTest : public QObject {
 private slots:
     void trashedFilesLandInTheUsersTrash();
     void copiesAndRenamesNeverOverwrite();
+    void messageBoxesCopyTheirTextWithCtrlC();
 };
 
 void ShellTest::trashedFilesLandInTheUsersTrash() {
@@ -65,6 +71,25 @@ void ShellTest::copiesAndRenamesNeverOverwrite() {
     QVERIFY(shell.renameFile(song, song, finalPath));
     QCOMPARE(finalPath, song);
     QVERIFY(!shell.renameFile(folder.file("missing.mid"), folder.file("x.mid"), finalPath));
+}
+
+void ShellTest::messageBoxesCopyTheirTextWithCtrlC() {
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QString copied;
+    QTimer::singleShot(0, [&copied] {
+        QWidget* box = QApplication::activeModalWidget();
+        QVERIFY(box);
+        QVERIFY(QTest::qWaitForWindowActive(box));
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QApplication::clipboard()->text();
+        // The copy leaves the box open: Escape answers it as its safest button.
+        QVERIFY(box->isVisible());
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QtPrompts prompts;
+    QCOMPARE(prompts.show(PromptKind::confirmation, "", "Delete 2 files?", PromptButtons::yesNo),
+             PromptAnswer::no);
+    QCOMPARE(copied, QStringLiteral("Confirm\n\nDelete 2 files?\n"));
 }
 
 QTEST_MAIN(ShellTest)
