@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTimer>
@@ -435,6 +436,26 @@ void MainWindowTest::signalsCloseAsTheCloseBoxDoes() {
         const TPortableIniFile ini(fixture.settingsPath);
         QCOMPARE(ini.readInteger("MainWindow", "Left", -1), 70 + signal);
     }
+
+    // A message in the way closes as its close box would, and so does the one its answer
+    // leads to; then the window closes and keeps its layout.
+    Fixture fixture;
+    auto form = fixture.start();
+    QTRY_VERIFY(form->startupDone());
+    form->move(90, 50);
+    const CloseOnSignals closer([&form] { form->close(); });
+    const auto openMessage = [&form](QMessageBox::StandardButtons buttons) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Go on?"),
+                        buttons, form.get());
+        // Should the signal not close it, the test fails rather than waits for ever.
+        QTimer::singleShot(5000, &box, [&box] { box.done(-77); });
+        return box.exec();
+    };
+    QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+    QVERIFY(openMessage(QMessageBox::Yes | QMessageBox::No | QMessageBox::Abort) != -77);
+    QVERIFY(openMessage(QMessageBox::Yes | QMessageBox::No) != -77);
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(TPortableIniFile(fixture.settingsPath).readInteger("MainWindow", "Left", -1), 90);
 }
 
 QTEST_MAIN(MainWindowTest)
