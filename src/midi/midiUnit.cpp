@@ -489,6 +489,11 @@ bool parseFile(const std::shared_ptr<const MidiFileBytes>& file, bool keepSysEx,
     }
     std::uint64_t start = 0;
     if (std::memcmp(bytes, "RIFF", 4) == 0) {
+        // The form type is judged only once it and the first chunk's tag are there.
+        if (!fits(size, 8, 8)) {
+            message = unexpectedEnd(name);
+            return false;
+        }
         if (std::memcmp(bytes + 8, "RMID", 4) != 0) {
             message = aboutFile(name, "is on an unknown format!");
             return false;
