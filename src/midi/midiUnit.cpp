@@ -250,29 +250,35 @@ struct BlockScan {
 };
 
 BlockScan scanBlock(const std::uint8_t* at, unsigned runningChannel) {
-    const std::uint64_t channel = runningChannel * 0x0101010101010101ull;
     BlockScan scan;
-    unsigned role = 0, endBefore = 0;
+    std::uint64_t words[8];
+    unsigned role = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+        words[k] = loadWord(at + 8 * k);
+        const unsigned high = highBits(words[k]);
+        scan.high |= std::uint64_t(high) << (8 * k);
+        scan.deltaEnds |= std::uint64_t(kWordTables.deltaEnds[role][high]) << (8 * k);
+        role += kWordTables.lowBytesMod3[high];
+        role = role >= 3 ? role - 3 : role;
+    }
+    // A high byte right after a delta's end is a status; any other a continuation byte.
+    const std::uint64_t statuses = scan.high & (scan.deltaEnds << 1);
+    const std::uint64_t continuations = scan.high & ~statuses;
+    std::uint8_t endBytes[8], statusBytes[8], continuationBytes[8];
+    std::memcpy(endBytes, &scan.deltaEnds, 8);
+    std::memcpy(statusBytes, &statuses, 8);
+    std::memcpy(continuationBytes, &continuations, 8);
+    const std::uint64_t channel = runningChannel * 0x0101010101010101ull;
     // Two words at a time: delta ends are below 80h and lie three bytes apart at least, so
     // two words' worth add up in bytes without a carry; so do continuation bytes.
     for (unsigned k = 0; k < 8; k += 2) {
-        std::uint64_t bytes = 0, continuationBytes = 0;
-        for (unsigned half = k; half < k + 2; ++half) {
-            const std::uint64_t word = loadWord(at + 8 * half);
-            const unsigned high = highBits(word);
-            const unsigned ends = kWordTables.deltaEnds[role][high];
-            role += kWordTables.lowBytesMod3[high];
-            role = role >= 3 ? role - 3 : role;
-            const unsigned statuses = high & ((ends << 1) | endBefore);
-            endBefore = ends >> 7;
-            bytes += word & kWordTables.wholeBytes[ends];
-            continuationBytes += word & kWordTables.lowSevenBits[high ^ statuses];
-            scan.otherStatus |= (word ^ channel) & kWordTables.wholeBytes[statuses & 0xFF];
-            scan.high |= std::uint64_t(high) << (8 * half);
-            scan.deltaEnds |= std::uint64_t(ends) << (8 * half);
-        }
-        scan.lowSums += byteLanes(bytes);
-        scan.highSums += byteLanes(continuationBytes);
+        const std::uint64_t a = words[k], b = words[k + 1];
+        scan.lowSums += byteLanes((a & kWordTables.wholeBytes[endBytes[k]]) +
+                                  (b & kWordTables.wholeBytes[endBytes[k + 1]]));
+        scan.highSums += byteLanes((a & kWordTables.lowSevenBits[continuationBytes[k]]) +
+                                   (b & kWordTables.lowSevenBits[continuationBytes[k + 1]]));
+        scan.otherStatus |= ((a ^ channel) & kWordTables.wholeBytes[statusBytes[k]]) |
+                            ((b ^ channel) & kWordTables.wholeBytes[statusBytes[k + 1]]);
     }
     return scan;
 }
