@@ -1,11 +1,7 @@
 // libFuzzer target for the MIDI file reader: loadMidiFile reads from a path, so every input is
 // written to one temporary file per process and loaded from there, once without and once with
-// system-exclusive events. Invariants of the loaded record are checked after each load. The
-// input is also taken as the bytes of a track and scanned for channel events from a few
-// places, which must agree with taking them one by one.
+// system-exclusive events. Invariants of the loaded record are checked after each load.
 
-#include "channelEventsOneByOne.h"
-#include "channelRuns.h"
 #include "midiUnit.h"
 
 #include <cmath>
@@ -155,30 +151,6 @@ void checkVarLen(std::uint32_t value) {
     check(read == value, "readVarLen gave another value");
 }
 
-void checkScan(const std::uint8_t* data, std::size_t size, std::size_t from, std::uint8_t running) {
-    tonvert::ChannelRunState state;
-    state.tick = 0xFFFF0000u;
-    state.usedChannels = 0x0101;
-    state.running = running;
-    const tonvert::test::ChannelScan expected =
-        tonvert::test::takeOneByOne(data, size, from, state);
-    const std::size_t stop = tonvert::scanChannelRuns(data, size, from, state);
-    if (!tonvert::channelRunScanSupported()) {
-        check(stop == from, "the scan took events without its processor features");
-        return;
-    }
-    check(stop == expected.stop, "the scan stopped elsewhere than one by one");
-    if (stop == from)
-        return;
-    check(state.tick == expected.state.tick &&
-              state.lastChannelTick == expected.state.lastChannelTick,
-          "the scan counted other ticks than one by one");
-    check(state.usedChannels == expected.state.usedChannels,
-          "the scan found other channels than one by one");
-    check(state.running == expected.state.running,
-          "the scan left another running status than one by one");
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -198,13 +170,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (n > 0)
         std::memcpy(&value, data + size - n, n);
     checkVarLen(value);
-
-    // From the start with no running status and with one; from a place the input picks.
-    checkScan(data, size, 0, 0xFE);
-    checkScan(data, size, 0, 0x93);
-    if (size > 1) {
-        const std::uint8_t last = data[size - 1];
-        checkScan(data, size, data[0] % size, last >= 0x80 && last < 0xF0 ? last : 0xFE);
-    }
     return 0;
 }

@@ -1,7 +1,5 @@
 #include "midiUnit.h"
 
-#include "channelRuns.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -142,6 +140,262 @@ private:
     std::uint32_t lastTick_ = 0;
 };
 
+// What walking a track has found so far.
+struct WalkState {
+    std::uint32_t tick = 0;                // of the last event, counted modulo 2^32
+    std::uint32_t lastChannelTick = 0;     // of the last channel event
+    unsigned usedChannels = 0;             // bit n: channel n has an event
+    std::uint8_t running = kActiveSensing; // the running status; FEh while there is none
+};
+
+// The run scan. Most of a track is a run of plain channel events: a delta of one or two bytes,
+// the status of a message with two data bytes (8x, 9x, Ax, Bx, Ex) or running status under
+// one, and two data bytes. In such a run every event holds exactly three bytes below 80h (the
+// delta's last byte and the data bytes), so counting those bytes tells each byte's role, and a
+// word of eight bytes is read with a few table lookups and mask operations instead of a branch
+// for each byte, which the processor cannot foresee in real tracks. Plain C++ on 64-bit words:
+// the same code, and the same results, on every machine.
+
+constexpr bool hasTwoDataBytes(unsigned status) {
+    return status >= 0x80 && status < 0xF0 && (status & 0xE0) != 0xC0;
+}
+
+// Eight bytes from p, the first in the lowest byte.
+std::uint64_t loadWord(const std::uint8_t* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    } else {
+        std::uint64_t word = 0;
+        for (int i = 7; i >= 0; --i)
+            word = (word << 8) | p[i];
+        return word;
+    }
+}
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Bit n: byte n of the word has its high bit set.
+unsigned highBits(std::uint64_t word) {
+    return static_cast<unsigned>(((word & kHighBits) * 0x0002040810204081ull) >> 56);
+}
+
+struct WordTables {
+    // [role][high bits]: the bytes that end a delta. The role is the place, 0 to 2, of the
+    // word's first byte below 80h among the three: delta end, first and second data byte.
+    std::uint8_t deltaEnds[3][256];
+    std::uint8_t lowBytesMod3[256];  // how the roles move on past the word
+    std::uint64_t wholeBytes[256];   // FFh in each byte whose bit is set
+    std::uint64_t lowSevenBits[256]; // 7Fh in each byte whose bit is set
+    // Per status byte: its channel's bit, or kUntakenStatus for a kind the scan does not take.
+    std::uint32_t statusChannel[256];
+};
+constexpr std::uint32_t kUntakenStatus = 0x10000;
+
+constexpr WordTables makeWordTables() {
+    WordTables t{};
+    for (unsigned high = 0; high < 256; ++high) {
+        unsigned lows = 0;
+        std::uint64_t whole = 0, seven = 0;
+        for (unsigned i = 0; i < 8; ++i) {
+            if ((high >> i) & 1) {
+                whole |= std::uint64_t(0xFF) << (8 * i);
+                seven |= std::uint64_t(0x7F) << (8 * i);
+            } else {
+                ++lows;
+            }
+        }
+        for (unsigned role = 0; role < 3; ++role) {
+            unsigned at = role, ends = 0;
+            for (unsigned i = 0; i < 8; ++i) {
+                if ((high >> i) & 1)
+                    continue;
+                if (at == 0)
+                    ends |= 1u << i;
+                at = (at + 1) % 3;
+            }
+            t.deltaEnds[role][high] = static_cast<std::uint8_t>(ends);
+        }
+        t.lowBytesMod3[high] = static_cast<std::uint8_t>(lows % 3);
+        t.wholeBytes[high] = whole;
+        t.lowSevenBits[high] = seven;
+        t.statusChannel[high] = hasTwoDataBytes(high) ? 1u << (high & 0x0F) : kUntakenStatus;
+    }
+    return t;
+}
+constexpr WordTables kWordTables = makeWordTables();
+
+// The bytes of a 64-bit number's 16-bit halves of words, added: 16-bit lanes.
+std::uint64_t byteLanes(std::uint64_t x) {
+    return (x & 0x00FF00FF00FF00FFull) + ((x >> 8) & 0x00FF00FF00FF00FFull);
+}
+
+// The sum of a 64-bit number's four 16-bit lanes (which must not carry).
+std::uint32_t laneSum(std::uint64_t lanes) {
+    return static_cast<std::uint32_t>((lanes * 0x0001000100010001ull) >> 48);
+}
+
+constexpr std::size_t kBlock = 64;
+
+// What one pass over a block finds: where the deltas end and where the bytes with the high
+// bit lie (bit n for byte n), and, over all of the block, the deltas' sums and whether any
+// status might be of another kind or channel than the running status's.
+struct BlockScan {
+    std::uint64_t deltaEnds = 0;
+    std::uint64_t high = 0;
+    std::uint64_t lowSums = 0;  // the deltas' last bytes, in 16-bit lanes
+    std::uint64_t highSums = 0; // the continuation bytes' low seven bits, in 16-bit lanes
+    std::uint64_t otherStatus = 0;
+};
+
+BlockScan scanBlock(const std::uint8_t* at, unsigned runningChannel) {
+    BlockScan scan;
+    std::uint64_t words[8];
+    unsigned role = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+        words[k] = loadWord(at + 8 * k);
+        const unsigned high = highBits(words[k]);
+        scan.high |= std::uint64_t(high) << (8 * k);
+        scan.deltaEnds |= std::uint64_t(kWordTables.deltaEnds[role][high]) << (8 * k);
+        role += kWordTables.lowBytesMod3[high];
+        role = role >= 3 ? role - 3 : role;
+    }
+    // A high byte right after a delta's end is a status; any other a continuation byte.
+    const std::uint64_t statuses = scan.high & (scan.deltaEnds << 1);
+    const std::uint64_t continuations = scan.high & ~statuses;
+    std::uint8_t endBytes[8], statusBytes[8], continuationBytes[8];
+    std::memcpy(endBytes, &scan.deltaEnds, 8);
+    std::memcpy(statusBytes, &statuses, 8);
+    std::memcpy(continuationBytes, &continuations, 8);
+    const std::uint64_t channel = runningChannel * 0x0101010101010101ull;
+    // Two words at a time: delta ends are below 80h and lie three bytes apart at least, so
+    // two words' worth add up in bytes without a carry; so do continuation bytes.
+    for (unsigned k = 0; k < 8; k += 2) {
+        const std::uint64_t a = words[k], b = words[k + 1];
+        scan.lowSums += byteLanes((a & kWordTables.wholeBytes[endBytes[k]]) +
+                                  (b & kWordTables.wholeBytes[endBytes[k + 1]]));
+        scan.highSums += byteLanes((a & kWordTables.lowSevenBits[continuationBytes[k]]) +
+                                   (b & kWordTables.lowSevenBits[continuationBytes[k + 1]]));
+        scan.otherStatus |= ((a ^ channel) & kWordTables.wholeBytes[statusBytes[k]]) |
+                            ((b ^ channel) & kWordTables.wholeBytes[statusBytes[k + 1]]);
+    }
+    return scan;
+}
+
+// The statuses of a block's whole events, when one of them may be of another kind or channel:
+// a status of a kind the scan does not take cuts the events taken back to those that end
+// before it (`ends` and `statuses` shrink; false when none is left); the channels of the rest
+// are noted.
+bool takeStatuses(const std::uint8_t* at, std::uint64_t& ends, std::uint64_t& statuses,
+                  std::uint64_t& broken, WalkState& state) {
+    unsigned used = state.usedChannels, usedBefore = used;
+    unsigned lastAt = 0;
+    for (std::uint64_t rest = statuses; rest != 0; rest &= rest - 1) {
+        const auto j = static_cast<unsigned>(std::countr_zero(rest));
+        const std::uint32_t bit = kWordTables.statusChannel[at[j]];
+        if (bit == kUntakenStatus) {
+            broken |= std::uint64_t(1) << j;
+            ends &= (std::uint64_t(1) << j) - 1;
+            if (ends == 0)
+                return false;
+            const auto last = static_cast<unsigned>(63 - std::countl_zero(ends));
+            statuses &= (std::uint64_t(2) << last) - 1;
+            // The status just noted belongs to the event cut off.
+            if (lastAt > last)
+                used = usedBefore;
+            break;
+        }
+        usedBefore = used;
+        used |= bit;
+        lastAt = j;
+    }
+    state.usedChannels = used;
+    return true;
+}
+
+// The ticks that the deltas of the bytes in `bits` add.
+std::uint32_t ticksOf(const std::uint8_t* at, std::uint64_t deltaEnds,
+                      std::uint64_t continuations) {
+    std::uint32_t ticks = 0;
+    for (; deltaEnds != 0; deltaEnds &= deltaEnds - 1)
+        ticks += at[std::countr_zero(deltaEnds)];
+    for (; continuations != 0; continuations &= continuations - 1)
+        ticks += std::uint32_t(at[std::countr_zero(continuations)] & 0x7F) << 7;
+    return ticks;
+}
+
+// Takes the whole plain events of the 64 bytes at `at`, where an event starts. Gives the bytes
+// taken, 0 for none; `stopped` tells whether something else comes right after them.
+std::size_t takeBlock(const std::uint8_t* at, WalkState& state, bool& stopped) {
+    const BlockScan scan = scanBlock(at, state.running & 0x0Fu);
+    // A high byte right after a delta's end is a status; any other is a continuation byte,
+    // which must come right before a delta's end (the last byte's is the next block's to see).
+    // Where that fails the run is broken: the events that end before it are taken.
+    constexpr std::uint64_t kLastByte = std::uint64_t(1) << 63;
+    std::uint64_t statuses = scan.high & (scan.deltaEnds << 1);
+    const std::uint64_t continuations = scan.high & ~statuses;
+    std::uint64_t broken = continuations & ~((scan.deltaEnds >> 1) | kLastByte);
+    // An event ends right before a continuation byte, or before a delta's end without one
+    // (not before the last byte as a continuation byte: that one is not checked yet, nor
+    // before a broken one).
+    const std::uint64_t eventEnds =
+        ((continuations & ~kLastByte) >> 1) | ((scan.deltaEnds >> 1) & ~continuations);
+    std::uint64_t ends = broken != 0 ? eventEnds & (((broken & (0 - broken)) - 1) >> 1) : eventEnds;
+    if (ends == 0) {
+        stopped = true;
+        return 0;
+    }
+    statuses &= (std::uint64_t(2) << (63 - std::countl_zero(ends))) - 1;
+    // Statuses of a kind of two data bytes on the running status's channel, nearly all of
+    // them in most tracks, need no more; without a running status no channel is known yet.
+    if ((scan.otherStatus & 0x4F4F4F4F4F4F4F4Full) != 0 || state.running >= 0xF0) {
+        if (!takeStatuses(at, ends, statuses, broken, state)) {
+            stopped = true;
+            return 0;
+        }
+    }
+    if (statuses != 0)
+        state.running = at[63 - std::countl_zero(statuses)];
+    stopped = broken != 0;
+    // The sums took in the bytes after the last whole event too.
+    const auto last = static_cast<unsigned>(63 - std::countl_zero(ends));
+    const std::uint64_t after = ~((std::uint64_t(2) << last) - 1);
+    state.tick += laneSum(scan.lowSums) + (laneSum(scan.highSums) << 7) -
+                  ticksOf(at, scan.deltaEnds & after, continuations & after);
+    state.lastChannelTick = state.tick;
+    return last + 1;
+}
+
+// Takes the runs of plain channel events from the event start p, block by block, as walking
+// them one by one would; gives where it stopped, an event start.
+std::size_t takeRuns(const std::uint8_t* data, std::size_t length, std::size_t p,
+                     WalkState& state) {
+    if (length - p < kBlock)
+        return p;
+    // The first event must be plain (the blocks take the rest as they come): under a running
+    // status of one data byte, or none, the blocks could not tell where it ends.
+    std::size_t q = p + (data[p] >> 7);
+    if (data[q] >= 0x80)
+        return p;
+    ++q;
+    if (data[q] >= 0x80) {
+        if (!hasTwoDataBytes(data[q]))
+            return p;
+        ++q;
+    } else if (!hasTwoDataBytes(state.running)) {
+        return p;
+    }
+    if ((data[q] | data[q + 1]) >= 0x80)
+        return p;
+    for (;;) {
+        bool stopped = false;
+        p += takeBlock(data + p, state, stopped);
+        if (stopped || length - p < kBlock)
+            return p;
+    }
+}
+
 // Walks one track's events in order, noting where the channel events end and which channels
 // have events, and tells the visitor of meta(tick, event, size) for what goes to the meta
 // stream, name(text, size), and, when it asks for them, channel(tick, status, data, size).
@@ -149,39 +403,32 @@ private:
 // delta that cannot be read, an event that runs past the end, a system status other than
 // those of meta, system-exclusive and active-sensing events.
 //
-// Reading a folder spends its time here. When the visitor needs no channel events, the
-// channel events go to the run scan, which takes most of them many at a time; the rest go one
-// by one with the state in locals that no store can touch.
+// Reading a folder spends its time here. When the visitor needs no channel events, the runs
+// of plain channel events go to the run scan; the rest go one by one with the state in locals
+// that no store can touch.
 template <typename Visitor>
 bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Visitor& visitor,
-               ChannelRunState& ends) {
+               WalkState& ends) {
     std::uint32_t lastChannelTick = 0;
     unsigned used = 0;
     std::uint8_t running = kActiveSensing;
     std::size_t dataBytes = 0; // of the running status
     std::uint32_t tick = 0;
     std::size_t p = 0;
-    std::size_t scanFrom = 0; // where taking runs is tried next
-    const bool scanRuns = !Visitor::kWantsChannelEvents && channelRunScanSupported();
+    std::size_t scanFrom = 0; // where the run scan is tried next: after what stopped it
     bool valid = true;
     while (p < length) {
-        // (A meta event right after a one-byte delta is no run: the common case in a track of
-        // tempo changes, turned away without a call.)
-        const bool metaNext = data[p] < 0x80 && p + 1 < length && data[p + 1] == kMeta;
-        if (scanRuns && p >= scanFrom && !metaNext) {
-            ChannelRunState state{tick, lastChannelTick, static_cast<std::uint16_t>(used), running};
-            const std::size_t stop = scanChannelRuns(data, length, p, state);
+        if (!Visitor::kWantsChannelEvents && p >= scanFrom) {
+            WalkState state{tick, lastChannelTick, used, running};
+            const std::size_t stop = takeRuns(data, length, p, state);
             if (stop != p) {
                 tick = state.tick;
                 lastChannelTick = state.lastChannelTick;
                 used = state.usedChannels;
                 running = state.running;
-                dataBytes = (running & 0xE0) == 0xC0 ? 1 : 2;
+                dataBytes = 2;
                 p = stop;
-                if (p >= length)
-                    break;
             }
-            // What stopped the run goes the long way.
             scanFrom = p + 1;
         }
 
@@ -252,10 +499,7 @@ bool walkTrack(const std::uint8_t* data, std::size_t length, bool keepSysEx, Vis
         }
         visitor.meta(tick, &kActiveSensing, 1);
     }
-    ends.tick = tick;
-    ends.lastChannelTick = lastChannelTick;
-    ends.usedChannels = static_cast<std::uint16_t>(used);
-    ends.running = running;
+    ends = {tick, lastChannelTick, used, running};
     return valid;
 }
 
@@ -305,13 +549,13 @@ struct TrackReader {
         metaStream.clear();
         TMidiTrack track;
         TrackSummary summary{track, metaStream};
-        ChannelRunState ends;
+        WalkState ends;
         if (!walkTrack(file->data.get() + offset, length, keepSysEx, summary, ends))
             return false;
         track.metaStream = metaStream.copy();
         setsTempo = summary.setsTempo;
         track.lastChannelTick = ends.lastChannelTick;
-        track.usedChannels = ends.usedChannels;
+        track.usedChannels = static_cast<std::uint16_t>(ends.usedChannels);
         track.source_ = file;
         track.offset_ = offset;
         track.length_ = length;
@@ -322,7 +566,7 @@ struct TrackReader {
 
     static MidiStream collect(const TMidiTrack& track, int channel) {
         ChannelCollector collector{channel, {}};
-        ChannelRunState ends;
+        WalkState ends;
         if (track.source_)
             walkTrack(track.source_->data.get() + track.offset_, track.length_, false, collector,
                       ends);
@@ -489,6 +733,11 @@ bool parseFile(const std::shared_ptr<const MidiFileBytes>& file, bool keepSysEx,
     }
     std::uint64_t start = 0;
     if (std::memcmp(bytes, "RIFF", 4) == 0) {
+        // The form type is judged only once it and the first chunk's tag are there.
+        if (!fits(size, 8, 8)) {
+            message = unexpectedEnd(name);
+            return false;
+        }
         if (std::memcmp(bytes + 8, "RMID", 4) != 0) {
             message = aboutFile(name, "is on an unknown format!");
             return false;

@@ -63,6 +63,10 @@ TEST_F(MidiReaderTest, EachFailureHasItsMessageAndKeepsNoTracks) {
         {rmid("", header(0, 1, 96) + good).replace(8, 4, "WAVE"),
          about("is on an unknown format!")},
         {"RIFF" + bigEndian(4, 4) + "RMID" + "LIST", "unexpected end of file \n\n" + path},
+        // Another form type is judged only with the eight bytes from offset 8 there.
+        {"RIFF" + bigEndian(4, 4) + "WAVEfm", "unexpected end of file \n\n" + path},
+        {"RIFF" + bigEndian(4, 4) + "WAVEfmt", "unexpected end of file \n\n" + path},
+        {"RIFF" + bigEndian(4, 4) + "WAVEfmt ", about("is on an unknown format!")},
         {"Hello, this is no MIDI file", about("is not Level 0 or 1")},
         {header(2, 1, 96) + good, about("is not Level 0 or 1")},
         {header(0, 2, 96) + good + good, about("is not Level 0 or 1")},
