@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev
   # the MIDI reader's peer in the play-time benchmark, and real music for it to time
   libsmf-dev openttd-openmsx
+  # HTTP load on the reference service (its benchmark)
+  wrk
   # network layer: libcurl; test servers (HTTP in-process, a proxy, an FTP server) and
   # name lookups of *.localhost for programs that use the system resolver
   libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "asciiText.h"
@@ -126,11 +124,9 @@ Refusal check(const std::optional<Account>& account, const std::string& password
     return Refusal::none;
 }
 
-bool writeWhole(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    return static_cast<bool>(out);
+// The account as a caller of changes: its password was checked against this hash.
+Caller callerOf(const Account& account) {
+    return {account.id, account.passwordHash};
 }
 
 } // namespace
@@ -160,7 +156,6 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
     const std::string command = field(fields, "CMD");
     const std::string userId = field(fields, "UID");
     try {
-        std::lock_guard lock(store_.lock());
         if (command == "signup")
             return signup(userId);
 
@@ -175,7 +170,8 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
             return error(codeOf(access.refusal));
         const Account& account = *access.account;
         if (command == "confirm")
-            return confirm(account, password);
+            return store_.confirmAccount(callerOf(account)) ? value("confirmed")
+                                                            : error(kWrongPassword);
 
         const std::string file = field(fields, "FNM");
         if (command == "viewfunds")
@@ -213,42 +209,25 @@ Access Commands::open(const std::string& userId, const std::string& password, bo
 
 Payment Commands::addFunds(const std::string& userId, const std::string& password,
                            std::int64_t cents, const std::string& formToken) {
-    std::optional<Account> account;
-    {
-        std::lock_guard lock(store_.lock());
-        account = store_.account(userId);
-    }
-    // The slow password hash runs outside the lock: the service goes on meanwhile.
+    const Access access = open(userId, password, false);
     Payment payment;
-    payment.refusal = check(account, password, false);
-    if (payment.refusal != Refusal::none)
+    payment.refusal = access.refusal;
+    if (!access.account)
         return payment;
-    std::lock_guard lock(store_.lock());
-    return store_.db().transaction([&] {
-        // The account as checked, unless its password changed meanwhile.
-        const auto current = store_.accountById(account->id);
-        if (!current || current->passwordHash != account->passwordHash || !current->confirmed) {
-            payment.refusal = Refusal::wrongPassword;
-            return payment;
-        }
-        // Taking the token and booking commit together: of two posts of one form, one books.
-        payment.formSpent = !store_.takeFormToken(formToken);
-        if (payment.formSpent)
-            return payment;
-        store_.book(account->id, cents, "funds added");
-        payment.balance = store_.accountById(account->id)->balance;
-        payment.receipt = store_.addReceipt(account->id, cents, payment.balance);
-        return payment;
-    });
+    const FundsResult result = store_.addFunds({callerOf(*access.account), cents, formToken});
+    if (result.outcome == Outcome::passwordChanged)
+        payment.refusal = Refusal::wrongPassword;
+    payment.formSpent = result.outcome == Outcome::formSpent;
+    payment.balance = result.balance;
+    payment.receipt = result.receipt;
+    return payment;
 }
 
 std::string Commands::issueFormToken() {
-    std::lock_guard lock(store_.lock());
-    return store_.db().transaction([&] { return store_.issueFormToken(); });
+    return store_.issueFormToken();
 }
 
 std::optional<Receipt> Commands::receipt(const std::string& id) {
-    std::lock_guard lock(store_.lock());
     return store_.receipt(id);
 }
 
@@ -259,11 +238,12 @@ Reply Commands::signup(const std::string& userId) {
         return error(kUserIdTooLong);
     if (!isMailAddress(userId))
         return error(kNotAnAddress);
+    // A taken ID is told before the slow hash; the store checks again as it adds the account.
     if (store_.account(userId))
         return error(kUserIdTaken);
     const std::string password = generatePassword();
-    store_.db().transaction(
-        [&] { store_.addAccount(userId, hashPassword(password), config_.startingBalance); });
+    if (!store_.addAccount({userId, hashPassword(password), config_.startingBalance}))
+        return error(kUserIdTaken);
     mailer_.send(userId, "Your Tonvert password",
                  "Welcome to Tonvert.\n\nYour password is:\n\n    " + password +
                      "\n\nChoose \"Confirm account\" in the Setup menu of Tonvert and enter it "
@@ -271,15 +251,10 @@ Reply Commands::signup(const std::string& userId) {
     return value("signed up");
 }
 
-Reply Commands::confirm(const Account& account, const std::string& password) {
-    store_.db().transaction([&] { store_.setPassword(account.id, hashPassword(password), true); });
-    return value("confirmed");
-}
-
 Reply Commands::newPassword(const Account& account) {
     const std::string password = generatePassword();
-    store_.db().transaction(
-        [&] { store_.setPassword(account.id, hashPassword(password), account.confirmed); });
+    if (!store_.setPassword(account.id, hashPassword(password)))
+        return error(kUnknownUser);
     mailer_.send(account.userId, "Your new Tonvert password",
                  "Your new password for Tonvert is:\n\n    " + password +
                      "\n\nChoose \"Enter new password\" in the Setup menu of Tonvert and enter "
@@ -300,20 +275,16 @@ Reply Commands::deleteMidi(const Account& account, const std::string& text) {
     const auto number = recordNumber(text);
     if (!number)
         return error(kBadRecord);
-    const auto outcome = store_.db().transaction([&]() -> int {
-        const auto record = store_.midiRecord(*number);
-        if (!record || record->account != account.id)
-            return kRecordMissing;
-        if (record->state != "waiting")
-            return kRecordLocked;
-        store_.db().execute("DELETE FROM midi_records WHERE id = ?", {*number});
-        return 0;
-    });
-    if (outcome != 0)
-        return error(outcome);
-    std::error_code ignored;
-    std::filesystem::remove(store_.midiPath(*number), ignored);
-    return value("deleted");
+    switch (store_.deleteWaitingMidi(callerOf(account), *number)) {
+    case Outcome::done:
+        return value("deleted");
+    case Outcome::locked:
+        return error(kRecordLocked);
+    case Outcome::passwordChanged:
+        return error(kWrongPassword);
+    default:
+        return error(kRecordMissing);
+    }
 }
 
 Reply Commands::listAudio(const Account& account) {
@@ -327,44 +298,36 @@ Reply Commands::listAudio(const Account& account) {
 Reply Commands::deleteAudio(const Account& account, const std::string& name) {
     if (const auto bad = nameError(name))
         return error(*bad);
-    const auto file = store_.db().transaction([&] {
-        const auto found = store_.audioFile(account.id, name);
-        if (found)
-            store_.db().execute("DELETE FROM audio_files WHERE id = ?", {found->id});
-        return found;
-    });
-    if (!file)
+    switch (store_.deleteAudio(callerOf(account), name)) {
+    case Outcome::done:
+        return value("deleted");
+    case Outcome::passwordChanged:
+        return error(kWrongPassword);
+    default:
         return error(kAudioNotDeleted);
-    std::error_code ignored;
-    std::filesystem::remove(store_.audioPath(file->id), ignored);
-    return value("deleted");
+    }
 }
 
 Reply Commands::getAudio(const Account& account, const std::string& name) {
     if (const auto bad = nameError(name))
         return error(*bad);
+    const Fee fee{config_.prices.downloadBase, config_.prices.downloadPerMb};
+    DownloadResult download = store_.chargeDownload({callerOf(account), name, fee});
+    switch (download.outcome) {
+    case Outcome::done:
+        break;
+    case Outcome::negativeBalance:
+        return error(kNegativeBalance);
+    case Outcome::insufficientFunds:
+        return error(kInsufficientFunds);
+    case Outcome::passwordChanged:
+        return error(kWrongPassword);
+    default:
+        return error(kAudioMissing);
+    }
     Reply reply;
-    const int outcome = store_.db().transaction([&]() -> int {
-        const auto file = store_.audioFile(account.id, name);
-        if (!file)
-            return kAudioMissing;
-        auto stream = std::make_shared<std::ifstream>(store_.audioPath(file->id), std::ios::binary);
-        if (!*stream)
-            return kAudioMissing;
-        const auto current = store_.accountById(account.id);
-        if (current->balance < 0)
-            return kNegativeBalance;
-        const std::int64_t fee = feeFor(config_.prices.downloadBase, config_.prices.downloadPerMb,
-                                        static_cast<std::uint64_t>(file->size));
-        if (fee > current->balance)
-            return kInsufficientFunds;
-        store_.book(account.id, -fee, "download of " + name);
-        reply.file = std::move(stream);
-        reply.fileSize = static_cast<std::uint64_t>(file->size);
-        return 0;
-    });
-    if (outcome != 0)
-        return error(outcome);
+    reply.file = std::move(download.body);
+    reply.fileSize = download.size;
     reply.contentType = "application/octet-stream";
     return reply;
 }
@@ -385,50 +348,28 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
         if (static_cast<unsigned char>(c) < 32 || c == 127)
             c = ' ';
 
-    // The file is stored whole before its row appears; the row, the rename and the fee are
-    // one transaction.
-    const std::string scratch = store_.scratchPath();
-    if (!writeWhole(scratch, upload->content))
+    const SubmitResult submitted = store_.submitMidi(
+        {callerOf(account), name, parameters, upload->content,
+         Fee{config_.prices.uploadBase, config_.prices.uploadPerMb}, config_.maxMidiRecords});
+    switch (submitted.outcome) {
+    case Outcome::done:
+        break;
+    case Outcome::negativeBalance:
+        return error(kNegativeBalance);
+    case Outcome::insufficientFunds:
+        return error(kInsufficientFunds);
+    case Outcome::tooManyRecords:
+        return error(kTooManyRecords);
+    case Outcome::nameInUse:
+        return error(kNameInUse);
+    case Outcome::passwordChanged:
+        return error(kWrongPassword);
+    default:
         return error(kUnavailable);
-    int outcome = 0;
-    std::int64_t record = 0;
-    try {
-        outcome = store_.db().transaction([&]() -> int {
-            const auto current = store_.accountById(account.id);
-            if (current->balance < 0)
-                return kNegativeBalance;
-            const auto records = store_.midiRecords(account.id);
-            if (records.size() >= config_.maxMidiRecords)
-                return kTooManyRecords;
-            for (const MidiRecord& existing : records)
-                if (ascii::equalIgnoringCase(existing.name, name))
-                    return kNameInUse;
-            const std::int64_t fee = feeFor(config_.prices.uploadBase, config_.prices.uploadPerMb,
-                                            upload->content.size());
-            if (fee > current->balance)
-                return kInsufficientFunds;
-            store_.db().execute(
-                "INSERT INTO midi_records(account, name, parameters, size, created) "
-                "VALUES(?, ?, ?, ?, strftime('%s', 'now'))",
-                {account.id, name, parameters, static_cast<std::int64_t>(upload->content.size())});
-            record = store_.db().lastInsertId();
-            store_.book(account.id, -fee, "upload of " + name);
-            std::filesystem::rename(scratch, store_.midiPath(record));
-            return 0;
-        });
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(scratch, ignored);
-        throw;
-    }
-    if (outcome != 0) {
-        std::error_code ignored;
-        std::filesystem::remove(scratch, ignored);
-        return error(outcome);
     }
     if (onQueued_)
         onQueued_();
-    return value(std::to_string(record));
+    return value(std::to_string(submitted.record));
 }
 
 } // namespace tonvert::service

@@ -67,7 +67,8 @@ public:
                  const std::optional<UploadedFile>& upload, const std::string& host);
 
     // Checks a user ID and password as every command does; a confirmed account is required
-    // unless `unconfirmedToo`. The caller holds the store's lock.
+    // unless `unconfirmedToo`. Hashes the password: slow on purpose, and outside any
+    // transaction.
     Access open(const std::string& userId, const std::string& password, bool unconfirmedToo);
 
     // Books `cents` into the ledger of the account the user ID and password open, if it is
@@ -81,7 +82,6 @@ public:
 
 private:
     Reply signup(const std::string& userId);
-    Reply confirm(const Account& account, const std::string& password);
     Reply newPassword(const Account& account);
     Reply listMidi(const Account& account);
     Reply deleteMidi(const Account& account, const std::string& record);

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include <memory>
+#include <utility>
 
 namespace tonvert::service {
 
@@ -11,20 +12,30 @@ struct Finalize {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
 
+// Idle connections beyond this many are closed when they come back.
+constexpr std::size_t kIdleConnectionsKept = 16;
+
 } // namespace
 
 Database::Database(const std::string& path) {
+    // A connection serves one thread at a time: SQLite's own mutexes would only cost.
     if (sqlite3_open_v2(path.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open";
         sqlite3_close(db_);
         db_ = nullptr;
         throw DbError("database " + path + ": " + why);
     }
+    // A writer waits for the one before it; the time-out only ends a wait that never would.
     sqlite3_busy_timeout(db_, 5000);
-    execute("PRAGMA journal_mode=WAL");
-    execute("PRAGMA foreign_keys=ON");
+    try {
+        execute("PRAGMA journal_mode=WAL");
+        execute("PRAGMA foreign_keys=ON");
+    } catch (...) {
+        sqlite3_close(db_);
+        throw;
+    }
 }
 
 Database::~Database() {
@@ -98,6 +109,48 @@ std::int64_t Database::lastInsertId() const {
 
 int Database::changes() const {
     return sqlite3_changes(db_);
+}
+
+bool Database::inTransaction() const {
+    return sqlite3_get_autocommit(db_) == 0;
+}
+
+ConnectionPool::ConnectionPool(std::string path)
+    : path_(std::move(path)) {}
+
+std::unique_ptr<Database> ConnectionPool::take() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            auto connection = std::move(idle_.back());
+            idle_.pop_back();
+            return connection;
+        }
+    }
+    // Opening runs outside the pool's lock: it touches the file.
+    return std::make_unique<Database>(path_);
+}
+
+void ConnectionPool::give(std::unique_ptr<Database> connection) {
+    std::unique_lock lock(mutex_);
+    if (idle_.size() < kIdleConnectionsKept) {
+        idle_.push_back(std::move(connection));
+        return;
+    }
+    lock.unlock();
+    connection.reset();
+}
+
+void ConnectionPool::giveAfterFailure(std::unique_ptr<Database> connection) noexcept {
+    if (!connection)
+        return;
+    try {
+        if (connection->inTransaction())
+            connection->execute("ROLLBACK");
+        give(std::move(connection));
+    } catch (...) {
+        // Closing the connection rolls back whatever it still holds.
+    }
 }
 
 std::int64_t asInt(const DbValue& value) {

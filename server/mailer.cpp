@@ -72,7 +72,6 @@ bool Mailer::send(const std::string& to, const std::string& subject, const std::
     if (to.find_first_of("\r\n<>") != std::string::npos)
         return false;
     const std::string text = message(to, subject, body);
-    std::lock_guard lock(mutex_);
     if (!smtpUrl_.empty())
         return sendSmtp(to, text);
 

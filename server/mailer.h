@@ -1,12 +1,13 @@
 #pragma once
 
-#include <mutex>
+#include <atomic>
 #include <string>
 
 namespace tonvert::service {
 
 // Sends the service's mails: by default each is written as a message file into the outbox
 // folder (and one line is logged); with an SMTP address it goes out through that server.
+// Mails are sent side by side: a slow SMTP server holds up only the request it sends for.
 class Mailer {
 public:
     Mailer(std::string outbox, std::string sender, std::string smtpUrl = "");
@@ -23,8 +24,7 @@ private:
     std::string outbox_;
     std::string sender_;
     std::string smtpUrl_;
-    std::mutex mutex_;
-    unsigned sequence_ = 0;
+    std::atomic<unsigned> sequence_ = 0;
 };
 
 } // namespace tonvert::service

@@ -1,5 +1,9 @@
 #include "names.h"
 
+#include <algorithm>
+
+#include "asciiText.h"
+
 namespace tonvert::service {
 
 namespace {
@@ -40,6 +44,21 @@ std::string rootOf(const std::string& name) {
 std::string extensionOf(const std::string& name) {
     const auto dot = name.find('.');
     return dot == std::string::npos ? "" : name.substr(dot + 1);
+}
+
+std::string audioNameFor(const std::string& midiName, const std::string& extension,
+                         const std::vector<std::string>& taken) {
+    const std::string root = rootOf(midiName);
+    const auto free = [&](const std::string& name) {
+        return std::none_of(taken.begin(), taken.end(), [&](const std::string& t) {
+            return ascii::equalIgnoringCase(t, name);
+        });
+    };
+    // "-2" rather than " (2)": a name of ours adds nothing that a request has to encode.
+    std::string name = root + "." + extension;
+    for (int n = 2; !free(name); ++n)
+        name = root + "-" + std::to_string(n) + "." + extension;
+    return name;
 }
 
 } // namespace tonvert::service

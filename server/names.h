@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tonvert::service {
 
@@ -14,5 +15,10 @@ NameCheck checkFileName(const std::string& name);
 // The root and the extension of a good name.
 std::string rootOf(const std::string& name);
 std::string extensionOf(const std::string& name);
+
+// The audio file's name for a MIDI file's name and the format's letters, made unique among
+// `taken` ("Song.mp3", "Song-2.mp3"...).
+std::string audioNameFor(const std::string& midiName, const std::string& extension,
+                         const std::vector<std::string>& taken);
 
 } // namespace tonvert::service

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,14 +13,6 @@
 #include "store.h"
 
 namespace tonvert::service {
-
-struct RenderJob {
-    std::int64_t record = 0;
-    std::string userId;
-    std::string name;       // the MIDI file's name
-    std::string parameters; // "FMT,bitrate,Hz,V|C,channels"
-    std::string midiPath;
-};
 
 struct RenderResult {
     bool succeeded = false;
@@ -50,7 +43,7 @@ public:
 
 private:
     void work();
-    bool take(RenderJob& job);
+    std::optional<RenderJob> take();
     void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
 
     Store& store_;
@@ -62,10 +55,5 @@ private:
     unsigned signals_ = 0; // records queued since a worker last looked
     std::vector<std::thread> workers_;
 };
-
-// The audio file's name for a MIDI file's name and the format's letters, made unique among
-// `taken` ("Song.mp3", "Song-2.mp3"...).
-std::string audioNameFor(const std::string& midiName, const std::string& extension,
-                         const std::vector<std::string>& taken);
 
 } // namespace tonvert::service

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-
 #include <thread>
 
 #include "commands.h"
@@ -14,7 +13,7 @@
 #include "httpFront.h"
 #include "mailer.h"
 #include "renderQueue.h"
-#include "store.h"
+#include "sqliteStore.h"
 
 using namespace tonvert::service;
 
@@ -105,7 +104,7 @@ int main(int argc, char** argv) {
     const int port = std::atoi(options.listen.c_str() + colon + 1);
 
     try {
-        Store store(options.data);
+        SqliteStore store(options.data);
         Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp);
         FluidRenderer renderer(options.render);
         RenderQueue queue(store, mailer, &renderer, options.workers);

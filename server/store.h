@@ -1,12 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include "database.h"
 
 namespace tonvert::service {
 
@@ -21,12 +22,25 @@ struct Prices {
 
 std::int64_t feeFor(std::int64_t base, std::int64_t perMb, std::uint64_t bytes);
 
+// One fee of the price list.
+struct Fee {
+    std::int64_t base = 0;
+    std::int64_t perMb = 0;
+    std::int64_t forBytes(std::uint64_t bytes) const { return feeFor(base, perMb, bytes); }
+};
+
 struct Account {
     std::int64_t id = 0;
     std::string userId;
     std::string passwordHash;
     bool confirmed = false;
     std::int64_t balance = 0; // cents
+};
+
+struct LedgerEntry {
+    std::int64_t time = 0;   // seconds since the epoch
+    std::int64_t amount = 0; // cents; negative: taken
+    std::string reason;
 };
 
 struct MidiRecord {
@@ -52,13 +66,119 @@ struct Receipt {
     std::int64_t balance = 0; // cents, right after the payment
 };
 
-// Accounts, balances, MIDI records, audio files and the ledger, in one SQLite file inside the
-// data folder, with the files' bytes beside it under names of their row numbers only: no name
-// from the network ever becomes part of a path. Every operation runs as one transaction under
-// one lock.
+// A waiting MIDI record taken for rendering.
+struct RenderJob {
+    std::int64_t record = 0;
+    std::string userId;
+    std::string name;       // the MIDI file's name
+    std::string parameters; // "FMT,bitrate,Hz,V|C,channels"
+    std::string midiPath;
+};
+
+// Who asks for a change: an account, and the stored password hash that the request's password
+// was checked against. The check is slow and runs before the change's transaction; the
+// transaction makes sure the hash is still the stored one, so that a request checked against
+// a password replaced meanwhile changes nothing.
+struct Caller {
+    std::int64_t account = 0;
+    std::string passwordHash;
+};
+
+// How a change came out.
+enum class Outcome {
+    done,
+    passwordChanged, // the caller's password hash is no longer the stored one
+    notFound,        // no such record or file of the caller's
+    locked,          // the record is being rendered
+    negativeBalance,
+    insufficientFunds,
+    tooManyRecords,
+    nameInUse,
+    formSpent, // the form token was taken before, expired or never issued
+};
+
+struct NewAccount {
+    std::string userId;
+    std::string passwordHash;
+    std::int64_t balance = 0; // cents, written into the ledger as the starting balance
+};
+
+struct Booking {
+    std::int64_t account = 0;
+    std::int64_t amount = 0; // cents; negative: taken
+    std::string reason;
+};
+
+struct FundsRequest {
+    Caller caller;
+    std::int64_t amount = 0; // cents
+    std::string formToken;
+};
+
+struct FundsResult {
+    Outcome outcome = Outcome::done;
+    std::int64_t balance = 0; // cents, after the payment
+    std::string receipt;      // the ID the payment's outcome is kept under
+};
+
+struct SubmitRequest {
+    Caller caller;
+    std::string name;
+    std::string parameters;
+    std::string_view body; // the MIDI file's bytes
+    Fee fee;
+    std::size_t maxRecords = 0; // records an account may have in the queue
+};
+
+struct SubmitResult {
+    Outcome outcome = Outcome::done;
+    std::int64_t record = 0;
+};
+
+struct DownloadRequest {
+    Caller caller;
+    std::string name;
+    Fee fee;
+};
+
+// A download that was paid for, with its file opened while it was sure to be there: a
+// delete right after cannot take it away.
+struct DownloadResult {
+    Outcome outcome = Outcome::done;
+    std::shared_ptr<std::ifstream> body;
+    std::uint64_t size = 0;
+};
+
+// A rendered job's audio file, waiting in the scratch area.
+struct Publication {
+    std::int64_t record = 0;
+    std::string extension; // of the audio file, three letters
+    std::string renderedFile;
+};
+
+struct StoreOptions {
+    // Seconds since the epoch; the system's clock when not set.
+    std::function<std::int64_t()> clock;
+    // Every view of the add-funds page issues a form token: old ones go, and never more than
+    // so many stay.
+    std::int64_t formTokenSeconds = 60 * 60;
+    std::int64_t formTokensKept = 5000;
+    std::int64_t receiptSeconds = 24 * 60 * 60;
+};
+
+// Accounts, balances and their ledger, MIDI records, audio files, form tokens and receipts:
+// every statement the service runs on them is one of these operations, and each operation is
+// one short transaction of its own. Nothing slow runs inside one: passwords are hashed and
+// checked before (see Caller), mail goes out after, and file bodies are written before and
+// removed after; a body is stored whole before its row appears.
+//
+// The files' bytes lie in the data folder under names of their row numbers only: no name from
+// the network ever becomes part of a path.
 class Store {
 public:
-    explicit Store(const std::string& dataFolder);
+    virtual ~Store() = default;
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
 
     const std::string& folder() const { return folder_; }
     std::string midiPath(std::int64_t record) const;
@@ -66,39 +186,65 @@ public:
     // A new file name in the data folder's scratch area; the caller renames it into place.
     std::string scratchPath() const;
 
-    std::recursive_mutex& lock() { return mutex_; }
-    Database& db() { return db_; }
+    // Accounts and their money. User IDs compare without regard to case.
+    virtual std::optional<Account> account(const std::string& userId) = 0;
+    virtual std::optional<Account> accountById(std::int64_t id) = 0;
+    // The new account's row number; nullopt when the user ID is taken.
+    virtual std::optional<std::int64_t> addAccount(const NewAccount& account) = 0;
+    // Confirms the caller's account; false when its password changed meanwhile.
+    virtual bool confirmAccount(const Caller& caller) = 0;
+    // A new password; the account stays confirmed or not. False for no such account.
+    virtual bool setPassword(std::int64_t account, const std::string& passwordHash) = 0;
+    // Adds the amount to the balance and writes it down in the ledger; the new balance, or
+    // nullopt for no such account.
+    virtual std::optional<std::int64_t> book(const Booking& booking) = 0;
+    // Every booking of the account, oldest first: the balance is their sum.
+    virtual std::vector<LedgerEntry> ledger(std::int64_t account) = 0;
 
-    std::optional<Account> account(const std::string& userId);
-    std::optional<Account> accountById(std::int64_t id);
-    std::int64_t addAccount(const std::string& userId, const std::string& passwordHash,
-                            std::int64_t balance);
-    void setPassword(std::int64_t account, const std::string& passwordHash, bool confirmed);
-    // Adds `amount` cents (negative: takes) and writes it down in the ledger.
-    void book(std::int64_t account, std::int64_t amount, const std::string& reason);
-
-    std::vector<MidiRecord> midiRecords(std::int64_t account);
-    std::optional<MidiRecord> midiRecord(std::int64_t id);
-    std::vector<AudioFile> audioFiles(std::int64_t account);
-    std::optional<AudioFile> audioFile(std::int64_t account, const std::string& name);
-
-    // The add-funds form carries a token from here; a payment takes it, so one form books
-    // once. Only the newest few thousand are kept, none older than an hour.
-    std::string issueFormToken();
-    // Whether `token` was issued and not taken yet; takes it.
-    bool takeFormToken(const std::string& token);
-    // Keeps a payment's outcome for a day under an unguessable ID, which it gives.
-    std::string addReceipt(std::int64_t account, std::int64_t amount, std::int64_t balance);
+    // The add-funds page. Each form carries a token from issueFormToken; a payment takes it,
+    // so one form books once.
+    virtual std::string issueFormToken() = 0;
+    // Takes the form token, books the amount and keeps a receipt of it, all or nothing.
+    virtual FundsResult addFunds(const FundsRequest& request) = 0;
     // nullopt for an ID unknown or expired.
-    std::optional<Receipt> receipt(const std::string& id);
+    virtual std::optional<Receipt> receipt(const std::string& id) = 0;
 
+    // MIDI records in the queue, oldest first.
+    virtual std::vector<MidiRecord> midiRecords(std::int64_t account) = 0;
+    // Checks the balance, the number of records and whether the name is in use (in any
+    // case), then stores the body, adds the record and books the fee, all or nothing.
+    virtual SubmitResult submitMidi(const SubmitRequest& request) = 0;
+    // Deletes a record of the caller's that still waits (locked: it is being rendered).
+    virtual Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) = 0;
+
+    // The render queue: the oldest waiting record, now locked as being rendered.
+    virtual std::optional<RenderJob> takeNextJob() = 0;
+    // Ends a job: the record goes, and its audio file appears in the owner's list under the
+    // MIDI file's name with the extension (numbered when taken). The rendered file is moved
+    // into place or removed. nullopt when the record is gone or the file cannot be stored.
+    virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
+    // Ends a job that produced nothing: the record and its body go.
+    virtual void discardJob(std::int64_t record) = 0;
     // Jobs that were being rendered when the service stopped wait again.
-    void requeueUnfinished();
+    virtual void requeueUnfinished() = 0;
+
+    // Audio files, oldest first. Names compare without regard to case.
+    virtual std::vector<AudioFile> audioFiles(std::int64_t account) = 0;
+    virtual Outcome deleteAudio(const Caller& caller, const std::string& name) = 0;
+    // Books the download's fee for the file's size and opens the file.
+    virtual DownloadResult chargeDownload(const DownloadRequest& request) = 0;
+
+protected:
+    Store(const std::string& dataFolder, StoreOptions options);
+
+    std::int64_t now() const { return options_.clock(); }
+    const StoreOptions& options() const { return options_; }
+    // Removes a file if it is there.
+    static void removeFile(const std::string& path);
 
 private:
     std::string folder_;
-    std::recursive_mutex mutex_;
-    Database db_;
+    StoreOptions options_;
 };
 
 } // namespace tonvert::service

@@ -30,6 +30,7 @@
 #include "portableIniFiles.h"
 #include "recordingSeams.h"
 #include "serviceRequests.h"
+#include "storeSupport.h"
 #include "testFiles.h"
 #include "uploadUnit.h"
 
@@ -77,10 +78,10 @@ struct GatedRendererHolder {
     GatedRenderer renderer;
 };
 
-// The window over a service whose renders wait for the test.
+// The window over a service whose renders wait for the test, or that renders nothing.
 struct Journey : GatedRendererHolder, test::ClientOnService {
-    Journey()
-        : test::ClientOnService(&renderer, "journey@example.org") {}
+    explicit Journey(bool renders = true)
+        : test::ClientOnService(renders ? &renderer : nullptr, "journey@example.org") {}
     ~Journey() {
         form.reset();
         // A render held back must not keep the service from stopping.
@@ -182,15 +183,9 @@ void JourneyTest::uploadGathersTheTimedSelection() {
 }
 
 void JourneyTest::downloadRefillsTheAudioPaneAfterAPartialRun() {
-    Journey journey;
+    Journey journey(false);
     // One file the service has, one it has not.
-    const auto account = journey.service->store().account(journey.user);
-    journey.service->store().db().execute(
-        "INSERT INTO audio_files(account, name, size, created) VALUES(?, 'Have.mp3', 4, 0)",
-        {std::to_string(account->id)});
-    test::writeBytes(journey.service->store().audioPath(
-                         journey.service->store().audioFile(account->id, "Have.mp3")->id),
-                     "ID3x");
+    QVERIFY(test::publishAudioFile(journey.service->store(), journey.user, "Have.mp3", "ID3x"));
     test::writeBytes(journey.folder.file("Temp/AudioList.TXT"),
                      "46000.5\n!VAL \t2\nHave.mp3\t4\nGone.mp3\t9\n");
     journey.start();

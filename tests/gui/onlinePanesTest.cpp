@@ -18,6 +18,7 @@
 #include "portableIniFiles.h"
 #include "recordingSeams.h"
 #include "serviceRequests.h"
+#include "storeSupport.h"
 #include "testFiles.h"
 
 using namespace tonvert;
@@ -129,7 +130,7 @@ void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
     // One of them is gone already: its box names it, OK goes on with the rest, and the
     // refresh after the walk shows what is left.
     test::LoopbackService& service = *online.service;
-    service.store().db().execute("DELETE FROM midi_records WHERE name = 'Two.mid'");
+    QVERIFY(test::deleteWaitingMidi(service.store(), online.user, "Two.mid"));
     midi.list().selectRows({0, 1});
     online.seams.prompts.answers = {PromptAnswer::ok};
     online.form->deleteOnlineMidiFiles();
@@ -146,7 +147,7 @@ void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
     // Abort in such a box leaves the walk: the entries after it stay.
     QCOMPARE(online.upload("Four.mid").substr(0, 5), std::string("!VAL "));
     midi.refresh(false);
-    service.store().db().execute("DELETE FROM midi_records WHERE name = 'Three.mid'");
+    QVERIFY(test::deleteWaitingMidi(service.store(), online.user, "Three.mid"));
     selectAll(midi);
     online.seams.prompts.answers = {PromptAnswer::abort};
     online.form->deleteOnlineMidiFiles();
@@ -155,15 +156,9 @@ void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
     QCOMPARE(rows(midi), QStringList{"Four|MID"});
 
     // Audio files are deleted by name, which travels encoded: blanks and "&" arrive.
-    service.store().db().execute("DELETE FROM midi_records");
-    const auto account = service.store().account(online.user);
-    for (const std::string name : {"A b&c.mp3", "Plain.ogg"}) {
-        service.store().db().execute(
-            "INSERT INTO audio_files(account, name, size, created) VALUES(?, ?, 3, 0)",
-            {std::to_string(account->id), name});
-        test::writeBytes(
-            service.store().audioPath(service.store().audioFile(account->id, name)->id), "abc");
-    }
+    QVERIFY(test::deleteWaitingMidi(service.store(), online.user, "Four.mid"));
+    for (const std::string name : {"A b&c.mp3", "Plain.ogg"})
+        QVERIFY(test::publishAudioFile(service.store(), online.user, name, "abc"));
     OnlinePane& audio = online.audio();
     audio.refresh(false);
     QCOMPARE(rows(audio), (QStringList{"A b&c|MP3|3", "Plain|OGG|3"}));

@@ -6,14 +6,15 @@
 
 #include "netUnit.h"
 #include "serviceRequests.h"
+#include "sqliteStore.h"
 #include "testFiles.h"
 
 namespace tonvert::test {
 
 LoopbackService::LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
-                                 service::ServiceConfig config)
+                                 service::ServiceConfig config, service::StoreOptions storeOptions)
     : config_(std::move(config)) {
-    store_ = std::make_unique<service::Store>(dataFolder);
+    store_ = std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions));
     mailer_ =
         std::make_unique<service::Mailer>(store_->folder() + "/outbox", "noreply@test.localhost");
     queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);

@@ -17,7 +17,7 @@ namespace tonvert::test {
 class LoopbackService {
 public:
     LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
-                    service::ServiceConfig config = {});
+                    service::ServiceConfig config = {}, service::StoreOptions storeOptions = {});
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -22,7 +24,10 @@ protected:
     void TearDown() override { stop(); }
 
     void start() {
-        loopback = std::make_unique<LoopbackService>(folder.file("data"), renderer, config);
+        StoreOptions options;
+        options.clock = [this] { return static_cast<std::int64_t>(std::time(nullptr)) + shift; };
+        loopback =
+            std::make_unique<LoopbackService>(folder.file("data"), renderer, config, options);
         store = &loopback->store();
         host = loopback->host();
     }
@@ -50,6 +55,14 @@ protected:
         return reply;
     }
     std::string mailedPassword() { return loopback->mailedPassword(); }
+    // The service's clock goes on by so many seconds.
+    void later(std::int64_t seconds) { shift += seconds; }
+    // Books what takes the user's balance to `cents`, as a correction would.
+    void setBalance(const std::string& user, std::int64_t cents) {
+        const auto found = store->account(user);
+        ASSERT_TRUE(found) << user;
+        ASSERT_TRUE(store->book({found->id, cents - found->balance, "correction"}));
+    }
     // Signs a user up and confirms the account; gives the password.
     std::string account(const std::string& user) {
         const std::string password = loopback->makeAccount(user);
@@ -60,6 +73,7 @@ protected:
     TempFolder folder;
     ServiceConfig config;
     service::Renderer* renderer = nullptr; // none: records wait in the queue
+    std::atomic<std::int64_t> shift = 0;
     std::unique_ptr<LoopbackService> loopback;
     Store* store = nullptr;
     std::string host;

@@ -1,0 +1,437 @@
+#include "sqliteStore.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "asciiText.h"
+#include "names.h"
+#include "passwords.h"
+
+namespace tonvert::service {
+
+namespace {
+
+// Row numbers are never used twice: a client's old list cannot reach a newer record.
+const char* const kSchema = R"(
+CREATE TABLE IF NOT EXISTS accounts(
+    id INTEGER PRIMARY KEY,
+    user_id TEXT NOT NULL UNIQUE COLLATE NOCASE,
+    password TEXT NOT NULL,
+    confirmed INTEGER NOT NULL DEFAULT 0,
+    balance INTEGER NOT NULL,
+    created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS midi_records(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    account INTEGER NOT NULL REFERENCES accounts(id),
+    name TEXT NOT NULL,
+    parameters TEXT NOT NULL,
+    size INTEGER NOT NULL,
+    state TEXT NOT NULL DEFAULT 'waiting',
+    created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS audio_files(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    account INTEGER NOT NULL REFERENCES accounts(id),
+    name TEXT NOT NULL COLLATE NOCASE,
+    size INTEGER NOT NULL,
+    created INTEGER NOT NULL,
+    UNIQUE(account, name));
+CREATE TABLE IF NOT EXISTS ledger(
+    id INTEGER PRIMARY KEY,
+    account INTEGER NOT NULL REFERENCES accounts(id),
+    time INTEGER NOT NULL,
+    amount INTEGER NOT NULL,
+    reason TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS form_tokens(
+    id INTEGER PRIMARY KEY,
+    token TEXT NOT NULL UNIQUE,
+    issued INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS receipts(
+    id INTEGER PRIMARY KEY,
+    token TEXT NOT NULL UNIQUE,
+    account INTEGER NOT NULL REFERENCES accounts(id),
+    amount INTEGER NOT NULL,
+    balance INTEGER NOT NULL,
+    created INTEGER NOT NULL);
+)";
+
+const char* const kAccountColumns =
+    "SELECT id, user_id, password, confirmed, balance FROM accounts";
+
+Account accountOf(const DbRow& row) {
+    return {asInt(row[0]), asText(row[1]), asText(row[2]), asInt(row[3]) != 0, asInt(row[4])};
+}
+
+AudioFile audioOf(const DbRow& row) {
+    return {asInt(row[0]), asInt(row[1]), asText(row[2]), asInt(row[3])};
+}
+
+// Whether the caller's password hash is still the stored one.
+bool holds(Database& db, const Caller& caller) {
+    const auto row = db.queryOne("SELECT password FROM accounts WHERE id = ?", {caller.account});
+    return row && asText((*row)[0]) == caller.passwordHash;
+}
+
+std::int64_t balanceOf(Database& db, std::int64_t account) {
+    const auto row = db.queryOne("SELECT balance FROM accounts WHERE id = ?", {account});
+    if (!row)
+        throw DbError("no account " + std::to_string(account));
+    return asInt((*row)[0]);
+}
+
+bool writeWhole(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
+    : Store(dataFolder, std::move(options))
+    , pool_(folder() + "/tonvert.sqlite") {
+    pool_.write([](Database& db) {
+        for (std::string_view rest = kSchema; !rest.empty();) {
+            const auto end = rest.find(';');
+            const std::string statement(rest.substr(0, end));
+            if (statement.find_first_not_of(" \n") != std::string::npos)
+                db.execute(statement);
+            rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
+        }
+    });
+}
+
+void SqliteStore::book(Database& db, std::int64_t account, std::int64_t amount,
+                       const std::string& reason) {
+    db.execute("UPDATE accounts SET balance = balance + ? WHERE id = ?", {amount, account});
+    if (db.changes() != 1)
+        throw DbError("no account " + std::to_string(account));
+    db.execute("INSERT INTO ledger(account, time, amount, reason) VALUES(?, ?, ?, ?)",
+               {account, now(), amount, reason});
+}
+
+std::optional<Account> SqliteStore::account(const std::string& userId) {
+    return pool_.read([&](Database& db) -> std::optional<Account> {
+        const auto row = db.queryOne(std::string(kAccountColumns) + " WHERE user_id = ?", {userId});
+        return row ? std::optional(accountOf(*row)) : std::nullopt;
+    });
+}
+
+std::optional<Account> SqliteStore::accountById(std::int64_t id) {
+    return pool_.read([&](Database& db) -> std::optional<Account> {
+        const auto row = db.queryOne(std::string(kAccountColumns) + " WHERE id = ?", {id});
+        return row ? std::optional(accountOf(*row)) : std::nullopt;
+    });
+}
+
+std::optional<std::int64_t> SqliteStore::addAccount(const NewAccount& account) {
+    return pool_.write([&](Database& db) -> std::optional<std::int64_t> {
+        if (db.queryOne("SELECT id FROM accounts WHERE user_id = ?", {account.userId}))
+            return std::nullopt;
+        db.execute("INSERT INTO accounts(user_id, password, balance, created) VALUES(?, ?, 0, ?)",
+                   {account.userId, account.passwordHash, now()});
+        const std::int64_t id = db.lastInsertId();
+        book(db, id, account.balance, "starting balance");
+        return id;
+    });
+}
+
+bool SqliteStore::confirmAccount(const Caller& caller) {
+    return pool_.write([&](Database& db) {
+        db.execute("UPDATE accounts SET confirmed = 1 WHERE id = ? AND password = ?",
+                   {caller.account, caller.passwordHash});
+        return db.changes() == 1;
+    });
+}
+
+bool SqliteStore::setPassword(std::int64_t account, const std::string& passwordHash) {
+    return pool_.write([&](Database& db) {
+        db.execute("UPDATE accounts SET password = ? WHERE id = ?", {passwordHash, account});
+        return db.changes() == 1;
+    });
+}
+
+std::optional<std::int64_t> SqliteStore::book(const Booking& booking) {
+    return pool_.write([&](Database& db) -> std::optional<std::int64_t> {
+        if (!db.queryOne("SELECT id FROM accounts WHERE id = ?", {booking.account}))
+            return std::nullopt;
+        book(db, booking.account, booking.amount, booking.reason);
+        return balanceOf(db, booking.account);
+    });
+}
+
+std::vector<LedgerEntry> SqliteStore::ledger(std::int64_t account) {
+    return pool_.read([&](Database& db) {
+        std::vector<LedgerEntry> entries;
+        for (const DbRow& row :
+             db.query("SELECT time, amount, reason FROM ledger WHERE account = ? ORDER BY id",
+                      {account}))
+            entries.push_back({asInt(row[0]), asInt(row[1]), asText(row[2])});
+        return entries;
+    });
+}
+
+std::string SqliteStore::issueFormToken() {
+    const std::string token = randomHex(16);
+    pool_.write([&](Database& db) {
+        db.execute("DELETE FROM form_tokens WHERE issued < ?",
+                   {now() - options().formTokenSeconds});
+        db.execute("DELETE FROM form_tokens WHERE id <= (SELECT id FROM form_tokens ORDER BY id "
+                   "DESC LIMIT 1 OFFSET ?)",
+                   {options().formTokensKept - 1});
+        db.execute("INSERT INTO form_tokens(token, issued) VALUES(?, ?)", {token, now()});
+    });
+    return token;
+}
+
+FundsResult SqliteStore::addFunds(const FundsRequest& request) {
+    const std::string receipt = randomHex(16);
+    return pool_.write([&](Database& db) {
+        FundsResult result;
+        if (!holds(db, request.caller)) {
+            result.outcome = Outcome::passwordChanged;
+            return result;
+        }
+        // Taking the token and booking commit together: of two posts of one form, one books.
+        db.execute("DELETE FROM form_tokens WHERE token = ? AND issued >= ?",
+                   {request.formToken, now() - options().formTokenSeconds});
+        if (db.changes() != 1) {
+            result.outcome = Outcome::formSpent;
+            return result;
+        }
+        const std::int64_t account = request.caller.account;
+        book(db, account, request.amount, "funds added");
+        result.balance = balanceOf(db, account);
+        db.execute("DELETE FROM receipts WHERE created < ?", {now() - options().receiptSeconds});
+        db.execute(
+            "INSERT INTO receipts(token, account, amount, balance, created) VALUES(?, ?, ?, ?, ?)",
+            {receipt, account, request.amount, result.balance, now()});
+        result.receipt = receipt;
+        return result;
+    });
+}
+
+std::optional<Receipt> SqliteStore::receipt(const std::string& id) {
+    return pool_.read([&](Database& db) -> std::optional<Receipt> {
+        const auto row = db.queryOne(
+            "SELECT accounts.user_id, receipts.amount, receipts.balance FROM receipts JOIN "
+            "accounts ON accounts.id = receipts.account WHERE receipts.token = ? AND "
+            "receipts.created >= ?",
+            {id, now() - options().receiptSeconds});
+        if (!row)
+            return std::nullopt;
+        return Receipt{asText((*row)[0]), asInt((*row)[1]), asInt((*row)[2])};
+    });
+}
+
+std::vector<MidiRecord> SqliteStore::midiRecords(std::int64_t account) {
+    return pool_.read([&](Database& db) {
+        std::vector<MidiRecord> records;
+        for (const DbRow& row : db.query("SELECT id, account, name, parameters, size, state FROM "
+                                         "midi_records WHERE account = ? ORDER BY id",
+                                         {account}))
+            records.push_back({asInt(row[0]), asInt(row[1]), asText(row[2]), asText(row[3]),
+                               asInt(row[4]), asText(row[5])});
+        return records;
+    });
+}
+
+SubmitResult SqliteStore::submitMidi(const SubmitRequest& request) {
+    // The body is written before the transaction and renamed into place as its last step:
+    // the file is whole before its row appears.
+    const std::string scratch = scratchPath();
+    if (!writeWhole(scratch, request.body)) {
+        removeFile(scratch);
+        throw std::runtime_error("cannot write " + scratch);
+    }
+    const std::int64_t account = request.caller.account;
+    std::int64_t placed = 0;
+    SubmitResult result;
+    try {
+        result = pool_.write([&](Database& db) -> SubmitResult {
+            if (!holds(db, request.caller))
+                return {Outcome::passwordChanged, 0};
+            const std::int64_t balance = balanceOf(db, account);
+            if (balance < 0)
+                return {Outcome::negativeBalance, 0};
+            const auto names =
+                db.query("SELECT name FROM midi_records WHERE account = ?", {account});
+            if (names.size() >= request.maxRecords)
+                return {Outcome::tooManyRecords, 0};
+            for (const DbRow& row : names)
+                if (ascii::equalIgnoringCase(asText(row[0]), request.name))
+                    return {Outcome::nameInUse, 0};
+            const std::int64_t fee = request.fee.forBytes(request.body.size());
+            if (fee > balance)
+                return {Outcome::insufficientFunds, 0};
+            db.execute("INSERT INTO midi_records(account, name, parameters, size, created) "
+                       "VALUES(?, ?, ?, ?, ?)",
+                       {account, request.name, request.parameters,
+                        static_cast<std::int64_t>(request.body.size()), now()});
+            const std::int64_t record = db.lastInsertId();
+            book(db, account, -fee, "upload of " + request.name);
+            std::filesystem::rename(scratch, midiPath(record));
+            placed = record;
+            return {Outcome::done, record};
+        });
+    } catch (...) {
+        removeFile(scratch);
+        if (placed != 0)
+            removeFile(midiPath(placed));
+        throw;
+    }
+    if (result.outcome != Outcome::done)
+        removeFile(scratch);
+    return result;
+}
+
+Outcome SqliteStore::deleteWaitingMidi(const Caller& caller, std::int64_t record) {
+    const Outcome outcome = pool_.write([&](Database& db) {
+        if (!holds(db, caller))
+            return Outcome::passwordChanged;
+        const auto row =
+            db.queryOne("SELECT account, state FROM midi_records WHERE id = ?", {record});
+        if (!row || asInt((*row)[0]) != caller.account)
+            return Outcome::notFound;
+        if (asText((*row)[1]) != "waiting")
+            return Outcome::locked;
+        db.execute("DELETE FROM midi_records WHERE id = ?", {record});
+        return Outcome::done;
+    });
+    if (outcome == Outcome::done)
+        removeFile(midiPath(record));
+    return outcome;
+}
+
+std::optional<RenderJob> SqliteStore::takeNextJob() {
+    return pool_.write([&](Database& db) -> std::optional<RenderJob> {
+        const auto row = db.queryOne(
+            "SELECT r.id, a.user_id, r.name, r.parameters FROM midi_records r JOIN accounts a ON "
+            "a.id = r.account WHERE r.state = 'waiting' ORDER BY r.id LIMIT 1");
+        if (!row)
+            return std::nullopt;
+        const std::int64_t record = asInt((*row)[0]);
+        db.execute("UPDATE midi_records SET state = 'rendering' WHERE id = ?", {record});
+        return RenderJob{record, asText((*row)[1]), asText((*row)[2]), asText((*row)[3]),
+                         midiPath(record)};
+    });
+}
+
+std::optional<AudioFile> SqliteStore::publishAudio(const Publication& publication) {
+    std::error_code unreadable;
+    const auto size = std::filesystem::file_size(publication.renderedFile, unreadable);
+    std::int64_t placed = 0;
+    std::optional<AudioFile> published;
+    try {
+        published = pool_.write([&](Database& db) -> std::optional<AudioFile> {
+            const auto record = db.queryOne("SELECT account, name FROM midi_records WHERE id = ?",
+                                            {publication.record});
+            if (!record)
+                return std::nullopt;
+            db.execute("DELETE FROM midi_records WHERE id = ?", {publication.record});
+            if (unreadable)
+                return std::nullopt;
+            const std::int64_t account = asInt((*record)[0]);
+            std::vector<std::string> taken;
+            for (const DbRow& row :
+                 db.query("SELECT name FROM audio_files WHERE account = ?", {account}))
+                taken.push_back(asText(row[0]));
+            AudioFile file{0, account,
+                           audioNameFor(asText((*record)[1]), publication.extension, taken),
+                           static_cast<std::int64_t>(size)};
+            db.execute("INSERT INTO audio_files(account, name, size, created) VALUES(?, ?, ?, ?)",
+                       {account, file.name, file.size, now()});
+            file.id = db.lastInsertId();
+            std::filesystem::rename(publication.renderedFile, audioPath(file.id));
+            placed = file.id;
+            return file;
+        });
+    } catch (...) {
+        // The record stays locked; the job's owner discards it.
+        if (placed != 0)
+            removeFile(audioPath(placed));
+        removeFile(publication.renderedFile);
+        throw;
+    }
+    removeFile(publication.renderedFile);
+    removeFile(midiPath(publication.record));
+    return published;
+}
+
+void SqliteStore::discardJob(std::int64_t record) {
+    pool_.write(
+        [&](Database& db) { db.execute("DELETE FROM midi_records WHERE id = ?", {record}); });
+    removeFile(midiPath(record));
+}
+
+void SqliteStore::requeueUnfinished() {
+    pool_.write([](Database& db) {
+        db.execute("UPDATE midi_records SET state = 'waiting' WHERE state = 'rendering'");
+    });
+}
+
+std::vector<AudioFile> SqliteStore::audioFiles(std::int64_t account) {
+    return pool_.read([&](Database& db) {
+        std::vector<AudioFile> files;
+        for (const DbRow& row : db.query(
+                 "SELECT id, account, name, size FROM audio_files WHERE account = ? ORDER BY id",
+                 {account}))
+            files.push_back(audioOf(row));
+        return files;
+    });
+}
+
+Outcome SqliteStore::deleteAudio(const Caller& caller, const std::string& name) {
+    std::int64_t removed = 0;
+    const Outcome outcome = pool_.write([&](Database& db) {
+        if (!holds(db, caller))
+            return Outcome::passwordChanged;
+        const auto row = db.queryOne("SELECT id FROM audio_files WHERE account = ? AND name = ?",
+                                     {caller.account, name});
+        if (!row)
+            return Outcome::notFound;
+        removed = asInt((*row)[0]);
+        db.execute("DELETE FROM audio_files WHERE id = ?", {removed});
+        return Outcome::done;
+    });
+    if (outcome == Outcome::done)
+        removeFile(audioPath(removed));
+    return outcome;
+}
+
+DownloadResult SqliteStore::chargeDownload(const DownloadRequest& request) {
+    return pool_.write([&](Database& db) {
+        DownloadResult result;
+        if (!holds(db, request.caller)) {
+            result.outcome = Outcome::passwordChanged;
+            return result;
+        }
+        const std::int64_t account = request.caller.account;
+        const auto row = db.queryOne(
+            "SELECT id, account, name, size FROM audio_files WHERE account = ? AND name = ?",
+            {account, request.name});
+        if (!row) {
+            result.outcome = Outcome::notFound;
+            return result;
+        }
+        const AudioFile file = audioOf(*row);
+        // Opened before the fee is booked: a file that cannot be read costs nothing.
+        auto body = std::make_shared<std::ifstream>(audioPath(file.id), std::ios::binary);
+        const std::int64_t balance = balanceOf(db, account);
+        const std::int64_t fee = request.fee.forBytes(static_cast<std::uint64_t>(file.size));
+        if (!*body)
+            result.outcome = Outcome::notFound;
+        else if (balance < 0)
+            result.outcome = Outcome::negativeBalance;
+        else if (fee > balance)
+            result.outcome = Outcome::insufficientFunds;
+        if (result.outcome != Outcome::done)
+            return result;
+        book(db, account, -fee, "download of " + request.name);
+        result.body = std::move(body);
+        result.size = static_cast<std::uint64_t>(file.size);
+        return result;
+    });
+}
+
+} // namespace tonvert::service

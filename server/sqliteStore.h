@@ -1,0 +1,46 @@
+#pragma once
+
+#include "database.h"
+#include "store.h"
+
+namespace tonvert::service {
+
+// The store in one SQLite file in the data folder (tonvert.sqlite), in WAL mode: each
+// operation runs on a connection of its own, so that readers never wait for a writer and
+// writers wait only for each other, inside SQLite.
+class SqliteStore final : public Store {
+public:
+    explicit SqliteStore(const std::string& dataFolder, StoreOptions options = {});
+
+    std::optional<Account> account(const std::string& userId) override;
+    std::optional<Account> accountById(std::int64_t id) override;
+    std::optional<std::int64_t> addAccount(const NewAccount& account) override;
+    bool confirmAccount(const Caller& caller) override;
+    bool setPassword(std::int64_t account, const std::string& passwordHash) override;
+    std::optional<std::int64_t> book(const Booking& booking) override;
+    std::vector<LedgerEntry> ledger(std::int64_t account) override;
+
+    std::string issueFormToken() override;
+    FundsResult addFunds(const FundsRequest& request) override;
+    std::optional<Receipt> receipt(const std::string& id) override;
+
+    std::vector<MidiRecord> midiRecords(std::int64_t account) override;
+    SubmitResult submitMidi(const SubmitRequest& request) override;
+    Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) override;
+
+    std::optional<RenderJob> takeNextJob() override;
+    std::optional<AudioFile> publishAudio(const Publication& publication) override;
+    void discardJob(std::int64_t record) override;
+    void requeueUnfinished() override;
+
+    std::vector<AudioFile> audioFiles(std::int64_t account) override;
+    Outcome deleteAudio(const Caller& caller, const std::string& name) override;
+    DownloadResult chargeDownload(const DownloadRequest& request) override;
+
+private:
+    void book(Database& db, std::int64_t account, std::int64_t amount, const std::string& reason);
+
+    ConnectionPool pool_;
+};
+
+} // namespace tonvert::service

@@ -1,0 +1,374 @@
+// What every store of the service does, driven through the Store interface alone: each kind of
+// store is made by its factory and must pass the same tests.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+#include "sqliteStore.h"
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using namespace service;
+
+// A kind of store: made on a data folder, empty or used before.
+struct StoreKind {
+    std::string name;
+    std::function<std::unique_ptr<Store>(const std::string& folder, StoreOptions options)> make;
+};
+
+void PrintTo(const StoreKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
+
+class StoreConformance : public ::testing::TestWithParam<StoreKind> {
+protected:
+    void SetUp() override { reopen(); }
+
+    // The store again on the same data, as after a restart.
+    void reopen() {
+        store.reset();
+        StoreOptions options;
+        options.clock = [this] { return clock.load(); };
+        options.formTokensKept = 3;
+        store = GetParam().make(folder.file("data"), options);
+    }
+
+    // A new account, as sign-up makes it; the store takes any text as a password hash.
+    Caller account(const std::string& user, std::int64_t balance = 500) {
+        const auto id = store->addAccount({user, "hash of " + user, balance});
+        EXPECT_TRUE(id) << user;
+        return {id.value_or(0), "hash of " + user};
+    }
+    std::int64_t balance(const Caller& caller) {
+        return store->accountById(caller.account).value_or(Account{}).balance;
+    }
+    std::int64_t ledgerSum(const Caller& caller) {
+        const auto entries = store->ledger(caller.account);
+        return std::accumulate(
+            entries.begin(), entries.end(), std::int64_t(0),
+            [](std::int64_t sum, const LedgerEntry& e) { return sum + e.amount; });
+    }
+    void setBalance(const Caller& caller, std::int64_t cents) {
+        ASSERT_EQ(store->book({caller.account, cents - balance(caller), "correction"}), cents);
+    }
+    SubmitResult submit(const Caller& caller, const std::string& name,
+                        std::string_view body = "MThd body", std::size_t maxRecords = 20) {
+        return store->submitMidi({caller, name, "MP3,128,44100,C,2", body, {5, 10}, maxRecords});
+    }
+    // Renders the job by writing these bytes, and publishes them.
+    std::optional<AudioFile> publish(std::int64_t record, const std::string& bytes,
+                                     const std::string& extension = "mp3") {
+        const std::string rendered = store->scratchPath();
+        test::writeBytes(rendered, bytes);
+        auto file = store->publishAudio({record, extension, rendered});
+        EXPECT_FALSE(std::filesystem::exists(rendered));
+        return file;
+    }
+    bool scratchEmpty() { return std::filesystem::is_empty(store->folder() + "/scratch"); }
+
+    test::TempFolder folder;
+    std::atomic<std::int64_t> clock = 1'750'000'000;
+    std::unique_ptr<Store> store;
+};
+
+TEST_P(StoreConformance, AccountsPasswordsAndTheLedger) {
+    const Caller ann = account("ann@example.org");
+    EXPECT_FALSE(store->addAccount({"ANN@Example.org", "other", 500})) << "taken in any case";
+    const auto found = store->account("Ann@EXAMPLE.org");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->id, ann.account);
+    EXPECT_EQ(found->userId, "ann@example.org");
+    EXPECT_EQ(found->passwordHash, ann.passwordHash);
+    EXPECT_FALSE(found->confirmed);
+    EXPECT_EQ(found->balance, 500);
+    EXPECT_FALSE(store->account("nobody@example.org"));
+    EXPECT_FALSE(store->accountById(ann.account + 1000));
+
+    // Confirming and changes of password hold only for the hash that was checked.
+    EXPECT_FALSE(store->confirmAccount({ann.account, "a hash replaced meanwhile"}));
+    EXPECT_FALSE(store->accountById(ann.account)->confirmed);
+    EXPECT_TRUE(store->confirmAccount(ann));
+    EXPECT_TRUE(store->setPassword(ann.account, "new hash"));
+    EXPECT_FALSE(store->setPassword(ann.account + 1000, "new hash"));
+    EXPECT_EQ(store->accountById(ann.account)->passwordHash, "new hash");
+    EXPECT_TRUE(store->accountById(ann.account)->confirmed) << "a new password keeps it";
+    EXPECT_FALSE(store->confirmAccount(ann));
+
+    EXPECT_EQ(store->book({ann.account, 250, "funds added"}), 750);
+    clock += 60;
+    EXPECT_EQ(store->book({ann.account, -800, "download of A.mp3"}), -50) << "may go below 0";
+    EXPECT_FALSE(store->book({ann.account + 1000, 5, "nobody's"}));
+    const auto entries = store->ledger(ann.account);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].amount, 500);
+    EXPECT_EQ(entries[0].reason, "starting balance");
+    EXPECT_EQ(entries[1].time, clock - 60);
+    EXPECT_EQ(entries[2].time, clock);
+    EXPECT_EQ(entries[2].reason, "download of A.mp3");
+    EXPECT_EQ(ledgerSum(ann), -50);
+    EXPECT_EQ(balance(ann), -50);
+    EXPECT_EQ(store->ledger(account("bob@example.org", 0).account).size(), 1u);
+}
+
+TEST_P(StoreConformance, SubmitChecksFundsNamesAndTheCap) {
+    const Caller ann = account("ann@example.org", 20);
+    const SubmitResult song = submit(ann, "Song.mid", "0123456789");
+    ASSERT_EQ(song.outcome, Outcome::done);
+    EXPECT_EQ(test::readBytes(store->midiPath(song.record)), "0123456789");
+    const auto records = store->midiRecords(ann.account);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].id, song.record);
+    EXPECT_EQ(records[0].name, "Song.mid");
+    EXPECT_EQ(records[0].parameters, "MP3,128,44100,C,2");
+    EXPECT_EQ(records[0].size, 10);
+    EXPECT_EQ(records[0].state, "waiting");
+    EXPECT_EQ(balance(ann), 5) << "5 a file and 10 a megabyte begun";
+    EXPECT_EQ(store->ledger(ann.account).back().reason, "upload of Song.mid");
+
+    // Each refusal stores, adds and books nothing.
+    const std::size_t booked = store->ledger(ann.account).size();
+    EXPECT_EQ(submit(ann, "SONG.MID").outcome, Outcome::nameInUse);
+    EXPECT_EQ(submit(ann, "Other.mid").outcome, Outcome::insufficientFunds);
+    EXPECT_EQ(submit({ann.account, "a replaced hash"}, "Other.mid").outcome,
+              Outcome::passwordChanged);
+    setBalance(ann, 100);
+    EXPECT_EQ(submit(ann, "Other.mid", "MThd", 1).outcome, Outcome::tooManyRecords);
+    setBalance(ann, -1);
+    EXPECT_EQ(submit(ann, "Other.mid").outcome, Outcome::negativeBalance);
+    EXPECT_EQ(store->midiRecords(ann.account).size(), 1u);
+    EXPECT_EQ(store->ledger(ann.account).size(), booked + 2) << "the two corrections";
+    EXPECT_EQ(ledgerSum(ann), -1);
+    EXPECT_TRUE(scratchEmpty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store->folder() + "/midi"), {}), 1);
+
+    // Names are in use per account; a big body costs its megabytes begun.
+    const Caller bob = account("bob@example.org");
+    const SubmitResult bobs = submit(bob, "song.mid", std::string((1 << 20) + 1, 'x'));
+    EXPECT_EQ(bobs.outcome, Outcome::done);
+    EXPECT_GT(bobs.record, song.record);
+    EXPECT_EQ(balance(bob), 500 - 25);
+}
+
+TEST_P(StoreConformance, JobsAreTakenInOrderLockedAndTakenAgainAfterARestart) {
+    const Caller ann = account("ann@example.org");
+    const Caller bob = account("bob@example.org");
+    const std::int64_t first = submit(ann, "First.mid").record;
+    const std::int64_t bobs = submit(bob, "Bob.mid").record;
+    const std::int64_t second = submit(ann, "Second.mid").record;
+    EXPECT_EQ(store->deleteWaitingMidi(bob, first), Outcome::notFound) << "not bob's";
+    EXPECT_EQ(store->deleteWaitingMidi(ann, second + 1000), Outcome::notFound);
+
+    const auto job = store->takeNextJob();
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->record, first);
+    EXPECT_EQ(job->userId, "ann@example.org");
+    EXPECT_EQ(job->name, "First.mid");
+    EXPECT_EQ(job->parameters, "MP3,128,44100,C,2");
+    EXPECT_EQ(test::readBytes(job->midiPath), "MThd body");
+    EXPECT_EQ(store->midiRecords(ann.account)[0].state, "rendering");
+    EXPECT_EQ(store->deleteWaitingMidi(ann, first), Outcome::locked);
+    EXPECT_EQ(store->deleteWaitingMidi({ann.account, "a replaced hash"}, second),
+              Outcome::passwordChanged);
+    EXPECT_EQ(store->deleteWaitingMidi(ann, second), Outcome::done);
+    EXPECT_FALSE(std::filesystem::exists(store->midiPath(second)));
+    EXPECT_EQ(store->midiRecords(ann.account).size(), 1u);
+    EXPECT_EQ(store->takeNextJob()->record, bobs);
+    EXPECT_FALSE(store->takeNextJob());
+
+    // Both were being rendered when the service stopped: they wait again, in their order.
+    reopen();
+    store->requeueUnfinished();
+    EXPECT_EQ(store->midiRecords(ann.account)[0].state, "waiting");
+    EXPECT_EQ(store->takeNextJob()->record, first);
+    EXPECT_EQ(store->takeNextJob()->record, bobs);
+    EXPECT_FALSE(store->takeNextJob());
+}
+
+TEST_P(StoreConformance, PublishedAudioIsChargedOnDownloadAndDeleted) {
+    const Caller ann = account("ann@example.org");
+    submit(ann, "Song.mid");
+    const auto song = publish(store->takeNextJob()->record, "audio bytes");
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->name, "Song.mp3");
+    EXPECT_EQ(song->account, ann.account);
+    EXPECT_EQ(song->size, 11);
+    EXPECT_EQ(test::readBytes(store->audioPath(song->id)), "audio bytes");
+    EXPECT_TRUE(store->midiRecords(ann.account).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(store->folder() + "/midi"));
+    submit(ann, "song.mid");
+    EXPECT_EQ(publish(store->takeNextJob()->record, "more")->name, "song-2.mp3");
+
+    // A job that made nothing goes, and cannot be published after.
+    const std::int64_t failed = submit(ann, "Failed.mid").record;
+    ASSERT_EQ(store->takeNextJob()->record, failed);
+    store->discardJob(failed);
+    EXPECT_FALSE(std::filesystem::exists(store->midiPath(failed)));
+    EXPECT_FALSE(publish(failed, "late"));
+    const auto files = store->audioFiles(ann.account);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[1].name, "song-2.mp3");
+
+    // A download books its fee and comes with the file opened: deleting it after takes
+    // nothing from the download.
+    const std::int64_t before = balance(ann);
+    const Fee fee{2, 3};
+    DownloadResult download = store->chargeDownload({ann, "SONG.MP3", fee});
+    ASSERT_EQ(download.outcome, Outcome::done);
+    EXPECT_EQ(download.size, 11u);
+    EXPECT_EQ(balance(ann), before - 5);
+    EXPECT_EQ(store->ledger(ann.account).back().reason, "download of SONG.MP3");
+    EXPECT_EQ(store->deleteAudio({ann.account, "a replaced hash"}, "Song.mp3"),
+              Outcome::passwordChanged);
+    EXPECT_EQ(store->deleteAudio(ann, "song.MP3"), Outcome::done);
+    EXPECT_FALSE(std::filesystem::exists(store->audioPath(song->id)));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*download.body), {}), "audio bytes");
+    EXPECT_EQ(store->deleteAudio(ann, "Song.mp3"), Outcome::notFound);
+    EXPECT_EQ(store->chargeDownload({ann, "Song.mp3", fee}).outcome, Outcome::notFound);
+
+    // Refused downloads cost nothing.
+    const Caller bob = account("bob@example.org");
+    EXPECT_EQ(store->chargeDownload({bob, "song-2.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->deleteAudio(bob, "song-2.mp3"), Outcome::notFound);
+    setBalance(ann, 4);
+    EXPECT_EQ(store->chargeDownload({ann, "song-2.mp3", fee}).outcome, Outcome::insufficientFunds);
+    setBalance(ann, -1);
+    EXPECT_EQ(store->chargeDownload({ann, "song-2.mp3", fee}).outcome, Outcome::negativeBalance);
+    EXPECT_EQ(ledgerSum(ann), -1);
+    EXPECT_EQ(store->audioFiles(ann.account).size(), 1u);
+}
+
+TEST_P(StoreConformance, FormTokensBookOnceAndExpireWithTheirReceipts) {
+    const Caller ann = account("ann@example.org");
+    const std::string token = store->issueFormToken();
+    const FundsResult paid = store->addFunds({ann, 250, token});
+    ASSERT_EQ(paid.outcome, Outcome::done);
+    EXPECT_EQ(paid.balance, 750);
+    const auto receipt = store->receipt(paid.receipt);
+    ASSERT_TRUE(receipt);
+    EXPECT_EQ(receipt->userId, "ann@example.org");
+    EXPECT_EQ(receipt->amount, 250);
+    EXPECT_EQ(receipt->balance, 750);
+    EXPECT_EQ(store->addFunds({ann, 250, token}).outcome, Outcome::formSpent);
+    EXPECT_EQ(store->addFunds({ann, 250, "never issued"}).outcome, Outcome::formSpent);
+    EXPECT_FALSE(store->receipt("never issued"));
+
+    // A refusal leaves the token for the next try.
+    const std::string kept = store->issueFormToken();
+    EXPECT_EQ(store->addFunds({{ann.account, "a replaced hash"}, 100, kept}).outcome,
+              Outcome::passwordChanged);
+    EXPECT_EQ(store->addFunds({ann, 100, kept}).balance, 850);
+
+    // Tokens last an hour and receipts a day; only the newest tokens are kept.
+    const std::string stale = store->issueFormToken();
+    clock += 3601;
+    EXPECT_EQ(store->addFunds({ann, 100, stale}).outcome, Outcome::formSpent);
+    EXPECT_TRUE(store->receipt(paid.receipt));
+    clock += 86400 - 3601;
+    EXPECT_TRUE(store->receipt(paid.receipt));
+    clock += 1;
+    EXPECT_FALSE(store->receipt(paid.receipt));
+    std::vector<std::string> tokens;
+    for (int i = 0; i < 4; ++i)
+        tokens.push_back(store->issueFormToken());
+    EXPECT_EQ(store->addFunds({ann, 1, tokens[0]}).outcome, Outcome::formSpent);
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(store->addFunds({ann, 1, tokens[i]}).outcome, Outcome::done) << i;
+    EXPECT_EQ(balance(ann), 853);
+    EXPECT_EQ(ledgerSum(ann), 853);
+}
+
+// Threads upload, book, pay, list, download and render on one store at once: every booking
+// lands in its balance and its ledger, and no operation fails for a busy database.
+TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
+    constexpr int kThreads = 6, kRounds = 20, kAccounts = 3;
+    std::vector<Caller> accounts;
+    std::vector<std::atomic<std::int64_t>> expected(kAccounts);
+    for (int a = 0; a < kAccounts; ++a) {
+        accounts.push_back(account("user" + std::to_string(a) + "@example.org", 100000));
+        expected[a] = 100000;
+    }
+    std::mutex failuresMutex;
+    std::vector<std::string> failures;
+    const auto guarded = [&](const std::function<void()>& work) {
+        try {
+            work();
+        } catch (const std::exception& failure) {
+            std::lock_guard lock(failuresMutex);
+            failures.push_back(failure.what());
+        }
+    };
+    std::atomic<bool> uploading = true;
+    std::thread renderer([&] {
+        while (uploading)
+            guarded([&] {
+                if (const auto job = store->takeNextJob())
+                    publish(job->record, "audio of " + job->name);
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            });
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round)
+                guarded([&] {
+                    const int a = (t + round) % kAccounts;
+                    const Caller& caller = accounts[a];
+                    const std::int64_t amount = round % 2 == 0 ? 7 : -3;
+                    if (store->book({caller.account, amount, "test"}))
+                        expected[a] += amount;
+                    const std::string name = std::to_string(t) + "-" + std::to_string(round);
+                    const SubmitResult submitted =
+                        store->submitMidi({caller, name + ".mid", "", "MThd", {1, 0}, 1000});
+                    if (submitted.outcome == Outcome::done)
+                        expected[a] -= 1;
+                    if (store->addFunds({caller, 10, store->issueFormToken()}).outcome ==
+                        Outcome::done)
+                        expected[a] += 10;
+                    store->midiRecords(caller.account);
+                    const auto files = store->audioFiles(caller.account);
+                    if (!files.empty() &&
+                        store->chargeDownload({caller, files.front().name, {1, 0}}).outcome ==
+                            Outcome::done)
+                        expected[a] -= 1;
+                    if (round % 4 == 3) {
+                        store->deleteWaitingMidi(caller, submitted.record);
+                        if (!files.empty())
+                            store->deleteAudio(caller, files.back().name);
+                    }
+                });
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    uploading = false;
+    renderer.join();
+
+    EXPECT_EQ(failures, std::vector<std::string>{});
+    for (int a = 0; a < kAccounts; ++a) {
+        EXPECT_EQ(balance(accounts[a]), expected[a]) << a;
+        EXPECT_EQ(ledgerSum(accounts[a]), balance(accounts[a])) << a;
+    }
+    EXPECT_TRUE(scratchEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, StoreConformance,
+    ::testing::Values(StoreKind{"Sqlite",
+                                [](const std::string& folder, StoreOptions options) {
+                                    return std::unique_ptr<Store>(
+                                        std::make_unique<SqliteStore>(folder, std::move(options)));
+                                }}),
+    [](const ::testing::TestParamInfo<StoreKind>& info) { return info.param.name; });
+
+} // namespace
+} // namespace tonvert
