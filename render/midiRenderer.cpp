@@ -21,6 +21,10 @@ namespace tonvert::render {
 namespace {
 
 constexpr int kBlockFrames = 1024;
+
+bool stopAsked(const RenderOptions& options) {
+    return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+}
 constexpr double kSilenceBelowPeakDb = 70.0;
 constexpr double kSilentStretchSeconds = 0.25;
 constexpr double kFadeSeconds = 1.0;
@@ -123,6 +127,10 @@ bool synthesize(const std::string& midiPath, double playTime, int sampleRate,
     std::size_t frames = 0;
     bool fellSilent = false;
     while (frames < maxFrames) {
+        if (stopAsked(options)) {
+            error = "the render was stopped";
+            return false;
+        }
         const int block = static_cast<int>(std::min<std::size_t>(kBlockFrames, maxFrames - frames));
         audio.resize(2 * (frames + static_cast<std::size_t>(block)));
         float* out = audio.data() + 2 * frames;
@@ -214,8 +222,10 @@ RenderReport renderMidiFile(const std::string& midiPath, const std::string& outp
 
     std::vector<float> audio;
     if (!synthesize(midiPath, report.playTime, preset.sampleRate, options, audio, progress,
-                    report.error))
+                    report.error)) {
+        report.stopped = stopAsked(options);
         return report;
+    }
     if (preset.channels == 1) {
         // A proper downmix: both sides, not one of them.
         for (std::size_t f = 0; f < audio.size() / 2; ++f)
@@ -242,6 +252,11 @@ RenderReport renderMidiFile(const std::string& midiPath, const std::string& outp
     constexpr std::size_t kChunkFrames = 8192;
     for (std::size_t f = 0; f < audio.size() / channels; f += kChunkFrames) {
         const std::size_t n = std::min(kChunkFrames, audio.size() / channels - f);
+        if (stopAsked(options)) {
+            report.stopped = true;
+            report.error = "the render was stopped";
+            return report;
+        }
         if (!encoder->write(audio.data() + f * channels, n, report.error))
             return report;
     }

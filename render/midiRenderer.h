@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -20,10 +21,13 @@ struct RenderOptions {
     // A file that claims to play longer is refused: its render would take memory and hours.
     double maxPlaySeconds = 3600.0;
     unsigned cpuCores = 0; // for the synthesizer; 0 takes every core
+    // When set, the render gives up soon after it turns true (the service is stopping).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct RenderReport {
     bool succeeded = false;
+    bool stopped = false; // gave up when asked to: the output is incomplete
     std::string error;
     double playTime = 0; // of the MIDI file, seconds
     double duration = 0; // of the audio, seconds

@@ -9,9 +9,10 @@ RenderResult FluidRenderer::render(const RenderJob& job, const std::string& outp
     // Each job renders on one core: the queue's workers share the machine.
     render::RenderOptions options = options_;
     options.cpuCores = 1;
+    options.stop = &stopRequested();
     const auto report = render::renderMidiFile(job.midiPath, outputPath, *preset, options);
     if (!report.succeeded)
-        return {false, "", report.error};
+        return {false, "", report.error, report.stopped};
     return {true, render::fileExtension(preset->format), ""};
 }
 

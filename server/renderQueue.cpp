@@ -23,6 +23,8 @@ RenderQueue::~RenderQueue() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
+    if (renderer_ != nullptr)
+        renderer_->requestStop();
     wake_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
@@ -76,6 +78,18 @@ std::optional<RenderJob> RenderQueue::take() {
 
 void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                          const std::string& output) {
+    std::error_code ignored;
+    if (result.stopped) {
+        std::filesystem::remove(output, ignored);
+        try {
+            store_.returnJob(job.record);
+        } catch (const std::exception& failure) {
+            // Left locked, it waits again at the next start.
+            std::clog << "returning " << job.name << " to the queue failed: " << failure.what()
+                      << std::endl;
+        }
+        return;
+    }
     std::optional<AudioFile> published;
     try {
         if (result.succeeded)
@@ -90,7 +104,6 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         } catch (const std::exception&) {
         }
     }
-    std::error_code ignored;
     std::filesystem::remove(output, ignored);
     // The mail goes out once the store has it all.
     if (published)

@@ -18,19 +18,29 @@ struct RenderResult {
     bool succeeded = false;
     std::string extension; // of the audio file written, three letters
     std::string error;     // why it failed
+    bool stopped = false;  // gave up because the service is stopping: the job waits again
 };
 
-// Turns a MIDI file into an audio file at `outputPath`.
+// Turns a MIDI file into an audio file at `outputPath`. A render that can give up early
+// watches `stopRequested` and answers `stopped` once it has.
 class Renderer {
 public:
     virtual ~Renderer() = default;
     virtual RenderResult render(const RenderJob& job, const std::string& outputPath) = 0;
+    void requestStop() { stopRequested_.store(true); }
+
+protected:
+    const std::atomic<bool>& stopRequested() const { return stopRequested_; }
+
+private:
+    std::atomic<bool> stopRequested_{false};
 };
 
 // Workers that take waiting MIDI records in order, render them, publish the audio file in the
 // owner's audio list, remove the record and mail the owner. A record being rendered is
-// locked: it cannot be deleted meanwhile. Jobs a stopped service left half done wait again at
-// the next start.
+// locked: it cannot be deleted meanwhile. Stopping the queue stops the renders under way,
+// and their jobs wait again; so do jobs that a killed service left half done, at the next
+// start.
 class RenderQueue {
 public:
     RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, unsigned workers);

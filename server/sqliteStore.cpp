@@ -364,6 +364,13 @@ void SqliteStore::discardJob(std::int64_t record) {
     removeFile(midiPath(record));
 }
 
+void SqliteStore::returnJob(std::int64_t record) {
+    pool_.write([&](Database& db) {
+        db.execute("UPDATE midi_records SET state = 'waiting' WHERE id = ? AND state = 'rendering'",
+                   {record});
+    });
+}
+
 void SqliteStore::requeueUnfinished() {
     pool_.write([](Database& db) {
         db.execute("UPDATE midi_records SET state = 'waiting' WHERE state = 'rendering'");

@@ -31,6 +31,7 @@ public:
     std::optional<RenderJob> takeNextJob() override;
     std::optional<AudioFile> publishAudio(const Publication& publication) override;
     void discardJob(std::int64_t record) override;
+    void returnJob(std::int64_t record) override;
     void requeueUnfinished() override;
 
     std::vector<AudioFile> audioFiles(std::int64_t account) override;

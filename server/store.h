@@ -225,6 +225,8 @@ public:
     virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
     // Ends a job that produced nothing: the record and its body go.
     virtual void discardJob(std::int64_t record) = 0;
+    // A job given up before it finished (the service is stopping) waits again, in its place.
+    virtual void returnJob(std::int64_t record) = 0;
     // Jobs that were being rendered when the service stopped wait again.
     virtual void requeueUnfinished() = 0;
 

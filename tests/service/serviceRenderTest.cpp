@@ -1,5 +1,8 @@
 #include "fluidRenderer.h"
+#include "midiBytes.h"
 #include "serviceFixture.h"
+
+#include <chrono>
 
 namespace tonvert {
 namespace {
@@ -35,6 +38,48 @@ TEST_F(ServiceRenderTest, UploadedMidiComesBackAsAudio) {
     EXPECT_TRUE(bytes == test::readBytes(store->audioPath(files[0].id)));
     EXPECT_EQ(bytes.substr(0, 4), "RIFF");
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
+}
+
+// One note held for an hour: its render takes far longer than stopping may.
+std::string hourLongMidi() {
+    using namespace test;
+    const int division = 96; // at the default tempo, 192 ticks a second
+    return header(0, 1, division) +
+           trackChunk(bytes({0x00, 0x90, 60, 100}) + varLen(3600 * 2 * division) +
+                      bytes({0x80, 60, 0, 0x00, 0xFF, 0x2F, 0x00}));
+}
+
+TEST_F(ServiceRenderTest, StoppingGivesUpTheRenderAndTheJobWaitsAgain) {
+    service::FluidRenderer fluid{render::RenderOptions{}};
+    stop();
+    renderer = &fluid;
+    start();
+    const std::string user = "dave@example.org";
+    const std::string password = account(user);
+    ASSERT_EQ(upload(user, password, "Hour.mid", hourLongMidi(), "WAV,352,22050,C,1"), "!VAL 1");
+    std::string list;
+    for (int i = 0; i < 1000 && list.find("rendering") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+        list = command(user, password, "listmidi");
+    }
+    ASSERT_NE(list.find("\tHour.mid\trendering\t"), std::string::npos) << list;
+
+    // The service stops within seconds, not when the hour is rendered.
+    const auto stopping = std::chrono::steady_clock::now();
+    stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 10s);
+
+    // Nothing was published, nothing mailed as failed, nothing left in the scratch area; the
+    // job waits again, with its fee kept for the render it is still due.
+    renderer = nullptr;
+    start();
+    EXPECT_EQ(command(user, password, "listmidi"),
+              "!VAL 1\r\n1\tHour.mid\twaiting\tWAV,352,22050,C,1\r\n");
+    EXPECT_EQ(command(user, password, "listaudio"), "!VAL \t0\r\n");
+    for (const auto& entry : std::filesystem::directory_iterator(store->folder() + "/outbox"))
+        EXPECT_EQ(test::readBytes(entry.path().string()).find("Not rendered"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(store->folder() + "/scratch"));
+    EXPECT_TRUE(std::filesystem::exists(store->midiPath(1)));
 }
 
 } // namespace

@@ -192,6 +192,14 @@ TEST_P(StoreConformance, JobsAreTakenInOrderLockedAndTakenAgainAfterARestart) {
     EXPECT_EQ(store->takeNextJob()->record, first);
     EXPECT_EQ(store->takeNextJob()->record, bobs);
     EXPECT_FALSE(store->takeNextJob());
+
+    // A render given up returns its job to its place, body and all; a waiting one stays.
+    store->returnJob(first);
+    store->returnJob(first);
+    EXPECT_EQ(store->midiRecords(ann.account)[0].state, "waiting");
+    EXPECT_EQ(store->deleteWaitingMidi(bob, bobs), Outcome::locked);
+    EXPECT_EQ(store->takeNextJob()->record, first);
+    EXPECT_EQ(test::readBytes(store->midiPath(first)), "MThd body");
 }
 
 TEST_P(StoreConformance, PublishedAudioIsChargedOnDownloadAndDeleted) {
