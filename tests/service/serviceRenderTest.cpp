@@ -38,6 +38,17 @@ TEST_F(ServiceRenderTest, UploadedMidiComesBackAsAudio) {
     EXPECT_TRUE(bytes == test::readBytes(store->audioPath(files[0].id)));
     EXPECT_EQ(bytes.substr(0, 4), "RIFF");
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
+
+    // The broken file's mail says what was wrong with it, naming it as its owner did and
+    // showing nothing of the service's folders.
+    std::string failure;
+    for (const auto& entry : std::filesystem::directory_iterator(store->folder() + "/outbox"))
+        if (const std::string mail = test::readBytes(entry.path().string());
+            mail.find("Not rendered") != std::string::npos)
+            failure = mail;
+    EXPECT_NE(failure.find("Broken.mid"), std::string::npos) << failure;
+    EXPECT_EQ(failure.find(store->folder()), std::string::npos) << failure;
+    EXPECT_EQ(failure.find("/midi/"), std::string::npos) << failure;
 }
 
 // One note held for an hour: its render takes far longer than stopping may.
