@@ -114,6 +114,9 @@ int main(int argc, char** argv) {
         running = &server;
         std::signal(SIGINT, stop);
         std::signal(SIGTERM, stop);
+        // Past a limit on file sizes a write fails, and the request answers an error; the
+        // signal would end the service instead.
+        std::signal(SIGXFSZ, SIG_IGN);
         std::clog << "tonvert-service on http://" << options.listen << "/ with data in "
                   << options.data << std::endl;
         if (!server.listen(host, port)) {

@@ -37,10 +37,17 @@ LoopbackService::~LoopbackService() {
 }
 
 std::string LoopbackService::mailedPassword() const {
+    return mailedPasswordIn(store_->folder() + "/outbox");
+}
+
+std::string LoopbackService::makeAccount(const std::string& user) const {
+    return makeAccountOn(host_, store_->folder() + "/outbox", user);
+}
+
+std::string mailedPasswordIn(const std::string& outbox) {
     std::filesystem::path newest;
     std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(store_->folder() + "/outbox", error))
+    for (const auto& entry : std::filesystem::directory_iterator(outbox, error))
         if (newest.empty() || entry.path().filename() > newest.filename())
             newest = entry.path();
     if (newest.empty())
@@ -52,15 +59,16 @@ std::string LoopbackService::mailedPassword() const {
                : "";
 }
 
-std::string LoopbackService::makeAccount(const std::string& user) const {
+std::string makeAccountOn(const std::string& host, const std::string& outbox,
+                          const std::string& user) {
     PermanentConnection connection;
     WaitingPump pump;
     TNet net(connection, pump);
-    if (net.download({signupRequestUrl(host_, user), "", {}}).reply != "!VAL signed up")
+    if (net.download({signupRequestUrl(host, user), "", {}}).reply != "!VAL signed up")
         return "";
-    const std::string password = mailedPassword();
+    const std::string password = mailedPasswordIn(outbox);
     const TransferResult confirmed =
-        net.download({serviceRequestUrl(host_, user, password, kConfirmCommand), "", {}});
+        net.download({serviceRequestUrl(host, user, password, kConfirmCommand), "", {}});
     return confirmed.reply == "!VAL confirmed" ? password : "";
 }
 

@@ -12,6 +12,14 @@
 
 namespace tonvert::test {
 
+// The password of the newest mail in an outbox folder, or "" when there is none.
+std::string mailedPasswordIn(const std::string& outbox);
+// Signs the user up on the service at `host` and confirms the account through the service's
+// own requests, with the password from the outbox; gives the password, or "" when a step
+// failed.
+std::string makeAccountOn(const std::string& host, const std::string& outbox,
+                          const std::string& user);
+
 // The whole reference service in the test's own process, over real HTTP on loopback, on a
 // port the system picks. Without a renderer uploaded records wait in the queue.
 class LoopbackService {
