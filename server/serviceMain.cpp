@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 
 #include "commands.h"
@@ -85,6 +86,8 @@ bool parse(int argc, char** argv, Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Whatever the service writes (the database, mail, the users' files) is its own only.
+    ::umask(077);
     Options options;
     try {
         if (!parse(argc, argv, options)) {

@@ -1,7 +1,12 @@
 #include "sqliteStore.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "asciiText.h"
 #include "names.h"
@@ -87,9 +92,26 @@ bool writeWhole(const std::string& path, std::string_view bytes) {
 
 } // namespace
 
+namespace {
+
+// The database file, made or kept readable and writable by its owner only; SQLite gives its
+// journal files the same permissions.
+std::string ownerOnlyFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    const bool tightened = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    if (!tightened)
+        throw std::runtime_error("cannot make " + path + " private: " + std::strerror(errno));
+    return path;
+}
+
+} // namespace
+
 SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
     : Store(dataFolder, std::move(options))
-    , pool_(folder() + "/tonvert.sqlite") {
+    , pool_(ownerOnlyFile(folder() + "/tonvert.sqlite")) {
     pool_.write([](Database& db) {
         for (std::string_view rest = kSchema; !rest.empty();) {
             const auto end = rest.find(';');

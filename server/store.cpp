@@ -9,9 +9,14 @@ namespace tonvert::service {
 
 namespace {
 
+// The data folder holds the accounts, their mail and their files: for the service's own user
+// only, also when an older service made it readable to all.
 std::string prepareFolder(const std::string& folder) {
-    for (const char* part : {"", "/midi", "/audio", "/scratch", "/outbox"})
+    for (const char* part : {"", "/midi", "/audio", "/scratch", "/outbox"}) {
         std::filesystem::create_directories(folder + part);
+        std::filesystem::permissions(folder + part, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
+    }
     // Scratch files are uploads and renders that never made it into a row.
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(folder + "/scratch", ignored))

@@ -350,5 +350,22 @@ TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
     EXPECT_EQ(list, "!VAL \t1\r\nLong.mp3\t4\r\n");
 }
 
+TEST_F(ServiceRoadTest, TheDataFolderAndDatabaseAreTheOwnersOnly) {
+    namespace fs = std::filesystem;
+    // A folder an older service left readable to all is made private at the next start.
+    stop();
+    const std::string data = folder.file("data");
+    fs::permissions(data, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(data + "/tonvert.sqlite", fs::perms::owner_read | fs::perms::owner_write |
+                                                  fs::perms::group_read | fs::perms::others_read);
+    start();
+    account("gil@example.org");
+    const auto others = fs::perms::group_all | fs::perms::others_all;
+    for (const char* path :
+         {"", "/outbox", "/midi", "/audio", "/scratch", "/tonvert.sqlite", "/tonvert.sqlite-wal"})
+        EXPECT_EQ(fs::status(data + path).permissions() & others, fs::perms::none) << path;
+}
+
 } // namespace
 } // namespace tonvert
