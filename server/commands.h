@@ -21,6 +21,9 @@ struct ServiceConfig {
     std::size_t maxUploadBytes = 4 << 20;
     std::size_t maxUserIdLength = 100;
     std::int64_t maxFundsPerPayment = 100000; // cents, on the add-funds page
+    // The host and port the service is reached under on the web, as its pages and the
+    // too-old reply name it (never the Host header of a request, which the client writes).
+    std::string publicHost = "tonvert.localhost:8080";
 };
 
 // Why a user ID and password open no account.

@@ -11,11 +11,6 @@ namespace {
 
 const char* const kScript = "/cgi-bin/wmn.pl";
 
-std::string hostOf(const httplib::Request& request) {
-    const std::string host = request.get_header_value("Host");
-    return host.empty() ? "tonvert.localhost:8080" : host;
-}
-
 void send(const Reply& reply, httplib::Response& response) {
     if (!reply.file) {
         response.set_content(reply.body, reply.contentType);
@@ -40,24 +35,27 @@ void html(httplib::Response& response, const std::string& page, int status) {
 
 // The script every request of the client goes to.
 void installScript(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
-    server.Get(kScript, [&commands](const httplib::Request& request, httplib::Response& response) {
-        std::map<std::string, std::string> fields;
-        for (const auto& [name, value] : request.params)
-            fields.emplace(name, value); // the first of a repeated name counts
-        send(commands.handle(fields, std::nullopt, hostOf(request)), response);
-    });
+    const std::string host = config.publicHost;
+    server.Get(kScript,
+               [&commands, host](const httplib::Request& request, httplib::Response& response) {
+                   std::map<std::string, std::string> fields;
+                   for (const auto& [name, value] : request.params)
+                       fields.emplace(name, value); // the first of a repeated name counts
+                   send(commands.handle(fields, std::nullopt, host), response);
+               });
 
-    server.Post(kScript, [&commands](const httplib::Request& request, httplib::Response& response) {
-        std::map<std::string, std::string> fields;
-        std::optional<UploadedFile> upload;
-        for (const auto& [name, part] : request.files) {
-            if (name == "BIN" && !upload)
-                upload = UploadedFile{part.filename, part.content};
-            else
-                fields.emplace(name, part.content);
-        }
-        send(commands.handle(fields, upload, hostOf(request)), response);
-    });
+    server.Post(kScript,
+                [&commands, host](const httplib::Request& request, httplib::Response& response) {
+                    std::map<std::string, std::string> fields;
+                    std::optional<UploadedFile> upload;
+                    for (const auto& [name, part] : request.files) {
+                        if (name == "BIN" && !upload)
+                            upload = UploadedFile{part.filename, part.content};
+                        else
+                            fields.emplace(name, part.content);
+                    }
+                    send(commands.handle(fields, upload, host), response);
+                });
 
     // A request larger than the service takes is a file too large.
     server.set_payload_max_length(config.maxUploadBytes + (1 << 20));
@@ -170,8 +168,8 @@ void installRoutes(httplib::Server& server, Commands& commands, const ServiceCon
         response.set_content(stylesheet(), "text/css; charset=utf-8");
     });
 
-    server.Get("/", [config](const httplib::Request& request, httplib::Response& response) {
-        html(response, homePage(config, hostOf(request)), 200);
+    server.Get("/", [config](const httplib::Request&, httplib::Response& response) {
+        html(response, homePage(config, config.publicHost), 200);
     });
 
     server.Get("/upgrade.html", [](const httplib::Request&, httplib::Response& response) {

@@ -29,6 +29,7 @@ void stop(int) {
 
 struct Options {
     std::string listen = "127.0.0.1:8080";
+    bool publicHostGiven = false;
     std::string data = "tonvert-data";
     std::string smtp;
     std::string sender = "noreply@tonvert.localhost";
@@ -39,7 +40,8 @@ struct Options {
 
 void usage() {
     std::cerr
-        << "usage: tonvert-service [--listen HOST:PORT] [--data DIR] [--closed]\n"
+        << "usage: tonvert-service [--listen HOST:PORT] [--public-host HOST:PORT] [--data DIR]\n"
+           "         [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
            "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n"
            "         [--workers N] [--soundfont FILE.sf2|FILE.sf3]\n";
@@ -51,7 +53,10 @@ bool parse(int argc, char** argv, Options& options) {
         const bool hasValue = i + 1 < argc;
         if (word == "--listen" && hasValue)
             options.listen = argv[++i];
-        else if (word == "--data" && hasValue)
+        else if (word == "--public-host" && hasValue) {
+            options.config.publicHost = argv[++i];
+            options.publicHostGiven = true;
+        } else if (word == "--data" && hasValue)
             options.data = argv[++i];
         else if (word == "--closed")
             options.config.closedToNewUsers = true;
@@ -105,6 +110,9 @@ int main(int argc, char** argv) {
     }
     const std::string host = options.listen.substr(0, colon);
     const int port = std::atoi(options.listen.c_str() + colon + 1);
+    // Unless told, the service is reached as the client's default host does it, on this port.
+    if (!options.publicHostGiven)
+        options.config.publicHost = "tonvert.localhost:" + std::to_string(port);
 
     try {
         SqliteStore store(options.data);

@@ -18,14 +18,16 @@ LoopbackService::LoopbackService(const std::string& dataFolder, service::Rendere
     mailer_ =
         std::make_unique<service::Mailer>(store_->folder() + "/outbox", "noreply@test.localhost");
     queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
+    // Bound first: the port is part of the host the service names in its replies.
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    host_ = "service.localhost:" + std::to_string(port_);
+    config_.publicHost = host_;
     commands_ = std::make_unique<service::Commands>(*store_, *mailer_, config_,
                                                     [this] { queue_->notify(); });
     service::installRoutes(server_, *commands_, config_);
-    port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    host_ = "service.localhost:" + std::to_string(port_);
 }
 
 LoopbackService::~LoopbackService() {

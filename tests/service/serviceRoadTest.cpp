@@ -138,6 +138,13 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
     EXPECT_NE(get(serviceScriptUrl(host) + "?LNG=us&VER=2.0&CMD=listmidi")
                   .find("!ERR 1100\t1.0\tupgrade\thttp://" + host + "/upgrade.html"),
               std::string::npos);
+    // A Host header of the request's own choosing sends no one elsewhere.
+    httplib::Client forger("127.0.0.1", loopback->port());
+    const std::string script = serviceScriptUrl(host).substr(("http://" + host).size());
+    const auto forged = forger.Get(script + "?VER=2.0&CMD=listmidi", {{"Host", "evil.example"}});
+    ASSERT_TRUE(forged);
+    EXPECT_EQ(forged->body, "!ERR 1100\t1.0\tupgrade\thttp://" + host + "/upgrade.html");
+    EXPECT_EQ(forger.Get("/", {{"Host", "evil.example"}})->body.find("evil"), std::string::npos);
 
     stop();
     config.closedToNewUsers = true;
