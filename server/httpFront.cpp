@@ -44,7 +44,7 @@ void installScript(httplib::Server& server, Commands& commands, const ServiceCon
         std::map<std::string, std::string> fields;
         for (const auto& [name, value] : request.params)
             fields.emplace(name, value); // the first of a repeated name counts
-        send(commands.handle(fields, std::nullopt, hostOf(request)), response);
+        send(commands.handle(fields, std::nullopt, hostOf(request), request.remote_addr), response);
     });
 
     server.Post(kScript, [&commands](const httplib::Request& request, httplib::Response& response) {
@@ -56,7 +56,7 @@ void installScript(httplib::Server& server, Commands& commands, const ServiceCon
             else
                 fields.emplace(name, part.content);
         }
-        send(commands.handle(fields, upload, hostOf(request)), response);
+        send(commands.handle(fields, upload, hostOf(request), request.remote_addr), response);
     });
 
     // A request larger than the service takes is a file too large.

@@ -214,6 +214,8 @@ public:
     std::string audioPath(std::int64_t file) const;
     // A new file name in the data folder's scratch area; the caller renames it into place.
     std::string scratchPath() const;
+    // Seconds since the epoch, by the store's clock: the time its operations note.
+    std::int64_t now() const { return options_.clock(); }
 
     // Accounts and their money. User IDs compare without regard to case.
     virtual std::optional<Account> account(const std::string& userId) = 0;
@@ -292,7 +294,6 @@ public:
 protected:
     Store(const std::string& dataFolder, StoreOptions options);
 
-    std::int64_t now() const { return options_.clock(); }
     const StoreOptions& options() const { return options_; }
     // Removes a file if it is there.
     static void removeFile(const std::string& path);
