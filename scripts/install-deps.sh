@@ -19,8 +19,9 @@ packages=(
   libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl
   # the manual: reading compiled HTML help files; compiling the test manual (chmcmd)
   libchm-dev fp-utils-3.2.2
-  # the reference service: its database, password hashing
-  libsqlite3-dev libssl-dev
+  # the reference service: its database, password hashing (Argon2id; PBKDF2 of older hashes
+  # and the keyed hashes of its credentials cache)
+  libsqlite3-dev libssl-dev libargon2-dev
   # rendering: synthesis with a General MIDI soundfont, the four encoders, loudness
   libfluidsynth-dev timgm6mb-soundfont libmp3lame-dev libvorbis-dev libavcodec-dev
   libavformat-dev libavutil-dev libsndfile1-dev libebur128-dev

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstdio>
 #include <iostream>
 
@@ -110,20 +111,6 @@ std::optional<std::int64_t> recordNumber(const std::string& text) {
     return std::stoll(text);
 }
 
-// Why a password opens no account, if it opens none. Hashes the password: slow on purpose.
-Refusal check(const std::optional<Account>& account, const std::string& password,
-              bool unconfirmedToo) {
-    if (!account)
-        return Refusal::unknownUser;
-    if (password.empty())
-        return Refusal::passwordMissing;
-    if (!passwordMatches(password, account->passwordHash))
-        return Refusal::wrongPassword;
-    if (!account->confirmed && !unconfirmedToo)
-        return Refusal::unconfirmed;
-    return Refusal::none;
-}
-
 // The account as a caller of changes: its password was checked against this hash.
 Caller callerOf(const Account& account) {
     return {account.id, account.passwordHash};
@@ -139,15 +126,31 @@ std::string money(std::int64_t cents) {
     return text;
 }
 
+std::string signupAddressKey(const std::string& remoteAddress) {
+    unsigned char bytes[16];
+    if (inet_pton(AF_INET6, remoteAddress.c_str(), bytes) != 1)
+        return remoteAddress;
+    static const unsigned char kMappedV4[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    char text[INET6_ADDRSTRLEN];
+    if (std::equal(kMappedV4, kMappedV4 + 12, bytes))
+        return inet_ntop(AF_INET, bytes + 12, text, sizeof text);
+    std::fill(bytes + 8, bytes + 16, 0);
+    return std::string(inet_ntop(AF_INET6, bytes, text, sizeof text)) + "/64";
+}
+
 Commands::Commands(Store& store, Mailer& mailer, ServiceConfig config,
                    std::function<void()> onQueued)
     : store_(store)
     , mailer_(mailer)
     , config_(config)
-    , onQueued_(std::move(onQueued)) {}
+    , onQueued_(std::move(onQueued))
+    , credentials_({config_.hashCost, std::chrono::seconds(config_.credentialCacheSeconds),
+                    config_.credentialCacheEntries, config_.credentialClock})
+    , throttle_(config_.loginDelays) {}
 
 Reply Commands::handle(const std::map<std::string, std::string>& fields,
-                       const std::optional<UploadedFile>& upload, const std::string& host) {
+                       const std::optional<UploadedFile>& upload, const std::string& host,
+                       const std::string& remoteAddress) {
     if (field(fields, "VER") != "1.0") {
         // Two fields before the address: the version spoken here and a word on it.
         return text("!ERR " + std::to_string(kClientTooOld) + "\t1.0\tupgrade\thttp://" + host +
@@ -157,7 +160,7 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
     const std::string userId = field(fields, "UID");
     try {
         if (command == "signup")
-            return signup(userId);
+            return signup(userId, remoteAddress);
 
         if (command == "getnewpwd") {
             const auto account = store_.account(userId);
@@ -201,10 +204,62 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
 
 Access Commands::open(const std::string& userId, const std::string& password, bool unconfirmedToo) {
     auto account = store_.account(userId);
-    const Refusal refusal = check(account, password, unconfirmedToo);
-    if (refusal != Refusal::none)
-        return {std::nullopt, refusal};
+    if (!account) {
+        if (!password.empty())
+            credentials_.checkUnknown(password);
+        return {std::nullopt, Refusal::unknownUser};
+    }
+    if (password.empty())
+        return {std::nullopt, Refusal::passwordMissing};
+    const Match match = credentials_.check(*account, password);
+    if (match == Match::none || (match == Match::pending && !usePending(*account, password))) {
+        // Counted before the answer is held back: requests side by side all count.
+        const auto failures =
+            store_.noteFailedLogin(account->id, config_.loginDelays.forgetAfterSeconds);
+        throttle_.hold(account->id, failures);
+        return {std::nullopt, Refusal::wrongPassword};
+    }
+    if (match == Match::current)
+        rehashIfDue(*account, password);
+    if (account->failedLogins != 0)
+        store_.clearFailedLogins(account->id);
+    if (!account->confirmed && !unconfirmedToo)
+        return {std::nullopt, Refusal::unconfirmed};
     return {std::move(account), Refusal::none};
+}
+
+bool Commands::usePending(Account& account, const std::string& password) {
+    const std::string pending = account.pendingPasswordHash;
+    if (!store_.usePendingPassword(account.id, pending)) {
+        // A request side by side may have used it first.
+        const auto now = store_.accountById(account.id);
+        if (!now || now->passwordHash != pending)
+            return false;
+    }
+    account.passwordHash = pending;
+    account.pendingPasswordHash.clear();
+    credentials_.remember(account.id, password, pending);
+    return true;
+}
+
+void Commands::rehashIfDue(Account& account, const std::string& password) {
+    if (!credentials_.needsRehash(account.passwordHash))
+        return;
+    const std::string rehashed = credentials_.hash(password);
+    // Replaced meanwhile (a pending password used): the new hash is not made of this one.
+    if (!store_.rehashPassword(callerOf(account), rehashed))
+        return;
+    account.passwordHash = rehashed;
+    credentials_.remember(account.id, password, rehashed);
+}
+
+bool Commands::mail(const std::string& to, const std::string& subject, const std::string& body) {
+    try {
+        return mailer_.send(to, subject, body);
+    } catch (const std::exception& failure) {
+        std::clog << "mail to " << to << " failed: " << failure.what() << std::endl;
+        return false;
+    }
 }
 
 Payment Commands::addFunds(const std::string& userId, const std::string& password,
@@ -231,7 +286,7 @@ std::optional<Receipt> Commands::receipt(const std::string& id) {
     return store_.receipt(id);
 }
 
-Reply Commands::signup(const std::string& userId) {
+Reply Commands::signup(const std::string& userId, const std::string& remoteAddress) {
     if (config_.closedToNewUsers)
         return error(kClosedToNewUsers);
     if (userId.size() > config_.maxUserIdLength)
@@ -241,24 +296,48 @@ Reply Commands::signup(const std::string& userId) {
     // A taken ID is told before the slow hash; the store checks again as it adds the account.
     if (store_.account(userId))
         return error(kUserIdTaken);
+    if (!store_.countSignup(signupAddressKey(remoteAddress), config_.signupWindowSeconds,
+                            config_.signupsPerAddress))
+        return error(kUnavailable);
+    // The account is made first: it holds the ID, so that of two sign-ups side by side only
+    // one mails a password. Its mail failed, it goes again.
     const std::string password = generatePassword();
-    if (!store_.addAccount({userId, hashPassword(password), config_.startingBalance}))
+    const std::string hash = credentials_.hash(password);
+    const auto id = store_.addAccount({userId, hash, config_.startingBalance});
+    if (!id)
         return error(kUserIdTaken);
-    mailer_.send(userId, "Your Tonvert password",
-                 "Welcome to Tonvert.\n\nYour password is:\n\n    " + password +
-                     "\n\nChoose \"Confirm account\" in the Setup menu of Tonvert and enter it "
-                     "there to start using the service.\n");
+    if (!mail(userId, "Your Tonvert password",
+              "Welcome to Tonvert.\n\nYour password is:\n\n    " + password +
+                  "\n\nChoose \"Confirm account\" in the Setup menu of Tonvert and enter it "
+                  "there to start using the service.\n")) {
+        store_.removeNewAccount({*id, hash});
+        return error(kUnavailable);
+    }
     return value("signed up");
 }
 
 Reply Commands::newPassword(const Account& account) {
+    // Within the interval since the last reset the answer is the same, and nothing is made,
+    // sent or changed: no mailbox is flooded, and no hash is spent.
+    if (account.lastReset != 0 && store_.now() < account.lastReset + config_.resetIntervalSeconds)
+        return value("password sent");
+    // The new password waits beside the old one, which keeps working until the new one is
+    // first used: a reset asked for by someone else locks nobody out. It is stored before the
+    // mail goes, so that a mailed password always works, and taken back if the mail fails.
     const std::string password = generatePassword();
-    if (!store_.setPassword(account.id, hashPassword(password)))
+    const ResetResult reset =
+        store_.startReset({account.id, credentials_.hash(password), config_.resetIntervalSeconds});
+    if (reset.outcome == Outcome::tooSoon)
+        return value("password sent");
+    if (reset.outcome != Outcome::done)
         return error(kUnknownUser);
-    mailer_.send(account.userId, "Your new Tonvert password",
-                 "Your new password for Tonvert is:\n\n    " + password +
-                     "\n\nChoose \"Enter new password\" in the Setup menu of Tonvert and enter "
-                     "it there.\n");
+    if (!mail(account.userId, "Your new Tonvert password",
+              "Your new password for Tonvert is:\n\n    " + password +
+                  "\n\nChoose \"Enter new password\" in the Setup menu of Tonvert and enter "
+                  "it there. Your old password works until you first use the new one.\n")) {
+        store_.undoReset(reset.undo);
+        return error(kUnavailable);
+    }
     return value("password sent");
 }
 

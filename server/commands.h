@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "credentials.h"
 #include "mailer.h"
 #include "store.h"
 
@@ -20,7 +21,15 @@ struct ServiceConfig {
     std::size_t maxMidiRecords = 20; // waiting per account
     std::size_t maxUploadBytes = 4 << 20;
     std::size_t maxUserIdLength = 100;
-    std::int64_t maxFundsPerPayment = 100000; // cents, on the add-funds page
+    std::int64_t maxFundsPerPayment = 100000;  // cents, on the add-funds page
+    HashCost hashCost;                         // of new password hashes
+    std::int64_t credentialCacheSeconds = 300; // a verified password is taken on trust so long
+    std::size_t credentialCacheEntries = 10000;
+    std::function<std::chrono::steady_clock::time_point()> credentialClock; // steady_clock
+    std::int64_t resetIntervalSeconds = 600; // at most one reset mail per account in so long
+    std::int64_t signupsPerAddress = 10;     // sign-ups from one network address...
+    std::int64_t signupWindowSeconds = 3600; // ...in so long
+    LoginDelays loginDelays;                 // wrong passwords in a row
     // The host and port the service is reached under on the web, as its pages and the
     // too-old reply name it (never the Host header of a request, which the client writes).
     std::string publicHost = "tonvert.localhost:8080";
@@ -65,13 +74,17 @@ public:
     Commands(Store& store, Mailer& mailer, ServiceConfig config,
              std::function<void()> onQueued = {});
 
-    // `host` is the host the client reached the service under (for the upgrade page).
+    // `host` is the host the client reached the service under (for the upgrade page),
+    // `remoteAddress` the network address the request came from.
     Reply handle(const std::map<std::string, std::string>& fields,
-                 const std::optional<UploadedFile>& upload, const std::string& host);
+                 const std::optional<UploadedFile>& upload, const std::string& host,
+                 const std::string& remoteAddress);
 
     // Checks a user ID and password as every command does; a confirmed account is required
-    // unless `unconfirmedToo`. Hashes the password: slow on purpose, and outside any
-    // transaction.
+    // unless `unconfirmedToo`. Hashes the password unless it was verified lately: slow on
+    // purpose, and outside any transaction. The pending password of a reset, used, becomes
+    // the password; a hash of an older form or cost is made anew. A wrong password is
+    // counted, and its answer held back once the wrong ones in a row are many.
     Access open(const std::string& userId, const std::string& password, bool unconfirmedToo);
 
     // Books `cents` into the ledger of the account the user ID and password open, if it is
@@ -83,8 +96,16 @@ public:
     std::string issueFormToken();
     std::optional<Receipt> receipt(const std::string& id);
 
+    const Credentials& credentials() const { return credentials_; }
+
 private:
-    Reply signup(const std::string& userId);
+    // Promotes the account's pending password, used with this password; false when it is no
+    // longer pending and not the password either.
+    bool usePending(Account& account, const std::string& password);
+    void rehashIfDue(Account& account, const std::string& password);
+    // Sends a mail; false when it could not be written or sent.
+    bool mail(const std::string& to, const std::string& subject, const std::string& body);
+    Reply signup(const std::string& userId, const std::string& remoteAddress);
     Reply newPassword(const Account& account);
     Reply listMidi(const Account& account);
     Reply deleteMidi(const Account& account, const std::string& record);
@@ -98,7 +119,13 @@ private:
     Mailer& mailer_;
     ServiceConfig config_;
     std::function<void()> onQueued_;
+    Credentials credentials_;
+    LoginThrottle throttle_;
 };
+
+// What sign-ups are counted by: an IPv4 address, or the /64 network of an IPv6 address (one
+// host is commonly given a whole /64); the text itself when it is neither.
+std::string signupAddressKey(const std::string& remoteAddress);
 
 // "12.5" cents as the client shows money: 1250 cents is "12.50".
 std::string money(std::int64_t cents);

@@ -41,7 +41,7 @@ void installScript(httplib::Server& server, Commands& commands, const ServiceCon
                    std::map<std::string, std::string> fields;
                    for (const auto& [name, value] : request.params)
                        fields.emplace(name, value); // the first of a repeated name counts
-                   send(commands.handle(fields, std::nullopt, host), response);
+                   send(commands.handle(fields, std::nullopt, host, request.remote_addr), response);
                });
 
     server.Post(kScript,
@@ -54,7 +54,7 @@ void installScript(httplib::Server& server, Commands& commands, const ServiceCon
                         else
                             fields.emplace(name, part.content);
                     }
-                    send(commands.handle(fields, upload, host), response);
+                    send(commands.handle(fields, upload, host, request.remote_addr), response);
                 });
 
     // A request larger than the service takes is a file too large.

@@ -75,16 +75,27 @@ bool Mailer::send(const std::string& to, const std::string& subject, const std::
     if (!smtpUrl_.empty())
         return sendSmtp(to, text);
 
+    // Written whole under a name no reader takes, then renamed: a mail in the outbox is never
+    // cut short, and one that could not be written (a full disk) is gone and reported.
     std::error_code error;
     std::filesystem::create_directories(outbox_, error);
     const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
-    const std::string file =
-        outbox_ + "/" + std::to_string(stamp) + "-" + std::to_string(++sequence_) + ".eml";
-    std::ofstream out(file, std::ios::binary);
+    const std::string name = std::to_string(stamp) + "-" + std::to_string(++sequence_);
+    const std::string part = outbox_ + "/." + name + ".part";
+    const std::string file = outbox_ + "/" + name + ".eml";
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
+    if (out)
+        std::filesystem::rename(part, file, error);
+    if (!out || error) {
+        std::filesystem::remove(part, error);
+        std::clog << "mail to " << to << " could not be written: " << subject << " (" << file << ")"
+                  << std::endl;
+        return false;
+    }
     std::clog << "mail to " << to << ": " << subject << " (" << file << ")" << std::endl;
-    return static_cast<bool>(out);
+    return true;
 }
 
 bool Mailer::sendSmtp(const std::string& to, const std::string& text) {

@@ -13,7 +13,7 @@ public:
     Mailer(std::string outbox, std::string sender, std::string smtpUrl = "");
     virtual ~Mailer() = default;
 
-    // True when the mail was written or sent.
+    // True when the mail was written whole or sent.
     virtual bool send(const std::string& to, const std::string& subject, const std::string& body);
 
 private:

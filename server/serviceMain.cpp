@@ -2,6 +2,7 @@
 //     The reference rendering service. Every option has a default, so it runs with none.
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -44,7 +45,8 @@ void usage() {
            "         [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
            "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n"
-           "         [--workers N] [--soundfont FILE.sf2|FILE.sf3]\n";
+           "         [--workers N] [--soundfont FILE.sf2|FILE.sf3] [--signups-per-hour N]\n"
+           "         [--login-delay-ms MS]\n";
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -72,6 +74,10 @@ bool parse(int argc, char** argv, Options& options) {
             options.sender = argv[++i];
         else if (word == "--workers" && hasValue)
             options.workers = static_cast<unsigned>(std::stoul(argv[++i]));
+        else if (word == "--signups-per-hour" && hasValue)
+            options.config.signupsPerAddress = std::stoll(argv[++i]);
+        else if (word == "--login-delay-ms" && hasValue)
+            options.config.loginDelays.first = std::chrono::milliseconds(std::stoll(argv[++i]));
         else if (word == "--soundfont" && hasValue)
             options.render.soundfont = argv[++i];
         else if (word == "--prices" && hasValue) {

@@ -1,5 +1,6 @@
 #include "sqliteStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -25,6 +26,11 @@ CREATE TABLE IF NOT EXISTS accounts(
     confirmed INTEGER NOT NULL DEFAULT 0,
     balance INTEGER NOT NULL,
     created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS signups(
+    id INTEGER PRIMARY KEY,
+    address TEXT NOT NULL,
+    time INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS signups_by_address ON signups(address, time);
 CREATE TABLE IF NOT EXISTS midi_records(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     account INTEGER NOT NULL REFERENCES accounts(id),
@@ -59,11 +65,36 @@ CREATE TABLE IF NOT EXISTS receipts(
     created INTEGER NOT NULL);
 )";
 
+// Columns the accounts table gained after its first form, added to a database made before.
+const std::pair<const char*, const char*> kLaterAccountColumns[] = {
+    {"pending_password", "TEXT"},     {"pending_since", "INTEGER"},
+    {"last_reset", "INTEGER"},        {"failed_logins", "INTEGER NOT NULL DEFAULT 0"},
+    {"last_failed_login", "INTEGER"},
+};
+
 const char* const kAccountColumns =
-    "SELECT id, user_id, password, confirmed, balance FROM accounts";
+    "SELECT id, user_id, password, confirmed, balance, pending_password, pending_since, "
+    "last_reset, failed_logins, last_failed_login FROM accounts";
 
 Account accountOf(const DbRow& row) {
-    return {asInt(row[0]), asText(row[1]), asText(row[2]), asInt(row[3]) != 0, asInt(row[4])};
+    return {asInt(row[0]),  asText(row[1]), asText(row[2]), asInt(row[3]) != 0, asInt(row[4]),
+            asText(row[5]), asInt(row[6]),  asInt(row[7]),  asInt(row[8]),      asInt(row[9])};
+}
+
+void createSchema(Database& db) {
+    for (std::string_view rest = kSchema; !rest.empty();) {
+        const auto end = rest.find(';');
+        const std::string statement(rest.substr(0, end));
+        if (statement.find_first_not_of(" \n") != std::string::npos)
+            db.execute(statement);
+        rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
+    }
+    std::vector<std::string> columns;
+    for (const DbRow& row : db.query("PRAGMA table_info(accounts)"))
+        columns.push_back(asText(row[1]));
+    for (const auto& [name, type] : kLaterAccountColumns)
+        if (std::find(columns.begin(), columns.end(), name) == columns.end())
+            db.execute(std::string("ALTER TABLE accounts ADD COLUMN ") + name + " " + type);
 }
 
 AudioFile audioOf(const DbRow& row) {
@@ -112,15 +143,7 @@ std::string ownerOnlyFile(const std::string& path) {
 SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
     : Store(dataFolder, std::move(options))
     , pool_(ownerOnlyFile(folder() + "/tonvert.sqlite")) {
-    pool_.write([](Database& db) {
-        for (std::string_view rest = kSchema; !rest.empty();) {
-            const auto end = rest.find(';');
-            const std::string statement(rest.substr(0, end));
-            if (statement.find_first_not_of(" \n") != std::string::npos)
-                db.execute(statement);
-            rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
-        }
-    });
+    pool_.write(createSchema);
 }
 
 void SqliteStore::book(Database& db, std::int64_t account, std::int64_t amount,
@@ -170,6 +193,106 @@ bool SqliteStore::setPassword(std::int64_t account, const std::string& passwordH
     return pool_.write([&](Database& db) {
         db.execute("UPDATE accounts SET password = ? WHERE id = ?", {passwordHash, account});
         return db.changes() == 1;
+    });
+}
+
+bool SqliteStore::rehashPassword(const Caller& caller, const std::string& passwordHash) {
+    return pool_.write([&](Database& db) {
+        db.execute("UPDATE accounts SET password = ? WHERE id = ? AND password = ?",
+                   {passwordHash, caller.account, caller.passwordHash});
+        return db.changes() == 1;
+    });
+}
+
+bool SqliteStore::removeNewAccount(const Caller& caller) {
+    return pool_.write([&](Database& db) {
+        if (!db.queryOne("SELECT id FROM accounts WHERE id = ? AND password = ? AND confirmed = 0",
+                         {caller.account, caller.passwordHash}))
+            return false;
+        // Nobody could use an account whose password never went out: only its starting
+        // balance is in its name.
+        db.execute("DELETE FROM ledger WHERE account = ?", {caller.account});
+        db.execute("DELETE FROM accounts WHERE id = ?", {caller.account});
+        return true;
+    });
+}
+
+ResetResult SqliteStore::startReset(const ResetRequest& request) {
+    return pool_.write([&](Database& db) {
+        ResetResult result;
+        const auto row = db.queryOne(
+            "SELECT pending_password, pending_since, last_reset FROM accounts WHERE id = ?",
+            {request.account});
+        if (!row) {
+            result.outcome = Outcome::notFound;
+            return result;
+        }
+        const std::int64_t lastReset = asInt((*row)[2]);
+        if (lastReset != 0 && now() < lastReset + request.minimumInterval) {
+            result.outcome = Outcome::tooSoon;
+            return result;
+        }
+        result.undo = {request.account, request.passwordHash, asText((*row)[0]), asInt((*row)[1]),
+                       lastReset};
+        db.execute("UPDATE accounts SET pending_password = ?, pending_since = ?, last_reset = ? "
+                   "WHERE id = ?",
+                   {request.passwordHash, now(), now(), request.account});
+        return result;
+    });
+}
+
+bool SqliteStore::undoReset(const ResetUndo& undo) {
+    const auto orNull = [](auto value) -> DbValue {
+        if (value == decltype(value){})
+            return nullptr;
+        return value;
+    };
+    return pool_.write([&](Database& db) {
+        db.execute("UPDATE accounts SET pending_password = ?, pending_since = ?, last_reset = ? "
+                   "WHERE id = ? AND pending_password = ?",
+                   {orNull(undo.previousPendingHash), orNull(undo.previousPendingSince),
+                    orNull(undo.previousReset), undo.account, undo.passwordHash});
+        return db.changes() == 1;
+    });
+}
+
+bool SqliteStore::usePendingPassword(std::int64_t account, const std::string& pendingHash) {
+    return pool_.write([&](Database& db) {
+        db.execute("UPDATE accounts SET password = pending_password, pending_password = NULL, "
+                   "pending_since = NULL WHERE id = ? AND pending_password = ?",
+                   {account, pendingHash});
+        return db.changes() == 1;
+    });
+}
+
+std::int64_t SqliteStore::noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) {
+    return pool_.write([&](Database& db) -> std::int64_t {
+        db.execute("UPDATE accounts SET failed_logins = CASE WHEN last_failed_login >= ? THEN "
+                   "failed_logins + 1 ELSE 1 END, last_failed_login = ? WHERE id = ?",
+                   {now() - forgetAfter, now(), account});
+        const auto row = db.queryOne("SELECT failed_logins FROM accounts WHERE id = ?", {account});
+        return row ? asInt((*row)[0]) : 0;
+    });
+}
+
+void SqliteStore::clearFailedLogins(std::int64_t account) {
+    pool_.write([&](Database& db) {
+        db.execute("UPDATE accounts SET failed_logins = 0, last_failed_login = NULL WHERE id = ?",
+                   {account});
+    });
+}
+
+bool SqliteStore::countSignup(const std::string& address, std::int64_t windowSeconds,
+                              std::int64_t limit) {
+    return pool_.write([&](Database& db) {
+        const std::int64_t since = now() - windowSeconds;
+        db.execute("DELETE FROM signups WHERE time < ?", {since});
+        const auto row = db.queryOne("SELECT COUNT(*) FROM signups WHERE address = ? AND time >= ?",
+                                     {address, since});
+        if (row && asInt((*row)[0]) >= limit)
+            return false;
+        db.execute("INSERT INTO signups(address, time) VALUES(?, ?)", {address, now()});
+        return true;
     });
 }
 

@@ -17,6 +17,15 @@ public:
     std::optional<std::int64_t> addAccount(const NewAccount& account) override;
     bool confirmAccount(const Caller& caller) override;
     bool setPassword(std::int64_t account, const std::string& passwordHash) override;
+    bool rehashPassword(const Caller& caller, const std::string& passwordHash) override;
+    bool removeNewAccount(const Caller& caller) override;
+    ResetResult startReset(const ResetRequest& request) override;
+    bool undoReset(const ResetUndo& undo) override;
+    bool usePendingPassword(std::int64_t account, const std::string& pendingHash) override;
+    std::int64_t noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) override;
+    void clearFailedLogins(std::int64_t account) override;
+    bool countSignup(const std::string& address, std::int64_t windowSeconds,
+                     std::int64_t limit) override;
     std::optional<std::int64_t> book(const Booking& booking) override;
     std::vector<LedgerEntry> ledger(std::int64_t account) override;
 

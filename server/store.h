@@ -35,6 +35,13 @@ struct Account {
     std::string passwordHash;
     bool confirmed = false;
     std::int64_t balance = 0; // cents
+    // A reset's new password: mailed, and working beside the old one until it is first used;
+    // "" when none waits.
+    std::string pendingPasswordHash;
+    std::int64_t pendingSince = 0;    // seconds since the epoch
+    std::int64_t lastReset = 0;       // when a reset was last started; 0: never
+    std::int64_t failedLogins = 0;    // wrong passwords in a row
+    std::int64_t lastFailedLogin = 0; // seconds since the epoch
 };
 
 struct LedgerEntry {
@@ -95,12 +102,34 @@ enum class Outcome {
     tooManyRecords,
     nameInUse,
     formSpent, // the form token was taken before, expired or never issued
+    tooSoon,   // the account's last password reset is too recent
 };
 
 struct NewAccount {
     std::string userId;
     std::string passwordHash;
     std::int64_t balance = 0; // cents, written into the ledger as the starting balance
+};
+
+// A password reset: a new password for the account, working beside the old one until used.
+struct ResetRequest {
+    std::int64_t account = 0;
+    std::string passwordHash;         // of the new password
+    std::int64_t minimumInterval = 0; // seconds since the account's last reset
+};
+
+// What a reset replaced, to put back when its mail cannot go out.
+struct ResetUndo {
+    std::int64_t account = 0;
+    std::string passwordHash; // the reset's own pending hash
+    std::string previousPendingHash;
+    std::int64_t previousPendingSince = 0;
+    std::int64_t previousReset = 0;
+};
+
+struct ResetResult {
+    Outcome outcome = Outcome::done; // or notFound, tooSoon
+    ResetUndo undo;
 };
 
 struct Booking {
@@ -185,6 +214,8 @@ public:
     std::string audioPath(std::int64_t file) const;
     // A new file name in the data folder's scratch area; the caller renames it into place.
     std::string scratchPath() const;
+    // Seconds since the epoch, by the store's clock: the time its operations note.
+    std::int64_t now() const { return options_.clock(); }
 
     // Accounts and their money. User IDs compare without regard to case.
     virtual std::optional<Account> account(const std::string& userId) = 0;
@@ -195,6 +226,32 @@ public:
     virtual bool confirmAccount(const Caller& caller) = 0;
     // A new password; the account stays confirmed or not. False for no such account.
     virtual bool setPassword(std::int64_t account, const std::string& passwordHash) = 0;
+    // The caller's hash replaced by another of the same password (made at the current cost
+    // after a login); false when the caller's hash is no longer the stored one.
+    virtual bool rehashPassword(const Caller& caller, const std::string& passwordHash) = 0;
+    // Takes back an account whose sign-up mail could not go out: the account and its ledger
+    // go, if it is still unconfirmed with the caller's hash. False otherwise.
+    virtual bool removeNewAccount(const Caller& caller) = 0;
+
+    // Password resets. Starting one stores the new password's hash as the pending one (in
+    // place of any earlier) and notes the time, unless the account's last reset is more
+    // recent than the request's minimum interval (tooSoon: nothing changes).
+    virtual ResetResult startReset(const ResetRequest& request) = 0;
+    // Puts back what the reset replaced, if its hash is still the pending one.
+    virtual bool undoReset(const ResetUndo& undo) = 0;
+    // The pending password was used: its hash becomes the password's, and the old password
+    // stops working. False when the hash is no longer the pending one.
+    virtual bool usePendingPassword(std::int64_t account, const std::string& pendingHash) = 0;
+
+    // Wrong passwords in a row: counts one more and gives the count. A count whose last
+    // failure is more than `forgetAfter` seconds old starts again.
+    virtual std::int64_t noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) = 0;
+    virtual void clearFailedLogins(std::int64_t account) = 0;
+
+    // Sign-ups per address: counts one from the address, unless it had `limit` within the
+    // last `windowSeconds` (false, nothing counted).
+    virtual bool countSignup(const std::string& address, std::int64_t windowSeconds,
+                             std::int64_t limit) = 0;
     // Adds the amount to the balance and writes it down in the ledger; the new balance, or
     // nullopt for no such account.
     virtual std::optional<std::int64_t> book(const Booking& booking) = 0;
@@ -239,7 +296,6 @@ public:
 protected:
     Store(const std::string& dataFolder, StoreOptions options);
 
-    std::int64_t now() const { return options_.clock(); }
     const StoreOptions& options() const { return options_; }
     // Removes a file if it is there.
     static void removeFile(const std::string& path);

@@ -12,11 +12,12 @@
 namespace tonvert::test {
 
 LoopbackService::LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
-                                 service::ServiceConfig config, service::StoreOptions storeOptions)
+                                 service::ServiceConfig config, service::StoreOptions storeOptions,
+                                 const std::string& smtpUrl)
     : config_(std::move(config)) {
     store_ = std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions));
-    mailer_ =
-        std::make_unique<service::Mailer>(store_->folder() + "/outbox", "noreply@test.localhost");
+    mailer_ = std::make_unique<service::Mailer>(store_->folder() + "/outbox",
+                                                "noreply@test.localhost", smtpUrl);
     queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
     // Bound first: the port is part of the host the service names in its replies.
     port_ = server_.bind_to_any_port("127.0.0.1");

@@ -21,11 +21,13 @@ std::string makeAccountOn(const std::string& host, const std::string& outbox,
                           const std::string& user);
 
 // The whole reference service in the test's own process, over real HTTP on loopback, on a
-// port the system picks. Without a renderer uploaded records wait in the queue.
+// port the system picks. Without a renderer uploaded records wait in the queue. Mail goes into
+// the data folder's outbox, or to the SMTP server at `smtpUrl`.
 class LoopbackService {
 public:
     LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
-                    service::ServiceConfig config = {}, service::StoreOptions storeOptions = {});
+                    service::ServiceConfig config = {}, service::StoreOptions storeOptions = {},
+                    const std::string& smtpUrl = "");
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
@@ -34,6 +36,7 @@ public:
     const std::string& host() const { return host_; }
     int port() const { return port_; }
     service::Store& store() { return *store_; }
+    const service::Commands& commands() const { return *commands_; }
 
     // The password of the newest mail in the outbox, or "" when there is none.
     std::string mailedPassword() const;

@@ -26,8 +26,8 @@ protected:
     void start() {
         StoreOptions options;
         options.clock = [this] { return static_cast<std::int64_t>(std::time(nullptr)) + shift; };
-        loopback =
-            std::make_unique<LoopbackService>(folder.file("data"), renderer, config, options);
+        loopback = std::make_unique<LoopbackService>(folder.file("data"), renderer, config, options,
+                                                     smtpUrl);
         store = &loopback->store();
         host = loopback->host();
     }
@@ -73,6 +73,7 @@ protected:
     TempFolder folder;
     ServiceConfig config;
     service::Renderer* renderer = nullptr; // none: records wait in the queue
+    std::string smtpUrl;                   // none: mail goes into the outbox
     std::atomic<std::int64_t> shift = 0;
     std::unique_ptr<LoopbackService> loopback;
     Store* store = nullptr;

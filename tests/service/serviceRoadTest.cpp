@@ -44,11 +44,12 @@ TEST_F(ServiceRoadTest, AccountFundsAndUploadRoad) {
     EXPECT_EQ(command(user, password, "delmidi", "1"), "!VAL deleted");
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
 
-    // A new password replaces the old one.
+    // A new password replaces the old one once it is used.
     EXPECT_EQ(command(user, "", "getnewpwd"), "!VAL password sent");
     const std::string fresh = mailedPassword();
-    EXPECT_EQ(command(user, password, "viewfunds"), "!ERR 1019");
+    EXPECT_NE(fresh, password);
     EXPECT_EQ(command(user, fresh, "viewfunds"), "!VAL 4.85");
+    EXPECT_EQ(command(user, password, "viewfunds"), "!ERR 1019");
 }
 
 TEST_F(ServiceRoadTest, RenderedFilesComeBackByteForByte) {

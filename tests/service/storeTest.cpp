@@ -120,6 +120,111 @@ TEST_P(StoreConformance, AccountsPasswordsAndTheLedger) {
     EXPECT_EQ(store->ledger(account("bob@example.org", 0).account).size(), 1u);
 }
 
+TEST_P(StoreConformance, ResetsRehashesAndNewAccountsTakenBack) {
+    Caller ann = account("ann@example.org");
+    EXPECT_FALSE(store->rehashPassword({ann.account, "a replaced hash"}, "rehashed"));
+    EXPECT_TRUE(store->rehashPassword(ann, "rehashed"));
+    ann.passwordHash = "rehashed";
+    EXPECT_EQ(store->accountById(ann.account)->passwordHash, "rehashed");
+
+    // A reset waits beside the password; another within the interval changes nothing.
+    const ResetResult first = store->startReset({ann.account, "pending 1", 600});
+    ASSERT_EQ(first.outcome, Outcome::done);
+    EXPECT_EQ(first.undo.previousPendingHash, "");
+    auto found = store->accountById(ann.account);
+    EXPECT_EQ(found->passwordHash, "rehashed");
+    EXPECT_EQ(found->pendingPasswordHash, "pending 1");
+    EXPECT_EQ(found->pendingSince, clock);
+    EXPECT_EQ(found->lastReset, clock);
+    clock += 599;
+    EXPECT_EQ(store->startReset({ann.account, "pending 2", 600}).outcome, Outcome::tooSoon);
+    EXPECT_EQ(store->accountById(ann.account)->pendingPasswordHash, "pending 1");
+    EXPECT_EQ(store->startReset({ann.account + 1000, "x", 600}).outcome, Outcome::notFound);
+
+    // A later reset replaces the pending hash; taken back, the earlier one waits again.
+    clock += 1;
+    const ResetResult second = store->startReset({ann.account, "pending 2", 600});
+    ASSERT_EQ(second.outcome, Outcome::done);
+    EXPECT_EQ(store->accountById(ann.account)->pendingPasswordHash, "pending 2");
+    EXPECT_TRUE(store->undoReset(second.undo));
+    EXPECT_FALSE(store->undoReset(second.undo)) << "no longer pending";
+    found = store->accountById(ann.account);
+    EXPECT_EQ(found->pendingPasswordHash, "pending 1");
+    EXPECT_EQ(found->pendingSince, clock - 600);
+    EXPECT_EQ(found->lastReset, clock - 600);
+
+    // Using the pending password makes it the password; the interval still counts.
+    reopen();
+    EXPECT_FALSE(store->usePendingPassword(ann.account, "pending 2"));
+    EXPECT_TRUE(store->usePendingPassword(ann.account, "pending 1"));
+    EXPECT_FALSE(store->usePendingPassword(ann.account, "pending 1"));
+    found = store->accountById(ann.account);
+    EXPECT_EQ(found->passwordHash, "pending 1");
+    EXPECT_EQ(found->pendingPasswordHash, "");
+    EXPECT_EQ(found->pendingSince, 0);
+    EXPECT_EQ(found->lastReset, clock - 600);
+    EXPECT_EQ(store->startReset({ann.account, "pending 3", 601}).outcome, Outcome::tooSoon);
+
+    // A first reset taken back leaves no trace: the next may come at once.
+    const Caller bob = account("bob@example.org");
+    const ResetResult bobs = store->startReset({bob.account, "bob's pending", 600});
+    EXPECT_TRUE(store->undoReset(bobs.undo));
+    EXPECT_EQ(store->accountById(bob.account)->lastReset, 0);
+    EXPECT_EQ(store->startReset({bob.account, "bob's next", 600}).outcome, Outcome::done);
+
+    // An account whose first mail failed goes with its ledger; a confirmed one stays.
+    const Caller cid = account("cid@example.org");
+    EXPECT_FALSE(store->removeNewAccount({cid.account, "a replaced hash"}));
+    EXPECT_TRUE(store->removeNewAccount(cid));
+    EXPECT_FALSE(store->account("cid@example.org"));
+    EXPECT_TRUE(store->ledger(cid.account).empty());
+    EXPECT_FALSE(store->removeNewAccount(cid));
+    account("cid@example.org");
+    EXPECT_TRUE(store->confirmAccount(bob));
+    EXPECT_FALSE(store->removeNewAccount(bob));
+    EXPECT_TRUE(store->accountById(bob.account));
+}
+
+TEST_P(StoreConformance, FailedLoginsAndSignupsAreCounted) {
+    const Caller ann = account("ann@example.org");
+    for (std::int64_t count = 1; count <= 3; ++count)
+        EXPECT_EQ(store->noteFailedLogin(ann.account, 3600), count);
+    EXPECT_EQ(store->accountById(ann.account)->failedLogins, 3);
+    EXPECT_EQ(store->accountById(ann.account)->lastFailedLogin, clock);
+    clock += 3600;
+    EXPECT_EQ(store->noteFailedLogin(ann.account, 3600), 4) << "an hour is still remembered";
+    reopen();
+    clock += 3601;
+    EXPECT_EQ(store->noteFailedLogin(ann.account, 3600), 1) << "forgotten after";
+    store->clearFailedLogins(ann.account);
+    EXPECT_EQ(store->accountById(ann.account)->failedLogins, 0);
+    EXPECT_EQ(store->noteFailedLogin(ann.account, 3600), 1);
+    EXPECT_EQ(store->noteFailedLogin(ann.account + 1000, 3600), 0) << "no such account";
+
+    EXPECT_TRUE(store->countSignup("192.0.2.1", 3600, 2));
+    clock += 10;
+    EXPECT_TRUE(store->countSignup("192.0.2.1", 3600, 2));
+    EXPECT_FALSE(store->countSignup("192.0.2.1", 3600, 2));
+    EXPECT_TRUE(store->countSignup("192.0.2.2", 3600, 2)) << "per address";
+    EXPECT_FALSE(store->countSignup("192.0.2.3", 3600, 0));
+    clock += 3591;
+    EXPECT_TRUE(store->countSignup("192.0.2.1", 3600, 2)) << "the first is an hour old";
+    EXPECT_FALSE(store->countSignup("192.0.2.1", 3600, 2));
+
+    // Counted at once from many threads, an address gets exactly its limit.
+    std::atomic<int> allowed = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i)
+                if (store->countSignup("198.51.100.7", 3600, 7))
+                    ++allowed;
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(allowed, 7);
+}
+
 TEST_P(StoreConformance, SubmitChecksFundsNamesAndTheCap) {
     const Caller ann = account("ann@example.org", 20);
     const SubmitResult song = submit(ann, "Song.mid", "0123456789");
@@ -367,6 +472,30 @@ TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
         EXPECT_EQ(ledgerSum(accounts[a]), balance(accounts[a])) << a;
     }
     EXPECT_TRUE(scratchEmpty());
+}
+
+// A data folder from before accounts had resets and counters opens with its accounts whole.
+TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
+    test::TempFolder folder;
+    std::filesystem::create_directories(folder.file("data"));
+    {
+        Database db(folder.file("data") + "/tonvert.sqlite");
+        db.execute("CREATE TABLE accounts(id INTEGER PRIMARY KEY, user_id TEXT NOT NULL UNIQUE "
+                   "COLLATE NOCASE, password TEXT NOT NULL, confirmed INTEGER NOT NULL DEFAULT 0, "
+                   "balance INTEGER NOT NULL, created INTEGER NOT NULL)");
+        db.execute("INSERT INTO accounts VALUES(7, 'old@example.org', 'old hash', 1, 250, 0)");
+    }
+    SqliteStore store(folder.file("data"));
+    const auto old = store.account("old@example.org");
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->passwordHash, "old hash");
+    EXPECT_EQ(old->balance, 250);
+    EXPECT_EQ(old->pendingPasswordHash, "");
+    EXPECT_EQ(old->failedLogins, 0);
+    EXPECT_EQ(store.startReset({7, "new hash", 600}).outcome, Outcome::done);
+    EXPECT_EQ(store.noteFailedLogin(7, 60), 1);
+    EXPECT_TRUE(store.usePendingPassword(7, "new hash"));
+    EXPECT_EQ(store.account("old@example.org")->passwordHash, "new hash");
 }
 
 INSTANTIATE_TEST_SUITE_P(
