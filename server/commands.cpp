@@ -8,6 +8,7 @@
 #include "asciiText.h"
 #include "names.h"
 #include "passwords.h"
+#include "renderPreset.h"
 
 namespace tonvert::service {
 
@@ -33,6 +34,7 @@ enum Code : int {
     kNoExtension = 1038,
     kBadExtension = 1039,
     kBadRecord = 1040,
+    kUnknownPreset = 1041, // one the client should never send: the user is asked to report it
     kRecordMissing = 1042,
     kRecordLocked = 1043,
     kNameInUse = 1048,
@@ -102,6 +104,14 @@ std::optional<int> nameError(const std::string& name) {
         return std::nullopt;
     }
     return kNoRoot;
+}
+
+// One of the presets the service renders, written as the client writes it.
+bool offersPreset(const std::string& text) {
+    const auto& table = render::presetTable();
+    return std::any_of(table.begin(), table.end(), [&](const render::RenderPreset& preset) {
+        return render::presetText(preset) == text;
+    });
 }
 
 // A record number as the client sends it: decimal digits only.
@@ -419,13 +429,15 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
     const std::string extension = ascii::toUpper(extensionOf(name));
     if (extension != "MID" && extension != "RMI")
         return error(kBadExtension);
+    // Refused before any fee: a name no request could address again, or no text to list and
+    // mail; a preset that could only fail to render.
+    if (!fitsUploadName(name))
+        return error(kBadRecord);
     if (!upload || upload->content.size() > config_.maxUploadBytes)
         return error(upload ? kTooLarge : kBadRecord);
-    // The parameters come back in list lines: no tab or line break may reach them.
-    std::string parameters = field(fields, "PRM").substr(0, 64);
-    for (char& c : parameters)
-        if (static_cast<unsigned char>(c) < 32 || c == 127)
-            c = ' ';
+    const std::string parameters = field(fields, "PRM");
+    if (!offersPreset(parameters))
+        return error(kUnknownPreset);
 
     const SubmitResult submitted = store_.submitMidi(
         {callerOf(account), name, parameters, upload->content,

@@ -12,6 +12,14 @@ enum class NameCheck { good, noRoot, noExtension, badExtension };
 
 NameCheck checkFileName(const std::string& name);
 
+// Whether a good name may be uploaded: text in UTF-8 (it goes into lists and mails as it is)
+// with a root of at most kMaxUploadRootBytes bytes (it goes into every request's address).
+constexpr std::size_t kMaxUploadRootBytes = 200;
+bool fitsUploadName(const std::string& name);
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool isUtf8(const std::string& text);
+
 // The root and the extension of a good name.
 std::string rootOf(const std::string& name);
 std::string extensionOf(const std::string& name);

@@ -16,10 +16,11 @@ using namespace service;
 using namespace std::chrono_literals;
 using ServiceRoadTest = test::ServiceFixture;
 
-// Renders by copying the MIDI bytes: enough to see a record become an audio file.
+// Renders by copying the MIDI bytes: enough to see a record become an audio file. A body
+// that begins with "FAIL" fails.
 struct CopyingRenderer : Renderer {
     RenderResult render(const RenderJob& job, const std::string& output) override {
-        if (job.parameters.rfind("FAIL", 0) == 0)
+        if (test::readBytes(job.midiPath).rfind("FAIL", 0) == 0)
             return {false, "", "no such format"};
         std::filesystem::copy_file(job.midiPath, output);
         return {true, "mp3", ""};
@@ -80,7 +81,7 @@ TEST_F(ServiceRoadTest, RenderedFilesComeBackByteForByte) {
     EXPECT_EQ(command("eve@example.org", other, "delaudio", "Tune.mp3"), "!ERR 1035");
 
     // A file that cannot be rendered leaves the queue and the owner hears why.
-    ASSERT_EQ(upload("bob@example.org", password, "Bad.mid", "x", "FAIL"), "!VAL 2");
+    ASSERT_EQ(upload("bob@example.org", password, "Bad.mid", "FAIL"), "!VAL 2");
     for (int i = 0; i < 500 && command("bob@example.org", password, "listmidi") != "!VAL 0\r\n";
          ++i)
         std::this_thread::sleep_for(10ms);
@@ -356,6 +357,27 @@ TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
         list = command("fay@example.org", password, "listaudio");
     }
     EXPECT_EQ(list, "!VAL \t1\r\nLong.mp3\t4\r\n");
+}
+
+TEST_F(ServiceRoadTest, UploadLimitsRefuseBeforeAnyFee) {
+    const std::string user = "kim@example.org";
+    const std::string password = account(user);
+    // Names no request could address again or that are no text, and presets the service
+    // does not render, are refused before any fee.
+    const std::string longest = std::string(kMaxUploadRootBytes, 'r');
+    EXPECT_EQ(upload(user, password, longest + "x.mid", "MThd"), "!ERR 1040");
+    EXPECT_EQ(upload(user, password, std::string(5000, 'r') + ".mid", "MThd"), "!ERR 1040");
+    for (const char* notText : {"\xC3.mid", "\xC0\xAF.mid", "\xED\xA0\x80.mid", "Caf\xE9.mid"})
+        EXPECT_EQ(upload(user, password, notText, "MThd"), "!ERR 1040") << notText;
+    for (const char* preset : {"", "MP3,128,44100,C", "MP3,129,44100,C,2", "WAV,1378,8000,C,2",
+                               "FLAC,1,44100,C,2", "MP3,0128,44100,C,2"})
+        EXPECT_EQ(upload(user, password, "Song.mid", "MThd", preset), "!ERR 1041") << preset;
+    EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 5.00");
+    EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
+    // A name of the longest root in UTF-8, with an offered preset, goes in.
+    EXPECT_EQ(upload(user, password, "Caf\xC3\xA9 " + longest.substr(6) + ".mid", "MThd",
+                     "OGG,500,44100,V,2"),
+              "!VAL 1");
 }
 
 TEST_F(ServiceRoadTest, TheDataFolderAndDatabaseAreTheOwnersOnly) {
