@@ -114,11 +114,54 @@ std::int64_t balanceOf(Database& db, std::int64_t account) {
     return asInt((*row)[0]);
 }
 
+// Writes the bytes and has them on the disk before it returns: a row that names the file is
+// committed only after that.
 bool writeWhole(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    return static_cast<bool>(out);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool written = true;
+    for (std::size_t done = 0; written && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += written ? static_cast<std::size_t>(n) : 0;
+    }
+    written = written && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && written;
+}
+
+// Has a file written by someone else (the renderer) on the disk.
+bool syncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+// Has a folder's entries (a file renamed into it) on the disk.
+void syncFolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("cannot sync " + path + ": " + std::strerror(error));
+    }
+    ::close(fd);
+}
+
+// The row number in a body's file name ("12.mid"), or 0 for a name of something else.
+std::int64_t rowOfBody(const std::filesystem::path& file, const char* extension) {
+    if (file.extension() != extension)
+        return 0;
+    const std::string stem = file.stem().string();
+    if (!ascii::allDigits(stem) || stem.size() > 18)
+        return 0;
+    return std::stoll(stem);
 }
 
 } // namespace
@@ -144,6 +187,29 @@ SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
     : Store(dataFolder, std::move(options))
     , pool_(ownerOnlyFile(folder() + "/tonvert.sqlite")) {
     pool_.write(createSchema);
+    sweepOrphanBodies();
+}
+
+// A service killed between a commit and the removal of a body leaves the body without its
+// row; nothing will ever name it again.
+void SqliteStore::sweepOrphanBodies() {
+    struct Kind {
+        const char* folder;
+        const char* extension;
+        const char* table;
+    };
+    for (const Kind kind :
+         {Kind{"/midi", ".mid", "midi_records"}, Kind{"/audio", ".bin", "audio_files"}}) {
+        std::vector<std::pair<std::int64_t, std::filesystem::path>> bodies;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder() + kind.folder, error))
+            if (const std::int64_t row = rowOfBody(entry.path(), kind.extension); row != 0)
+                bodies.emplace_back(row, entry.path());
+        const std::string sql = std::string("SELECT 1 FROM ") + kind.table + " WHERE id = ?";
+        for (const auto& [row, path] : bodies)
+            if (!pool_.read([&](Database& db) { return db.queryOne(sql, {row}).has_value(); }))
+                removeFile(path.string());
+    }
 }
 
 void SqliteStore::book(Database& db, std::int64_t account, std::int64_t amount,
@@ -417,6 +483,7 @@ SubmitResult SqliteStore::submitMidi(const SubmitRequest& request) {
             book(db, account, -fee, "upload of " + request.name);
             std::filesystem::rename(scratch, midiPath(record));
             placed = record;
+            syncFolder(folder() + "/midi");
             return {Outcome::done, record};
         });
     } catch (...) {
@@ -465,6 +532,8 @@ std::optional<RenderJob> SqliteStore::takeNextJob() {
 std::optional<AudioFile> SqliteStore::publishAudio(const Publication& publication) {
     std::error_code unreadable;
     const auto size = std::filesystem::file_size(publication.renderedFile, unreadable);
+    if (!unreadable && !syncFile(publication.renderedFile))
+        throw std::runtime_error("cannot sync " + publication.renderedFile);
     std::int64_t placed = 0;
     std::optional<AudioFile> published;
     try {
@@ -489,6 +558,7 @@ std::optional<AudioFile> SqliteStore::publishAudio(const Publication& publicatio
             file.id = db.lastInsertId();
             std::filesystem::rename(publication.renderedFile, audioPath(file.id));
             placed = file.id;
+            syncFolder(folder() + "/audio");
             return file;
         });
     } catch (...) {

@@ -49,6 +49,7 @@ public:
 
 private:
     void book(Database& db, std::int64_t account, std::int64_t amount, const std::string& reason);
+    void sweepOrphanBodies();
 
     ConnectionPool pool_;
 };

@@ -264,6 +264,24 @@ TEST_P(StoreConformance, SubmitChecksFundsNamesAndTheCap) {
     EXPECT_EQ(balance(bob), 500 - 25);
 }
 
+TEST_P(StoreConformance, BodiesWithoutTheirRowsGoAtTheNextStart) {
+    const Caller ann = account("ann@example.org");
+    const std::int64_t rendered = submit(ann, "Song.mid").record;
+    const std::int64_t waiting = submit(ann, "Kept.mid").record;
+    const auto song = publish(store->takeNextJob()->record, "audio bytes");
+    ASSERT_TRUE(song);
+    // What a service killed between a commit and a removal leaves, and files of other kinds.
+    test::writeBytes(store->midiPath(rendered), "rendered, its row gone");
+    test::writeBytes(store->audioPath(song->id + 50), "deleted, its row gone");
+    test::writeBytes(store->folder() + "/midi/notes.txt", "not a body");
+    reopen();
+    EXPECT_FALSE(std::filesystem::exists(store->midiPath(rendered)));
+    EXPECT_FALSE(std::filesystem::exists(store->audioPath(song->id + 50)));
+    EXPECT_EQ(test::readBytes(store->midiPath(waiting)), "MThd body");
+    EXPECT_EQ(test::readBytes(store->audioPath(song->id)), "audio bytes");
+    EXPECT_TRUE(std::filesystem::exists(store->folder() + "/midi/notes.txt"));
+}
+
 TEST_P(StoreConformance, JobsAreTakenInOrderLockedAndTakenAgainAfterARestart) {
     const Caller ann = account("ann@example.org");
     const Caller bob = account("bob@example.org");
