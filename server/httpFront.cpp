@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "httpListener.h"
 #include "pages.h"
 
 namespace tonvert::service {
@@ -33,6 +34,42 @@ void html(httplib::Response& response, const std::string& page, int status) {
     response.set_content(page, "text/html; charset=utf-8");
 }
 
+// A request larger than the service takes is a file too large (1050). The client sends a body
+// whole before it reads the answer, so a body somewhat over the limit is read to its end and
+// dropped for the client to see the answer. One announced far beyond the limit, or announced
+// over it with "Expect: 100-continue", is refused at once, unread, and its connection ends; a
+// body of no announced length stops at the limit.
+void installSizeLimit(httplib::Server& server, const ServiceConfig& config) {
+    const std::size_t limit = config.maxUploadBytes + (1 << 20);
+    const std::uint64_t readAtMost = 4 * std::uint64_t{config.maxUploadBytes};
+    server.set_payload_max_length(limit);
+    const auto refuse = [](httplib::Response& response) {
+        response.status = 413;
+        response.set_header("Connection", "close");
+        closeConnectionAfterReply();
+    };
+    server.set_expect_100_continue_handler(
+        [limit, refuse](const httplib::Request& request, httplib::Response& response) {
+            if (request.get_header_value<std::uint64_t>("Content-Length") <= limit)
+                return 100;
+            refuse(response);
+            return 413;
+        });
+    server.set_pre_routing_handler(
+        [readAtMost, refuse](const httplib::Request& request, httplib::Response& response) {
+            if (request.get_header_value<std::uint64_t>("Content-Length") <= readAtMost)
+                return httplib::Server::HandlerResponse::Unhandled;
+            refuse(response);
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    server.set_error_handler([refuse](const httplib::Request&, httplib::Response& response) {
+        if (requestBodyCutAtLimit())
+            refuse(response);
+        if (response.status == 413)
+            response.set_content("!ERR 1050", "text/plain");
+    });
+}
+
 // The script every request of the client goes to.
 void installScript(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
     const std::string host = config.publicHost;
@@ -57,12 +94,7 @@ void installScript(httplib::Server& server, Commands& commands, const ServiceCon
                     send(commands.handle(fields, upload, host, request.remote_addr), response);
                 });
 
-    // A request larger than the service takes is a file too large.
-    server.set_payload_max_length(config.maxUploadBytes + (1 << 20));
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-        if (response.status == 413)
-            response.set_content("!ERR 1050", "text/plain");
-    });
+    installSizeLimit(server, config);
 }
 
 // The page that adds funds, with its one-time form tokens and its receipts.
@@ -156,12 +188,6 @@ void installFundsPage(httplib::Server& server, Commands& commands, const Service
 } // namespace
 
 void installRoutes(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
-    // A reply goes out in more than one write. Nagle's algorithm would hold the last one back
-    // until the client acknowledges the first, which a client waiting for the rest delays by
-    // 40 ms on every kept-alive request. Set on the listening socket, the option is inherited
-    // by every socket it accepts.
-    server.set_tcp_nodelay(true);
-
     installScript(server, commands, config);
 
     server.Get(kStylesheetPath, [](const httplib::Request&, httplib::Response& response) {

@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
 #include "commands.h"
 #include "fluidRenderer.h"
 #include "httpFront.h"
+#include "httpListener.h"
 #include "mailer.h"
 #include "renderQueue.h"
 #include "sqliteStore.h"
@@ -21,7 +23,7 @@ using namespace tonvert::service;
 
 namespace {
 
-httplib::Server* running = nullptr;
+HttpListener* running = nullptr;
 
 void stop(int) {
     if (running != nullptr)
@@ -37,6 +39,7 @@ struct Options {
     ServiceConfig config;
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
+    HttpOptions http;
 };
 
 void usage() {
@@ -46,7 +49,8 @@ void usage() {
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
            "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n"
            "         [--workers N] [--soundfont FILE.sf2|FILE.sf3] [--signups-per-hour N]\n"
-           "         [--login-delay-ms MS]\n";
+           "         [--login-delay-ms MS] [--http-threads N] [--header-deadline-ms MS]\n"
+           "         [--body-deadline-ms MS] [--keep-alive-ms MS]\n";
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -78,6 +82,14 @@ bool parse(int argc, char** argv, Options& options) {
             options.config.signupsPerAddress = std::stoll(argv[++i]);
         else if (word == "--login-delay-ms" && hasValue)
             options.config.loginDelays.first = std::chrono::milliseconds(std::stoll(argv[++i]));
+        else if (word == "--http-threads" && hasValue)
+            options.http.threads = static_cast<unsigned>(std::stoul(argv[++i]));
+        else if (word == "--header-deadline-ms" && hasValue)
+            options.http.headerDeadline = std::chrono::milliseconds(std::stoll(argv[++i]));
+        else if (word == "--body-deadline-ms" && hasValue)
+            options.http.bodyDeadline = std::chrono::milliseconds(std::stoll(argv[++i]));
+        else if (word == "--keep-alive-ms" && hasValue)
+            options.http.keepAlive = std::chrono::milliseconds(std::stoll(argv[++i]));
         else if (word == "--soundfont" && hasValue)
             options.render.soundfont = argv[++i];
         else if (word == "--prices" && hasValue) {
@@ -99,6 +111,13 @@ bool parse(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     // Whatever the service writes (the database, mail, the users' files) is its own only.
     ::umask(077);
+    // Every connection waiting for its request holds a descriptor, and no thread: as many as
+    // the system allows this process.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     Options options;
     try {
         if (!parse(argc, argv, options)) {
@@ -126,8 +145,12 @@ int main(int argc, char** argv) {
         FluidRenderer renderer(options.render);
         RenderQueue queue(store, mailer, &renderer, options.workers);
         Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
-        httplib::Server server;
-        installRoutes(server, commands, options.config);
+        HttpListener server(options.http);
+        installRoutes(server.routes(), commands, options.config);
+        if (server.bind(host, port) < 0) {
+            std::cerr << "tonvert-service: cannot listen on " << options.listen << "\n";
+            return 1;
+        }
         running = &server;
         std::signal(SIGINT, stop);
         std::signal(SIGTERM, stop);
@@ -136,10 +159,7 @@ int main(int argc, char** argv) {
         std::signal(SIGXFSZ, SIG_IGN);
         std::clog << "tonvert-service on http://" << options.listen << "/ with data in "
                   << options.data << std::endl;
-        if (!server.listen(host, port)) {
-            std::cerr << "tonvert-service: cannot listen on " << options.listen << "\n";
-            return 1;
-        }
+        server.run();
     } catch (const std::exception& failure) {
         std::cerr << "tonvert-service: " << failure.what() << "\n";
         return 1;

@@ -13,21 +13,22 @@ namespace tonvert::test {
 
 LoopbackService::LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
                                  service::ServiceConfig config, service::StoreOptions storeOptions,
-                                 const std::string& smtpUrl)
-    : config_(std::move(config)) {
+                                 const std::string& smtpUrl, service::HttpOptions http)
+    : config_(std::move(config))
+    , server_(std::move(http)) {
     store_ = std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions));
     mailer_ = std::make_unique<service::Mailer>(store_->folder() + "/outbox",
                                                 "noreply@test.localhost", smtpUrl);
     queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
     // Bound first: the port is part of the host the service names in its replies.
-    port_ = server_.bind_to_any_port("127.0.0.1");
+    port_ = server_.bind("127.0.0.1", 0);
     host_ = "service.localhost:" + std::to_string(port_);
     config_.publicHost = host_;
     commands_ = std::make_unique<service::Commands>(*store_, *mailer_, config_,
                                                     [this] { queue_->notify(); });
-    service::installRoutes(server_, *commands_, config_);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running())
+    service::installRoutes(server_.routes(), *commands_, config_);
+    thread_ = std::thread([this] { server_.run(); });
+    while (!server_.running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "httpFront.h"
+#include "httpListener.h"
 #include "renderQueue.h"
 #include "store.h"
 
@@ -27,7 +28,7 @@ class LoopbackService {
 public:
     LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
                     service::ServiceConfig config = {}, service::StoreOptions storeOptions = {},
-                    const std::string& smtpUrl = "");
+                    const std::string& smtpUrl = "", service::HttpOptions http = {});
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
@@ -51,7 +52,7 @@ private:
     std::unique_ptr<service::Mailer> mailer_;
     std::unique_ptr<service::RenderQueue> queue_;
     std::unique_ptr<service::Commands> commands_;
-    httplib::Server server_;
+    service::HttpListener server_;
     std::thread thread_;
     int port_ = 0;
     std::string host_;

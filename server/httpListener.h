@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <httplib.h>
+#include <memory>
+#include <string>
+
+namespace tonvert::service {
+
+// The threads that run requests unless told: as many as the HTTP library would take, one fewer
+// than the cores and at least 8.
+unsigned defaultHttpThreads();
+
+// How the service's connections are held. Waiting for a request (its first byte, its request
+// line and headers) takes no thread: one thread watches every such connection. A request
+// whose headers are whole goes to one of `threads`, which reads its body, runs its handler and
+// writes its reply; so a client that sends slowly holds a thread only for its body, and never
+// longer than `bodyDeadline`.
+struct HttpOptions {
+    unsigned threads = defaultHttpThreads();
+    // From a new connection, or a request's first byte, to the blank line after its headers.
+    std::chrono::milliseconds headerDeadline{10'000};
+    // For a request's whole body, from the end of its headers.
+    std::chrono::milliseconds bodyDeadline{120'000};
+    // A kept-alive connection waiting for its next request.
+    std::chrono::milliseconds keepAlive{5'000};
+    // A reply's write that makes no progress.
+    std::chrono::milliseconds writeTimeout{5'000};
+    unsigned requestsPerConnection = 100;
+    // A request line and headers longer than this are answered 431 and the connection closed.
+    std::size_t maxHeaderBytes = 64 << 10;
+};
+
+// For the routes' handlers, about the request that the calling thread serves.
+// The connection ends after this reply, whatever else the client has sent on it.
+void closeConnectionAfterReply();
+// The request's body went past what the server takes (its payload limit) and was not read on.
+bool requestBodyCutAtLimit();
+
+// The service's HTTP server: its routes are those of `routes()`, a cpp-httplib server that never
+// listens itself; this class accepts the connections, gathers each request's head, keeps the
+// deadlines and hands whole requests to the library.
+class HttpListener {
+public:
+    explicit HttpListener(HttpOptions options = {});
+    ~HttpListener();
+    HttpListener(const HttpListener&) = delete;
+    HttpListener& operator=(const HttpListener&) = delete;
+
+    // Where the routes go, before run(). Its own listen() must not be called.
+    httplib::Server& routes();
+    // Binds the listening socket on HOST:PORT (0: a port the system picks); gives the port, or
+    // -1 when it cannot.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); false when nothing is bound or the loop cannot start.
+    bool run();
+    // Ends run() and every connection. Safe from any thread and from a signal handler.
+    void stop();
+    bool running() const { return running_; }
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    std::atomic<bool> running_ = false;
+};
+
+} // namespace tonvert::service
