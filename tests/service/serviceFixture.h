@@ -27,7 +27,7 @@ protected:
         StoreOptions options;
         options.clock = [this] { return static_cast<std::int64_t>(std::time(nullptr)) + shift; };
         loopback = std::make_unique<LoopbackService>(folder.file("data"), renderer, config, options,
-                                                     smtpUrl);
+                                                     smtpUrl, http);
         store = &loopback->store();
         host = loopback->host();
     }
@@ -74,6 +74,7 @@ protected:
     ServiceConfig config;
     service::Renderer* renderer = nullptr; // none: records wait in the queue
     std::string smtpUrl;                   // none: mail goes into the outbox
+    HttpOptions http;
     std::atomic<std::int64_t> shift = 0;
     std::unique_ptr<LoopbackService> loopback;
     Store* store = nullptr;

@@ -1,0 +1,270 @@
+// Clients that send slowly, too much or nonsense, over real sockets on loopback: none of them
+// keeps the service from answering others.
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "serviceFixture.h"
+
+namespace tonvert {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A connection that sends what the test says, as slowly as it says.
+class RawConnection {
+public:
+    explicit RawConnection(int port)
+        : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        // A send into a connection the service no longer reads fails in time.
+        const timeval limit{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
+    ~RawConnection() { ::close(fd_); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool connected() const { return connected_; }
+    bool send(const std::string& bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    // What arrives until the service ends the connection (then `closed`), `needle` has come,
+    // or `within` has passed.
+    std::string read(std::chrono::milliseconds within, const std::string& needle = "") {
+        std::string reply;
+        const auto until = Clock::now() + within;
+        while (needle.empty() || reply.find(needle) == std::string::npos) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            pollfd watched{fd_, POLLIN, 0};
+            if (left <= 0ms || ::poll(&watched, 1, static_cast<int>(left.count())) <= 0)
+                break;
+            char chunk[4096];
+            const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (got <= 0) {
+                closed = true;
+                break;
+            }
+            reply.append(chunk, static_cast<std::size_t>(got));
+        }
+        return reply;
+    }
+    // Whether the service has closed the connection, without waiting; what it sent before is
+    // dropped.
+    bool closedByService() {
+        char chunk[4096];
+        ssize_t got = 0;
+        while (!closed && (got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) {
+        }
+        closed = closed || got == 0 || (got < 0 && errno != EAGAIN);
+        return closed;
+    }
+
+    bool closed = false;
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+// Connections that each send a byte of their request at every turn, until stopped.
+class Tricklers {
+public:
+    Tricklers(int port, int count, const std::string& head, std::chrono::milliseconds turn) {
+        for (int i = 0; i < count; ++i) {
+            connections_.push_back(std::make_unique<RawConnection>(port));
+            connections_.back()->send(head);
+        }
+        thread_ = std::thread([this, turn] {
+            while (!stopped_) {
+                for (auto& connection : connections_)
+                    connection->send("x");
+                std::this_thread::sleep_for(turn);
+            }
+        });
+    }
+    ~Tricklers() { stop(); }
+    void stop() {
+        stopped_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // How many the service has closed so far.
+    int closed() {
+        int count = 0;
+        for (auto& connection : connections_)
+            count += connection->closedByService() ? 1 : 0;
+        return count;
+    }
+
+private:
+    std::vector<std::unique_ptr<RawConnection>> connections_;
+    std::atomic<bool> stopped_ = false;
+    std::thread thread_;
+};
+
+class SlowClientsTest : public test::ServiceFixture {
+protected:
+    void SetUp() override {}
+
+    // A plain request by a client that waits 10 s at most for it.
+    bool answers(const std::string& path = "/") {
+        httplib::Client client("127.0.0.1", loopback->port());
+        client.set_connection_timeout(10s);
+        client.set_read_timeout(10s);
+        const auto result = client.Get(path.c_str());
+        return result && result->status == 200;
+    }
+    int port() const { return loopback->port(); }
+};
+
+TEST_F(SlowClientsTest, SlowHeadsHoldNoThread) {
+    http.threads = 2;
+    http.headerDeadline = 60s;
+    start();
+    // Twenty clients each send their headers a byte at a time and never finish them.
+    Tricklers slow(port(), 20, "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ", 200ms);
+    std::this_thread::sleep_for(500ms);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(answers()) << "request " << i << " while the slow heads are held";
+    EXPECT_TRUE(answers("/cgi-bin/wmn.pl?LNG=us&VER=1.0&UID=a@example.org&CMD=viewprices"));
+    EXPECT_EQ(slow.closed(), 0) << "the slow heads are still held, within their deadline";
+}
+
+TEST_F(SlowClientsTest, DeadlinesAreForTheWholeHeadAndBodyAndForIdleConnections) {
+    http.threads = 1;
+    http.headerDeadline = 300ms;
+    http.bodyDeadline = 300ms;
+    http.keepAlive = 300ms;
+    start();
+    // A byte every 50 ms is never 300 ms without one, yet the head as a whole is late.
+    Tricklers slowHead(port(), 3, "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ", 50ms);
+    Tricklers slowBody(port(), 3,
+                       "POST /addfunds.html HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n"
+                       "Content-Type: application/x-www-form-urlencoded\r\n\r\nuid=",
+                       50ms);
+    RawConnection silent(port());
+    RawConnection idle(port());
+    ASSERT_TRUE(idle.send("GET /style.css HTTP/1.1\r\nHost: x\r\n\r\n"));
+    EXPECT_NE(idle.read(10s, "\r\n\r\n").find("200 OK"), std::string::npos);
+
+    const auto until = Clock::now() + 10s;
+    while (Clock::now() < until && (slowHead.closed() < 3 || slowBody.closed() < 3))
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(slowHead.closed(), 3) << "heads past their deadline";
+    EXPECT_EQ(slowBody.closed(), 3) << "bodies past their deadline";
+    silent.read(10s);
+    EXPECT_TRUE(silent.closed) << "a connection that never sends";
+    idle.read(10s);
+    EXPECT_TRUE(idle.closed) << "a kept-alive connection with no next request";
+    EXPECT_TRUE(answers());
+}
+
+TEST_F(SlowClientsTest, KeptAliveConnectionsHoldNoThreadBetweenRequests) {
+    http.threads = 1;
+    http.keepAlive = 60s;
+    start();
+    std::vector<std::unique_ptr<RawConnection>> kept;
+    for (int i = 0; i < 4; ++i) {
+        kept.push_back(std::make_unique<RawConnection>(port()));
+        ASSERT_TRUE(kept.back()->send("GET /style.css HTTP/1.1\r\nHost: x\r\n\r\n"));
+        EXPECT_NE(kept.back()->read(10s, "\r\n\r\n").find("200 OK"), std::string::npos) << i;
+    }
+    EXPECT_TRUE(answers());
+    // Two requests in one write are answered in turn on the same connection.
+    ASSERT_TRUE(
+        kept[0]->send("GET /style.css HTTP/1.1\r\nHost: x\r\n\r\n"
+                      "GET /upgrade.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    const std::string both = kept[0]->read(10s);
+    EXPECT_TRUE(kept[0]->closed);
+    EXPECT_NE(both.find("text/css"), std::string::npos);
+    EXPECT_NE(both.find("text/html"), std::string::npos);
+}
+
+TEST_F(SlowClientsTest, RequestLinesAreJudgedAtOnce) {
+    http.headerDeadline = 60s;
+    http.keepAlive = 60s;
+    start();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"FOO / HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 501 "},
+        {"BREW /pot", "HTTP/1.1 501 "}, // the rest of the line never comes
+        {"GET / HTTP/9.9\r\nHost: x\r\n\r\n", "HTTP/1.1 400 "},
+        {"GET /\r\n\r\n", "HTTP/1.1 400 "},
+        {"GET / HTTP/1.1\r\n" + std::string(70000, 'x'), "HTTP/1.1 431 "},
+    };
+    for (const auto& [request, answer] : cases) {
+        RawConnection connection(port());
+        ASSERT_TRUE(connection.send(request));
+        const std::string reply = connection.read(10s);
+        EXPECT_EQ(reply.rfind(answer, 0), 0u) << request.substr(0, 20) << ": " << reply;
+        EXPECT_TRUE(connection.closed) << request.substr(0, 20);
+    }
+    EXPECT_TRUE(answers());
+}
+
+TEST_F(SlowClientsTest, BodiesOverTheLimit) {
+    http.bodyDeadline = 60s;
+    start();
+    const std::string user = "ann@example.org";
+    const std::string password = account(user);
+    // Through the client: a body over the limit, though not far over it, is read to its end,
+    // and the answer shown.
+    EXPECT_EQ(upload(user, password, "Big.mid", std::string(config.maxUploadBytes * 7 / 2, 'x')),
+              "!ERR 1050");
+    EXPECT_EQ(upload(user, password, "Small.mid", "MThd"), "!VAL 1");
+
+    const std::string post = "POST /cgi-bin/wmn.pl HTTP/1.1\r\nHost: x\r\n"
+                             "Content-Type: multipart/form-data; boundary=b\r\n";
+    // Announced far beyond the limit: refused before a byte of it is sent.
+    RawConnection huge(port());
+    ASSERT_TRUE(huge.send(post + "Content-Length: " + std::to_string(config.maxUploadBytes * 5) +
+                          "\r\n\r\n"));
+    std::string reply = huge.read(10s);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 413 ", 0), 0u) << reply;
+    EXPECT_NE(reply.find("\r\n\r\n!ERR 1050"), std::string::npos) << reply;
+    EXPECT_TRUE(huge.closed);
+    // Over the limit, and waiting to be told to go on: refused, never told.
+    RawConnection asking(port());
+    ASSERT_TRUE(asking.send(post + "Expect: 100-continue\r\nContent-Length: " +
+                            std::to_string(config.maxUploadBytes * 2) + "\r\n\r\n"));
+    reply = asking.read(10s);
+    EXPECT_EQ(reply.rfind("HTTP/1.1 413 ", 0), 0u) << reply;
+    EXPECT_TRUE(asking.closed);
+
+    // Chunks that go on past the limit: answered once the limit is reached, the rest unread.
+    RawConnection chunked(port());
+    ASSERT_TRUE(chunked.send(post + "Transfer-Encoding: chunked\r\n\r\n"));
+    std::atomic<bool> answered = false;
+    std::thread sender([&chunked, &answered] {
+        const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+        for (int i = 0; i < 160 && !answered && chunked.send(chunk); ++i)
+            std::this_thread::sleep_for(5ms);
+    });
+    reply = chunked.read(10s, "!ERR 1050");
+    answered = true;
+    sender.join();
+    EXPECT_EQ(reply.rfind("HTTP/1.1 413 ", 0), 0u) << reply;
+    EXPECT_NE(reply.find("!ERR 1050"), std::string::npos) << reply;
+
+    EXPECT_EQ(command(user, password, "listmidi").rfind("!VAL 1\r\n", 0), 0u);
+}
+
+} // namespace
+} // namespace tonvert
