@@ -14,6 +14,8 @@ packages=(
   libsmf-dev openttd-openmsx
   # HTTP load on the reference service (its benchmark)
   wrk
+  # the reference service behind a buffering proxy, as deploy/nginx/tonvert.conf sets it up
+  nginx
   # network layer: libcurl; test servers (HTTP in-process, a proxy, an FTP server) and
   # name lookups of *.localhost for programs that use the system resolver
   libcurl4-openssl-dev libcpp-httplib-dev tinyproxy python3-pyftpdlib libnss-myhostname curl
