@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -147,7 +146,7 @@ TinternetSetupForm::TinternetSetupForm(QWidget* owner, const Seams& seams)
     setTabOrder(helpBtn_, testBtn_);
     setTabOrder(testBtn_, okBtn_);
 
-    // Every control hears Escape first, so that none keeps it to itself.
+    // Every control hears Escape and F1 first, so that none keeps them to itself.
     for (QWidget* control :
          std::initializer_list<QWidget*>{serverEdit_, portEdit_, bypassMemo_, timeOutUpDown_,
                                          attemptsUpDown_, helpBtn_, testBtn_, okBtn_})
@@ -157,9 +156,6 @@ TinternetSetupForm::TinternetSetupForm(QWidget* owner, const Seams& seams)
     connect(serverEdit_, &QLineEdit::textChanged, this, [this] { updateTestButton(); });
     connect(portEdit_, &QLineEdit::textChanged, this, [this] { updateTestButton(); });
     connect(helpBtn_, &QPushButton::clicked, this, &TinternetSetupForm::helpBtnClick);
-    // F1 asks for the dialog's topic, as its Help button does.
-    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
-            &TinternetSetupForm::helpBtnClick);
     connect(testBtn_, &QPushButton::clicked, this, &TinternetSetupForm::testBtnClick);
     connect(okBtn_, &QPushButton::clicked, this, &TinternetSetupForm::okBtnClick);
 }
@@ -291,6 +287,12 @@ void TinternetSetupForm::reject() {
 }
 
 bool TinternetSetupForm::FormKeyPress(QKeyEvent* event) {
+    // F1 asks for the dialog's topic, as its Help button does; whichever control has the
+    // focus passes it here.
+    if (event->matches(QKeySequence::HelpContents)) {
+        helpBtnClick();
+        return true;
+    }
     if (event->key() != Qt::Key_Escape)
         return false;
     reject();

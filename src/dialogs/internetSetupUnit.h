@@ -60,7 +60,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Escape closes; nothing else is handled, Enter included.
+    // Escape closes and F1 asks for help; nothing else is handled, Enter included.
     bool FormKeyPress(QKeyEvent* event);
     void fill(const TNet& net);
 

@@ -64,14 +64,12 @@ void HelpTest::helpKeysOpenTheirTopics() {
     driver.on("internetSetupForm", [&](QWidget& setup) {
         QVERIFY(shownTopic() != nullptr);
         shownTopic()->setSource(QUrl(QStringLiteral("index.htm")));
-        // F1 is a shortcut of the dialog's window: it counts once the window is active.
-        setup.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&setup));
-        QTest::keyClick(&setup, Qt::Key_F1);
-        QCOMPARE(topicPath(), QStringLiteral("/network.htm"));
+        // F1 reaches the dialog from whichever of its controls has the focus.
+        QTest::keyClick(setup.findChild<QWidget*>(QStringLiteral("serverEdit")), Qt::Key_F1);
+        QTRY_COMPARE(topicPath(), QStringLiteral("/network.htm"));
         shownTopic()->setSource(QUrl(QStringLiteral("index.htm")));
         setup.findChild<QAbstractButton*>(QStringLiteral("helpBtn"))->click();
-        QCOMPARE(topicPath(), QStringLiteral("/network.htm"));
+        QTRY_COMPARE(topicPath(), QStringLiteral("/network.htm"));
         setup.close();
     });
     form->menuSetupNetworkClick();
