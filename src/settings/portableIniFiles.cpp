@@ -54,8 +54,8 @@ void storeEntry(TSection& section, const std::string& key, const std::string& va
     }
 }
 
-// Splits the file's text into lines: a carriage return ends a line and takes a line feed
-// right after it along; a lone line feed is an ordinary character; Ctrl-Z ends the text.
+// Splits the file's text into lines: a carriage return, a line feed or the pair of them ends
+// a line, so a file edited with either convention reads line by line; Ctrl-Z ends the text.
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::string line;
@@ -64,11 +64,11 @@ std::vector<std::string> splitLines(const std::string& text) {
         const char c = text[i];
         if (c == '\x1A')
             break;
-        if (c == '\r') {
+        if (c == '\r' || c == '\n') {
             lines.push_back(line);
             line.clear();
             lineOpen = false;
-            if (i + 1 < text.size() && text[i + 1] == '\n')
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
                 ++i;
             continue;
         }
