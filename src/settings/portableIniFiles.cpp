@@ -80,6 +80,23 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+using Sections = std::vector<std::unique_ptr<TSection>>;
+
+int indexIn(const Sections& sections, const std::string& name) {
+    for (std::size_t i = 0; i < sections.size(); ++i)
+        if (sections[i]->name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+TSection* addSectionTo(Sections& sections, const std::string& name) {
+    const int index = indexIn(sections, name);
+    if (index >= 0)
+        return sections[static_cast<std::size_t>(index)].get();
+    sections.push_back(std::make_unique<TSection>(TSection{name, {}}));
+    return sections.back().get();
+}
+
 std::optional<std::int64_t> digitsValue(const std::string& text, std::size_t at, int base) {
     if (at >= text.size())
         return std::nullopt;
@@ -148,10 +165,7 @@ void TPortableIniFile::clear() {
 }
 
 int TPortableIniFile::indexOfSection(const std::string& name) const {
-    for (std::size_t i = 0; i < sections_.size(); ++i)
-        if (sections_[i]->name == name)
-            return static_cast<int>(i);
-    return -1;
+    return indexIn(sections_, name);
 }
 
 TSection* TPortableIniFile::findSection(const std::string& name) const {
@@ -160,26 +174,16 @@ TSection* TPortableIniFile::findSection(const std::string& name) const {
 }
 
 TSection* TPortableIniFile::addSection(const std::string& name) {
-    if (TSection* existing = findSection(name))
-        return existing;
-    sections_.push_back(std::make_unique<TSection>(TSection{name, {}}));
-    return sections_.back().get();
+    return addSectionTo(sections_, name);
 }
 
-void TPortableIniFile::load() {
-    clear();
-    modified_ = false;
-
-    std::ifstream in(fileName_, std::ios::binary);
-    if (!in)
-        return;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-
+std::vector<std::unique_ptr<TSection>> readSettingsText(const std::string& text) {
+    Sections sections;
     TSection* current = nullptr;
     for (const std::string& raw : splitLines(text)) {
         const std::string line = trimmed(raw);
         if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-            current = addSection(line.substr(1, line.size() - 2));
+            current = addSectionTo(sections, line.substr(1, line.size() - 2));
             continue;
         }
         if (current == nullptr)
@@ -192,18 +196,35 @@ void TPortableIniFile::load() {
             value = value.substr(1, value.size() - 2);
         storeEntry(*current, line.substr(0, equals), value);
     }
+    return sections;
 }
 
-void TPortableIniFile::save() const {
+std::string settingsFileText(const std::vector<std::unique_ptr<TSection>>& sections) {
     std::string text;
-    for (const auto& section : sections_) {
+    for (const auto& section : sections) {
         text += "[" + section->name + "]\r\n";
         for (const auto& line : section->values)
             text += line + "\r\n";
         text += "\r\n";
     }
+    return text;
+}
+
+void TPortableIniFile::load() {
+    clear();
+    modified_ = false;
+
+    std::ifstream in(fileName_, std::ios::binary);
+    if (!in)
+        return;
+    sections_ = readSettingsText(
+        std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+}
+
+void TPortableIniFile::save() const {
     // A failed rewrite loses this batch's changes without a word.
-    replaceFileContents(fileName_, text, InPlaceRewrite::whenNoTemporaryFile);
+    replaceFileContents(fileName_, settingsFileText(sections_),
+                        InPlaceRewrite::whenNoTemporaryFile);
 }
 
 std::string TPortableIniFile::readString(const std::string& section, const std::string& key,
