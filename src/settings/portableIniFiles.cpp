@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "atomicFile.h"
 
@@ -26,7 +27,7 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, last - first);
 }
 
-bool sameTextIgnoringCase(const std::string& a, const std::string& b) {
+bool sameTextIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
@@ -38,7 +39,8 @@ std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
                                              const std::string& key) {
     return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
         const auto equals = line.find('=');
-        return equals != std::string::npos && sameTextIgnoringCase(line.substr(0, equals), key);
+        return equals != std::string::npos &&
+               sameTextIgnoringCase(std::string_view(line).substr(0, equals), key);
     });
 }
 
@@ -57,30 +59,32 @@ void storeEntry(TSection& section, const std::string& key, const std::string& va
 // Splits the file's text into lines: a carriage return, a line feed or the pair of them ends
 // a line, so a file edited with either convention reads line by line; Ctrl-Z ends the text.
 std::vector<std::string> splitLines(const std::string& text) {
+    const std::string_view all(text.data(), std::min(text.find('\x1A'), text.size()));
     std::vector<std::string> lines;
-    std::string line;
-    bool lineOpen = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\x1A')
+    std::size_t at = 0;
+    while (at < all.size()) {
+        const std::size_t end = std::min(all.find_first_of("\r\n", at), all.size());
+        lines.emplace_back(all.substr(at, end - at));
+        if (end == all.size())
             break;
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            lineOpen = false;
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            continue;
-        }
-        line += c;
-        lineOpen = true;
+        const bool pair = all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n';
+        at = end + (pair ? 2 : 1);
     }
-    if (lineOpen)
-        lines.push_back(line);
     return lines;
 }
 
 using Sections = std::vector<std::unique_ptr<TSection>>;
+
+// A value as its line holds it, in double quotes where reading would otherwise not give it
+// back: blanks around it would be trimmed away, quotes around it taken off, and a line that
+// starts with "[" and ends with "]" read as a section's header.
+std::string valueText(const std::string& key, const std::string& value) {
+    const bool quoted =
+        !value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
+                           (value.size() >= 2 && value.front() == '"' && value.back() == '"') ||
+                           (!key.empty() && key.front() == '[' && value.back() == ']'));
+    return quoted ? "\"" + value + "\"" : value;
+}
 
 int indexIn(const Sections& sections, const std::string& name) {
     for (std::size_t i = 0; i < sections.size(); ++i)
@@ -203,8 +207,11 @@ std::string settingsFileText(const std::vector<std::unique_ptr<TSection>>& secti
     std::string text;
     for (const auto& section : sections) {
         text += "[" + section->name + "]\r\n";
-        for (const auto& line : section->values)
-            text += line + "\r\n";
+        for (const auto& line : section->values) {
+            const std::size_t equals = line.find('=');
+            text += line.substr(0, equals + 1) +
+                    valueText(line.substr(0, equals), line.substr(equals + 1)) + "\r\n";
+        }
         text += "\r\n";
     }
     return text;

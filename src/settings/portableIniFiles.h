@@ -71,7 +71,9 @@ private:
 // blanks around it and then one pair of double quotes around it; an empty value is no entry.
 std::vector<std::unique_ptr<TSection>> readSettingsText(const std::string& text);
 
-// The text TPortableIniFile writes its sections as, every line ended by CR LF.
+// The text TPortableIniFile writes its sections as, every line ended by CR LF. A value that
+// reading would not give back as it stands (blanks or double quotes around it, or a line
+// that would read as a section's header) is written in double quotes.
 std::string settingsFileText(const std::vector<std::unique_ptr<TSection>>& sections);
 
 // Whether a text can be kept in the settings file as it is: no line break and no Ctrl-Z.

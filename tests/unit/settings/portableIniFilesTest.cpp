@@ -162,11 +162,30 @@ TEST_F(PortableIniFileTest, WritesBackInOrderWithCrLf) {
                                "[D]\r\n\r\n");
 }
 
-TEST_F(PortableIniFileTest, QuotedBlanksSurviveOneRewriteOnly) {
-    writeBytes(path, "[S]\r\nKey=\" a \"\r\n");
-    { TPortableIniFile(path).writeString("S", "Other", "x"); }
-    EXPECT_EQ(readBytes(path), "[S]\r\nKey= a \r\nOther=x\r\n\r\n");
-    EXPECT_EQ(TPortableIniFile(path).readString("S", "Key", ""), "a");
+TEST_F(PortableIniFileTest, ValuesSurviveRewrites) {
+    // Each of these was read back otherwise once the file was rewritten: blanks trimmed off,
+    // quotes taken off, the line read as a section's header.
+    writeBytes(path, "[S]\r\nKey=\" a \"\r\nQuoted=\"\"q\"\"\r\n[k=\"v]\"\r\n");
+    const std::vector<std::pair<std::string, std::string>> written{
+        {"Lead", " lead"}, {"Trail", "trail\t"}, {"Marks", "\"m\""}, {"[x", "y]"}, {"Half", "\""}};
+    {
+        TPortableIniFile ini(path);
+        for (const auto& [key, value] : written)
+            EXPECT_TRUE(ini.writeString("S", key, value));
+    }
+    EXPECT_EQ(readBytes(path), "[S]\r\nKey=\" a \"\r\nQuoted=\"\"q\"\"\r\n[k=\"v]\"\r\n"
+                               "Lead=\" lead\"\r\nTrail=\"trail\t\"\r\nMarks=\"\"m\"\"\r\n"
+                               "[x=\"y]\"\r\nHalf=\"\r\n\r\n");
+    for (int rewrite = 0; rewrite < 2; ++rewrite) {
+        TPortableIniFile ini(path);
+        EXPECT_EQ(ini.sections().size(), 1u);
+        EXPECT_EQ(ini.readString("S", "Key", ""), " a ");
+        EXPECT_EQ(ini.readString("S", "Quoted", ""), "\"q\"");
+        EXPECT_EQ(ini.readString("S", "[k", ""), "v]");
+        for (const auto& [key, value] : written)
+            EXPECT_EQ(ini.readString("S", key, ""), value) << key;
+        ini.writeString("S", "Key", " a ");
+    }
 }
 
 TEST_F(PortableIniFileTest, ModifiedDecidesTheRewrite) {
