@@ -1,6 +1,8 @@
 #include "onlineListFile.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace tonvert {
 namespace {
@@ -36,6 +38,18 @@ TEST(OnlineListFile, RowsAsThePanesShowThem) {
     EXPECT_EQ(rowsText(readOnlineListFile("1\n!VAL 2\n3\ta.mid\tx\n4\tb\tx\n", false, ".")),
               "invalid");
     EXPECT_EQ(rowsText(readOnlineListFile("46000,5\n!VAL \t1\nA.mp3\t5\n", true, ".")), "invalid");
+}
+
+TEST(OnlineListFile, KeptTimesReadBack) {
+    // Times as a refresh keeps them; next to the largest number, 15 digits would round to a
+    // text that reads as no number.
+    for (const double time : {46000.123456789012, 0.0, 1e20, std::numeric_limits<double>::max(),
+                              -std::numeric_limits<double>::max()}) {
+        const OnlineListRows kept =
+            readOnlineListFile(onlineListFileText(time, "!VAL 0\r\n", ","), false, ",");
+        ASSERT_TRUE(kept.valid) << time;
+        EXPECT_NEAR(kept.time, time, std::fabs(time) * 1e-14) << time;
+    }
 }
 
 } // namespace
