@@ -17,8 +17,8 @@ bool isBlank(char c) {
     return static_cast<unsigned char>(c) <= 32;
 }
 
-// Removes every character with code 0 to 32 from both ends.
-std::string trimmed(const std::string& text) {
+// The text without the characters of codes 0 to 32 at both ends.
+std::string_view trimmed(std::string_view text) {
     std::size_t first = 0, last = text.size();
     while (first < last && isBlank(text[first]))
         ++first;
@@ -36,7 +36,7 @@ bool sameTextIgnoringCase(std::string_view a, std::string_view b) {
 
 // The position of the entry line whose key equals `key` without regard to case.
 std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
-                                             const std::string& key) {
+                                             std::string_view key) {
     return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
         const auto equals = line.find('=');
         return equals != std::string::npos &&
@@ -44,27 +44,31 @@ std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
     });
 }
 
-void storeEntry(TSection& section, const std::string& key, const std::string& value) {
+void storeEntry(TSection& section, std::string_view key, std::string_view value) {
     auto found = findEntry(section.values, key);
     if (value.empty()) {
         if (found != section.values.end())
             section.values.erase(found);
-    } else if (found != section.values.end()) {
-        *found = key + "=" + value;
-    } else {
-        section.values.push_back(key + "=" + value);
+        return;
     }
+    std::string entry;
+    entry.reserve(key.size() + 1 + value.size());
+    entry.append(key).append(1, '=').append(value);
+    if (found != section.values.end())
+        *found = std::move(entry);
+    else
+        section.values.push_back(std::move(entry));
 }
 
 // Splits the file's text into lines: a carriage return, a line feed or the pair of them ends
 // a line, so a file edited with either convention reads line by line; Ctrl-Z ends the text.
-std::vector<std::string> splitLines(const std::string& text) {
+std::vector<std::string_view> splitLines(const std::string& text) {
     const std::string_view all(text.data(), std::min(text.find('\x1A'), text.size()));
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
     std::size_t at = 0;
     while (at < all.size()) {
         const std::size_t end = std::min(all.find_first_of("\r\n", at), all.size());
-        lines.emplace_back(all.substr(at, end - at));
+        lines.push_back(all.substr(at, end - at));
         if (end == all.size())
             break;
         const bool pair = all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n';
@@ -184,18 +188,18 @@ TSection* TPortableIniFile::addSection(const std::string& name) {
 std::vector<std::unique_ptr<TSection>> readSettingsText(const std::string& text) {
     Sections sections;
     TSection* current = nullptr;
-    for (const std::string& raw : splitLines(text)) {
-        const std::string line = trimmed(raw);
+    for (const std::string_view raw : splitLines(text)) {
+        const std::string_view line = trimmed(raw);
         if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-            current = addSectionTo(sections, line.substr(1, line.size() - 2));
+            current = addSectionTo(sections, std::string(line.substr(1, line.size() - 2)));
             continue;
         }
         if (current == nullptr)
             continue;
         const auto equals = line.find('=');
-        if (equals == std::string::npos || equals == 0)
+        if (equals == std::string_view::npos || equals == 0)
             continue;
-        std::string value = trimmed(line.substr(equals + 1));
+        std::string_view value = trimmed(line.substr(equals + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
         storeEntry(*current, line.substr(0, equals), value);
