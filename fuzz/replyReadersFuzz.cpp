@@ -7,7 +7,8 @@
 //   rounding to cents, or exactly in scientific notation; the separator changes nothing else;
 // - a number the reader takes is the one strtod takes from the same text, whatever the
 //   decimal separator;
-// - the lines of a list are the ones found by walking the text byte by byte;
+// - the lines of a list are the ones found by walking the text byte by byte, and a text is a
+//   safe file name exactly when none of its bytes is a separator or a control character;
 // - an error reply gets a message, any web address offered is one of http or ftp without
 //   blanks or control characters, and blanks before the reply change nothing;
 // - the entries of a list view its text, have safe names, and agree with the list read whole.
@@ -50,6 +51,18 @@ std::string replaced(std::string_view text, std::string_view from, std::string_v
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// The client saves files under list entries' names: no folder separator of either kind, no
+// zero byte, no other control character. Spelt out here rather than asked of the reader's
+// own test, which is what is under test.
+bool isSafeName(std::string_view name) {
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 32 || byte == 127)
+            return false;
+    }
+    return !name.empty();
 }
 
 void checkMoneyText(double value, const std::string& separator) {
@@ -167,6 +180,8 @@ void checkLines(std::string_view text) {
                               static_cast<unsigned char>(trimmed.back()) > 32),
           "a trimmed text that starts or ends with a control character");
     check(tonvert::trimControls(trimmed) == trimmed, "trimming twice cut more");
+    check(tonvert::isSafeServiceFileName(text) == isSafeName(text),
+          "a file name judged otherwise than its bytes say");
 }
 
 void checkServerError(const std::string& reply) {
@@ -201,7 +216,7 @@ void checkList(const std::string& reply, bool audio) {
         check(entry.fileName.data() >= text.data() &&
                   entry.fileName.data() + entry.fileName.size() <= text.data() + text.size(),
               "an entry that does not view the list's text");
-        check(tonvert::isSafeServiceFileName(entry.fileName), "an entry with an unsafe name");
+        check(isSafeName(entry.fileName), "an entry with an unsafe name");
         check(!entry.name().empty() && entry.name().find('.') == std::string_view::npos &&
                   entry.extension().size() == 3,
               "an entry's name is no root, a dot and three characters");

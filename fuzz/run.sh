@@ -21,7 +21,7 @@ shift || true
 # walks every path of its reader; longer ones only make each run slower.
 case "$target" in
 midiReaderFuzz) max_len=4096 ;;
-settingsFileFuzz) max_len=1024 ;;
+settingsFileFuzz) max_len=512 ;;
 listFileFuzz) max_len=1024 ;;
 replyReadersFuzz) max_len=512 ;;
 *)
