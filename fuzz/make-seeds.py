@@ -3,7 +3,7 @@
 dozen bytes, that walk the reader's paths (formats 0 and 1, running status, system-exclusive
 and meta events, tempo in later tracks, SMPTE division, RIFF RMID, trailing bytes).
 
-Usage: fuzz/make-seeds.py [output folder]   (default: fuzz/seeds beside this script)
+Usage: fuzz/make-seeds.py [output folder]   (default: fuzz/seeds/midiReaderFuzz beside this script)
 """
 
 import os
@@ -118,7 +118,7 @@ def seeds():
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "seeds")
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "seeds", "midiReaderFuzz")
     os.makedirs(out, exist_ok=True)
     for file_name, data in seeds():
         if len(data) >= 300:

@@ -2,82 +2,21 @@
 // written to one temporary file per process and loaded from there, once without and once with
 // system-exclusive events. Invariants of the loaded record are checked after each load.
 
+#include "fuzzSupport.h"
 #include "midiUnit.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
-// Stops the run with a note on which invariant broke; libFuzzer saves the input.
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "midiReaderFuzz: invariant broken: %s\n", what);
-    std::fflush(stderr);
-    __builtin_trap();
-}
+using tonvert::fuzz::check;
 
-void check(bool condition, const char* what) {
-    if (!condition)
-        fail(what);
-}
-
-// The scratch file, created once per process with a unique name and removed at exit.
-class ScratchFile {
-public:
-    ScratchFile() {
-        const char* dir = std::getenv("TMPDIR");
-        if (dir == nullptr || *dir == '\0')
-            dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        path_ = std::string(dir) + "/midiReaderFuzz-XXXXXX";
-        const int fd = ::mkstemp(path_.data());
-        if (fd < 0) {
-            std::perror("midiReaderFuzz: mkstemp");
-            std::abort();
-        }
-        ::close(fd);
-    }
-    ~ScratchFile() { ::unlink(path_.c_str()); }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
-    // Replaces the file's content with the given bytes.
-    void write(const std::uint8_t* data, std::size_t size) const {
-        const int fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) {
-            std::perror("midiReaderFuzz: open");
-            std::abort();
-        }
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd, data + done, size - done);
-            if (n <= 0) {
-                std::perror("midiReaderFuzz: write");
-                std::abort();
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (::close(fd) != 0) {
-            std::perror("midiReaderFuzz: close");
-            std::abort();
-        }
-    }
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-const ScratchFile& scratchFile() {
-    static const ScratchFile file;
+const tonvert::fuzz::ScratchFile& scratchFile() {
+    static const tonvert::fuzz::ScratchFile file("midiReaderFuzz");
     return file;
 }
 
@@ -154,7 +93,7 @@ void checkVarLen(std::uint32_t value) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const ScratchFile& file = scratchFile();
+    const tonvert::fuzz::ScratchFile& file = scratchFile();
     file.write(data, size);
 
     tonvert::TMidiFile midi;

@@ -31,7 +31,7 @@ packages=(
   ffmpeg fluidsynth lame
   # the service's pages in a real browser: headless Chromium driven through selenium
   chromium chromium-driver python3-selenium
-  # data-race checks of the network layer
+  # data-race checks of the network layer; the fuzz targets (libFuzzer, ASan, UBSan)
   clang libclang-rt-14-dev
   # a font for windows drawn off screen and under Xvfb; time zones for the clock-time tests
   fonts-dejavu-core tzdata

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Tonvert needs, builds everything and runs every test; then builds the network
-# layer once more with ThreadSanitizer and runs its tests there.
+# layer once more with ThreadSanitizer and runs its tests there, and runs every fuzz target
+# briefly from its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +22,16 @@ cmake --build build-tsan -j2 --target net_test transfer_test
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 build-tsan/tests/net_test
 build-tsan/tests/transfer_test
+
+# Each reader of outside input under libFuzzer with ASan and UBSan, for a short while: a
+# broken invariant or a crash fails the run (the input is kept in build-fuzz/artifacts/).
+mkdir -p build-fuzz
+for target in midiReaderFuzz settingsFileFuzz listFileFuzz replyReadersFuzz; do
+  log="build-fuzz/$target.out"
+  if ! bash fuzz/run.sh "$target" 20 >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzz target $target failed" >&2
+    exit 1
+  fi
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 | sed "s/^/$target: /"
+done

@@ -29,8 +29,13 @@ std::string sizeText(std::uint64_t bytes) {
 std::string dayNumberText(double dayNumber, const std::string& decimalSeparator) {
     char text[64];
     // to_chars writes a point whatever the process locale is.
-    const auto written =
+    auto written =
         std::to_chars(text, text + sizeof text, dayNumber, std::chars_format::general, 15);
+    // Next to the largest number, 15 digits round past it to a text that reads as no number;
+    // the shortest text that reads back is written then.
+    double back = 0;
+    if (std::from_chars(text, written.ptr, back).ec != std::errc())
+        written = std::to_chars(text, text + sizeof text, dayNumber);
     std::string result(text, written.ptr);
     const auto point = result.find('.');
     if (point != std::string::npos)

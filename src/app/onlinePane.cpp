@@ -18,9 +18,9 @@
 #include "busyCursor.h"
 #include "clock.h"
 #include "fileIo.h"
-#include "fileListText.h"
 #include "localeTexts.h"
 #include "netUnit.h"
+#include "onlineListFile.h"
 #include "paneWidgets.h"
 #include "prompts.h"
 #include "replyReaders.h"
@@ -35,42 +35,6 @@ namespace tonvert {
 namespace {
 
 constexpr Qt::Alignment kRight = Qt::AlignRight;
-
-// The list file's rows and its time, or none when the file holds no list.
-struct ShownList {
-    bool valid = false;
-    double time = 0;
-    std::vector<FileRow> rows;
-};
-
-// The rows are made as the entries are read: each row's texts are copied from the file's
-// text once.
-ShownList readListFile(const std::string& text, bool audio) {
-    ShownList shown;
-    const auto add = [&](const OnlineEntryText& entry) {
-        // The commands name the file by its name and its type, as the list shows them.
-        FileRow row{std::string(entry.fileName),
-                    entry.nameSize,
-                    serviceFileType(entry.extension()),
-                    {},
-                    {},
-                    {}};
-        std::copy(row.type.begin(), row.type.end(), row.fileName.begin() + entry.nameSize + 1);
-        if (audio)
-            row.size = entry.size;
-        else
-            row.record = entry.record;
-        shown.rows.push_back(std::move(row));
-    };
-    const std::string separator = userDecimalSeparator();
-    const OnlineListHead head =
-        audio ? readAudioListFile(text, separator, add) : readMidiListFile(text, separator, add);
-    shown.valid = head.valid;
-    shown.time = head.time;
-    if (!head.valid)
-        shown.rows.clear();
-    return shown;
-}
 
 } // namespace
 
@@ -166,7 +130,7 @@ void OnlinePane::refresh(bool keepSelection) {
         return;
     // A list that cannot be kept is still shown as far as the old file goes; nothing to tell.
     writeTextFile(listFilePath(),
-                  dayNumberText(seams_.clock.now(), userDecimalSeparator()) + "\n" + *reply);
+                  onlineListFileText(seams_.clock.now(), *reply, userDecimalSeparator()));
     showList(keepSelection);
 }
 
@@ -176,9 +140,9 @@ void OnlinePane::showList(bool keepSelection) {
         keepSelection ? selectedFiles() : std::vector<FileRow>{};
 
     std::string text;
-    ShownList shown;
+    OnlineListRows shown;
     if (readWholeFile(listFilePath(), text))
-        shown = readListFile(text, kind_.audio);
+        shown = readOnlineListFile(text, kind_.audio, userDecimalSeparator());
     const std::size_t count = shown.rows.size();
     model_->setRows(std::move(shown.rows));
 

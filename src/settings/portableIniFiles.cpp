@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "asciiText.h"
 #include "atomicFile.h"
@@ -12,14 +13,14 @@ namespace tonvert {
 
 namespace {
 
-// Removes every character with code 0 to 32 from both ends.
-std::string trimmed(const std::string& text) {
-    return std::string(ascii::trimmed(text));
+// The text without the characters of codes 0 to 32 at both ends.
+std::string_view trimmed(std::string_view text) {
+    return ascii::trimmed(text);
 }
 
 // The position of the entry line whose key equals `key` without regard to case.
 std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
-                                             const std::string& key) {
+                                             std::string_view key) {
     return std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
         const auto equals = line.find('=');
         return equals != std::string::npos &&
@@ -27,42 +28,66 @@ std::vector<std::string>::iterator findEntry(std::vector<std::string>& lines,
     });
 }
 
-void storeEntry(TSection& section, const std::string& key, const std::string& value) {
+void storeEntry(TSection& section, std::string_view key, std::string_view value) {
     auto found = findEntry(section.values, key);
     if (value.empty()) {
         if (found != section.values.end())
             section.values.erase(found);
-    } else if (found != section.values.end()) {
-        *found = key + "=" + value;
-    } else {
-        section.values.push_back(key + "=" + value);
+        return;
     }
+    std::string entry;
+    entry.reserve(key.size() + 1 + value.size());
+    entry.append(key).append(1, '=').append(value);
+    if (found != section.values.end())
+        *found = std::move(entry);
+    else
+        section.values.push_back(std::move(entry));
 }
 
-// Splits the file's text into lines: a carriage return ends a line and takes a line feed
-// right after it along; a lone line feed is an ordinary character; Ctrl-Z ends the text.
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    bool lineOpen = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\x1A')
+// Splits the file's text into lines: a carriage return, a line feed or the pair of them ends
+// a line, so a file edited with either convention reads line by line; Ctrl-Z ends the text.
+std::vector<std::string_view> splitLines(const std::string& text) {
+    const std::string_view all(text.data(), std::min(text.find('\x1A'), text.size()));
+    std::vector<std::string_view> lines;
+    std::size_t at = 0;
+    while (at < all.size()) {
+        const std::size_t end = std::min(all.find_first_of("\r\n", at), all.size());
+        lines.push_back(all.substr(at, end - at));
+        if (end == all.size())
             break;
-        if (c == '\r') {
-            lines.push_back(line);
-            line.clear();
-            lineOpen = false;
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            continue;
-        }
-        line += c;
-        lineOpen = true;
+        const bool pair = all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n';
+        at = end + (pair ? 2 : 1);
     }
-    if (lineOpen)
-        lines.push_back(line);
     return lines;
+}
+
+using Sections = std::vector<std::unique_ptr<TSection>>;
+
+// A value as its line holds it, in double quotes where reading would otherwise not give it
+// back: blanks around it would be trimmed away, quotes around it taken off, and a line that
+// starts with "[" and ends with "]" read as a section's header.
+std::string valueText(const std::string& key, const std::string& value) {
+    const bool quoted =
+        !value.empty() &&
+        (ascii::isBlankOrControl(value.front()) || ascii::isBlankOrControl(value.back()) ||
+         (value.size() >= 2 && value.front() == '"' && value.back() == '"') ||
+         (!key.empty() && key.front() == '[' && value.back() == ']'));
+    return quoted ? "\"" + value + "\"" : value;
+}
+
+int indexIn(const Sections& sections, const std::string& name) {
+    for (std::size_t i = 0; i < sections.size(); ++i)
+        if (sections[i]->name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+TSection* addSectionTo(Sections& sections, const std::string& name) {
+    const int index = indexIn(sections, name);
+    if (index >= 0)
+        return sections[static_cast<std::size_t>(index)].get();
+    sections.push_back(std::make_unique<TSection>(TSection{name, {}}));
+    return sections.back().get();
 }
 
 std::optional<std::int64_t> digitsValue(const std::string& text, std::size_t at, int base) {
@@ -129,10 +154,7 @@ void TPortableIniFile::clear() {
 }
 
 int TPortableIniFile::indexOfSection(const std::string& name) const {
-    for (std::size_t i = 0; i < sections_.size(); ++i)
-        if (sections_[i]->name == name)
-            return static_cast<int>(i);
-    return -1;
+    return indexIn(sections_, name);
 }
 
 TSection* TPortableIniFile::findSection(const std::string& name) const {
@@ -141,10 +163,43 @@ TSection* TPortableIniFile::findSection(const std::string& name) const {
 }
 
 TSection* TPortableIniFile::addSection(const std::string& name) {
-    if (TSection* existing = findSection(name))
-        return existing;
-    sections_.push_back(std::make_unique<TSection>(TSection{name, {}}));
-    return sections_.back().get();
+    return addSectionTo(sections_, name);
+}
+
+std::vector<std::unique_ptr<TSection>> readSettingsText(const std::string& text) {
+    Sections sections;
+    TSection* current = nullptr;
+    for (const std::string_view raw : splitLines(text)) {
+        const std::string_view line = trimmed(raw);
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+            current = addSectionTo(sections, std::string(line.substr(1, line.size() - 2)));
+            continue;
+        }
+        if (current == nullptr)
+            continue;
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos || equals == 0)
+            continue;
+        std::string_view value = trimmed(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        storeEntry(*current, line.substr(0, equals), value);
+    }
+    return sections;
+}
+
+std::string settingsFileText(const std::vector<std::unique_ptr<TSection>>& sections) {
+    std::string text;
+    for (const auto& section : sections) {
+        text += "[" + section->name + "]\r\n";
+        for (const auto& line : section->values) {
+            const std::size_t equals = line.find('=');
+            text += line.substr(0, equals + 1) +
+                    valueText(line.substr(0, equals), line.substr(equals + 1)) + "\r\n";
+        }
+        text += "\r\n";
+    }
+    return text;
 }
 
 void TPortableIniFile::load() {
@@ -154,37 +209,14 @@ void TPortableIniFile::load() {
     std::ifstream in(fileName_, std::ios::binary);
     if (!in)
         return;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-
-    TSection* current = nullptr;
-    for (const std::string& raw : splitLines(text)) {
-        const std::string line = trimmed(raw);
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-            current = addSection(line.substr(1, line.size() - 2));
-            continue;
-        }
-        if (current == nullptr)
-            continue;
-        const auto equals = line.find('=');
-        if (equals == std::string::npos || equals == 0)
-            continue;
-        std::string value = trimmed(line.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        storeEntry(*current, line.substr(0, equals), value);
-    }
+    sections_ = readSettingsText(
+        std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
 }
 
 void TPortableIniFile::save() const {
-    std::string text;
-    for (const auto& section : sections_) {
-        text += "[" + section->name + "]\r\n";
-        for (const auto& line : section->values)
-            text += line + "\r\n";
-        text += "\r\n";
-    }
     // A failed rewrite loses this batch's changes without a word.
-    replaceFileContents(fileName_, text, InPlaceRewrite::whenNoTemporaryFile);
+    replaceFileContents(fileName_, settingsFileText(sections_),
+                        InPlaceRewrite::whenNoTemporaryFile);
 }
 
 std::string TPortableIniFile::readString(const std::string& section, const std::string& key,

@@ -65,6 +65,17 @@ private:
     std::vector<std::unique_ptr<TSection>> sections_;
 };
 
+// The sections of a settings file's text, read as TPortableIniFile reads its file: a line
+// ends at a carriage return, a line feed or the pair of them, and Ctrl-Z ends the text;
+// lines before the first "[name]" and lines without a key are passed over; a value loses the
+// blanks around it and then one pair of double quotes around it; an empty value is no entry.
+std::vector<std::unique_ptr<TSection>> readSettingsText(const std::string& text);
+
+// The text TPortableIniFile writes its sections as, every line ended by CR LF. A value that
+// reading would not give back as it stands (blanks or double quotes around it, or a line
+// that would read as a section's header) is written in double quotes.
+std::string settingsFileText(const std::vector<std::unique_ptr<TSection>>& sections);
+
 // Whether a text can be kept in the settings file as it is: no line break and no Ctrl-Z.
 bool fitsSettingsFile(const std::string& text);
 

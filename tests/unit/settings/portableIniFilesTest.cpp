@@ -25,26 +25,39 @@ protected:
     std::string path = folder.file("tonvert.INI");
 };
 
-TEST_F(PortableIniFileTest, LinesEndAtCarriageReturnsOnly) {
+TEST_F(PortableIniFileTest, AnyLineBreakEndsALine) {
     {
-        TPortableIniFile ini(load("[A]\nKey=1\nOther=2\n"));
-        // One line: the line feeds are ordinary characters inside the header's line.
-        EXPECT_EQ(ini.readString("A", "Key", "none"), "none");
-        EXPECT_TRUE(ini.sections().empty());
+        // Edited by hand with bare line feeds: every setting is read.
+        TPortableIniFile ini(load("[A]\nKey=1\nOther= two \n\n[B]\nN=$10\n"));
+        EXPECT_EQ(ini.readString("A", "Key", "none"), "1");
+        EXPECT_EQ(ini.readString("A", "Other", ""), "two");
+        EXPECT_EQ(ini.readInteger("B", "N", 0), 16);
+        ASSERT_EQ(ini.sections().size(), 2u);
+        EXPECT_EQ(ini.sections()[0]->values, (std::vector<std::string>{"Key=1", "Other=two"}));
     }
     {
-        TPortableIniFile ini(load("[A]\r\nKey=1\rOther=2\r\n\nThird=3\r"));
+        // Mixed: CR LF, lone CR and lone LF each end one line; LF CR is two line ends.
+        TPortableIniFile ini(load("[A]\r\nKey=1\rOther=2\nThird=3\n\rFourth=4\r\n\r\n"
+                                  "[B]\rLast=5"));
         EXPECT_EQ(ini.readString("A", "Key", ""), "1");
         EXPECT_EQ(ini.readString("A", "Other", ""), "2");
-        // A lone line feed at the start of a line is trimmed away with the blanks.
         EXPECT_EQ(ini.readString("A", "Third", ""), "3");
+        EXPECT_EQ(ini.readString("A", "Fourth", ""), "4");
+        EXPECT_EQ(ini.readString("B", "Last", ""), "5");
+        EXPECT_EQ(ini.sections()[0]->values.size(), 4u);
     }
     {
-        TPortableIniFile ini(load("[A]\r\nKey=1\r\n\x1A"
-                                  "After=2\r\n"));
+        TPortableIniFile ini(load("[A]\nKey=1\n\x1A"
+                                  "After=2\n"));
         EXPECT_EQ(ini.readString("A", "Key", ""), "1");
         EXPECT_EQ(ini.readString("A", "After", "cut"), "cut");
     }
+    {
+        // Read with bare line feeds, written back with CR LF.
+        TPortableIniFile ini(load("[A]\nKey=1\n"));
+        ini.writeString("A", "More", "2");
+    }
+    EXPECT_EQ(readBytes(path), "[A]\r\nKey=1\r\nMore=2\r\n\r\n");
 }
 
 TEST_F(PortableIniFileTest, SectionHeaders) {
@@ -149,11 +162,30 @@ TEST_F(PortableIniFileTest, WritesBackInOrderWithCrLf) {
                                "[D]\r\n\r\n");
 }
 
-TEST_F(PortableIniFileTest, QuotedBlanksSurviveOneRewriteOnly) {
-    writeBytes(path, "[S]\r\nKey=\" a \"\r\n");
-    { TPortableIniFile(path).writeString("S", "Other", "x"); }
-    EXPECT_EQ(readBytes(path), "[S]\r\nKey= a \r\nOther=x\r\n\r\n");
-    EXPECT_EQ(TPortableIniFile(path).readString("S", "Key", ""), "a");
+TEST_F(PortableIniFileTest, ValuesSurviveRewrites) {
+    // Each of these was read back otherwise once the file was rewritten: blanks trimmed off,
+    // quotes taken off, the line read as a section's header.
+    writeBytes(path, "[S]\r\nKey=\" a \"\r\nQuoted=\"\"q\"\"\r\n[k=\"v]\"\r\n");
+    const std::vector<std::pair<std::string, std::string>> written{
+        {"Lead", " lead"}, {"Trail", "trail\t"}, {"Marks", "\"m\""}, {"[x", "y]"}, {"Half", "\""}};
+    {
+        TPortableIniFile ini(path);
+        for (const auto& [key, value] : written)
+            EXPECT_TRUE(ini.writeString("S", key, value));
+    }
+    EXPECT_EQ(readBytes(path), "[S]\r\nKey=\" a \"\r\nQuoted=\"\"q\"\"\r\n[k=\"v]\"\r\n"
+                               "Lead=\" lead\"\r\nTrail=\"trail\t\"\r\nMarks=\"\"m\"\"\r\n"
+                               "[x=\"y]\"\r\nHalf=\"\r\n\r\n");
+    for (int rewrite = 0; rewrite < 2; ++rewrite) {
+        TPortableIniFile ini(path);
+        EXPECT_EQ(ini.sections().size(), 1u);
+        EXPECT_EQ(ini.readString("S", "Key", ""), " a ");
+        EXPECT_EQ(ini.readString("S", "Quoted", ""), "\"q\"");
+        EXPECT_EQ(ini.readString("S", "[k", ""), "v]");
+        for (const auto& [key, value] : written)
+            EXPECT_EQ(ini.readString("S", key, ""), value) << key;
+        ini.writeString("S", "Key", " a ");
+    }
 }
 
 TEST_F(PortableIniFileTest, ModifiedDecidesTheRewrite) {
