@@ -401,7 +401,7 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
     if (const auto bad = nameError(name))
         return error(*bad);
     const Fee fee{config_.prices.downloadBase, config_.prices.downloadPerMb};
-    DownloadResult download = store_.chargeDownload({callerOf(account), name, fee});
+    DownloadResult download = store_.openDownload({callerOf(account), name, fee});
     switch (download.outcome) {
     case Outcome::done:
         break;
@@ -418,6 +418,15 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
     reply.file = std::move(download.body);
     reply.fileSize = download.size;
     reply.contentType = "application/octet-stream";
+    if (!download.deliveredBefore)
+        reply.delivered = [&store = store_, delivery = download.delivery] {
+            try {
+                store.recordDelivery(delivery);
+            } catch (const std::exception& failure) {
+                std::clog << "booking the download of " << delivery.name
+                          << " failed: " << failure.what() << std::endl;
+            }
+        };
     return reply;
 }
 

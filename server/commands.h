@@ -59,12 +59,15 @@ struct UploadedFile {
 };
 
 // What goes back: a text, or the bytes of a stored file, opened while the file was sure to
-// be there (a delete right after cannot take it from a download that was paid for).
+// be there (a delete right after cannot take it from a download under way).
 struct Reply {
     std::string body;
     std::string contentType = "text/plain; charset=utf-8";
     std::shared_ptr<std::ifstream> file; // when set, the reply is this file's bytes
     std::uint64_t fileSize = 0;
+    // Called once the file's last byte went out, when every byte did (the fee is booked then);
+    // never for a transfer cut short.
+    std::function<void()> delivered;
 };
 
 // The service's protocol: one request's fields (from the query of a GET or the parts of a

@@ -63,6 +63,9 @@ CREATE TABLE IF NOT EXISTS receipts(
     amount INTEGER NOT NULL,
     balance INTEGER NOT NULL,
     created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS deliveries(
+    file INTEGER PRIMARY KEY,
+    time INTEGER NOT NULL);
 )";
 
 // Columns the accounts table gained after its first form, added to a database made before.
@@ -621,8 +624,8 @@ Outcome SqliteStore::deleteAudio(const Caller& caller, const std::string& name) 
     return outcome;
 }
 
-DownloadResult SqliteStore::chargeDownload(const DownloadRequest& request) {
-    return pool_.write([&](Database& db) {
+DownloadResult SqliteStore::openDownload(const DownloadRequest& request) {
+    return pool_.read([&](Database& db) {
         DownloadResult result;
         if (!holds(db, request.caller)) {
             result.outcome = Outcome::passwordChanged;
@@ -637,22 +640,37 @@ DownloadResult SqliteStore::chargeDownload(const DownloadRequest& request) {
             return result;
         }
         const AudioFile file = audioOf(*row);
-        // Opened before the fee is booked: a file that cannot be read costs nothing.
         auto body = std::make_shared<std::ifstream>(audioPath(file.id), std::ios::binary);
         const std::int64_t balance = balanceOf(db, account);
         const std::int64_t fee = request.fee.forBytes(static_cast<std::uint64_t>(file.size));
+        result.deliveredBefore =
+            db.queryOne("SELECT 1 FROM deliveries WHERE file = ?", {file.id}).has_value();
         if (!*body)
             result.outcome = Outcome::notFound;
+        else if (result.deliveredBefore)
+            result.outcome = Outcome::done;
         else if (balance < 0)
             result.outcome = Outcome::negativeBalance;
         else if (fee > balance)
             result.outcome = Outcome::insufficientFunds;
         if (result.outcome != Outcome::done)
             return result;
-        book(db, account, -fee, "download of " + request.name);
         result.body = std::move(body);
         result.size = static_cast<std::uint64_t>(file.size);
+        result.delivery = {account, file.id, result.deliveredBefore ? 0 : fee, request.name};
         return result;
+    });
+}
+
+std::int64_t SqliteStore::recordDelivery(const Delivery& delivery) {
+    return pool_.write([&](Database& db) -> std::int64_t {
+        // The delivery's row outlives the file's: row numbers are never used twice.
+        db.execute("INSERT OR IGNORE INTO deliveries(file, time) VALUES(?, ?)",
+                   {delivery.file, now()});
+        if (db.changes() != 1 || delivery.fee == 0)
+            return 0;
+        book(db, delivery.account, -delivery.fee, "download of " + delivery.name);
+        return delivery.fee;
     });
 }
 

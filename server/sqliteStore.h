@@ -45,7 +45,8 @@ public:
 
     std::vector<AudioFile> audioFiles(std::int64_t account) override;
     Outcome deleteAudio(const Caller& caller, const std::string& name) override;
-    DownloadResult chargeDownload(const DownloadRequest& request) override;
+    DownloadResult openDownload(const DownloadRequest& request) override;
+    std::int64_t recordDelivery(const Delivery& delivery) override;
 
 private:
     void book(Database& db, std::int64_t account, std::int64_t amount, const std::string& reason);

@@ -170,12 +170,22 @@ struct DownloadRequest {
     Fee fee;
 };
 
-// A download that was paid for, with its file opened while it was sure to be there: a
-// delete right after cannot take it away.
+// What a download's last byte sent books: the fee of the file's first whole delivery.
+struct Delivery {
+    std::int64_t account = 0;
+    std::int64_t file = 0;
+    std::int64_t fee = 0; // cents
+    std::string name;     // as the request named the file
+};
+
+// A download allowed to go out, with its file opened while it was sure to be there: a delete
+// right after cannot take it away. Nothing is booked yet.
 struct DownloadResult {
     Outcome outcome = Outcome::done;
     std::shared_ptr<std::ifstream> body;
     std::uint64_t size = 0;
+    bool deliveredBefore = false; // the file went out whole before: this download is free
+    Delivery delivery;
 };
 
 // A rendered job's audio file, waiting in the scratch area.
@@ -290,8 +300,14 @@ public:
     // Audio files, oldest first. Names compare without regard to case.
     virtual std::vector<AudioFile> audioFiles(std::int64_t account) = 0;
     virtual Outcome deleteAudio(const Caller& caller, const std::string& name) = 0;
-    // Books the download's fee for the file's size and opens the file.
-    virtual DownloadResult chargeDownload(const DownloadRequest& request) = 0;
+    // Opens the file for a download. A file not delivered whole before needs a balance that
+    // is not negative and covers its fee; the fee is booked only once every byte went out
+    // (recordDelivery), so that a transfer cut short costs nothing.
+    virtual DownloadResult openDownload(const DownloadRequest& request) = 0;
+    // Every byte of the file went out: its first delivery books the fee, in one transaction
+    // with noting the delivery, so that downloads side by side book it once; later ones are
+    // free. A file deleted while it was sent still counts as delivered. The cents booked.
+    virtual std::int64_t recordDelivery(const Delivery& delivery) = 0;
 
 protected:
     Store(const std::string& dataFolder, StoreOptions options);

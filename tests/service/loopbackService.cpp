@@ -26,6 +26,12 @@ LoopbackService::LoopbackService(const std::string& dataFolder, service::Rendere
     commands_ = std::make_unique<service::Commands>(*store_, *mailer_, config_,
                                                     [this] { queue_->notify(); });
     service::installRoutes(server_, *commands_, config_);
+    // Called once a response's last byte is written, or its writing failed. Only downloads
+    // are counted: the logger of a reply the client has already read may run later.
+    server_.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+        if (request.get_param_value("CMD") == "getaudio")
+            ++downloadsEnded_;
+    });
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

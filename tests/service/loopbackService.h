@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <httplib.h>
 #include <memory>
 #include <string>
@@ -41,6 +42,9 @@ public:
     // The password of the newest mail in the outbox, or "" when there is none.
     std::string mailedPassword() const;
 
+    // Downloads (getaudio) the server has ended, whole or cut short, since it started.
+    int downloadsEnded() const { return downloadsEnded_.load(); }
+
     // Signs the user up and confirms the account through the service's own requests, with
     // the password from the outbox; gives the password, or "" when a step failed.
     std::string makeAccount(const std::string& user) const;
@@ -55,6 +59,7 @@ private:
     std::thread thread_;
     int port_ = 0;
     std::string host_;
+    std::atomic<int> downloadsEnded_ = 0;
 };
 
 } // namespace tonvert::test

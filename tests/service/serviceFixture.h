@@ -54,6 +54,36 @@ protected:
                              reply));
         return reply;
     }
+    // Downloads an audio file with the client's network layer, and waits until the server has
+    // ended the download: a delivery is booked after its last byte went out. One download at
+    // a time.
+    std::string download(const std::string& user, const std::string& password,
+                         const std::string& name) {
+        const int ended = loopback->downloadsEnded();
+        std::string bytes;
+        EXPECT_TRUE(net.get(audioDownloadUrlPrefix(host, user, password) + urlEncode(name), "", "",
+                            "Tonvert", 2048, false, false, bytes, ""))
+            << bytes;
+        awaitDownloadsEnded(ended + 1);
+        return bytes;
+    }
+    void awaitDownloadsEnded(int count) {
+        for (int i = 0; i < 1000 && loopback->downloadsEnded() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_GE(loopback->downloadsEnded(), count);
+    }
+    // The mails in the outbox that hold the text, waiting a while for the first.
+    int mailsWith(const std::string& text, bool wait = true) {
+        for (int i = 0;; ++i) {
+            int found = 0;
+            for (const auto& mail :
+                 std::filesystem::directory_iterator(store->folder() + "/outbox"))
+                found += readBytes(mail.path().string()).find(text) != std::string::npos;
+            if (found > 0 || !wait || i == 500)
+                return found;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     std::string mailedPassword() { return loopback->mailedPassword(); }
     // The service's clock goes on by so many seconds.
     void later(std::int64_t seconds) { shift += seconds; }

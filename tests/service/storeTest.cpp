@@ -325,7 +325,7 @@ TEST_P(StoreConformance, JobsAreTakenInOrderLockedAndTakenAgainAfterARestart) {
     EXPECT_EQ(test::readBytes(store->midiPath(first)), "MThd body");
 }
 
-TEST_P(StoreConformance, PublishedAudioIsChargedOnDownloadAndDeleted) {
+TEST_P(StoreConformance, PublishedAudioIsChargedOnDeliveryAndDeleted) {
     const Caller ann = account("ann@example.org");
     submit(ann, "Song.mid");
     const auto song = publish(store->takeNextJob()->record, "audio bytes");
@@ -349,33 +349,91 @@ TEST_P(StoreConformance, PublishedAudioIsChargedOnDownloadAndDeleted) {
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[1].name, "song-2.mp3");
 
-    // A download books its fee and comes with the file opened: deleting it after takes
-    // nothing from the download.
+    // Opening a download books nothing; the file comes opened, and deleting it after takes
+    // nothing from the download, whose delivery still books its fee.
     const std::int64_t before = balance(ann);
     const Fee fee{2, 3};
-    DownloadResult download = store->chargeDownload({ann, "SONG.MP3", fee});
+    DownloadResult download = store->openDownload({ann, "SONG.MP3", fee});
     ASSERT_EQ(download.outcome, Outcome::done);
     EXPECT_EQ(download.size, 11u);
-    EXPECT_EQ(balance(ann), before - 5);
-    EXPECT_EQ(store->ledger(ann.account).back().reason, "download of SONG.MP3");
+    EXPECT_FALSE(download.deliveredBefore);
+    EXPECT_EQ(download.delivery.account, ann.account);
+    EXPECT_EQ(download.delivery.file, song->id);
+    EXPECT_EQ(download.delivery.fee, 5);
+    EXPECT_EQ(balance(ann), before);
     EXPECT_EQ(store->deleteAudio({ann.account, "a replaced hash"}, "Song.mp3"),
               Outcome::passwordChanged);
     EXPECT_EQ(store->deleteAudio(ann, "song.MP3"), Outcome::done);
     EXPECT_FALSE(std::filesystem::exists(store->audioPath(song->id)));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*download.body), {}), "audio bytes");
+    EXPECT_EQ(store->recordDelivery(download.delivery), 5);
+    EXPECT_EQ(balance(ann), before - 5);
+    EXPECT_EQ(store->ledger(ann.account).back().reason, "download of SONG.MP3");
+    EXPECT_EQ(store->recordDelivery(download.delivery), 0) << "delivered before";
     EXPECT_EQ(store->deleteAudio(ann, "Song.mp3"), Outcome::notFound);
-    EXPECT_EQ(store->chargeDownload({ann, "Song.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->openDownload({ann, "Song.mp3", fee}).outcome, Outcome::notFound);
 
     // Refused downloads cost nothing.
     const Caller bob = account("bob@example.org");
-    EXPECT_EQ(store->chargeDownload({bob, "song-2.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->openDownload({bob, "song-2.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->openDownload({{ann.account, "a replaced hash"}, "song-2.mp3", fee}).outcome,
+              Outcome::passwordChanged);
     EXPECT_EQ(store->deleteAudio(bob, "song-2.mp3"), Outcome::notFound);
     setBalance(ann, 4);
-    EXPECT_EQ(store->chargeDownload({ann, "song-2.mp3", fee}).outcome, Outcome::insufficientFunds);
+    EXPECT_EQ(store->openDownload({ann, "song-2.mp3", fee}).outcome, Outcome::insufficientFunds);
     setBalance(ann, -1);
-    EXPECT_EQ(store->chargeDownload({ann, "song-2.mp3", fee}).outcome, Outcome::negativeBalance);
+    EXPECT_EQ(store->openDownload({ann, "song-2.mp3", fee}).outcome, Outcome::negativeBalance);
     EXPECT_EQ(ledgerSum(ann), -1);
     EXPECT_EQ(store->audioFiles(ann.account).size(), 1u);
+}
+
+// Downloads of one file side by side, and again after a restart: its first whole delivery
+// books the fee once, and every later download is free, with any balance.
+TEST_P(StoreConformance, AFileIsChargedOnceForAllItsDeliveries) {
+    const Caller ann = account("ann@example.org", 1000);
+    submit(ann, "Song.mid");
+    const auto song = publish(store->takeNextJob()->record, std::string(3 << 20, 'a'));
+    ASSERT_TRUE(song);
+    const std::int64_t before = balance(ann);
+    const Fee fee{2, 3};
+    std::vector<DownloadResult> opened;
+    for (int i = 0; i < 8; ++i)
+        opened.push_back(store->openDownload({ann, "Song.mp3", fee}));
+    for (const DownloadResult& download : opened) {
+        ASSERT_EQ(download.outcome, Outcome::done);
+        EXPECT_FALSE(download.deliveredBefore);
+        EXPECT_EQ(download.delivery.fee, 11);
+    }
+    std::atomic<std::int64_t> booked = 0;
+    std::vector<std::thread> threads;
+    for (const DownloadResult& download : opened)
+        threads.emplace_back(
+            [&, delivery = download.delivery] { booked += store->recordDelivery(delivery); });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(booked, 11);
+    EXPECT_EQ(balance(ann), before - 11);
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
+
+    reopen();
+    setBalance(ann, -5);
+    const DownloadResult again = store->openDownload({ann, "song.MP3", fee});
+    ASSERT_EQ(again.outcome, Outcome::done) << "free, whatever the balance";
+    EXPECT_TRUE(again.deliveredBefore);
+    EXPECT_EQ(again.delivery.fee, 0);
+    EXPECT_EQ(store->recordDelivery(again.delivery), 0);
+    EXPECT_EQ(balance(ann), -5);
+
+    // Another file of the same name is a new file, not delivered yet.
+    EXPECT_EQ(store->deleteAudio(ann, "Song.mp3"), Outcome::done);
+    setBalance(ann, 100);
+    submit(ann, "Song.mid");
+    ASSERT_TRUE(publish(store->takeNextJob()->record, "new"));
+    const DownloadResult fresh = store->openDownload({ann, "Song.mp3", fee});
+    ASSERT_EQ(fresh.outcome, Outcome::done);
+    EXPECT_FALSE(fresh.deliveredBefore);
+    EXPECT_EQ(store->recordDelivery(fresh.delivery), 5);
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
 }
 
 TEST_P(StoreConformance, FormTokensBookOnceAndExpireWithTheirReceipts) {
@@ -468,10 +526,12 @@ TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
                         expected[a] += 10;
                     store->midiRecords(caller.account);
                     const auto files = store->audioFiles(caller.account);
-                    if (!files.empty() &&
-                        store->chargeDownload({caller, files.front().name, {1, 0}}).outcome ==
-                            Outcome::done)
-                        expected[a] -= 1;
+                    if (!files.empty()) {
+                        const DownloadResult download =
+                            store->openDownload({caller, files.front().name, {1, 0}});
+                        if (download.outcome == Outcome::done)
+                            expected[a] -= store->recordDelivery(download.delivery);
+                    }
                     if (round % 4 == 3) {
                         store->deleteWaitingMidi(caller, submitted.record);
                         if (!files.empty())
