@@ -19,6 +19,12 @@ struct ServiceConfig {
     std::int64_t startingBalance = 500; // cents
     Prices prices;
     std::size_t maxMidiRecords = 20; // waiting per account
+    // The play time of an account's MIDI records in the queue, all together: a small file
+    // may play for an hour, and rendering it takes a worker that long.
+    std::int64_t maxQueuedRenderSeconds = 60 * 60;
+    // A rendered job whose audio file cannot be stored (a full disk) is tried again later;
+    // after so many failures its upload fee is refunded.
+    RetryPolicy publishRetry;
     std::size_t maxUploadBytes = 4 << 20;
     std::size_t maxUserIdLength = 100;
     std::int64_t maxFundsPerPayment = 100000;  // cents, on the add-funds page

@@ -44,7 +44,8 @@ void usage() {
         << "usage: tonvert-service [--listen HOST:PORT] [--public-host HOST:PORT] [--data DIR]\n"
            "         [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
-           "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n"
+           "         [--max-midi-files N] [--max-queued-minutes N] [--max-upload-bytes N]\n"
+           "         [--smtp URL] [--sender ADDRESS]\n"
            "         [--workers N] [--soundfont FILE.sf2|FILE.sf3] [--signups-per-hour N]\n"
            "         [--login-delay-ms MS]\n";
 }
@@ -66,6 +67,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.config.startingBalance = std::stoll(argv[++i]);
         else if (word == "--max-midi-files" && hasValue)
             options.config.maxMidiRecords = std::stoul(argv[++i]);
+        else if (word == "--max-queued-minutes" && hasValue)
+            options.config.maxQueuedRenderSeconds = std::stoll(argv[++i]) * 60;
         else if (word == "--max-upload-bytes" && hasValue)
             options.config.maxUploadBytes = std::stoul(argv[++i]);
         else if (word == "--smtp" && hasValue)
@@ -124,7 +127,10 @@ int main(int argc, char** argv) {
         SqliteStore store(options.data);
         Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp);
         FluidRenderer renderer(options.render);
-        RenderQueue queue(store, mailer, &renderer, options.workers);
+        const Prices& prices = options.config.prices;
+        RenderQueue queue(store, mailer, &renderer,
+                          {options.workers, options.config.publishRetry,
+                           Fee{prices.uploadBase, prices.uploadPerMb}});
         Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
         httplib::Server server;
         installRoutes(server, commands, options.config);

@@ -40,6 +40,7 @@ public:
     std::optional<RenderJob> takeNextJob() override;
     std::optional<AudioFile> publishAudio(const Publication& publication) override;
     void discardJob(std::int64_t record) override;
+    RetryResult publishFailed(const PublishFailure& failure) override;
     void returnJob(std::int64_t record) override;
     void requeueUnfinished() override;
 

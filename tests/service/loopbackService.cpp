@@ -14,11 +14,20 @@ namespace tonvert::test {
 LoopbackService::LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
                                  service::ServiceConfig config, service::StoreOptions storeOptions,
                                  const std::string& smtpUrl)
-    : config_(std::move(config)) {
-    store_ = std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions));
+    : LoopbackService(std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions)),
+                      renderer, std::move(config), smtpUrl) {}
+
+LoopbackService::LoopbackService(std::unique_ptr<service::Store> store, service::Renderer* renderer,
+                                 service::ServiceConfig config, const std::string& smtpUrl)
+    : config_(std::move(config))
+    , store_(std::move(store)) {
     mailer_ = std::make_unique<service::Mailer>(store_->folder() + "/outbox",
                                                 "noreply@test.localhost", smtpUrl);
-    queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
+    const service::Prices& prices = config_.prices;
+    queue_ = std::make_unique<service::RenderQueue>(
+        *store_, *mailer_, renderer,
+        service::QueueOptions{1, config_.publishRetry,
+                              service::Fee{prices.uploadBase, prices.uploadPerMb}});
     // Bound first: the port is part of the host the service names in its replies.
     port_ = server_.bind_to_any_port("127.0.0.1");
     host_ = "service.localhost:" + std::to_string(port_);

@@ -29,6 +29,9 @@ public:
     LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
                     service::ServiceConfig config = {}, service::StoreOptions storeOptions = {},
                     const std::string& smtpUrl = "");
+    // The service on a store of the test's making.
+    LoopbackService(std::unique_ptr<service::Store> store, service::Renderer* renderer,
+                    service::ServiceConfig config, const std::string& smtpUrl = "");
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
@@ -42,6 +45,8 @@ public:
     // The password of the newest mail in the outbox, or "" when there is none.
     std::string mailedPassword() const;
 
+    // Has the queue's workers look for due jobs now.
+    void wakeQueue() { queue_->notify(); }
     // Downloads (getaudio) the server has ended, whole or cut short, since it started.
     int downloadsEnded() const { return downloadsEnded_.load(); }
 

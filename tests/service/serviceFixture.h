@@ -3,6 +3,7 @@
 #include <atomic>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "loopbackService.h"
 #include "netUnit.h"
 #include "serviceRequests.h"
+#include "sqliteStore.h"
 #include "testFiles.h"
 
 namespace tonvert::test {
@@ -26,8 +28,10 @@ protected:
     void start() {
         StoreOptions options;
         options.clock = [this] { return static_cast<std::int64_t>(std::time(nullptr)) + shift; };
-        loopback = std::make_unique<LoopbackService>(folder.file("data"), renderer, config, options,
-                                                     smtpUrl);
+        std::unique_ptr<Store> made = std::make_unique<SqliteStore>(folder.file("data"), options);
+        if (wrapStore)
+            made = wrapStore(std::move(made));
+        loopback = std::make_unique<LoopbackService>(std::move(made), renderer, config, smtpUrl);
         store = &loopback->store();
         host = loopback->host();
     }
@@ -104,6 +108,8 @@ protected:
     ServiceConfig config;
     service::Renderer* renderer = nullptr; // none: records wait in the queue
     std::string smtpUrl;                   // none: mail goes into the outbox
+    // Puts the test's own store around the service's; none: the service's as it is.
+    std::function<std::unique_ptr<Store>(std::unique_ptr<Store>)> wrapStore;
     std::atomic<std::int64_t> shift = 0;
     std::unique_ptr<LoopbackService> loopback;
     Store* store = nullptr;
