@@ -34,6 +34,7 @@ struct Options {
     std::string data = "tonvert-data";
     std::string smtp;
     std::string sender = "noreply@tonvert.localhost";
+    std::int64_t outboxDays = 7;
     ServiceConfig config;
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
@@ -45,7 +46,7 @@ void usage() {
            "         [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
            "         [--max-midi-files N] [--max-queued-minutes N] [--max-upload-bytes N]\n"
-           "         [--smtp URL] [--sender ADDRESS]\n"
+           "         [--smtp URL] [--sender ADDRESS] [--outbox-days N]\n"
            "         [--workers N] [--soundfont FILE.sf2|FILE.sf3] [--signups-per-hour N]\n"
            "         [--login-delay-ms MS]\n";
 }
@@ -69,6 +70,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.config.maxMidiRecords = std::stoul(argv[++i]);
         else if (word == "--max-queued-minutes" && hasValue)
             options.config.maxQueuedRenderSeconds = std::stoll(argv[++i]) * 60;
+        else if (word == "--outbox-days" && hasValue)
+            options.outboxDays = std::stoll(argv[++i]);
         else if (word == "--max-upload-bytes" && hasValue)
             options.config.maxUploadBytes = std::stoul(argv[++i]);
         else if (word == "--smtp" && hasValue)
@@ -125,7 +128,8 @@ int main(int argc, char** argv) {
 
     try {
         SqliteStore store(options.data);
-        Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp);
+        Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp,
+                      {options.outboxDays, {}});
         FluidRenderer renderer(options.render);
         const Prices& prices = options.config.prices;
         RenderQueue queue(store, mailer, &renderer,
