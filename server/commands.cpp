@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 #include "asciiText.h"
+#include "midiUnit.h"
 #include "names.h"
 #include "passwords.h"
 #include "renderPreset.h"
@@ -124,6 +127,26 @@ std::optional<std::int64_t> recordNumber(const std::string& text) {
 // The account as a caller of changes: its password was checked against this hash.
 Caller callerOf(const Account& account) {
     return {account.id, account.passwordHash};
+}
+
+// The play time of a MIDI file in whole seconds, read as the renderer reads it (from a file
+// in the scratch area). A file that cannot be read counts as 0: its render fails at once.
+std::int64_t playSeconds(const Store& store, const std::string& bytes) {
+    const std::string path = store.scratchPath();
+    std::optional<double> seconds;
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        TMidiFile midi;
+        std::string message;
+        if (out && loadMidiFile(path, false, midi, message))
+            seconds = midiPlayTime(midi, message);
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    // 2^32 ticks at the slowest tempo come to far less than the bound.
+    return seconds ? static_cast<std::int64_t>(std::ceil(std::clamp(*seconds, 0.0, 1e15))) : 0;
 }
 
 } // namespace
@@ -401,7 +424,7 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
     if (const auto bad = nameError(name))
         return error(*bad);
     const Fee fee{config_.prices.downloadBase, config_.prices.downloadPerMb};
-    DownloadResult download = store_.chargeDownload({callerOf(account), name, fee});
+    DownloadResult download = store_.openDownload({callerOf(account), name, fee});
     switch (download.outcome) {
     case Outcome::done:
         break;
@@ -418,6 +441,15 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
     reply.file = std::move(download.body);
     reply.fileSize = download.size;
     reply.contentType = "application/octet-stream";
+    if (!download.deliveredBefore)
+        reply.delivered = [&store = store_, delivery = download.delivery] {
+            try {
+                store.recordDelivery(delivery);
+            } catch (const std::exception& failure) {
+                std::clog << "booking the download of " << delivery.name
+                          << " failed: " << failure.what() << std::endl;
+            }
+        };
     return reply;
 }
 
@@ -438,10 +470,16 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
     const std::string parameters = field(fields, "PRM");
     if (!offersPreset(parameters))
         return error(kUnknownPreset);
+    // A file that alone plays longer than an account may queue is too large however long
+    // the owner waits; the queue's total is the store's to check.
+    const std::int64_t seconds = playSeconds(store_, upload->content);
+    if (seconds > config_.maxQueuedRenderSeconds)
+        return error(kTooLarge);
 
-    const SubmitResult submitted = store_.submitMidi(
-        {callerOf(account), name, parameters, upload->content,
-         Fee{config_.prices.uploadBase, config_.prices.uploadPerMb}, config_.maxMidiRecords});
+    const SubmitResult submitted =
+        store_.submitMidi({callerOf(account), name, parameters, upload->content,
+                           Fee{config_.prices.uploadBase, config_.prices.uploadPerMb},
+                           config_.maxMidiRecords, seconds, config_.maxQueuedRenderSeconds});
     switch (submitted.outcome) {
     case Outcome::done:
         break;
@@ -450,6 +488,7 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
     case Outcome::insufficientFunds:
         return error(kInsufficientFunds);
     case Outcome::tooManyRecords:
+    case Outcome::tooMuchPlayTime: // "...wait for them to be processed before uploading more"
         return error(kTooManyRecords);
     case Outcome::nameInUse:
         return error(kNameInUse);

@@ -19,6 +19,12 @@ struct ServiceConfig {
     std::int64_t startingBalance = 500; // cents
     Prices prices;
     std::size_t maxMidiRecords = 20; // waiting per account
+    // The play time of an account's MIDI records in the queue, all together: a small file
+    // may play for an hour, and rendering it takes a worker that long.
+    std::int64_t maxQueuedRenderSeconds = 60 * 60;
+    // A rendered job whose audio file cannot be stored (a full disk) is tried again later;
+    // after so many failures its upload fee is refunded.
+    RetryPolicy publishRetry;
     std::size_t maxUploadBytes = 4 << 20;
     std::size_t maxUserIdLength = 100;
     std::int64_t maxFundsPerPayment = 100000;  // cents, on the add-funds page
@@ -59,12 +65,15 @@ struct UploadedFile {
 };
 
 // What goes back: a text, or the bytes of a stored file, opened while the file was sure to
-// be there (a delete right after cannot take it from a download that was paid for).
+// be there (a delete right after cannot take it from a download under way).
 struct Reply {
     std::string body;
     std::string contentType = "text/plain; charset=utf-8";
     std::shared_ptr<std::ifstream> file; // when set, the reply is this file's bytes
     std::uint64_t fileSize = 0;
+    // Called once the file's last byte went out, when every byte did (the fee is booked then);
+    // never for a transfer cut short.
+    std::function<void()> delivered;
 };
 
 // The service's protocol: one request's fields (from the query of a GET or the parts of a

@@ -18,14 +18,26 @@ void send(const Reply& reply, httplib::Response& response) {
         return;
     }
     auto file = reply.file;
+    // Delivered when this response wrote as many bytes as the file has: a part (a range), a
+    // client that hung up or a service stopped midway never gets there. One response's
+    // provider runs on one thread.
+    const auto size = static_cast<std::size_t>(reply.fileSize);
+    auto sent = std::make_shared<std::size_t>(0);
     response.set_content_provider(
-        static_cast<std::size_t>(reply.fileSize), reply.contentType,
-        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        size, reply.contentType,
+        [file, size, sent, delivered = reply.delivered](std::size_t offset, std::size_t length,
+                                                        httplib::DataSink& sink) {
             std::vector<char> buffer(std::min<std::size_t>(length, 1 << 16));
             file->seekg(static_cast<std::streamoff>(offset));
             file->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            return file->gcount() > 0 &&
-                   sink.write(buffer.data(), static_cast<std::size_t>(file->gcount()));
+            const auto read = static_cast<std::size_t>(file->gcount());
+            if (read == 0 || !sink.write(buffer.data(), read))
+                return false;
+            const bool reachesEnd = *sent < size && *sent + read >= size;
+            *sent += read;
+            if (reachesEnd && delivered)
+                delivered();
+            return true;
         });
 }
 

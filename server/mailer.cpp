@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
+#include <sys/stat.h>
 
 #include "passwords.h"
 
@@ -50,10 +52,35 @@ std::size_t readMail(char* buffer, std::size_t size, std::size_t count, void* us
 
 } // namespace
 
-Mailer::Mailer(std::string outbox, std::string sender, std::string smtpUrl)
+Mailer::Mailer(std::string outbox, std::string sender, std::string smtpUrl,
+               OutboxOptions outboxOptions)
     : outbox_(std::move(outbox))
     , sender_(std::move(sender))
-    , smtpUrl_(std::move(smtpUrl)) {}
+    , smtpUrl_(std::move(smtpUrl))
+    , outboxOptions_(std::move(outboxOptions)) {
+    if (!outboxOptions_.clock)
+        outboxOptions_.clock = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+    lastSweep_ = std::numeric_limits<std::int64_t>::min();
+    sweepOutbox();
+}
+
+void Mailer::sweepOutbox() {
+    constexpr std::int64_t kSweepInterval = 60 * 60;
+    const std::int64_t now = outboxOptions_.clock();
+    std::int64_t last = lastSweep_.load();
+    // One sender sweeps; the others go on at once.
+    if (outboxOptions_.keepDays <= 0 || (last > now - kSweepInterval && last <= now) ||
+        !lastSweep_.compare_exchange_strong(last, now))
+        return;
+    const std::int64_t oldest = now - outboxOptions_.keepDays * 24 * 60 * 60;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(outbox_, error)) {
+        struct stat status {};
+        if (::lstat(entry.path().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            status.st_mtime < oldest)
+            std::filesystem::remove(entry.path(), error);
+    }
+}
 
 std::string Mailer::message(const std::string& to, const std::string& subject,
                             const std::string& body) const {
@@ -72,6 +99,7 @@ bool Mailer::send(const std::string& to, const std::string& subject, const std::
     if (to.find_first_of("\r\n<>") != std::string::npos)
         return false;
     const std::string text = message(to, subject, body);
+    sweepOutbox();
     if (!smtpUrl_.empty())
         return sendSmtp(to, text);
 

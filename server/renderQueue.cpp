@@ -5,16 +5,19 @@
 #include <filesystem>
 #include <iostream>
 
+#include "commands.h"
+
 namespace tonvert::service {
 
-RenderQueue::RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, unsigned workers)
+RenderQueue::RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options)
     : store_(store)
     , mailer_(mailer)
-    , renderer_(renderer) {
+    , renderer_(renderer)
+    , options_(options) {
     store_.requeueUnfinished();
     if (renderer_ == nullptr)
         return;
-    for (unsigned i = 0; i < std::max(1u, workers); ++i)
+    for (unsigned i = 0; i < std::max(1u, options_.workers); ++i)
         workers_.emplace_back([this] { work(); });
 }
 
@@ -97,12 +100,14 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         else
             store_.discardJob(job.record);
     } catch (const std::exception& failure) {
-        std::clog << "publishing " << job.name << " failed: " << failure.what() << std::endl;
-        // The rolled-back transaction left the record locked: it goes with its file.
-        try {
-            store_.discardJob(job.record);
-        } catch (const std::exception&) {
-        }
+        std::filesystem::remove(output, ignored);
+        std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
+                  << " failed: " << failure.what() << std::endl;
+        // The rolled-back transaction left the record locked. A render that failed waits
+        // again at the next start.
+        if (result.succeeded)
+            retryLater(job);
+        return;
     }
     std::filesystem::remove(output, ignored);
     // The mail goes out once the store has it all.
@@ -117,6 +122,27 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                          (result.error.empty() ? std::string("the audio file could not be stored")
                                                : result.error) +
                          "\n");
+}
+
+void RenderQueue::retryLater(const RenderJob& job) {
+    RetryResult retry;
+    try {
+        retry = store_.publishFailed({job.record, options_.publishRetry, options_.uploadFee});
+    } catch (const std::exception& failure) {
+        // Left locked, it waits again at the next start.
+        std::clog << "keeping " << job.name << " for later failed: " << failure.what() << std::endl;
+        return;
+    }
+    if (retry.outcome != Outcome::done)
+        return;
+    if (!retry.gaveUp) {
+        std::clog << job.name << " waits again (" << retry.attempts << " failed)" << std::endl;
+        return;
+    }
+    mailer_.send(job.userId, "Not rendered: " + job.name,
+                 job.name +
+                     " was rendered, but its audio file could not be stored. The upload fee of " +
+                     money(retry.refund) + " has been refunded to your account.\n");
 }
 
 } // namespace tonvert::service

@@ -36,14 +36,22 @@ private:
     std::atomic<bool> stopRequested_{false};
 };
 
-// Workers that take waiting MIDI records in order, render them, publish the audio file in the
-// owner's audio list, remove the record and mail the owner. A record being rendered is
-// locked: it cannot be deleted meanwhile. Stopping the queue stops the renders under way,
-// and their jobs wait again; so do jobs that a killed service left half done, at the next
-// start.
+struct QueueOptions {
+    unsigned workers = 1;
+    RetryPolicy publishRetry;
+    Fee uploadFee; // refunds records that an older service stored without their fee
+};
+
+// Workers that take waiting MIDI records, the accounts in turn, render them, publish the audio
+// file in the owner's audio list, remove the record and mail the owner. A record being
+// rendered is locked: it cannot be deleted meanwhile. An audio file that cannot be stored
+// (a full disk) leaves its job waiting again, tried later; after the policy's number of
+// failures the upload fee is refunded and the owner is mailed. Stopping the queue stops the
+// renders under way, and their jobs wait again; so do jobs that a killed service left half
+// done, at the next start.
 class RenderQueue {
 public:
-    RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, unsigned workers);
+    RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options);
     ~RenderQueue();
     RenderQueue(const RenderQueue&) = delete;
     RenderQueue& operator=(const RenderQueue&) = delete;
@@ -55,10 +63,14 @@ private:
     void work();
     std::optional<RenderJob> take();
     void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
+    // The job's audio file could not be stored: it waits again, or its owner is refunded and
+    // mailed.
+    void retryLater(const RenderJob& job);
 
     Store& store_;
     Mailer& mailer_;
     Renderer* renderer_;
+    QueueOptions options_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;

@@ -36,6 +36,7 @@ struct Options {
     std::string data = "tonvert-data";
     std::string smtp;
     std::string sender = "noreply@tonvert.localhost";
+    std::int64_t outboxDays = 7;
     ServiceConfig config;
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
@@ -47,7 +48,8 @@ void usage() {
         << "usage: tonvert-service [--listen HOST:PORT] [--public-host HOST:PORT] [--data DIR]\n"
            "         [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
-           "         [--max-midi-files N] [--max-upload-bytes N] [--smtp URL] [--sender ADDRESS]\n"
+           "         [--max-midi-files N] [--max-queued-minutes N] [--max-upload-bytes N]\n"
+           "         [--smtp URL] [--sender ADDRESS] [--outbox-days N]\n"
            "         [--workers N] [--soundfont FILE.sf2|FILE.sf3] [--signups-per-hour N]\n"
            "         [--login-delay-ms MS] [--http-threads N] [--header-deadline-ms MS]\n"
            "         [--body-deadline-ms MS] [--keep-alive-ms MS]\n";
@@ -70,6 +72,10 @@ bool parse(int argc, char** argv, Options& options) {
             options.config.startingBalance = std::stoll(argv[++i]);
         else if (word == "--max-midi-files" && hasValue)
             options.config.maxMidiRecords = std::stoul(argv[++i]);
+        else if (word == "--max-queued-minutes" && hasValue)
+            options.config.maxQueuedRenderSeconds = std::stoll(argv[++i]) * 60;
+        else if (word == "--outbox-days" && hasValue)
+            options.outboxDays = std::stoll(argv[++i]);
         else if (word == "--max-upload-bytes" && hasValue)
             options.config.maxUploadBytes = std::stoul(argv[++i]);
         else if (word == "--smtp" && hasValue)
@@ -141,9 +147,13 @@ int main(int argc, char** argv) {
 
     try {
         SqliteStore store(options.data);
-        Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp);
+        Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp,
+                      {options.outboxDays, {}});
         FluidRenderer renderer(options.render);
-        RenderQueue queue(store, mailer, &renderer, options.workers);
+        const Prices& prices = options.config.prices;
+        RenderQueue queue(store, mailer, &renderer,
+                          {options.workers, options.config.publishRetry,
+                           Fee{prices.uploadBase, prices.uploadPerMb}});
         Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);

@@ -63,13 +63,30 @@ CREATE TABLE IF NOT EXISTS receipts(
     amount INTEGER NOT NULL,
     balance INTEGER NOT NULL,
     created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS deliveries(
+    file INTEGER PRIMARY KEY,
+    time INTEGER NOT NULL);
 )";
 
-// Columns the accounts table gained after its first form, added to a database made before.
-const std::pair<const char*, const char*> kLaterAccountColumns[] = {
-    {"pending_password", "TEXT"},     {"pending_since", "INTEGER"},
-    {"last_reset", "INTEGER"},        {"failed_logins", "INTEGER NOT NULL DEFAULT 0"},
-    {"last_failed_login", "INTEGER"},
+// Columns tables gained after their first form, added to a database made before.
+struct LaterColumn {
+    const char* table;
+    const char* name;
+    const char* type;
+};
+const LaterColumn kLaterColumns[] = {
+    {"accounts", "pending_password", "TEXT"},
+    {"accounts", "pending_since", "INTEGER"},
+    {"accounts", "last_reset", "INTEGER"},
+    {"accounts", "failed_logins", "INTEGER NOT NULL DEFAULT 0"},
+    {"accounts", "last_failed_login", "INTEGER"},
+    // The turn in which the queue last took a job of the account's: 0 for never.
+    {"accounts", "last_served", "INTEGER NOT NULL DEFAULT 0"},
+    {"midi_records", "play_seconds", "INTEGER NOT NULL DEFAULT 0"},
+    {"midi_records", "attempts", "INTEGER NOT NULL DEFAULT 0"},
+    {"midi_records", "next_attempt", "INTEGER NOT NULL DEFAULT 0"},
+    // The upload fee booked for the record; NULL in records of an older service.
+    {"midi_records", "fee", "INTEGER"},
 };
 
 const char* const kAccountColumns =
@@ -89,12 +106,15 @@ void createSchema(Database& db) {
             db.execute(statement);
         rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
     }
-    std::vector<std::string> columns;
-    for (const DbRow& row : db.query("PRAGMA table_info(accounts)"))
-        columns.push_back(asText(row[1]));
-    for (const auto& [name, type] : kLaterAccountColumns)
-        if (std::find(columns.begin(), columns.end(), name) == columns.end())
-            db.execute(std::string("ALTER TABLE accounts ADD COLUMN ") + name + " " + type);
+    for (const LaterColumn& column : kLaterColumns) {
+        const std::string table = column.table;
+        const auto present =
+            db.query("SELECT 1 FROM pragma_table_info('" + table + "') WHERE name = ?",
+                     {std::string(column.name)});
+        if (present.empty())
+            db.execute("ALTER TABLE " + table + " ADD COLUMN " + column.name + " " + column.type);
+    }
+    db.execute("CREATE INDEX IF NOT EXISTS accounts_by_turn ON accounts(last_served)");
 }
 
 AudioFile audioOf(const DbRow& row) {
@@ -438,11 +458,13 @@ std::optional<Receipt> SqliteStore::receipt(const std::string& id) {
 std::vector<MidiRecord> SqliteStore::midiRecords(std::int64_t account) {
     return pool_.read([&](Database& db) {
         std::vector<MidiRecord> records;
-        for (const DbRow& row : db.query("SELECT id, account, name, parameters, size, state FROM "
-                                         "midi_records WHERE account = ? ORDER BY id",
-                                         {account}))
+        for (const DbRow& row :
+             db.query("SELECT id, account, name, parameters, size, state, play_seconds, "
+                      "attempts, next_attempt FROM midi_records WHERE account = ? ORDER BY id",
+                      {account}))
             records.push_back({asInt(row[0]), asInt(row[1]), asText(row[2]), asText(row[3]),
-                               asInt(row[4]), asText(row[5])});
+                               asInt(row[4]), asText(row[5]), asInt(row[6]), asInt(row[7]),
+                               asInt(row[8])});
         return records;
     });
 }
@@ -465,20 +487,26 @@ SubmitResult SqliteStore::submitMidi(const SubmitRequest& request) {
             const std::int64_t balance = balanceOf(db, account);
             if (balance < 0)
                 return {Outcome::negativeBalance, 0};
-            const auto names =
-                db.query("SELECT name FROM midi_records WHERE account = ?", {account});
-            if (names.size() >= request.maxRecords)
+            const auto queued = db.query(
+                "SELECT name, play_seconds FROM midi_records WHERE account = ?", {account});
+            if (queued.size() >= request.maxRecords)
                 return {Outcome::tooManyRecords, 0};
-            for (const DbRow& row : names)
+            std::int64_t queuedSeconds = request.playSeconds;
+            for (const DbRow& row : queued)
+                queuedSeconds += asInt(row[1]);
+            if (queuedSeconds > request.maxQueuedSeconds)
+                return {Outcome::tooMuchPlayTime, 0};
+            for (const DbRow& row : queued)
                 if (ascii::equalIgnoringCase(asText(row[0]), request.name))
                     return {Outcome::nameInUse, 0};
             const std::int64_t fee = request.fee.forBytes(request.body.size());
             if (fee > balance)
                 return {Outcome::insufficientFunds, 0};
-            db.execute("INSERT INTO midi_records(account, name, parameters, size, created) "
-                       "VALUES(?, ?, ?, ?, ?)",
+            db.execute("INSERT INTO midi_records(account, name, parameters, size, created, "
+                       "play_seconds, fee) VALUES(?, ?, ?, ?, ?, ?, ?)",
                        {account, request.name, request.parameters,
-                        static_cast<std::int64_t>(request.body.size()), now()});
+                        static_cast<std::int64_t>(request.body.size()), now(), request.playSeconds,
+                        fee});
             const std::int64_t record = db.lastInsertId();
             book(db, account, -fee, "upload of " + request.name);
             std::filesystem::rename(scratch, midiPath(record));
@@ -517,13 +545,19 @@ Outcome SqliteStore::deleteWaitingMidi(const Caller& caller, std::int64_t record
 
 std::optional<RenderJob> SqliteStore::takeNextJob() {
     return pool_.write([&](Database& db) -> std::optional<RenderJob> {
+        // Turns rather than times: within one second of the clock the order is still exact.
         const auto row = db.queryOne(
-            "SELECT r.id, a.user_id, r.name, r.parameters FROM midi_records r JOIN accounts a ON "
-            "a.id = r.account WHERE r.state = 'waiting' ORDER BY r.id LIMIT 1");
+            "SELECT r.id, a.user_id, r.name, r.parameters, a.id FROM midi_records r JOIN "
+            "accounts a ON a.id = r.account WHERE r.state = 'waiting' AND r.next_attempt <= ? "
+            "ORDER BY a.last_served, r.id LIMIT 1",
+            {now()});
         if (!row)
             return std::nullopt;
         const std::int64_t record = asInt((*row)[0]);
         db.execute("UPDATE midi_records SET state = 'rendering' WHERE id = ?", {record});
+        db.execute("UPDATE accounts SET last_served = (SELECT MAX(last_served) FROM accounts) + 1 "
+                   "WHERE id = ?",
+                   {asInt((*row)[4])});
         return RenderJob{record, asText((*row)[1]), asText((*row)[2]), asText((*row)[3]),
                          midiPath(record)};
     });
@@ -579,6 +613,42 @@ void SqliteStore::discardJob(std::int64_t record) {
     removeFile(midiPath(record));
 }
 
+RetryResult SqliteStore::publishFailed(const PublishFailure& failure) {
+    const RetryResult result = pool_.write([&](Database& db) {
+        RetryResult result;
+        const auto row =
+            db.queryOne("SELECT account, name, size, fee, attempts FROM midi_records WHERE id = ?",
+                        {failure.record});
+        if (!row) {
+            result.outcome = Outcome::notFound;
+            return result;
+        }
+        result.attempts = asInt((*row)[4]) + 1;
+        if (result.attempts < failure.policy.attempts) {
+            const auto doublings = std::min<std::int64_t>(result.attempts - 1, 30);
+            result.nextAttempt = now() + (failure.policy.firstDelaySeconds << doublings);
+            db.execute("UPDATE midi_records SET state = 'waiting', attempts = ?, next_attempt = ? "
+                       "WHERE id = ?",
+                       {result.attempts, result.nextAttempt, failure.record});
+            return result;
+        }
+        result.gaveUp = true;
+        const DbValue& fee = (*row)[3];
+        result.refund =
+            std::holds_alternative<std::nullptr_t>(fee)
+                ? failure.uploadFee.forBytes(static_cast<std::uint64_t>(asInt((*row)[2])))
+                : asInt(fee);
+        db.execute("DELETE FROM midi_records WHERE id = ?", {failure.record});
+        if (result.refund != 0)
+            book(db, asInt((*row)[0]), result.refund,
+                 "refund of the upload of " + asText((*row)[1]));
+        return result;
+    });
+    if (result.gaveUp)
+        removeFile(midiPath(failure.record));
+    return result;
+}
+
 void SqliteStore::returnJob(std::int64_t record) {
     pool_.write([&](Database& db) {
         db.execute("UPDATE midi_records SET state = 'waiting' WHERE id = ? AND state = 'rendering'",
@@ -621,8 +691,8 @@ Outcome SqliteStore::deleteAudio(const Caller& caller, const std::string& name) 
     return outcome;
 }
 
-DownloadResult SqliteStore::chargeDownload(const DownloadRequest& request) {
-    return pool_.write([&](Database& db) {
+DownloadResult SqliteStore::openDownload(const DownloadRequest& request) {
+    return pool_.read([&](Database& db) {
         DownloadResult result;
         if (!holds(db, request.caller)) {
             result.outcome = Outcome::passwordChanged;
@@ -637,22 +707,37 @@ DownloadResult SqliteStore::chargeDownload(const DownloadRequest& request) {
             return result;
         }
         const AudioFile file = audioOf(*row);
-        // Opened before the fee is booked: a file that cannot be read costs nothing.
         auto body = std::make_shared<std::ifstream>(audioPath(file.id), std::ios::binary);
         const std::int64_t balance = balanceOf(db, account);
         const std::int64_t fee = request.fee.forBytes(static_cast<std::uint64_t>(file.size));
+        result.deliveredBefore =
+            db.queryOne("SELECT 1 FROM deliveries WHERE file = ?", {file.id}).has_value();
         if (!*body)
             result.outcome = Outcome::notFound;
+        else if (result.deliveredBefore)
+            result.outcome = Outcome::done;
         else if (balance < 0)
             result.outcome = Outcome::negativeBalance;
         else if (fee > balance)
             result.outcome = Outcome::insufficientFunds;
         if (result.outcome != Outcome::done)
             return result;
-        book(db, account, -fee, "download of " + request.name);
         result.body = std::move(body);
         result.size = static_cast<std::uint64_t>(file.size);
+        result.delivery = {account, file.id, result.deliveredBefore ? 0 : fee, request.name};
         return result;
+    });
+}
+
+std::int64_t SqliteStore::recordDelivery(const Delivery& delivery) {
+    return pool_.write([&](Database& db) -> std::int64_t {
+        // The delivery's row outlives the file's: row numbers are never used twice.
+        db.execute("INSERT OR IGNORE INTO deliveries(file, time) VALUES(?, ?)",
+                   {delivery.file, now()});
+        if (db.changes() != 1 || delivery.fee == 0)
+            return 0;
+        book(db, delivery.account, -delivery.fee, "download of " + delivery.name);
+        return delivery.fee;
     });
 }
 

@@ -40,12 +40,14 @@ public:
     std::optional<RenderJob> takeNextJob() override;
     std::optional<AudioFile> publishAudio(const Publication& publication) override;
     void discardJob(std::int64_t record) override;
+    RetryResult publishFailed(const PublishFailure& failure) override;
     void returnJob(std::int64_t record) override;
     void requeueUnfinished() override;
 
     std::vector<AudioFile> audioFiles(std::int64_t account) override;
     Outcome deleteAudio(const Caller& caller, const std::string& name) override;
-    DownloadResult chargeDownload(const DownloadRequest& request) override;
+    DownloadResult openDownload(const DownloadRequest& request) override;
+    std::int64_t recordDelivery(const Delivery& delivery) override;
 
 private:
     void book(Database& db, std::int64_t account, std::int64_t amount, const std::string& reason);

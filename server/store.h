@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,7 +57,10 @@ struct MidiRecord {
     std::string name;
     std::string parameters;
     std::int64_t size = 0;
-    std::string state; // "waiting" or "rendering"
+    std::string state;            // "waiting" or "rendering"
+    std::int64_t playSeconds = 0; // the MIDI file's play time; 0 when it could not be read
+    std::int64_t attempts = 0;    // failed publications of its audio file
+    std::int64_t nextAttempt = 0; // seconds since the epoch: not taken for rendering before
 };
 
 struct AudioFile {
@@ -101,8 +105,9 @@ enum class Outcome {
     insufficientFunds,
     tooManyRecords,
     nameInUse,
-    formSpent, // the form token was taken before, expired or never issued
-    tooSoon,   // the account's last password reset is too recent
+    formSpent,       // the form token was taken before, expired or never issued
+    tooSoon,         // the account's last password reset is too recent
+    tooMuchPlayTime, // the account's queued records would play for longer than it may queue
 };
 
 struct NewAccount {
@@ -157,6 +162,10 @@ struct SubmitRequest {
     std::string_view body; // the MIDI file's bytes
     Fee fee;
     std::size_t maxRecords = 0; // records an account may have in the queue
+    std::int64_t playSeconds = 0;
+    // The play time of all the account's records in the queue, this one's included, may not
+    // pass this: one account cannot fill the workers for hours.
+    std::int64_t maxQueuedSeconds = std::numeric_limits<std::int64_t>::max();
 };
 
 struct SubmitResult {
@@ -170,12 +179,22 @@ struct DownloadRequest {
     Fee fee;
 };
 
-// A download that was paid for, with its file opened while it was sure to be there: a
-// delete right after cannot take it away.
+// What a download's last byte sent books: the fee of the file's first whole delivery.
+struct Delivery {
+    std::int64_t account = 0;
+    std::int64_t file = 0;
+    std::int64_t fee = 0; // cents
+    std::string name;     // as the request named the file
+};
+
+// A download allowed to go out, with its file opened while it was sure to be there: a delete
+// right after cannot take it away. Nothing is booked yet.
 struct DownloadResult {
     Outcome outcome = Outcome::done;
     std::shared_ptr<std::ifstream> body;
     std::uint64_t size = 0;
+    bool deliveredBefore = false; // the file went out whole before: this download is free
+    Delivery delivery;
 };
 
 // A rendered job's audio file, waiting in the scratch area.
@@ -183,6 +202,27 @@ struct Publication {
     std::int64_t record = 0;
     std::string extension; // of the audio file, three letters
     std::string renderedFile;
+};
+
+// How a job whose audio file could not be stored (a full disk) is tried again: after the
+// first delay, twice as long after each further failure, until so many have failed.
+struct RetryPolicy {
+    std::int64_t firstDelaySeconds = 60;
+    std::int64_t attempts = 5;
+};
+
+struct PublishFailure {
+    std::int64_t record = 0;
+    RetryPolicy policy;
+    Fee uploadFee; // refunds a record that an older service stored without its fee
+};
+
+struct RetryResult {
+    Outcome outcome = Outcome::done; // or notFound: the record is gone
+    std::int64_t attempts = 0;       // failed so far, this one included
+    bool gaveUp = false;             // the record and its body went, its fee was refunded
+    std::int64_t nextAttempt = 0;    // when it waits again: seconds since the epoch
+    std::int64_t refund = 0;         // cents booked back when given up
 };
 
 struct StoreOptions {
@@ -268,13 +308,15 @@ public:
 
     // MIDI records in the queue, oldest first.
     virtual std::vector<MidiRecord> midiRecords(std::int64_t account) = 0;
-    // Checks the balance, the number of records and whether the name is in use (in any
-    // case), then stores the body, adds the record and books the fee, all or nothing.
+    // Checks the balance, the number of records, their play time and whether the name is in
+    // use (in any case), then stores the body, adds the record and books the fee (kept with
+    // the record for a refund), all or nothing.
     virtual SubmitResult submitMidi(const SubmitRequest& request) = 0;
     // Deletes a record of the caller's that still waits (locked: it is being rendered).
     virtual Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) = 0;
 
-    // The render queue: the oldest waiting record, now locked as being rendered.
+    // The render queue: accounts take turns. Of the records that wait and are due, the oldest
+    // of the account served least recently, now locked as being rendered.
     virtual std::optional<RenderJob> takeNextJob() = 0;
     // Ends a job: the record goes, and its audio file appears in the owner's list under the
     // MIDI file's name with the extension (numbered when taken). The rendered file is moved
@@ -282,6 +324,10 @@ public:
     virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
     // Ends a job that produced nothing: the record and its body go.
     virtual void discardJob(std::int64_t record) = 0;
+    // The audio file of a job could not be stored. The job waits again, body and all, due
+    // after the policy's delay; once its failures reach the policy's number, the record and
+    // its body go instead and its upload fee is booked back.
+    virtual RetryResult publishFailed(const PublishFailure& failure) = 0;
     // A job given up before it finished (the service is stopping) waits again, in its place.
     virtual void returnJob(std::int64_t record) = 0;
     // Jobs that were being rendered when the service stopped wait again.
@@ -290,8 +336,14 @@ public:
     // Audio files, oldest first. Names compare without regard to case.
     virtual std::vector<AudioFile> audioFiles(std::int64_t account) = 0;
     virtual Outcome deleteAudio(const Caller& caller, const std::string& name) = 0;
-    // Books the download's fee for the file's size and opens the file.
-    virtual DownloadResult chargeDownload(const DownloadRequest& request) = 0;
+    // Opens the file for a download. A file not delivered whole before needs a balance that
+    // is not negative and covers its fee; the fee is booked only once every byte went out
+    // (recordDelivery), so that a transfer cut short costs nothing.
+    virtual DownloadResult openDownload(const DownloadRequest& request) = 0;
+    // Every byte of the file went out: its first delivery books the fee, in one transaction
+    // with noting the delivery, so that downloads side by side book it once; later ones are
+    // free. A file deleted while it was sent still counts as delivered. The cents booked.
+    virtual std::int64_t recordDelivery(const Delivery& delivery) = 0;
 
 protected:
     Store(const std::string& dataFolder, StoreOptions options);

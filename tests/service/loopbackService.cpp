@@ -14,12 +14,22 @@ namespace tonvert::test {
 LoopbackService::LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
                                  service::ServiceConfig config, service::StoreOptions storeOptions,
                                  const std::string& smtpUrl, service::HttpOptions http)
+    : LoopbackService(std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions)),
+                      renderer, std::move(config), smtpUrl, std::move(http)) {}
+
+LoopbackService::LoopbackService(std::unique_ptr<service::Store> store, service::Renderer* renderer,
+                                 service::ServiceConfig config, const std::string& smtpUrl,
+                                 service::HttpOptions http)
     : config_(std::move(config))
+    , store_(std::move(store))
     , server_(std::move(http)) {
-    store_ = std::make_unique<service::SqliteStore>(dataFolder, std::move(storeOptions));
     mailer_ = std::make_unique<service::Mailer>(store_->folder() + "/outbox",
                                                 "noreply@test.localhost", smtpUrl);
-    queue_ = std::make_unique<service::RenderQueue>(*store_, *mailer_, renderer, 1);
+    const service::Prices& prices = config_.prices;
+    queue_ = std::make_unique<service::RenderQueue>(
+        *store_, *mailer_, renderer,
+        service::QueueOptions{1, config_.publishRetry,
+                              service::Fee{prices.uploadBase, prices.uploadPerMb}});
     // Bound first: the port is part of the host the service names in its replies.
     port_ = server_.bind("127.0.0.1", 0);
     host_ = "service.localhost:" + std::to_string(port_);
@@ -27,6 +37,12 @@ LoopbackService::LoopbackService(const std::string& dataFolder, service::Rendere
     commands_ = std::make_unique<service::Commands>(*store_, *mailer_, config_,
                                                     [this] { queue_->notify(); });
     service::installRoutes(server_.routes(), *commands_, config_);
+    // Called once a response's last byte is written, or its writing failed. Only downloads
+    // are counted: the logger of a reply the client has already read may run later.
+    server_.routes().set_logger([this](const httplib::Request& request, const httplib::Response&) {
+        if (request.get_param_value("CMD") == "getaudio")
+            ++downloadsEnded_;
+    });
     thread_ = std::thread([this] { server_.run(); });
     while (!server_.running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

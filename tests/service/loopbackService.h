@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <httplib.h>
 #include <memory>
 #include <string>
@@ -29,6 +30,10 @@ public:
     LoopbackService(const std::string& dataFolder, service::Renderer* renderer,
                     service::ServiceConfig config = {}, service::StoreOptions storeOptions = {},
                     const std::string& smtpUrl = "", service::HttpOptions http = {});
+    // The service on a store of the test's making.
+    LoopbackService(std::unique_ptr<service::Store> store, service::Renderer* renderer,
+                    service::ServiceConfig config, const std::string& smtpUrl = "",
+                    service::HttpOptions http = {});
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
@@ -41,6 +46,11 @@ public:
 
     // The password of the newest mail in the outbox, or "" when there is none.
     std::string mailedPassword() const;
+
+    // Has the queue's workers look for due jobs now.
+    void wakeQueue() { queue_->notify(); }
+    // Downloads (getaudio) the server has ended, whole or cut short, since it started.
+    int downloadsEnded() const { return downloadsEnded_.load(); }
 
     // Signs the user up and confirms the account through the service's own requests, with
     // the password from the outbox; gives the password, or "" when a step failed.
@@ -56,6 +66,7 @@ private:
     std::thread thread_;
     int port_ = 0;
     std::string host_;
+    std::atomic<int> downloadsEnded_ = 0;
 };
 
 } // namespace tonvert::test

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "loopbackService.h"
 #include "netUnit.h"
 #include "serviceRequests.h"
+#include "sqliteStore.h"
 #include "testFiles.h"
 
 namespace tonvert::test {
@@ -26,8 +28,11 @@ protected:
     void start() {
         StoreOptions options;
         options.clock = [this] { return static_cast<std::int64_t>(std::time(nullptr)) + shift; };
-        loopback = std::make_unique<LoopbackService>(folder.file("data"), renderer, config, options,
-                                                     smtpUrl, http);
+        std::unique_ptr<Store> made = std::make_unique<SqliteStore>(folder.file("data"), options);
+        if (wrapStore)
+            made = wrapStore(std::move(made));
+        loopback =
+            std::make_unique<LoopbackService>(std::move(made), renderer, config, smtpUrl, http);
         store = &loopback->store();
         host = loopback->host();
     }
@@ -54,6 +59,36 @@ protected:
                              reply));
         return reply;
     }
+    // Downloads an audio file with the client's network layer, and waits until the server has
+    // ended the download: a delivery is booked after its last byte went out. One download at
+    // a time.
+    std::string download(const std::string& user, const std::string& password,
+                         const std::string& name) {
+        const int ended = loopback->downloadsEnded();
+        std::string bytes;
+        EXPECT_TRUE(net.get(audioDownloadUrlPrefix(host, user, password) + urlEncode(name), "", "",
+                            "Tonvert", 2048, false, false, bytes, ""))
+            << bytes;
+        awaitDownloadsEnded(ended + 1);
+        return bytes;
+    }
+    void awaitDownloadsEnded(int count) {
+        for (int i = 0; i < 1000 && loopback->downloadsEnded() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_GE(loopback->downloadsEnded(), count);
+    }
+    // The mails in the outbox that hold the text, waiting a while for the first.
+    int mailsWith(const std::string& text, bool wait = true) {
+        for (int i = 0;; ++i) {
+            int found = 0;
+            for (const auto& mail :
+                 std::filesystem::directory_iterator(store->folder() + "/outbox"))
+                found += readBytes(mail.path().string()).find(text) != std::string::npos;
+            if (found > 0 || !wait || i == 500)
+                return found;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     std::string mailedPassword() { return loopback->mailedPassword(); }
     // The service's clock goes on by so many seconds.
     void later(std::int64_t seconds) { shift += seconds; }
@@ -75,6 +110,8 @@ protected:
     service::Renderer* renderer = nullptr; // none: records wait in the queue
     std::string smtpUrl;                   // none: mail goes into the outbox
     HttpOptions http;
+    // Puts the test's own store around the service's; none: the service's as it is.
+    std::function<std::unique_ptr<Store>(std::unique_ptr<Store>)> wrapStore;
     std::atomic<std::int64_t> shift = 0;
     std::unique_ptr<LoopbackService> loopback;
     Store* store = nullptr;

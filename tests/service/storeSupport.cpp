@@ -5,6 +5,117 @@
 
 namespace tonvert::test {
 
+using namespace service;
+
+namespace {
+
+StoreOptions sameClock(const Store& inner) {
+    StoreOptions options;
+    options.clock = [&inner] { return inner.now(); };
+    return options;
+}
+
+} // namespace
+
+ForwardingStore::ForwardingStore(std::unique_ptr<Store> inner)
+    : Store(inner->folder(), sameClock(*inner))
+    , inner_(std::move(inner)) {}
+
+std::optional<Account> ForwardingStore::account(const std::string& userId) {
+    return inner_->account(userId);
+}
+std::optional<Account> ForwardingStore::accountById(std::int64_t id) {
+    return inner_->accountById(id);
+}
+std::optional<std::int64_t> ForwardingStore::addAccount(const NewAccount& account) {
+    return inner_->addAccount(account);
+}
+bool ForwardingStore::confirmAccount(const Caller& caller) {
+    return inner_->confirmAccount(caller);
+}
+bool ForwardingStore::setPassword(std::int64_t account, const std::string& passwordHash) {
+    return inner_->setPassword(account, passwordHash);
+}
+bool ForwardingStore::rehashPassword(const Caller& caller, const std::string& passwordHash) {
+    return inner_->rehashPassword(caller, passwordHash);
+}
+bool ForwardingStore::removeNewAccount(const Caller& caller) {
+    return inner_->removeNewAccount(caller);
+}
+ResetResult ForwardingStore::startReset(const ResetRequest& request) {
+    return inner_->startReset(request);
+}
+bool ForwardingStore::undoReset(const ResetUndo& undo) {
+    return inner_->undoReset(undo);
+}
+bool ForwardingStore::usePendingPassword(std::int64_t account, const std::string& pendingHash) {
+    return inner_->usePendingPassword(account, pendingHash);
+}
+std::int64_t ForwardingStore::noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) {
+    return inner_->noteFailedLogin(account, forgetAfter);
+}
+void ForwardingStore::clearFailedLogins(std::int64_t account) {
+    inner_->clearFailedLogins(account);
+}
+bool ForwardingStore::countSignup(const std::string& address, std::int64_t windowSeconds,
+                                  std::int64_t limit) {
+    return inner_->countSignup(address, windowSeconds, limit);
+}
+std::optional<std::int64_t> ForwardingStore::book(const Booking& booking) {
+    return inner_->book(booking);
+}
+std::vector<LedgerEntry> ForwardingStore::ledger(std::int64_t account) {
+    return inner_->ledger(account);
+}
+std::string ForwardingStore::issueFormToken() {
+    return inner_->issueFormToken();
+}
+FundsResult ForwardingStore::addFunds(const FundsRequest& request) {
+    return inner_->addFunds(request);
+}
+std::optional<Receipt> ForwardingStore::receipt(const std::string& id) {
+    return inner_->receipt(id);
+}
+std::vector<MidiRecord> ForwardingStore::midiRecords(std::int64_t account) {
+    return inner_->midiRecords(account);
+}
+SubmitResult ForwardingStore::submitMidi(const SubmitRequest& request) {
+    return inner_->submitMidi(request);
+}
+Outcome ForwardingStore::deleteWaitingMidi(const Caller& caller, std::int64_t record) {
+    return inner_->deleteWaitingMidi(caller, record);
+}
+std::optional<RenderJob> ForwardingStore::takeNextJob() {
+    return inner_->takeNextJob();
+}
+std::optional<AudioFile> ForwardingStore::publishAudio(const Publication& publication) {
+    return inner_->publishAudio(publication);
+}
+void ForwardingStore::discardJob(std::int64_t record) {
+    inner_->discardJob(record);
+}
+RetryResult ForwardingStore::publishFailed(const PublishFailure& failure) {
+    return inner_->publishFailed(failure);
+}
+void ForwardingStore::returnJob(std::int64_t record) {
+    inner_->returnJob(record);
+}
+void ForwardingStore::requeueUnfinished() {
+    inner_->requeueUnfinished();
+}
+std::vector<AudioFile> ForwardingStore::audioFiles(std::int64_t account) {
+    return inner_->audioFiles(account);
+}
+Outcome ForwardingStore::deleteAudio(const Caller& caller, const std::string& name) {
+    return inner_->deleteAudio(caller, name);
+}
+DownloadResult ForwardingStore::openDownload(const DownloadRequest& request) {
+    return inner_->openDownload(request);
+}
+std::int64_t ForwardingStore::recordDelivery(const Delivery& delivery) {
+    return inner_->recordDelivery(delivery);
+}
+
 std::optional<service::Caller> callerOf(service::Store& store, const std::string& userId) {
     const auto account = store.account(userId);
     if (!account)

@@ -1,11 +1,59 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "store.h"
 
 namespace tonvert::test {
+
+// A store that hands every operation to another one, on the same data folder and clock: a
+// test overrides the operations it makes fail.
+class ForwardingStore : public service::Store {
+public:
+    explicit ForwardingStore(std::unique_ptr<service::Store> inner);
+
+    std::optional<service::Account> account(const std::string& userId) override;
+    std::optional<service::Account> accountById(std::int64_t id) override;
+    std::optional<std::int64_t> addAccount(const service::NewAccount& account) override;
+    bool confirmAccount(const service::Caller& caller) override;
+    bool setPassword(std::int64_t account, const std::string& passwordHash) override;
+    bool rehashPassword(const service::Caller& caller, const std::string& passwordHash) override;
+    bool removeNewAccount(const service::Caller& caller) override;
+    service::ResetResult startReset(const service::ResetRequest& request) override;
+    bool undoReset(const service::ResetUndo& undo) override;
+    bool usePendingPassword(std::int64_t account, const std::string& pendingHash) override;
+    std::int64_t noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) override;
+    void clearFailedLogins(std::int64_t account) override;
+    bool countSignup(const std::string& address, std::int64_t windowSeconds,
+                     std::int64_t limit) override;
+    std::optional<std::int64_t> book(const service::Booking& booking) override;
+    std::vector<service::LedgerEntry> ledger(std::int64_t account) override;
+    std::string issueFormToken() override;
+    service::FundsResult addFunds(const service::FundsRequest& request) override;
+    std::optional<service::Receipt> receipt(const std::string& id) override;
+    std::vector<service::MidiRecord> midiRecords(std::int64_t account) override;
+    service::SubmitResult submitMidi(const service::SubmitRequest& request) override;
+    service::Outcome deleteWaitingMidi(const service::Caller& caller, std::int64_t record) override;
+    std::optional<service::RenderJob> takeNextJob() override;
+    std::optional<service::AudioFile>
+    publishAudio(const service::Publication& publication) override;
+    void discardJob(std::int64_t record) override;
+    service::RetryResult publishFailed(const service::PublishFailure& failure) override;
+    void returnJob(std::int64_t record) override;
+    void requeueUnfinished() override;
+    std::vector<service::AudioFile> audioFiles(std::int64_t account) override;
+    service::Outcome deleteAudio(const service::Caller& caller, const std::string& name) override;
+    service::DownloadResult openDownload(const service::DownloadRequest& request) override;
+    std::int64_t recordDelivery(const service::Delivery& delivery) override;
+
+protected:
+    service::Store& inner() { return *inner_; }
+
+private:
+    std::unique_ptr<service::Store> inner_;
+};
 
 // Changes a test makes to a service's store without a client, through the store's own
 // operations, as the service would make them.

@@ -65,6 +65,18 @@ protected:
                         std::string_view body = "MThd body", std::size_t maxRecords = 20) {
         return store->submitMidi({caller, name, "MP3,128,44100,C,2", body, {5, 10}, maxRecords});
     }
+    // A record that plays so long, against a cap on the account's queued play time.
+    SubmitResult submitPlaying(const Caller& caller, const std::string& name, std::int64_t seconds,
+                               std::int64_t maxQueued) {
+        return store->submitMidi(
+            {caller, name, "MP3,128,44100,C,2", "MThd", {5, 10}, 20, seconds, maxQueued});
+    }
+    std::vector<std::string> takeAll() {
+        std::vector<std::string> names;
+        while (const auto job = store->takeNextJob())
+            names.push_back(job->name);
+        return names;
+    }
     // Renders the job by writing these bytes, and publishes them.
     std::optional<AudioFile> publish(std::int64_t record, const std::string& bytes,
                                      const std::string& extension = "mp3") {
@@ -264,6 +276,116 @@ TEST_P(StoreConformance, SubmitChecksFundsNamesAndTheCap) {
     EXPECT_EQ(balance(bob), 500 - 25);
 }
 
+TEST_P(StoreConformance, QueuedPlayTimeIsCappedPerAccount) {
+    const Caller ann = account("ann@example.org");
+    ASSERT_EQ(submitPlaying(ann, "Long.mid", 2400, 3600).outcome, Outcome::done);
+    EXPECT_EQ(store->midiRecords(ann.account)[0].playSeconds, 2400);
+    EXPECT_EQ(submitPlaying(ann, "Short.mid", 1200, 3600).outcome, Outcome::done) << "just fits";
+    const std::int64_t before = balance(ann);
+    const std::size_t booked = store->ledger(ann.account).size();
+    EXPECT_EQ(submitPlaying(ann, "More.mid", 1, 3600).outcome, Outcome::tooMuchPlayTime);
+    EXPECT_EQ(balance(ann), before);
+    EXPECT_EQ(store->ledger(ann.account).size(), booked);
+    EXPECT_TRUE(scratchEmpty());
+    EXPECT_EQ(submitPlaying(ann, "Unread.mid", 0, 3600).outcome, Outcome::done)
+        << "a file whose time could not be read counts as none";
+
+    // Per account, and a record being rendered still counts; one that is done does not.
+    const Caller bob = account("bob@example.org");
+    EXPECT_EQ(submitPlaying(bob, "Bob.mid", 3600, 3600).outcome, Outcome::done);
+    const auto job = store->takeNextJob();
+    ASSERT_TRUE(job);
+    ASSERT_EQ(job->name, "Long.mid");
+    EXPECT_EQ(submitPlaying(ann, "More.mid", 1, 3600).outcome, Outcome::tooMuchPlayTime);
+    ASSERT_TRUE(publish(job->record, "audio"));
+    EXPECT_EQ(submitPlaying(ann, "More.mid", 2400, 3600).outcome, Outcome::done);
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
+}
+
+// One account with many jobs and two with few: the accounts take turns, each with its oldest
+// job, whatever the order of the uploads, also within one second of the clock.
+TEST_P(StoreConformance, AccountsTakeTurnsInTheQueue) {
+    const Caller ann = account("ann@example.org");
+    const Caller bob = account("bob@example.org");
+    const Caller cid = account("cid@example.org");
+    for (int i = 1; i <= 5; ++i)
+        submit(ann, "A" + std::to_string(i) + ".mid");
+    submit(bob, "B1.mid");
+    submit(bob, "B2.mid");
+    submit(cid, "C1.mid");
+    EXPECT_EQ(takeAll(), (std::vector<std::string>{"A1.mid", "B1.mid", "C1.mid", "A2.mid", "B2.mid",
+                                                   "A3.mid", "A4.mid", "A5.mid"}));
+
+    // Served last, ann waits behind the others' new jobs, though hers is older.
+    submit(ann, "A6.mid");
+    submit(cid, "C2.mid");
+    submit(bob, "B3.mid");
+    reopen();
+    EXPECT_EQ(takeAll(), (std::vector<std::string>{"C2.mid", "B3.mid", "A6.mid"}));
+}
+
+// A publication that failed leaves its job waiting, body and all, due after a delay that
+// doubles; the last allowed failure refunds the upload fee once and the record goes.
+TEST_P(StoreConformance, FailedPublicationsWaitAgainAndAreRefundedInTheEnd) {
+    const Caller ann = account("ann@example.org");
+    const Caller bob = account("bob@example.org");
+    const std::int64_t song = submit(ann, "Song.mid", std::string((1 << 20) + 1, 'x')).record;
+    const std::int64_t paid = balance(ann);
+    const RetryPolicy policy{60, 3};
+    ASSERT_EQ(store->takeNextJob()->record, song);
+    RetryResult retry = store->publishFailed({song, policy, {}});
+    EXPECT_EQ(retry.outcome, Outcome::done);
+    EXPECT_EQ(retry.attempts, 1);
+    EXPECT_FALSE(retry.gaveUp);
+    EXPECT_EQ(retry.nextAttempt, clock + 60);
+    auto records = store->midiRecords(ann.account);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].state, "waiting");
+    EXPECT_EQ(records[0].attempts, 1);
+    EXPECT_EQ(records[0].nextAttempt, clock + 60);
+    EXPECT_EQ(test::readBytes(store->midiPath(song)), std::string((1 << 20) + 1, 'x'));
+
+    // Not due yet, it is passed over for others' jobs; a restart keeps its time.
+    const std::int64_t bobs = submit(bob, "Bob.mid").record;
+    reopen();
+    store->requeueUnfinished();
+    EXPECT_EQ(store->takeNextJob()->record, bobs);
+    clock += 59;
+    EXPECT_FALSE(store->takeNextJob());
+    clock += 1;
+    ASSERT_EQ(store->takeNextJob()->record, song);
+    retry = store->publishFailed({song, policy, {}});
+    EXPECT_EQ(retry.attempts, 2);
+    EXPECT_EQ(retry.nextAttempt, clock + 120);
+    clock += 119;
+    EXPECT_FALSE(store->takeNextJob());
+    clock += 1;
+    ASSERT_EQ(store->takeNextJob()->record, song);
+    EXPECT_EQ(balance(ann), paid) << "the fee is kept while it is tried again";
+
+    retry = store->publishFailed({song, policy, {}});
+    EXPECT_TRUE(retry.gaveUp);
+    EXPECT_EQ(retry.attempts, 3);
+    EXPECT_EQ(retry.refund, 25);
+    EXPECT_EQ(balance(ann), paid + 25);
+    EXPECT_EQ(store->ledger(ann.account).back().reason, "refund of the upload of Song.mid");
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
+    EXPECT_TRUE(store->midiRecords(ann.account).empty());
+    EXPECT_FALSE(std::filesystem::exists(store->midiPath(song)));
+    EXPECT_EQ(store->publishFailed({song, policy, {}}).outcome, Outcome::notFound);
+    EXPECT_EQ(balance(ann), paid + 25) << "refunded once";
+
+    // A job that fails once and is then published keeps its fee.
+    const std::int64_t later = submit(ann, "Later.mid").record;
+    ASSERT_EQ(store->takeNextJob()->record, later);
+    EXPECT_FALSE(store->publishFailed({later, policy, {}}).gaveUp);
+    clock += 60;
+    ASSERT_EQ(store->takeNextJob()->record, later);
+    ASSERT_TRUE(publish(later, "audio"));
+    EXPECT_EQ(balance(ann), paid + 25 - 15);
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
+}
+
 TEST_P(StoreConformance, BodiesWithoutTheirRowsGoAtTheNextStart) {
     const Caller ann = account("ann@example.org");
     const std::int64_t rendered = submit(ann, "Song.mid").record;
@@ -325,7 +447,7 @@ TEST_P(StoreConformance, JobsAreTakenInOrderLockedAndTakenAgainAfterARestart) {
     EXPECT_EQ(test::readBytes(store->midiPath(first)), "MThd body");
 }
 
-TEST_P(StoreConformance, PublishedAudioIsChargedOnDownloadAndDeleted) {
+TEST_P(StoreConformance, PublishedAudioIsChargedOnDeliveryAndDeleted) {
     const Caller ann = account("ann@example.org");
     submit(ann, "Song.mid");
     const auto song = publish(store->takeNextJob()->record, "audio bytes");
@@ -349,33 +471,91 @@ TEST_P(StoreConformance, PublishedAudioIsChargedOnDownloadAndDeleted) {
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[1].name, "song-2.mp3");
 
-    // A download books its fee and comes with the file opened: deleting it after takes
-    // nothing from the download.
+    // Opening a download books nothing; the file comes opened, and deleting it after takes
+    // nothing from the download, whose delivery still books its fee.
     const std::int64_t before = balance(ann);
     const Fee fee{2, 3};
-    DownloadResult download = store->chargeDownload({ann, "SONG.MP3", fee});
+    DownloadResult download = store->openDownload({ann, "SONG.MP3", fee});
     ASSERT_EQ(download.outcome, Outcome::done);
     EXPECT_EQ(download.size, 11u);
-    EXPECT_EQ(balance(ann), before - 5);
-    EXPECT_EQ(store->ledger(ann.account).back().reason, "download of SONG.MP3");
+    EXPECT_FALSE(download.deliveredBefore);
+    EXPECT_EQ(download.delivery.account, ann.account);
+    EXPECT_EQ(download.delivery.file, song->id);
+    EXPECT_EQ(download.delivery.fee, 5);
+    EXPECT_EQ(balance(ann), before);
     EXPECT_EQ(store->deleteAudio({ann.account, "a replaced hash"}, "Song.mp3"),
               Outcome::passwordChanged);
     EXPECT_EQ(store->deleteAudio(ann, "song.MP3"), Outcome::done);
     EXPECT_FALSE(std::filesystem::exists(store->audioPath(song->id)));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*download.body), {}), "audio bytes");
+    EXPECT_EQ(store->recordDelivery(download.delivery), 5);
+    EXPECT_EQ(balance(ann), before - 5);
+    EXPECT_EQ(store->ledger(ann.account).back().reason, "download of SONG.MP3");
+    EXPECT_EQ(store->recordDelivery(download.delivery), 0) << "delivered before";
     EXPECT_EQ(store->deleteAudio(ann, "Song.mp3"), Outcome::notFound);
-    EXPECT_EQ(store->chargeDownload({ann, "Song.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->openDownload({ann, "Song.mp3", fee}).outcome, Outcome::notFound);
 
     // Refused downloads cost nothing.
     const Caller bob = account("bob@example.org");
-    EXPECT_EQ(store->chargeDownload({bob, "song-2.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->openDownload({bob, "song-2.mp3", fee}).outcome, Outcome::notFound);
+    EXPECT_EQ(store->openDownload({{ann.account, "a replaced hash"}, "song-2.mp3", fee}).outcome,
+              Outcome::passwordChanged);
     EXPECT_EQ(store->deleteAudio(bob, "song-2.mp3"), Outcome::notFound);
     setBalance(ann, 4);
-    EXPECT_EQ(store->chargeDownload({ann, "song-2.mp3", fee}).outcome, Outcome::insufficientFunds);
+    EXPECT_EQ(store->openDownload({ann, "song-2.mp3", fee}).outcome, Outcome::insufficientFunds);
     setBalance(ann, -1);
-    EXPECT_EQ(store->chargeDownload({ann, "song-2.mp3", fee}).outcome, Outcome::negativeBalance);
+    EXPECT_EQ(store->openDownload({ann, "song-2.mp3", fee}).outcome, Outcome::negativeBalance);
     EXPECT_EQ(ledgerSum(ann), -1);
     EXPECT_EQ(store->audioFiles(ann.account).size(), 1u);
+}
+
+// Downloads of one file side by side, and again after a restart: its first whole delivery
+// books the fee once, and every later download is free, with any balance.
+TEST_P(StoreConformance, AFileIsChargedOnceForAllItsDeliveries) {
+    const Caller ann = account("ann@example.org", 1000);
+    submit(ann, "Song.mid");
+    const auto song = publish(store->takeNextJob()->record, std::string(3 << 20, 'a'));
+    ASSERT_TRUE(song);
+    const std::int64_t before = balance(ann);
+    const Fee fee{2, 3};
+    std::vector<DownloadResult> opened;
+    for (int i = 0; i < 8; ++i)
+        opened.push_back(store->openDownload({ann, "Song.mp3", fee}));
+    for (const DownloadResult& download : opened) {
+        ASSERT_EQ(download.outcome, Outcome::done);
+        EXPECT_FALSE(download.deliveredBefore);
+        EXPECT_EQ(download.delivery.fee, 11);
+    }
+    std::atomic<std::int64_t> booked = 0;
+    std::vector<std::thread> threads;
+    for (const DownloadResult& download : opened)
+        threads.emplace_back(
+            [&, delivery = download.delivery] { booked += store->recordDelivery(delivery); });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(booked, 11);
+    EXPECT_EQ(balance(ann), before - 11);
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
+
+    reopen();
+    setBalance(ann, -5);
+    const DownloadResult again = store->openDownload({ann, "song.MP3", fee});
+    ASSERT_EQ(again.outcome, Outcome::done) << "free, whatever the balance";
+    EXPECT_TRUE(again.deliveredBefore);
+    EXPECT_EQ(again.delivery.fee, 0);
+    EXPECT_EQ(store->recordDelivery(again.delivery), 0);
+    EXPECT_EQ(balance(ann), -5);
+
+    // Another file of the same name is a new file, not delivered yet.
+    EXPECT_EQ(store->deleteAudio(ann, "Song.mp3"), Outcome::done);
+    setBalance(ann, 100);
+    submit(ann, "Song.mid");
+    ASSERT_TRUE(publish(store->takeNextJob()->record, "new"));
+    const DownloadResult fresh = store->openDownload({ann, "Song.mp3", fee});
+    ASSERT_EQ(fresh.outcome, Outcome::done);
+    EXPECT_FALSE(fresh.deliveredBefore);
+    EXPECT_EQ(store->recordDelivery(fresh.delivery), 5);
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
 }
 
 TEST_P(StoreConformance, FormTokensBookOnceAndExpireWithTheirReceipts) {
@@ -468,10 +648,12 @@ TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
                         expected[a] += 10;
                     store->midiRecords(caller.account);
                     const auto files = store->audioFiles(caller.account);
-                    if (!files.empty() &&
-                        store->chargeDownload({caller, files.front().name, {1, 0}}).outcome ==
-                            Outcome::done)
-                        expected[a] -= 1;
+                    if (!files.empty()) {
+                        const DownloadResult download =
+                            store->openDownload({caller, files.front().name, {1, 0}});
+                        if (download.outcome == Outcome::done)
+                            expected[a] -= store->recordDelivery(download.delivery);
+                    }
                     if (round % 4 == 3) {
                         store->deleteWaitingMidi(caller, submitted.record);
                         if (!files.empty())
@@ -492,17 +674,25 @@ TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
     EXPECT_TRUE(scratchEmpty());
 }
 
-// A data folder from before accounts had resets and counters opens with its accounts whole.
+// A data folder from before accounts had resets, counters and turns, and records their play
+// time, fee and attempts, opens with its accounts and records whole.
 TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
     test::TempFolder folder;
-    std::filesystem::create_directories(folder.file("data"));
+    std::filesystem::create_directories(folder.file("data/midi"));
     {
         Database db(folder.file("data") + "/tonvert.sqlite");
         db.execute("CREATE TABLE accounts(id INTEGER PRIMARY KEY, user_id TEXT NOT NULL UNIQUE "
                    "COLLATE NOCASE, password TEXT NOT NULL, confirmed INTEGER NOT NULL DEFAULT 0, "
                    "balance INTEGER NOT NULL, created INTEGER NOT NULL)");
         db.execute("INSERT INTO accounts VALUES(7, 'old@example.org', 'old hash', 1, 250, 0)");
+        db.execute("CREATE TABLE midi_records(id INTEGER PRIMARY KEY AUTOINCREMENT, account "
+                   "INTEGER NOT NULL REFERENCES accounts(id), name TEXT NOT NULL, parameters "
+                   "TEXT NOT NULL, size INTEGER NOT NULL, state TEXT NOT NULL DEFAULT 'waiting', "
+                   "created INTEGER NOT NULL)");
+        db.execute("INSERT INTO midi_records(id, account, name, parameters, size, created) "
+                   "VALUES(3, 7, 'Old.mid', 'MP3,128,44100,C,2', 10, 0)");
     }
+    test::writeBytes(folder.file("data/midi/3.mid"), "0123456789");
     SqliteStore store(folder.file("data"));
     const auto old = store.account("old@example.org");
     ASSERT_TRUE(old);
@@ -514,6 +704,18 @@ TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
     EXPECT_EQ(store.noteFailedLogin(7, 60), 1);
     EXPECT_TRUE(store.usePendingPassword(7, "new hash"));
     EXPECT_EQ(store.account("old@example.org")->passwordHash, "new hash");
+
+    // The old record is due at once; given up, it is refunded at the fee of today's prices.
+    const auto records = store.midiRecords(7);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].playSeconds, 0);
+    EXPECT_EQ(records[0].attempts, 0);
+    ASSERT_EQ(store.takeNextJob()->record, 3);
+    const RetryResult retry = store.publishFailed({3, {60, 1}, {4, 100}});
+    EXPECT_TRUE(retry.gaveUp);
+    EXPECT_EQ(retry.refund, 104);
+    EXPECT_EQ(store.account("old@example.org")->balance, 354);
+    EXPECT_FALSE(std::filesystem::exists(folder.file("data/midi/3.mid")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
