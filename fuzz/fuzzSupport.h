@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,6 +25,18 @@ namespace tonvert::fuzz {
 inline void check(bool condition, const char* what) {
     if (!condition)
         fail(what);
+}
+
+// The client saves files under list entries' names: no folder separator of either kind, no
+// zero byte, no other control character. Spelt out here rather than asked of the readers'
+// own test, which is what is under test.
+inline bool isSafeName(std::string_view name) {
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 32 || byte == 127)
+            return false;
+    }
+    return !name.empty();
 }
 
 [[noreturn]] inline void systemFailure(const char* what) {

@@ -24,21 +24,10 @@ namespace {
 using tonvert::FileRow;
 using tonvert::OnlineListRows;
 using tonvert::fuzz::check;
+using tonvert::fuzz::isSafeName;
 
 bool isLowerCaseLetter(char c) {
     return c >= 'a' && c <= 'z';
-}
-
-// The client saves files under these names: no folder separator of either kind, no zero
-// byte, no other control character. Spelt out here rather than asked of the reader's own
-// test, which is what is under test.
-bool isSafeName(std::string_view name) {
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\' || byte < 32 || byte == 127)
-            return false;
-    }
-    return !name.empty();
 }
 
 void checkRow(const FileRow& row, bool audio) {

@@ -32,6 +32,7 @@
 namespace {
 
 using tonvert::fuzz::check;
+using tonvert::fuzz::isSafeName;
 
 constexpr std::string_view kKinds = "BFMNLEma";
 // The user's decimal separator: a point, a comma, or one of more than one byte.
@@ -52,18 +53,6 @@ std::string replaced(std::string_view text, std::string_view from, std::string_v
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-// The client saves files under list entries' names: no folder separator of either kind, no
-// zero byte, no other control character. Spelt out here rather than asked of the reader's
-// own test, which is what is under test.
-bool isSafeName(std::string_view name) {
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || c == '\\' || byte < 32 || byte == 127)
-            return false;
-    }
-    return !name.empty();
 }
 
 void checkMoneyText(double value, const std::string& separator) {

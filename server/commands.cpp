@@ -109,6 +109,26 @@ std::optional<int> nameError(const std::string& name) {
     return kNoRoot;
 }
 
+// The reply code of a change that did not go through; `otherwise` for an outcome no code
+// of its own answers.
+int codeOf(Outcome outcome, int otherwise) {
+    switch (outcome) {
+    case Outcome::negativeBalance:
+        return kNegativeBalance;
+    case Outcome::insufficientFunds:
+        return kInsufficientFunds;
+    case Outcome::passwordChanged:
+        return kWrongPassword;
+    case Outcome::tooManyRecords:
+    case Outcome::tooMuchPlayTime: // "...wait for them to be processed before uploading more"
+        return kTooManyRecords;
+    case Outcome::nameInUse:
+        return kNameInUse;
+    default:
+        return otherwise;
+    }
+}
+
 // One of the presets the service renders, written as the client writes it.
 bool offersPreset(const std::string& text) {
     const auto& table = render::presetTable();
@@ -425,18 +445,8 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
         return error(*bad);
     const Fee fee{config_.prices.downloadBase, config_.prices.downloadPerMb};
     DownloadResult download = store_.openDownload({callerOf(account), name, fee});
-    switch (download.outcome) {
-    case Outcome::done:
-        break;
-    case Outcome::negativeBalance:
-        return error(kNegativeBalance);
-    case Outcome::insufficientFunds:
-        return error(kInsufficientFunds);
-    case Outcome::passwordChanged:
-        return error(kWrongPassword);
-    default:
-        return error(kAudioMissing);
-    }
+    if (download.outcome != Outcome::done)
+        return error(codeOf(download.outcome, kAudioMissing));
     Reply reply;
     reply.file = std::move(download.body);
     reply.fileSize = download.size;
@@ -480,23 +490,8 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
         store_.submitMidi({callerOf(account), name, parameters, upload->content,
                            Fee{config_.prices.uploadBase, config_.prices.uploadPerMb},
                            config_.maxMidiRecords, seconds, config_.maxQueuedRenderSeconds});
-    switch (submitted.outcome) {
-    case Outcome::done:
-        break;
-    case Outcome::negativeBalance:
-        return error(kNegativeBalance);
-    case Outcome::insufficientFunds:
-        return error(kInsufficientFunds);
-    case Outcome::tooManyRecords:
-    case Outcome::tooMuchPlayTime: // "...wait for them to be processed before uploading more"
-        return error(kTooManyRecords);
-    case Outcome::nameInUse:
-        return error(kNameInUse);
-    case Outcome::passwordChanged:
-        return error(kWrongPassword);
-    default:
-        return error(kUnavailable);
-    }
+    if (submitted.outcome != Outcome::done)
+        return error(codeOf(submitted.outcome, kUnavailable));
     if (onQueued_)
         onQueued_();
     return value(std::to_string(submitted.record));

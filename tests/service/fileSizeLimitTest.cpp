@@ -1,19 +1,17 @@
 // The service binary under a limit on the size of the files it writes: a write beyond it is
 // an error the request answers, not a signal that ends the service.
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "loopbackService.h"
 #include "netUnit.h"
+#include "rawConnection.h"
 #include "serviceRequests.h"
 #include "testFiles.h"
 
@@ -21,31 +19,6 @@ namespace tonvert {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A port that was free a moment ago.
-int freePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
-
-bool answers(int port) {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool connected =
-        ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(probe);
-    return connected;
-}
 
 // tonvert-service in a child process whose written files may not exceed `maxFileBytes`.
 pid_t startLimited(const std::string& dataFolder, int port, rlim_t maxFileBytes) {
@@ -63,11 +36,11 @@ pid_t startLimited(const std::string& dataFolder, int port, rlim_t maxFileBytes)
 
 TEST(FileSizeLimit, AWriteBeyondTheLimitIsAnErrorReplyAndTheServiceGoesOn) {
     test::TempFolder folder;
-    const int port = freePort();
+    const int port = test::freePort();
     const std::string data = folder.file("data");
     const pid_t service = startLimited(data, port, 1 << 20);
     ASSERT_GT(service, 0);
-    for (int i = 0; i < 500 && !answers(port); ++i)
+    for (int i = 0; i < 500 && !test::RawConnection(port).connected(); ++i)
         std::this_thread::sleep_for(10ms);
     const std::string host = "service.localhost:" + std::to_string(port);
     const std::string user = "fay@example.org";

@@ -20,21 +20,9 @@ namespace tonvert {
 namespace {
 
 using namespace std::chrono_literals;
+using test::freePort;
 using test::RawConnection;
 using test::Tricklers;
-
-// A port that was free a moment ago.
-int freePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
 
 // The repository's server block, listening on `port` in front of the service on `servicePort`,
 // in a whole configuration whose files all lie under `prefix`.

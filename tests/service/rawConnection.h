@@ -17,6 +17,19 @@ namespace tonvert::test {
 
 using Clock = std::chrono::steady_clock;
 
+// A loopback port that was free a moment ago.
+inline int freePort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
 // A connection that sends what the test says, as slowly as it says.
 class RawConnection {
 public:
