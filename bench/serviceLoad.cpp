@@ -9,6 +9,7 @@
 //     The whole run ends after --seconds (120 by default) at most. Nothing runs as a test.
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -19,11 +20,13 @@
 #include <fstream>
 #include <httplib.h>
 #include <map>
+#include <netinet/in.h>
 #include <optional>
 #include <regex>
 #include <sqlite3.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -110,9 +113,15 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 int freePort() {
-    httplib::Server probe;
-    const int port = probe.bind_to_any_port("127.0.0.1");
-    return port;
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(probe);
+    return ntohs(address.sin_port);
 }
 
 // The service as a child process; its output goes to DATA/service.log.
@@ -421,6 +430,9 @@ int main(int argc, char** argv) {
     ::waitpid(service, nullptr, 0);
     if (checkLedger(data) != 0)
         status = 1;
-    std::filesystem::remove_all(data);
+    if (status == 0)
+        std::filesystem::remove_all(data);
+    else
+        std::printf("the data folder is kept: %s\n", data.c_str());
     return status;
 }
