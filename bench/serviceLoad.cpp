@@ -33,6 +33,8 @@
 #include <vector>
 
 #include "benchStats.h"
+#include "netMessages.h"
+#include "rawConnection.h"
 
 namespace {
 
@@ -91,37 +93,11 @@ void report(const std::string& title, const Tally& tally, double seconds) {
                     tally.errorsByCommand.count(command) ? tally.errorsByCommand.at(command) : 0);
 }
 
-std::string percentEncode(const std::string& text) {
-    std::string out;
-    for (const unsigned char c : text) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
-}
-
-int freePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(probe);
-    return ntohs(address.sin_port);
 }
 
 // The service as a child process; its output goes to DATA/service.log.
@@ -192,12 +168,13 @@ public:
     // does not start with `expected`.
     std::optional<std::string> get(const std::string& command, const std::string& expected,
                                    const std::string& file = "") {
-        std::string path = std::string(kScript) + "?LNG=us&VER=1.0&UID=" + percentEncode(user_);
+        std::string path =
+            std::string(kScript) + "?LNG=us&VER=1.0&UID=" + tonvert::urlEncode(user_);
         if (!password_.empty())
-            path += "&PWD=" + percentEncode(password_);
+            path += "&PWD=" + tonvert::urlEncode(password_);
         path += "&CMD=" + command;
         if (!file.empty())
-            path += "&FNM=" + percentEncode(file);
+            path += "&FNM=" + tonvert::urlEncode(file);
         const auto started = Stopwatch::now();
         const auto result = client_.Get(path.c_str());
         return judge(command, started, result, expected);
@@ -412,7 +389,7 @@ int main(int argc, char** argv) {
         (std::filesystem::temp_directory_path() / ("serviceload-" + std::to_string(::getpid())))
             .string();
     std::filesystem::create_directories(data);
-    run.port = freePort();
+    run.port = tonvert::test::freePort();
     run.outbox = data + "/outbox";
     run.deadline = Stopwatch::now() + std::chrono::duration_cast<Stopwatch::duration>(
                                           std::chrono::duration<double>(options.seconds));

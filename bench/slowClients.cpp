@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "rawConnection.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -37,18 +39,6 @@ int connectTo(int port) {
         return -1;
     }
     return fd;
-}
-
-int freePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(probe);
-    return ntohs(address.sin_port);
 }
 
 // The time a GET of the home page takes to its reply's first bytes, or -1 past `limit`.
@@ -89,7 +79,7 @@ int main(int argc, char** argv) {
     }
     const auto data =
         std::filesystem::temp_directory_path() / ("slowclients-" + std::to_string(::getpid()));
-    const int port = freePort();
+    const int port = tonvert::test::freePort();
     const std::string listen = "127.0.0.1:" + std::to_string(port);
     const pid_t service = ::fork();
     if (service == 0) {
