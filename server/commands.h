@@ -69,7 +69,7 @@ struct UploadedFile {
 struct Reply {
     std::string body;
     std::string contentType = "text/plain; charset=utf-8";
-    std::shared_ptr<std::ifstream> file; // when set, the reply is this file's bytes
+    std::shared_ptr<BodySource> file; // when set, the reply is this file's bytes
     std::uint64_t fileSize = 0;
     // Called once the file's last byte went out, when every byte did (the fee is booked then);
     // never for a transfer cut short.

@@ -28,9 +28,7 @@ void send(const Reply& reply, httplib::Response& response) {
         [file, size, sent, delivered = reply.delivered](std::size_t offset, std::size_t length,
                                                         httplib::DataSink& sink) {
             std::vector<char> buffer(std::min<std::size_t>(length, 1 << 16));
-            file->seekg(static_cast<std::streamoff>(offset));
-            file->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            const auto read = static_cast<std::size_t>(file->gcount());
+            const std::size_t read = file->read(offset, buffer.data(), buffer.size());
             if (read == 0 || !sink.write(buffer.data(), read))
                 return false;
             const bool reachesEnd = *sent < size && *sent + read >= size;

@@ -19,6 +19,7 @@ RenderQueue::RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, Queue
         return;
     for (unsigned i = 0; i < std::max(1u, options_.workers); ++i)
         workers_.emplace_back([this] { work(); });
+    leaseKeeper_ = std::thread([this] { keepLeases(); });
 }
 
 RenderQueue::~RenderQueue() {
@@ -31,6 +32,8 @@ RenderQueue::~RenderQueue() {
     wake_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
+    if (leaseKeeper_.joinable())
+        leaseKeeper_.join();
 }
 
 void RenderQueue::notify() {
@@ -48,24 +51,89 @@ void RenderQueue::work() {
             if (stopping_)
                 return;
         }
-        const std::optional<RenderJob> job = take();
+        std::optional<RenderJob> job = take();
         if (!job) {
+            if (store_.queuesMail())
+                sendQueuedMail();
             std::unique_lock lock(mutex_);
-            // Woken by a new record; the time-out is only a safety net.
-            wake_.wait_for(lock, std::chrono::seconds(5),
-                           [this] { return stopping_ || signals_ > 0; });
+            // Woken by a new record; the time-out finds records queued elsewhere.
+            wake_.wait_for(lock, options_.poll, [this] { return stopping_ || signals_ > 0; });
             if (signals_ > 0)
                 --signals_;
             continue;
         }
-        const std::string output = store_.scratchPath();
-        RenderResult result;
+        renderJob(*job);
+    }
+}
+
+void RenderQueue::renderJob(RenderJob& job) {
+    {
+        std::lock_guard lock(mutex_);
+        rendering_[job.record] = job.lease;
+    }
+    job.midiPath = store_.scratchPath();
+    bool fetched = false;
+    try {
+        fetched = store_.fetchMidi(job.record, job.midiPath);
+    } catch (const std::exception& failure) {
+        std::clog << "fetching " << job.name << " failed: " << failure.what() << std::endl;
+    }
+    const std::string output = store_.scratchPath();
+    RenderResult result;
+    if (!fetched)
+        result.stopped = true; // waits again, or went meanwhile
+    else
         try {
-            result = renderer_->render(*job, output);
+            result = renderer_->render(job, output);
         } catch (const std::exception& failure) {
             result = {false, "", failure.what()};
         }
-        finish(*job, result, output);
+    {
+        std::lock_guard lock(mutex_);
+        rendering_.erase(job.record);
+    }
+    finish(job, result, output);
+    std::error_code ignored;
+    std::filesystem::remove(job.midiPath, ignored);
+}
+
+void RenderQueue::keepLeases() {
+    const auto interval =
+        std::chrono::milliseconds(std::max<std::int64_t>(store_.leaseSeconds() * 1000 / 3, 200));
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        wake_.wait_for(lock, interval, [this] { return stopping_; });
+        if (stopping_)
+            return;
+        const auto jobs = rendering_;
+        lock.unlock();
+        for (const auto& [record, lease] : jobs)
+            try {
+                if (!store_.renewLease(record, lease))
+                    std::clog << "record " << record << " is no longer this worker's" << std::endl;
+            } catch (const std::exception& failure) {
+                std::clog << "renewing the lease of record " << record
+                          << " failed: " << failure.what() << std::endl;
+            }
+        lock.lock();
+    }
+}
+
+void RenderQueue::sendQueuedMail() {
+    try {
+        for (;;) {
+            const auto mails = store_.takeQueuedMail(16);
+            if (mails.empty())
+                return;
+            for (const QueuedMail& mail : mails)
+                // Mail that cannot go out now is claimed for a while, then tried again.
+                if (mailer_.send(mail.message.to, mail.message.subject, mail.message.body))
+                    store_.mailSent(mail.id);
+                else
+                    return;
+        }
+    } catch (const std::exception& failure) {
+        std::clog << "sending the kept mail failed: " << failure.what() << std::endl;
     }
 }
 
@@ -85,7 +153,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
     if (result.stopped) {
         std::filesystem::remove(output, ignored);
         try {
-            store_.returnJob(job.record);
+            store_.returnJob(job.record, job.lease);
         } catch (const std::exception& failure) {
             // Left locked, it waits again at the next start.
             std::clog << "returning " << job.name << " to the queue failed: " << failure.what()
@@ -94,11 +162,27 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         return;
     }
     std::optional<AudioFile> published;
+    const auto renderedMail = [&job](const AudioFile& file) {
+        return MailMessage{
+            job.userId, "Rendered: " + job.name,
+            job.name + " has been rendered as " + file.name +
+                ".\n\nRefresh the list of audio files online in Tonvert to download it.\n"};
+    };
     try {
+        // A job whose lease ran out is another worker's now: it publishes, and mails, alone.
+        if (!store_.renewLease(job.record, job.lease)) {
+            std::filesystem::remove(output, ignored);
+            std::clog << job.name << " was taken over by another worker" << std::endl;
+            return;
+        }
+        std::function<MailMessage(const AudioFile&)> mail;
+        if (store_.queuesMail())
+            mail = renderedMail;
         if (result.succeeded)
-            published = store_.publishAudio({job.record, result.extension, output});
+            published =
+                store_.publishAudio({job.record, result.extension, output, job.lease, mail});
         else
-            store_.discardJob(job.record);
+            store_.discardJob(job.record, job.lease);
     } catch (const std::exception& failure) {
         std::filesystem::remove(output, ignored);
         std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
@@ -110,13 +194,14 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         return;
     }
     std::filesystem::remove(output, ignored);
-    // The mail goes out once the store has it all.
-    if (published)
-        mailer_.send(
-            job.userId, "Rendered: " + job.name,
-            job.name + " has been rendered as " + published->name +
-                ".\n\nRefresh the list of audio files online in Tonvert to download it.\n");
-    else
+    // The mail goes out once the store has it all; a store that keeps mail has it in the
+    // publication's own transaction.
+    if (published && store_.queuesMail())
+        sendQueuedMail();
+    else if (published) {
+        const MailMessage mail = renderedMail(*published);
+        mailer_.send(mail.to, mail.subject, mail.body);
+    } else
         mailer_.send(job.userId, "Not rendered: " + job.name,
                      job.name + " could not be rendered: " +
                          (result.error.empty() ? std::string("the audio file could not be stored")
@@ -127,7 +212,8 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
 void RenderQueue::retryLater(const RenderJob& job) {
     RetryResult retry;
     try {
-        retry = store_.publishFailed({job.record, options_.publishRetry, options_.uploadFee});
+        retry = store_.publishFailed(
+            {job.record, options_.publishRetry, options_.uploadFee, job.lease});
     } catch (const std::exception& failure) {
         // Left locked, it waits again at the next start.
         std::clog << "keeping " << job.name << " for later failed: " << failure.what() << std::endl;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +42,9 @@ struct QueueOptions {
     unsigned workers = 1;
     RetryPolicy publishRetry;
     Fee uploadFee; // refunds records that an older service stored without their fee
+    // How often idle workers look for jobs queued by other processes (a record queued through
+    // this process wakes them at once).
+    std::chrono::milliseconds poll{5000};
 };
 
 // Workers that take waiting MIDI records, the accounts in turn, render them, publish the audio
@@ -48,7 +53,9 @@ struct QueueOptions {
 // (a full disk) leaves its job waiting again, tried later; after the policy's number of
 // failures the upload fee is refunded and the owner is mailed. Stopping the queue stops the
 // renders under way, and their jobs wait again; so do jobs that a killed service left half
-// done, at the next start.
+// done, at the next start. The MIDI file is fetched from the store into a local file first;
+// while it renders, the job's lease is renewed, so that a store shared by several processes
+// leaves it to this one.
 class RenderQueue {
 public:
     RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options);
@@ -61,7 +68,12 @@ public:
 
 private:
     void work();
+    void renderJob(RenderJob& job);
     std::optional<RenderJob> take();
+    // Renews the leases of the jobs being rendered, a few times per lease.
+    void keepLeases();
+    // Sends the mail that publications left in the store.
+    void sendQueuedMail();
     void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
     // The job's audio file could not be stored: it waits again, or its owner is refunded and
     // mailed.
@@ -74,8 +86,10 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    unsigned signals_ = 0; // records queued since a worker last looked
+    unsigned signals_ = 0;                           // records queued since a worker last looked
+    std::map<std::int64_t, std::int64_t> rendering_; // record: lease
     std::vector<std::thread> workers_;
+    std::thread leaseKeeper_;
 };
 
 } // namespace tonvert::service

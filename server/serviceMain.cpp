@@ -1,5 +1,7 @@
-// tonvert-service [--listen HOST:PORT] [--data DIR] [options]
+// tonvert-service [--listen HOST:PORT] [--data DIR] [--store URL] [--no-render] [options]
 //     The reference rendering service. Every option has a default, so it runs with none.
+//     With a PostgreSQL store, several services (and tonvert-render-worker programs) share
+//     it; one with --no-render only answers requests.
 
 #include <algorithm>
 #include <chrono>
@@ -17,7 +19,7 @@
 #include "httpListener.h"
 #include "mailer.h"
 #include "renderQueue.h"
-#include "sqliteStore.h"
+#include "store.h"
 
 using namespace tonvert::service;
 
@@ -34,6 +36,9 @@ struct Options {
     std::string listen = "127.0.0.1:8080";
     bool publicHostGiven = false;
     std::string data = "tonvert-data";
+    std::string store;   // a PostgreSQL URL; the SQLite database in the data folder when empty
+    bool renders = true; // runs render workers of its own
+    std::int64_t leaseSeconds = 60;
     std::string smtp;
     std::string sender = "noreply@tonvert.localhost";
     std::int64_t outboxDays = 7;
@@ -66,6 +71,12 @@ bool parse(int argc, char** argv, Options& options) {
             options.publicHostGiven = true;
         } else if (word == "--data" && hasValue)
             options.data = argv[++i];
+        else if (word == "--store" && hasValue)
+            options.store = argv[++i];
+        else if (word == "--no-render")
+            options.renders = false;
+        else if (word == "--lease-seconds" && hasValue)
+            options.leaseSeconds = std::max(1LL, std::stoll(argv[++i]));
         else if (word == "--closed")
             options.config.closedToNewUsers = true;
         else if (word == "--starting-balance" && hasValue)
@@ -146,15 +157,23 @@ int main(int argc, char** argv) {
         options.config.publicHost = "tonvert.localhost:" + std::to_string(port);
 
     try {
-        SqliteStore store(options.data);
-        Mailer mailer(store.folder() + "/outbox", options.sender, options.smtp,
+        if (!options.renders && !isPostgresUrl(options.store)) {
+            std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
+            return 2;
+        }
+        StoreOptions storeOptions;
+        storeOptions.leaseSeconds = options.leaseSeconds;
+        const auto store = openStore(options.store, options.data, storeOptions);
+        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
                       {options.outboxDays, {}});
         FluidRenderer renderer(options.render);
         const Prices& prices = options.config.prices;
-        RenderQueue queue(store, mailer, &renderer,
+        RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
                           {options.workers, options.config.publishRetry,
-                           Fee{prices.uploadBase, prices.uploadPerMb}});
-        Commands commands(store, mailer, options.config, [&queue] { queue.notify(); });
+                           Fee{prices.uploadBase, prices.uploadPerMb},
+                           // Records queued by other processes are found by looking.
+                           std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5)});
+        Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);
         if (server.bind(host, port) < 0) {

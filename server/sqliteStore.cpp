@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,13 +202,49 @@ std::string ownerOnlyFile(const std::string& path) {
     return path;
 }
 
+// The folders of the bodies, private like the data folder.
+std::string withBodyFolders(const std::string& folder) {
+    for (const char* part : {"/midi", "/audio"}) {
+        std::filesystem::create_directories(folder + part);
+        std::filesystem::permissions(folder + part, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
+    }
+    return folder;
+}
+
+// A body file opened while it was sure to be there: removing it after takes nothing from
+// the reader.
+class FileBody final : public BodySource {
+public:
+    explicit FileBody(const std::string& path)
+        : file_(path, std::ios::binary) {}
+    bool isOpen() const { return static_cast<bool>(file_); }
+    std::size_t read(std::uint64_t offset, char* buffer, std::size_t size) override {
+        file_.clear();
+        file_.seekg(static_cast<std::streamoff>(offset));
+        file_.read(buffer, static_cast<std::streamsize>(size));
+        return static_cast<std::size_t>(std::max<std::streamsize>(file_.gcount(), 0));
+    }
+
+private:
+    std::ifstream file_;
+};
+
 } // namespace
 
 SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
-    : Store(dataFolder, std::move(options))
+    : Store(withBodyFolders(dataFolder), std::move(options))
     , pool_(ownerOnlyFile(folder() + "/tonvert.sqlite")) {
     pool_.write(createSchema);
     sweepOrphanBodies();
+}
+
+std::string SqliteStore::midiPath(std::int64_t record) const {
+    return folder() + "/midi/" + std::to_string(record) + ".mid";
+}
+
+std::string SqliteStore::audioPath(std::int64_t file) const {
+    return folder() + "/audio/" + std::to_string(file) + ".bin";
 }
 
 // A service killed between a commit and the removal of a body leaves the body without its
@@ -558,8 +595,22 @@ std::optional<RenderJob> SqliteStore::takeNextJob() {
         db.execute("UPDATE accounts SET last_served = (SELECT MAX(last_served) FROM accounts) + 1 "
                    "WHERE id = ?",
                    {asInt((*row)[4])});
-        return RenderJob{record, asText((*row)[1]), asText((*row)[2]), asText((*row)[3]),
-                         midiPath(record)};
+        return RenderJob{record, asText((*row)[1]), asText((*row)[2]), asText((*row)[3]), "", 0};
+    });
+}
+
+bool SqliteStore::fetchMidi(std::int64_t record, const std::string& localPath) {
+    std::error_code error;
+    std::filesystem::copy_file(midiPath(record), localPath,
+                               std::filesystem::copy_options::overwrite_existing, error);
+    return !error;
+}
+
+bool SqliteStore::renewLease(std::int64_t record, std::int64_t) {
+    return pool_.read([&](Database& db) {
+        return db
+            .queryOne("SELECT 1 FROM midi_records WHERE id = ? AND state = 'rendering'", {record})
+            .has_value();
     });
 }
 
@@ -607,7 +658,7 @@ std::optional<AudioFile> SqliteStore::publishAudio(const Publication& publicatio
     return published;
 }
 
-void SqliteStore::discardJob(std::int64_t record) {
+void SqliteStore::discardJob(std::int64_t record, std::int64_t) {
     pool_.write(
         [&](Database& db) { db.execute("DELETE FROM midi_records WHERE id = ?", {record}); });
     removeFile(midiPath(record));
@@ -649,7 +700,7 @@ RetryResult SqliteStore::publishFailed(const PublishFailure& failure) {
     return result;
 }
 
-void SqliteStore::returnJob(std::int64_t record) {
+void SqliteStore::returnJob(std::int64_t record, std::int64_t) {
     pool_.write([&](Database& db) {
         db.execute("UPDATE midi_records SET state = 'waiting' WHERE id = ? AND state = 'rendering'",
                    {record});
@@ -707,12 +758,12 @@ DownloadResult SqliteStore::openDownload(const DownloadRequest& request) {
             return result;
         }
         const AudioFile file = audioOf(*row);
-        auto body = std::make_shared<std::ifstream>(audioPath(file.id), std::ios::binary);
+        auto body = std::make_shared<FileBody>(audioPath(file.id));
         const std::int64_t balance = balanceOf(db, account);
         const std::int64_t fee = request.fee.forBytes(static_cast<std::uint64_t>(file.size));
         result.deliveredBefore =
             db.queryOne("SELECT 1 FROM deliveries WHERE file = ?", {file.id}).has_value();
-        if (!*body)
+        if (!body->isOpen())
             result.outcome = Outcome::notFound;
         else if (result.deliveredBefore)
             result.outcome = Outcome::done;

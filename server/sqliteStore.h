@@ -7,10 +7,15 @@ namespace tonvert::service {
 
 // The store in one SQLite file in the data folder (tonvert.sqlite), in WAL mode: each
 // operation runs on a connection of its own, so that readers never wait for a writer and
-// writers wait only for each other, inside SQLite.
+// writers wait only for each other, inside SQLite. The files' bytes lie in the data folder
+// under names of their row numbers only: no name from the network ever becomes part of a
+// path. One process uses it: its jobs have no leases that run out.
 class SqliteStore final : public Store {
 public:
     explicit SqliteStore(const std::string& dataFolder, StoreOptions options = {});
+
+    std::string midiPath(std::int64_t record) const;
+    std::string audioPath(std::int64_t file) const;
 
     std::optional<Account> account(const std::string& userId) override;
     std::optional<Account> accountById(std::int64_t id) override;
@@ -38,10 +43,12 @@ public:
     Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) override;
 
     std::optional<RenderJob> takeNextJob() override;
+    bool fetchMidi(std::int64_t record, const std::string& localPath) override;
+    bool renewLease(std::int64_t record, std::int64_t lease) override;
     std::optional<AudioFile> publishAudio(const Publication& publication) override;
-    void discardJob(std::int64_t record) override;
+    void discardJob(std::int64_t record, std::int64_t lease) override;
     RetryResult publishFailed(const PublishFailure& failure) override;
-    void returnJob(std::int64_t record) override;
+    void returnJob(std::int64_t record, std::int64_t lease) override;
     void requeueUnfinished() override;
 
     std::vector<AudioFile> audioFiles(std::int64_t account) override;

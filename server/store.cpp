@@ -9,10 +9,11 @@ namespace tonvert::service {
 
 namespace {
 
-// The data folder holds the accounts, their mail and their files: for the service's own user
-// only, also when an older service made it readable to all.
+// The data folder holds the process's scratch files and mail (and, for SQLite, the accounts
+// and their files): for the service's own user only, also when an older service made it
+// readable to all.
 std::string prepareFolder(const std::string& folder) {
-    for (const char* part : {"", "/midi", "/audio", "/scratch", "/outbox"}) {
+    for (const char* part : {"", "/scratch", "/outbox"}) {
         std::filesystem::create_directories(folder + part);
         std::filesystem::permissions(folder + part, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace);
@@ -36,14 +37,6 @@ Store::Store(const std::string& dataFolder, StoreOptions options)
     , options_(std::move(options)) {
     if (!options_.clock)
         options_.clock = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
-}
-
-std::string Store::midiPath(std::int64_t record) const {
-    return folder_ + "/midi/" + std::to_string(record) + ".mid";
-}
-
-std::string Store::audioPath(std::int64_t file) const {
-    return folder_ + "/audio/" + std::to_string(file) + ".bin";
 }
 
 std::string Store::scratchPath() const {

@@ -83,7 +83,35 @@ struct RenderJob {
     std::string userId;
     std::string name;       // the MIDI file's name
     std::string parameters; // "FMT,bitrate,Hz,V|C,channels"
+    // The local file the worker fetched the MIDI file's bytes into (Store::fetchMidi); the
+    // store itself never names a path.
     std::string midiPath;
+    // Whose turn the job is: a store shared by several processes gives each taking a new
+    // number, and only the holder of the current one may renew, publish or give it back.
+    std::int64_t lease = 0;
+};
+
+// The bytes of a stored file, read piece by piece from wherever the store keeps them: a
+// download never holds a whole file in memory.
+class BodySource {
+public:
+    virtual ~BodySource() = default;
+    // Up to `size` bytes from `offset` into `buffer`; how many were read: 0 past the end or
+    // when the body cannot be read.
+    virtual std::size_t read(std::uint64_t offset, char* buffer, std::size_t size) = 0;
+};
+
+// A mail to go out.
+struct MailMessage {
+    std::string to;
+    std::string subject;
+    std::string body;
+};
+
+// A mail a store keeps until it went out, under its row number.
+struct QueuedMail {
+    std::int64_t id = 0;
+    MailMessage message;
 };
 
 // Who asks for a change: an account, and the stored password hash that the request's password
@@ -191,17 +219,23 @@ struct Delivery {
 // right after cannot take it away. Nothing is booked yet.
 struct DownloadResult {
     Outcome outcome = Outcome::done;
-    std::shared_ptr<std::ifstream> body;
+    std::shared_ptr<BodySource> body;
     std::uint64_t size = 0;
     bool deliveredBefore = false; // the file went out whole before: this download is free
     Delivery delivery;
 };
+
+struct AudioFile;
 
 // A rendered job's audio file, waiting in the scratch area.
 struct Publication {
     std::int64_t record = 0;
     std::string extension; // of the audio file, three letters
     std::string renderedFile;
+    std::int64_t lease = 0; // the job's, as taken
+    // The owner's mail about the published file; a store that keeps mail (queuesMail) stores
+    // it in the publication's own transaction.
+    std::function<MailMessage(const AudioFile&)> mail;
 };
 
 // How a job whose audio file could not be stored (a full disk) is tried again: after the
@@ -214,7 +248,8 @@ struct RetryPolicy {
 struct PublishFailure {
     std::int64_t record = 0;
     RetryPolicy policy;
-    Fee uploadFee; // refunds a record that an older service stored without its fee
+    Fee uploadFee;          // refunds a record that an older service stored without its fee
+    std::int64_t lease = 0; // the job's, as taken
 };
 
 struct RetryResult {
@@ -233,6 +268,11 @@ struct StoreOptions {
     std::int64_t formTokenSeconds = 60 * 60;
     std::int64_t formTokensKept = 5000;
     std::int64_t receiptSeconds = 24 * 60 * 60;
+    // How long a job taken for rendering stays the taker's without a renewal, in a store that
+    // several processes share: a worker that died leaves its job to others after so long.
+    std::int64_t leaseSeconds = 60;
+    // How long the body of a deleted file stays readable for downloads opened before.
+    std::int64_t orphanBodySeconds = 60 * 60;
 };
 
 // Accounts, balances and their ledger, MIDI records, audio files, form tokens and receipts:
@@ -241,8 +281,9 @@ struct StoreOptions {
 // checked before (see Caller), mail goes out after, and file bodies are written before and
 // removed after; a body is stored whole before its row appears.
 //
-// The files' bytes lie in the data folder under names of their row numbers only: no name from
-// the network ever becomes part of a path.
+// Where the files' bytes lie is the store's own affair: callers hand bodies in as bytes or
+// local files and get them back as local files (fetchMidi) or body sources (openDownload).
+// The data folder is the process's own working folder (its scratch area and mail outbox).
 class Store {
 public:
     virtual ~Store() = default;
@@ -250,12 +291,11 @@ public:
     Store& operator=(const Store&) = delete;
 
     const std::string& folder() const { return folder_; }
-    std::string midiPath(std::int64_t record) const;
-    std::string audioPath(std::int64_t file) const;
     // A new file name in the data folder's scratch area; the caller renames it into place.
     std::string scratchPath() const;
     // Seconds since the epoch, by the store's clock: the time its operations note.
     std::int64_t now() const { return options_.clock(); }
+    std::int64_t leaseSeconds() const { return options_.leaseSeconds; }
 
     // Accounts and their money. User IDs compare without regard to case.
     virtual std::optional<Account> account(const std::string& userId) = 0;
@@ -318,20 +358,35 @@ public:
     // The render queue: accounts take turns. Of the records that wait and are due, the oldest
     // of the account served least recently, now locked as being rendered.
     virtual std::optional<RenderJob> takeNextJob() = 0;
+    // Writes the record's MIDI file into a local file, whole; false for no such record.
+    virtual bool fetchMidi(std::int64_t record, const std::string& localPath) = 0;
+    // Keeps a job being rendered the lease holder's for another leaseSeconds; false when the
+    // lease ran out or was taken over: the job is no longer this worker's to publish.
+    virtual bool renewLease(std::int64_t record, std::int64_t lease) = 0;
     // Ends a job: the record goes, and its audio file appears in the owner's list under the
     // MIDI file's name with the extension (numbered when taken). The rendered file is moved
-    // into place or removed. nullopt when the record is gone or the file cannot be stored.
+    // into the store or removed. nullopt when the record is gone, its lease is no longer held
+    // or the file cannot be stored.
     virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
     // Ends a job that produced nothing: the record and its body go.
-    virtual void discardJob(std::int64_t record) = 0;
+    virtual void discardJob(std::int64_t record, std::int64_t lease) = 0;
     // The audio file of a job could not be stored. The job waits again, body and all, due
     // after the policy's delay; once its failures reach the policy's number, the record and
     // its body go instead and its upload fee is booked back.
     virtual RetryResult publishFailed(const PublishFailure& failure) = 0;
     // A job given up before it finished (the service is stopping) waits again, in its place.
-    virtual void returnJob(std::int64_t record) = 0;
-    // Jobs that were being rendered when the service stopped wait again.
+    virtual void returnJob(std::int64_t record, std::int64_t lease) = 0;
+    // Jobs that were being rendered when the service stopped wait again; a store shared by
+    // several processes leaves that to the jobs' leases running out.
     virtual void requeueUnfinished() = 0;
+
+    // Whether publications keep their mail in the store (Publication::mail), to go out by
+    // takeQueuedMail and mailSent; otherwise the publisher sends it after.
+    virtual bool queuesMail() const { return false; }
+    // Up to `limit` kept mails, each claimed for a while so that no other process sends it
+    // meanwhile; a mail claimed but not marked sent goes out again later.
+    virtual std::vector<QueuedMail> takeQueuedMail(std::size_t /*limit*/) { return {}; }
+    virtual void mailSent(std::int64_t /*id*/) {}
 
     // Audio files, oldest first. Names compare without regard to case.
     virtual std::vector<AudioFile> audioFiles(std::int64_t account) = 0;
@@ -356,5 +411,14 @@ private:
     std::string folder_;
     StoreOptions options_;
 };
+
+// The store a service or worker is told to use: a PostgreSQL connection URL
+// ("postgresql://..." or "postgres://...") or, for anything else, the SQLite database in the
+// data folder. The data folder is the process's working folder either way.
+std::unique_ptr<Store> openStore(const std::string& location, const std::string& dataFolder,
+                                 StoreOptions options = {});
+
+// Whether a store location names a PostgreSQL database.
+bool isPostgresUrl(const std::string& location);
 
 } // namespace tonvert::service

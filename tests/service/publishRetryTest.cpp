@@ -93,7 +93,7 @@ TEST_F(PublishRetryTest, AJobWaitsAgainOnAFullDiskAndIsRefundedAfterTheLastTry) 
     ASSERT_TRUE(record);
     EXPECT_GE(record->nextAttempt, store->now() + 59);
     EXPECT_LE(record->nextAttempt, store->now() + 60);
-    EXPECT_EQ(test::readBytes(store->midiPath(record->id)), "MThd song");
+    EXPECT_EQ(test::midiBytes(*store, record->id), "MThd song");
     EXPECT_EQ(command(user, password, "listmidi"),
               "!VAL 1\r\n1\tSong.mid\twaiting\tMP3,128,44100,C,2\r\n");
     EXPECT_EQ(command(user, password, "listaudio"), "!VAL \t0\r\n");
@@ -120,7 +120,7 @@ TEST_F(PublishRetryTest, AJobWaitsAgainOnAFullDiskAndIsRefundedAfterTheLastTry) 
     EXPECT_EQ(store->accountById(id)->balance, 500);
     EXPECT_EQ(store->ledger(id).back().reason, "refund of the upload of Song.mid");
     EXPECT_TRUE(ledgerIsBalance(id));
-    EXPECT_FALSE(std::filesystem::exists(store->midiPath(1)));
+    EXPECT_FALSE(test::midiBytes(*store, 1));
     later(3600);
     loopback->wakeQueue();
     std::this_thread::sleep_for(100ms);

@@ -1,6 +1,7 @@
 #include "fluidRenderer.h"
 #include "midiBytes.h"
 #include "serviceFixture.h"
+#include "storeSupport.h"
 
 #include <chrono>
 
@@ -35,7 +36,7 @@ TEST_F(ServiceRenderTest, UploadedMidiComesBackAsAudio) {
     std::string bytes;
     ASSERT_TRUE(net.get(audioDownloadUrlPrefix(host, user, password) + urlEncode("Scale.wav"), "",
                         "", "Tonvert", 2048, false, false, bytes, ""));
-    EXPECT_TRUE(bytes == test::readBytes(store->audioPath(files[0].id)));
+    EXPECT_TRUE(bytes == test::audioBytes(*store, user, "Scale.wav"));
     EXPECT_EQ(bytes.substr(0, 4), "RIFF");
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
 
@@ -90,7 +91,7 @@ TEST_F(ServiceRenderTest, StoppingGivesUpTheRenderAndTheJobWaitsAgain) {
     for (const auto& entry : std::filesystem::directory_iterator(store->folder() + "/outbox"))
         EXPECT_EQ(test::readBytes(entry.path().string()).find("Not rendered"), std::string::npos);
     EXPECT_TRUE(std::filesystem::is_empty(store->folder() + "/scratch"));
-    EXPECT_TRUE(std::filesystem::exists(store->midiPath(1)));
+    EXPECT_TRUE(test::midiBytes(*store, 1));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "storeSupport.h"
 
+#include <filesystem>
+
 #include "names.h"
 #include "testFiles.h"
 
@@ -91,17 +93,32 @@ std::optional<RenderJob> ForwardingStore::takeNextJob() {
 std::optional<AudioFile> ForwardingStore::publishAudio(const Publication& publication) {
     return inner_->publishAudio(publication);
 }
-void ForwardingStore::discardJob(std::int64_t record) {
-    inner_->discardJob(record);
+bool ForwardingStore::fetchMidi(std::int64_t record, const std::string& localPath) {
+    return inner_->fetchMidi(record, localPath);
+}
+bool ForwardingStore::renewLease(std::int64_t record, std::int64_t lease) {
+    return inner_->renewLease(record, lease);
+}
+void ForwardingStore::discardJob(std::int64_t record, std::int64_t lease) {
+    inner_->discardJob(record, lease);
 }
 RetryResult ForwardingStore::publishFailed(const PublishFailure& failure) {
     return inner_->publishFailed(failure);
 }
-void ForwardingStore::returnJob(std::int64_t record) {
-    inner_->returnJob(record);
+void ForwardingStore::returnJob(std::int64_t record, std::int64_t lease) {
+    inner_->returnJob(record, lease);
 }
 void ForwardingStore::requeueUnfinished() {
     inner_->requeueUnfinished();
+}
+bool ForwardingStore::queuesMail() const {
+    return inner_->queuesMail();
+}
+std::vector<QueuedMail> ForwardingStore::takeQueuedMail(std::size_t limit) {
+    return inner_->takeQueuedMail(limit);
+}
+void ForwardingStore::mailSent(std::int64_t id) {
+    inner_->mailSent(id);
 }
 std::vector<AudioFile> ForwardingStore::audioFiles(std::int64_t account) {
     return inner_->audioFiles(account);
@@ -149,7 +166,38 @@ std::optional<service::AudioFile> publishAudioFile(service::Store& store, const 
         return std::nullopt;
     const std::string rendered = store.scratchPath();
     writeBytes(rendered, bytes);
-    return store.publishAudio({job->record, service::extensionOf(audioName), rendered});
+    return store.publishAudio(
+        {job->record, service::extensionOf(audioName), rendered, job->lease, {}});
+}
+
+std::optional<std::string> midiBytes(service::Store& store, std::int64_t record) {
+    const std::string local = store.scratchPath();
+    const bool fetched = store.fetchMidi(record, local);
+    std::optional<std::string> bytes;
+    if (fetched)
+        bytes = readBytes(local);
+    std::error_code ignored;
+    std::filesystem::remove(local, ignored);
+    return bytes;
+}
+
+std::string readBody(service::BodySource& body) {
+    std::string bytes;
+    char buffer[1000]; // small pieces: a body's chunks are read across their edges
+    while (const std::size_t count = body.read(bytes.size(), buffer, sizeof buffer))
+        bytes.append(buffer, count);
+    return bytes;
+}
+
+std::optional<std::string> audioBytes(service::Store& store, const std::string& userId,
+                                      const std::string& name) {
+    const auto caller = callerOf(store, userId);
+    if (!caller)
+        return std::nullopt;
+    const auto download = store.openDownload({*caller, name, {}});
+    if (download.outcome != service::Outcome::done)
+        return std::nullopt;
+    return readBody(*download.body);
 }
 
 } // namespace tonvert::test

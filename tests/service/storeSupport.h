@@ -37,12 +37,17 @@ public:
     service::SubmitResult submitMidi(const service::SubmitRequest& request) override;
     service::Outcome deleteWaitingMidi(const service::Caller& caller, std::int64_t record) override;
     std::optional<service::RenderJob> takeNextJob() override;
+    bool fetchMidi(std::int64_t record, const std::string& localPath) override;
+    bool renewLease(std::int64_t record, std::int64_t lease) override;
     std::optional<service::AudioFile>
     publishAudio(const service::Publication& publication) override;
-    void discardJob(std::int64_t record) override;
+    void discardJob(std::int64_t record, std::int64_t lease) override;
     service::RetryResult publishFailed(const service::PublishFailure& failure) override;
-    void returnJob(std::int64_t record) override;
+    void returnJob(std::int64_t record, std::int64_t lease) override;
     void requeueUnfinished() override;
+    bool queuesMail() const override;
+    std::vector<service::QueuedMail> takeQueuedMail(std::size_t limit) override;
+    void mailSent(std::int64_t id) override;
     std::vector<service::AudioFile> audioFiles(std::int64_t account) override;
     service::Outcome deleteAudio(const service::Caller& caller, const std::string& name) override;
     service::DownloadResult openDownload(const service::DownloadRequest& request) override;
@@ -50,6 +55,7 @@ public:
 
 protected:
     service::Store& inner() { return *inner_; }
+    const service::Store& inner() const { return *inner_; }
 
 private:
     std::unique_ptr<service::Store> inner_;
@@ -72,5 +78,17 @@ bool deleteWaitingMidi(service::Store& store, const std::string& userId, const s
 std::optional<service::AudioFile> publishAudioFile(service::Store& store, const std::string& userId,
                                                    const std::string& audioName,
                                                    const std::string& bytes);
+
+// The bytes of a MIDI record as the store keeps them, fetched as a worker fetches them;
+// nullopt for no such record.
+std::optional<std::string> midiBytes(service::Store& store, std::int64_t record);
+
+// Every byte a body source gives, read piece by piece from the start.
+std::string readBody(service::BodySource& body);
+
+// The bytes of the user's audio file of that name, read as a download reads them (opening a
+// download books nothing); nullopt when it cannot be opened.
+std::optional<std::string> audioBytes(service::Store& store, const std::string& userId,
+                                      const std::string& name);
 
 } // namespace tonvert::test

@@ -1,0 +1,25 @@
+// tonvert-render-worker --store postgresql://... [--workers N] [--data DIR] [options]
+//     Renders the jobs of a service's shared store, and nothing else: as many of these on as
+//     many machines as the queue needs, beside services that answer the requests.
+
+#include <iostream>
+
+#include "fluidRenderer.h"
+#include "renderWorker.h"
+
+using namespace tonvert::service;
+
+int main(int argc, char** argv) {
+    WorkerOptions options;
+    if (!parseWorkerOptions(argc, argv, options)) {
+        std::cerr << "usage: tonvert-render-worker --store postgresql://... [--workers N]\n"
+                     "         [--data DIR] [--lease-seconds N] [--soundfont FILE.sf2|FILE.sf3]\n"
+                     "         [--smtp URL] [--sender ADDRESS]\n";
+        return 2;
+    }
+    tonvert::render::RenderOptions render;
+    if (!options.soundfont.empty())
+        render.soundfont = options.soundfont;
+    FluidRenderer renderer(render);
+    return runRenderWorker(options, renderer);
+}

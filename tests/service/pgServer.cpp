@@ -1,0 +1,115 @@
+#include "pgServer.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "pgDatabase.h"
+#include "rawConnection.h"
+
+namespace tonvert::test {
+
+namespace {
+
+// The newest installed server's programs, or "" when there are none.
+std::string serverPrograms() {
+    std::string found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", error))
+        if (std::filesystem::exists(entry.path() / "bin/initdb") &&
+            std::filesystem::exists(entry.path() / "bin/pg_ctl") &&
+            (found.empty() || entry.path().string() > found))
+            found = entry.path().string();
+    return found.empty() ? "" : found + "/bin";
+}
+
+} // namespace
+
+PgServer* PgServer::shared(std::string& why) {
+    static std::mutex mutex;
+    static std::unique_ptr<PgServer> server;
+    static std::string failure;
+    static bool tried = false;
+    std::lock_guard lock(mutex);
+    if (!tried) {
+        tried = true;
+        auto made = std::unique_ptr<PgServer>(new PgServer());
+        if (made->start(failure))
+            server = std::move(made);
+    }
+    why = failure;
+    return server.get();
+}
+
+int PgServer::runAsOwner(const std::string& command) const {
+    if (::geteuid() != 0)
+        return std::system(command.c_str());
+    return std::system(
+        ("setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -c '" + command + "'")
+            .c_str());
+}
+
+bool PgServer::start(std::string& why) {
+    bin_ = serverPrograms();
+    if (bin_.empty()) {
+        why = "PostgreSQL is not installed (Debian package postgresql)";
+        return false;
+    }
+    char pattern[] = "/tmp/tonvert-pg-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        why = "cannot make a temporary folder";
+        return false;
+    }
+    root_ = pattern;
+    std::filesystem::permissions(root_, std::filesystem::perms::owner_all |
+                                            std::filesystem::perms::group_exec |
+                                            std::filesystem::perms::others_exec);
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr || ::chown(root_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+            why = "cannot give the server's folder to the user nobody";
+            return false;
+        }
+    }
+    if (runAsOwner(bin_ + "/initdb -D " + root_ + "/data -U tonvert -A trust -E UTF8 " +
+                   "--locale=C --no-sync > " + root_ + "/initdb.log 2>&1") != 0) {
+        why = "initdb failed; see " + root_ + "/initdb.log";
+        return false;
+    }
+    // Durability is not what the tests check: no fsync keeps them quick.
+    for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
+        port_ = freePort();
+        running_ = runAsOwner(bin_ + "/pg_ctl -D " + root_ + "/data -l " + root_ +
+                              "/server.log -w -t 30 -o \"-c listen_addresses=127.0.0.1 -p " +
+                              std::to_string(port_) + " -k " + root_ +
+                              " -c fsync=off -c synchronous_commit=off -c full_page_writes=off" +
+                              " -c max_connections=300\" start > /dev/null 2>&1") == 0;
+    }
+    if (!running_)
+        why = "the server did not start; see " + root_ + "/server.log";
+    return running_;
+}
+
+PgServer::~PgServer() {
+    if (running_)
+        runAsOwner(bin_ + "/pg_ctl -D " + root_ + "/data -m immediate -w stop > /dev/null 2>&1");
+    std::error_code ignored;
+    if (!root_.empty())
+        std::filesystem::remove_all(root_, ignored);
+}
+
+std::string PgServer::url(const std::string& database) const {
+    return "postgresql://tonvert@127.0.0.1:" + std::to_string(port_) + "/" + database;
+}
+
+std::string PgServer::newDatabase() {
+    const std::string name = "test" + std::to_string(++databases_);
+    service::PgConnection admin(url("postgres"));
+    admin.execute("CREATE DATABASE " + name);
+    return url(name);
+}
+
+} // namespace tonvert::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace tonvert::test {
+
+// A PostgreSQL server of the test's own, in a temporary folder, on loopback: started on first
+// use, stopped when the test program ends. The server refuses to run as root, so a test run
+// as root runs it as `nobody`, in a folder that user owns.
+class PgServer {
+public:
+    // The test program's server; nullptr when the PostgreSQL package is not installed or the
+    // server would not start, with the reason in `why`.
+    static PgServer* shared(std::string& why);
+
+    ~PgServer();
+    PgServer(const PgServer&) = delete;
+    PgServer& operator=(const PgServer&) = delete;
+
+    // The connection URL of a new, empty database.
+    std::string newDatabase();
+    int port() const { return port_; }
+
+private:
+    PgServer() = default;
+    bool start(std::string& why);
+    // Runs a command line as the server's user; its exit status.
+    int runAsOwner(const std::string& command) const;
+    std::string url(const std::string& database) const;
+
+    std::string bin_;  // the server's programs
+    std::string root_; // the temporary folder: data, socket, log
+    int port_ = 0;
+    bool running_ = false;
+    std::atomic<int> databases_ = 0;
+};
+
+} // namespace tonvert::test

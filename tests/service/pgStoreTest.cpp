@@ -1,0 +1,151 @@
+// What only a store shared by several processes does: leases on jobs that run out, mail kept
+// in the publication's transaction, bodies kept a while for downloads opened before.
+
+#include <atomic>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "pgServer.h"
+#include "pgStore.h"
+#include "storeSupport.h"
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using namespace service;
+
+class PgStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        test::PgServer* server = test::PgServer::shared(why);
+        if (server == nullptr)
+            GTEST_SKIP() << why;
+        url = server->newDatabase();
+        first = open("first");
+        second = open("second");
+    }
+    // Another process on the same database, with a working folder of its own.
+    std::unique_ptr<PgStore> open(const std::string& name) {
+        StoreOptions options;
+        options.clock = [this] { return clock.load(); };
+        options.leaseSeconds = 30;
+        options.orphanBodySeconds = 600;
+        return std::make_unique<PgStore>(url, folder.file(name), options);
+    }
+    Caller account(Store& store, const std::string& user, std::int64_t balance = 500) {
+        const auto id = store.addAccount({user, "hash of " + user, balance});
+        EXPECT_TRUE(id);
+        return {id.value_or(0), "hash of " + user};
+    }
+    std::optional<AudioFile> publish(Store& store, const RenderJob& job, const std::string& bytes,
+                                     bool withMail = false) {
+        const std::string rendered = store.scratchPath();
+        test::writeBytes(rendered, bytes);
+        std::function<MailMessage(const AudioFile&)> mail;
+        if (withMail)
+            mail = [&job](const AudioFile& file) {
+                return MailMessage{job.userId, "Rendered: " + job.name, "as " + file.name};
+            };
+        return store.publishAudio({job.record, "mp3", rendered, job.lease, mail});
+    }
+
+    test::TempFolder folder;
+    std::string url;
+    std::atomic<std::int64_t> clock = 1'750'000'000;
+    std::unique_ptr<PgStore> first;
+    std::unique_ptr<PgStore> second;
+};
+
+TEST_F(PgStoreTest, AJobWhoseLeaseRanOutIsTakenAgainAndPublishedByItsNewHolderOnce) {
+    const Caller ann = account(*first, "ann@example.org");
+    const std::int64_t song =
+        first->submitMidi({ann, "Song.mid", "MP3,128,44100,C,2", "MThd song", {5, 10}, 20}).record;
+    const auto taken = first->takeNextJob();
+    ASSERT_TRUE(taken);
+    EXPECT_FALSE(second->takeNextJob()) << "held under its lease";
+    clock += 20;
+    EXPECT_TRUE(first->renewLease(song, taken->lease));
+    clock += 29;
+    EXPECT_FALSE(second->takeNextJob()) << "the renewal counts from its own time";
+
+    // The first worker died: its lease runs out, and the job is the second's.
+    clock += 2;
+    EXPECT_FALSE(first->renewLease(song, taken->lease));
+    const auto again = second->takeNextJob();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->record, song);
+    EXPECT_NE(again->lease, taken->lease);
+    EXPECT_EQ(test::midiBytes(*second, song), "MThd song");
+
+    // The old holder, come back, can neither publish, give back, drop nor fail the job.
+    EXPECT_FALSE(publish(*first, *taken, "stale audio"));
+    first->returnJob(song, taken->lease);
+    first->discardJob(song, taken->lease);
+    EXPECT_EQ(first->publishFailed({song, {60, 5}, {}, taken->lease}).outcome, Outcome::notFound);
+    ASSERT_EQ(first->midiRecords(ann.account).size(), 1u);
+    EXPECT_EQ(first->midiRecords(ann.account)[0].state, "rendering");
+    EXPECT_TRUE(first->audioFiles(ann.account).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(first->folder() + "/scratch"));
+
+    // The new holder publishes once, with its mail in the same transaction.
+    const auto file = publish(*second, *again, "new audio", true);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->name, "Song.mp3");
+    EXPECT_FALSE(publish(*second, *again, "twice")) << "the record is gone";
+    EXPECT_EQ(first->audioFiles(ann.account).size(), 1u);
+    EXPECT_EQ(test::audioBytes(*first, "ann@example.org", "song.MP3"), "new audio");
+    const auto ledger = first->ledger(ann.account);
+    ASSERT_EQ(ledger.size(), 2u) << "the starting balance and one upload fee";
+    EXPECT_EQ(first->accountById(ann.account)->balance, 500 - 15) << "charged once";
+
+    // Kept mail is claimed by one process at a time, and offered again if never marked sent.
+    auto mails = first->takeQueuedMail(10);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].message.to, "ann@example.org");
+    EXPECT_EQ(mails[0].message.subject, "Rendered: Song.mid");
+    EXPECT_EQ(mails[0].message.body, "as Song.mp3");
+    EXPECT_TRUE(second->takeQueuedMail(10).empty());
+    clock += 31;
+    mails = second->takeQueuedMail(10);
+    ASSERT_EQ(mails.size(), 1u);
+    second->mailSent(mails[0].id);
+    clock += 31;
+    EXPECT_TRUE(first->takeQueuedMail(10).empty());
+}
+
+TEST_F(PgStoreTest, BodiesAreReadInChunksAndOutliveTheirRowsForAWhile) {
+    const Caller ann = account(*first, "ann@example.org", 100000);
+    // Over two chunks, with bytes that tell where they came from.
+    std::string big(2 * PgStore::kChunkBytes + 12345, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 7 + i / 1000) & 0xff);
+    ASSERT_EQ(first->submitMidi({ann, "Big.mid", "MP3,128,44100,C,2", big, {5, 10}, 20}).outcome,
+              Outcome::done);
+    const auto job = second->takeNextJob();
+    ASSERT_TRUE(job);
+    EXPECT_TRUE(test::midiBytes(*second, job->record) == big);
+    ASSERT_TRUE(publish(*second, *job, big));
+
+    const auto opened = first->openDownload({ann, "Big.mp3", {2, 3}});
+    ASSERT_EQ(opened.outcome, Outcome::done);
+    EXPECT_EQ(opened.size, big.size());
+    char tail[100];
+    EXPECT_EQ(opened.body->read(big.size() - 10, tail, sizeof tail), 10u)
+        << "reads stop at the end";
+    EXPECT_EQ(std::string(tail, 10), big.substr(big.size() - 10));
+    const auto later = first->openDownload({ann, "Big.mp3", {2, 3}});
+    EXPECT_EQ(second->deleteAudio(ann, "big.mp3"), Outcome::done);
+    EXPECT_TRUE(test::readBody(*opened.body) == big) << "opened before the delete";
+
+    // Once swept, the body is gone for good, also for a download opened long before.
+    clock += 600 + 61;
+    EXPECT_FALSE(second->takeNextJob()); // sweeps, at most once a minute
+    char byte;
+    EXPECT_EQ(later.body->read(0, &byte, 1), 0u);
+}
+
+} // namespace
+} // namespace tonvert
