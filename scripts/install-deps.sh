@@ -24,6 +24,9 @@ packages=(
   # the reference service: its database, password hashing (Argon2id; PBKDF2 of older hashes
   # and the keyed hashes of its credentials cache)
   libsqlite3-dev libssl-dev libargon2-dev
+  # the service's shared store for fronts and render workers on several machines (libpq),
+  # and a server of their own for its tests and benchmark
+  postgresql libpq-dev
   # rendering: synthesis with a General MIDI soundfont, the four encoders, loudness
   libfluidsynth-dev timgm6mb-soundfont libmp3lame-dev libvorbis-dev libavcodec-dev
   libavformat-dev libavutil-dev libsndfile1-dev libebur128-dev

@@ -1,0 +1,246 @@
+// Two fronts and three render workers, each a process of its own, on one PostgreSQL database:
+// what any front takes in is rendered once, a worker killed mid-render leaves its job to
+// another, a front killed mid-upload leaves nothing behind, and every ledger matches its
+// balance.
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <map>
+#include <numeric>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "names.h"
+#include "passwords.h"
+#include "pgServer.h"
+#include "pgStore.h"
+#include "rawConnection.h"
+#include "storeSupport.h"
+#include "testFiles.h"
+
+namespace tonvert {
+namespace {
+
+using namespace service;
+using namespace std::chrono_literals;
+
+const char* const kScript = "/cgi-bin/wmn.pl";
+
+// A program of the service in a child process, ended (SIGTERM, or SIGKILL when told) and
+// waited for when the test is done with it.
+class Child {
+public:
+    explicit Child(std::vector<std::string> words) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::vector<char*> argv;
+            for (std::string& word : words)
+                argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~Child() { end(SIGTERM); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void end(int signal) {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, signal);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = 0;
+    }
+
+private:
+    pid_t pid_ = 0;
+};
+
+struct Front {
+    int port = 0;
+    std::unique_ptr<Child> process;
+};
+
+class PgCluster : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        test::PgServer* server = test::PgServer::shared(why);
+        if (server == nullptr)
+            GTEST_SKIP() << why;
+        url = server->newDatabase();
+        StoreOptions options;
+        store = std::make_unique<PgStore>(url, folder.file("test"), options);
+        for (int i = 0; i < 2; ++i) {
+            Front front;
+            front.port = test::freePort();
+            front.process = std::make_unique<Child>(std::vector<std::string>{
+                TONVERT_SERVICE_BINARY, "--store", url, "--no-render", "--listen",
+                "127.0.0.1:" + std::to_string(front.port), "--data",
+                folder.file("front" + std::to_string(i)), "--http-threads", "4"});
+            fronts.push_back(std::move(front));
+        }
+        for (int i = 0; i < 3; ++i)
+            workers.push_back(std::make_unique<Child>(
+                std::vector<std::string>{TONVERT_TEST_WORKER_BINARY, "--store", url, "--workers",
+                                         "1", "--lease-seconds", "2", "--data", workerFolder(i)}));
+        for (const Front& front : fronts)
+            for (int i = 0; i < 500 && !test::RawConnection(front.port).connected(); ++i)
+                std::this_thread::sleep_for(10ms);
+    }
+
+    std::string workerFolder(int worker) const {
+        return folder.file("worker" + std::to_string(worker));
+    }
+    // A confirmed account with a password that is quick to check.
+    std::string account(const std::string& user) {
+        const std::string password = "secret of " + user;
+        const auto id = store->addAccount({user, hashPassword(password, {64, 1, 1}), 500});
+        EXPECT_TRUE(id);
+        EXPECT_TRUE(store->confirmAccount(*test::callerOf(*store, user)));
+        passwords[user] = password;
+        return password;
+    }
+    std::string upload(const Front& front, const std::string& user, const std::string& name,
+                       const std::string& bytes) {
+        httplib::Client client("127.0.0.1", front.port);
+        const httplib::MultipartFormDataItems form = {
+            {"UID", user, "", ""},         {"PWD", passwords[user], "", ""},
+            {"LNG", "us", "", ""},         {"VER", "1.0", "", ""},
+            {"CMD", "submitmidi", "", ""}, {"PRM", "MP3,128,44100,C,2", "", ""},
+            {"FNM", name, "", ""},         {"BIN", bytes, name, "audio/midi"}};
+        const auto result = client.Post(kScript, form);
+        return result ? result->body : "no reply";
+    }
+    // The worker rendering the job of that name now, or -1.
+    int workerRendering(const std::string& name) const {
+        for (int i = 0; i < 3; ++i)
+            if (test::readBytes(workerFolder(i) + "/rendering") == name)
+                return i;
+        return -1;
+    }
+    std::size_t queued() {
+        std::size_t count = 0;
+        for (const auto& [user, password] : passwords)
+            count += store->midiRecords(test::callerOf(*store, user)->account).size();
+        return count;
+    }
+    // The "Rendered:" mails the workers sent, by recipient and subject.
+    std::map<std::string, int> renderedMails() const {
+        std::map<std::string, int> mails;
+        for (int i = 0; i < 3; ++i) {
+            std::error_code error;
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(workerFolder(i) + "/outbox", error)) {
+                const std::string mail = test::readBytes(entry.path().string());
+                const auto to = mail.find("To: ");
+                const auto subject = mail.find("Subject: Rendered: ");
+                if (to != std::string::npos && subject != std::string::npos)
+                    ++mails[mail.substr(to + 4, mail.find('\r', to) - to - 4) + " " +
+                            mail.substr(subject + 9, mail.find('\r', subject) - subject - 9)];
+            }
+        }
+        return mails;
+    }
+    int mailCount() const {
+        int count = 0;
+        for (const auto& [mail, times] : renderedMails())
+            count += times;
+        return count;
+    }
+
+    test::TempFolder folder;
+    std::string url;
+    std::unique_ptr<PgStore> store;
+    std::vector<Front> fronts;
+    std::vector<std::unique_ptr<Child>> workers;
+    std::map<std::string, std::string> passwords;
+};
+
+TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
+    const std::vector<std::string> users = {"ann@example.org", "bob@example.org",
+                                            "cyd@example.org"};
+    for (const std::string& user : users)
+        account(user);
+
+    // A slow job; its worker is killed mid-render, and the job's lease runs out.
+    ASSERT_EQ(upload(fronts[0], users[0], "Slow.mid", "MThd slow"), "!VAL 1");
+    int killed = -1;
+    for (int i = 0; i < 500 && killed < 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        killed = workerRendering("Slow.mid");
+    }
+    ASSERT_GE(killed, 0) << "no worker took the slow job";
+    workers[static_cast<std::size_t>(killed)]->end(SIGKILL);
+
+    // Uploads through both fronts, side by side.
+    std::map<std::string, std::string> expected{{"Slow.mp3", "MThd slow"}};
+    std::vector<std::thread> uploaders;
+    std::mutex answersMutex;
+    std::vector<std::string> answers;
+    for (std::size_t u = 0; u < users.size(); ++u)
+        uploaders.emplace_back([&, u] {
+            for (int n = 0; n < 3; ++n) {
+                const std::string name = "Song" + std::to_string(n) + ".mid";
+                const std::string answer =
+                    upload(fronts[(u + n) % 2], users[u], name, "MThd " + users[u] + " " + name);
+                std::lock_guard lock(answersMutex);
+                answers.push_back(answer);
+            }
+        });
+    for (std::thread& uploader : uploaders)
+        uploader.join();
+    for (const std::string& answer : answers)
+        EXPECT_EQ(answer.rfind("!VAL ", 0), 0u) << answer;
+
+    // A front killed while a body comes in leaves no record, and charges nothing.
+    {
+        test::RawConnection half(fronts[1].port);
+        half.send("POST /cgi-bin/wmn.pl HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
+                  "boundary=b\r\nContent-Length: 100000\r\n\r\n--b\r\nContent-Disposition: "
+                  "form-data; name=\"UID\"\r\n\r\nbob@example.org\r\n--b\r\n");
+        std::this_thread::sleep_for(100ms);
+        fronts[1].process->end(SIGKILL);
+    }
+
+    for (int i = 0; i < 3000 && queued() > 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(queued(), 0u);
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        const auto caller = test::callerOf(*store, users[u]);
+        const auto files = store->audioFiles(caller->account);
+        EXPECT_EQ(files.size(), u == 0 ? 4u : 3u) << users[u] << ": each job published once";
+        for (const AudioFile& file : files) {
+            const std::string want = file.name == "Slow.mp3"
+                                         ? "MThd slow"
+                                         : "MThd " + users[u] + " " + rootOf(file.name) + ".mid";
+            EXPECT_EQ(test::audioBytes(*store, users[u], file.name), want) << file.name;
+        }
+        const auto ledger = store->ledger(caller->account);
+        const std::int64_t sum = std::accumulate(
+            ledger.begin(), ledger.end(), std::int64_t(0),
+            [](std::int64_t total, const LedgerEntry& entry) { return total + entry.amount; });
+        const std::int64_t balance = store->accountById(caller->account)->balance;
+        EXPECT_EQ(sum, balance) << users[u];
+        EXPECT_EQ(balance, 500 - 15 * static_cast<std::int64_t>(files.size()))
+            << users[u] << ": one upload fee per file, none twice";
+    }
+
+    // Each owner is mailed once per file, by whichever worker published it.
+    for (int i = 0; i < 500 && mailCount() < 10; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms);
+    const auto mails = renderedMails();
+    EXPECT_EQ(mails.size(), 10u);
+    for (const auto& [mail, times] : mails)
+        EXPECT_EQ(times, 1) << mail;
+    EXPECT_EQ(mails.count("<ann@example.org> Rendered: Slow.mid"), 1u);
+}
+
+} // namespace
+} // namespace tonvert

@@ -1,0 +1,52 @@
+// tonvert-render-worker as the cluster test runs it: the same program around a renderer that
+// copies the MIDI file's bytes as the audio file's, slowly for a file that asks for it, and
+// notes in its working folder which job it is rendering (for the test to kill it then).
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "renderWorker.h"
+#include "testFiles.h"
+
+using namespace tonvert::service;
+
+namespace {
+
+class CopyingRenderer final : public Renderer {
+public:
+    explicit CopyingRenderer(std::string folder)
+        : marker_(std::move(folder) + "/rendering") {}
+
+    RenderResult render(const RenderJob& job, const std::string& output) override {
+        tonvert::test::writeBytes(marker_, job.name);
+        const std::string midi = tonvert::test::readBytes(job.midiPath);
+        // A slow job renders for four seconds: twice the test's lease, renewed meanwhile.
+        const bool slow = midi.find("slow") != std::string::npos;
+        for (int step = 0; slow && step < 80; ++step) {
+            if (stopRequested())
+                return {false, "", "", true};
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        tonvert::test::writeBytes(output, midi);
+        std::error_code ignored;
+        std::filesystem::remove(marker_, ignored);
+        return {true, "mp3", ""};
+    }
+
+private:
+    std::string marker_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    WorkerOptions options;
+    if (!parseWorkerOptions(argc, argv, options)) {
+        std::cerr << "usage: tonvert-test-worker --store postgresql://... [worker options]\n";
+        return 2;
+    }
+    CopyingRenderer renderer(options.data);
+    return runRenderWorker(options, renderer);
+}
