@@ -30,6 +30,7 @@ RenderQueue::~RenderQueue() {
     if (renderer_ != nullptr)
         renderer_->requestStop();
     wake_.notify_all();
+    leaseWake_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
     if (leaseKeeper_.joinable())
@@ -102,7 +103,7 @@ void RenderQueue::keepLeases() {
         std::chrono::milliseconds(std::max<std::int64_t>(store_.leaseSeconds() * 1000 / 3, 200));
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        wake_.wait_for(lock, interval, [this] { return stopping_; });
+        leaseWake_.wait_for(lock, interval, [this] { return stopping_; });
         if (stopping_)
             return;
         const auto jobs = rendering_;

@@ -85,6 +85,7 @@ private:
     QueueOptions options_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable leaseWake_; // the lease keeper's own: a record wakes a worker
     bool stopping_ = false;
     unsigned signals_ = 0;                           // records queued since a worker last looked
     std::map<std::int64_t, std::int64_t> rendering_; // record: lease
