@@ -96,6 +96,20 @@ public:
         }
     }
 
+    // Runs `work(PgConnection&)` of a single statement that only reads, without a
+    // transaction around it: one round trip instead of three.
+    template <typename Work> auto read(Work&& work) {
+        std::unique_ptr<PgConnection> db = take();
+        try {
+            auto result = work(*db);
+            give(std::move(db));
+            return result;
+        } catch (...) {
+            giveAfterFailure(std::move(db));
+            throw;
+        }
+    }
+
 private:
     static constexpr int kAttempts = 5;
     static bool retryable(const PgError& failure);

@@ -145,7 +145,7 @@ public:
         const auto seq = static_cast<std::int64_t>(offset / PgStore::kChunkBytes);
         if (seq != chunkSeq_) {
             try {
-                chunk_ = pool_->transaction([&](PgConnection& db) {
+                chunk_ = pool_->read([&](PgConnection& db) {
                     const auto rows =
                         db.query("SELECT data FROM body_chunks WHERE body = $1 AND seq = $2",
                                  {body_, seq}, true);
@@ -261,7 +261,7 @@ void PgStore::sweepBodies(bool now) {
 }
 
 std::optional<Account> PgStore::account(const std::string& userId) {
-    return pool_->transaction([&](PgConnection& db) -> std::optional<Account> {
+    return pool_->read([&](PgConnection& db) -> std::optional<Account> {
         const auto row = db.queryOne(
             std::string(kAccountColumns) + " WHERE lower(user_id) = lower($1::text)", {userId});
         return row ? std::optional(accountOf(*row)) : std::nullopt;
@@ -269,7 +269,7 @@ std::optional<Account> PgStore::account(const std::string& userId) {
 }
 
 std::optional<Account> PgStore::accountById(std::int64_t id) {
-    return pool_->transaction([&](PgConnection& db) -> std::optional<Account> {
+    return pool_->read([&](PgConnection& db) -> std::optional<Account> {
         const auto row = db.queryOne(std::string(kAccountColumns) + " WHERE id = $1", {id});
         return row ? std::optional(accountOf(*row)) : std::nullopt;
     });
@@ -415,7 +415,7 @@ std::optional<std::int64_t> PgStore::book(const Booking& booking) {
 }
 
 std::vector<LedgerEntry> PgStore::ledger(std::int64_t account) {
-    return pool_->transaction([&](PgConnection& db) {
+    return pool_->read([&](PgConnection& db) {
         std::vector<LedgerEntry> entries;
         for (const PgRow& row :
              db.query("SELECT time, amount, reason FROM ledger WHERE account = $1 ORDER BY id",
@@ -465,7 +465,7 @@ FundsResult PgStore::addFunds(const FundsRequest& request) {
 }
 
 std::optional<Receipt> PgStore::receipt(const std::string& id) {
-    return pool_->transaction([&](PgConnection& db) -> std::optional<Receipt> {
+    return pool_->read([&](PgConnection& db) -> std::optional<Receipt> {
         const auto row = db.queryOne(
             "SELECT accounts.user_id, receipts.amount, receipts.balance FROM receipts JOIN "
             "accounts ON accounts.id = receipts.account WHERE receipts.token = $1 AND "
@@ -478,7 +478,7 @@ std::optional<Receipt> PgStore::receipt(const std::string& id) {
 }
 
 std::vector<MidiRecord> PgStore::midiRecords(std::int64_t account) {
-    return pool_->transaction([&](PgConnection& db) {
+    return pool_->read([&](PgConnection& db) {
         std::vector<MidiRecord> records;
         for (const PgRow& row :
              db.query("SELECT id, account, name, parameters, size, state, play_seconds, "
@@ -585,7 +585,7 @@ std::optional<RenderJob> PgStore::takeNextJob() {
 }
 
 bool PgStore::fetchMidi(std::int64_t record, const std::string& localPath) {
-    const auto body = pool_->transaction([&](PgConnection& db) -> std::optional<std::int64_t> {
+    const auto body = pool_->read([&](PgConnection& db) -> std::optional<std::int64_t> {
         const auto row = db.queryOne("SELECT body FROM midi_records WHERE id = $1", {record});
         return row ? std::optional(row->integer(0)) : std::nullopt;
     });
@@ -740,7 +740,7 @@ void PgStore::mailSent(std::int64_t id) {
 }
 
 std::vector<AudioFile> PgStore::audioFiles(std::int64_t account) {
-    return pool_->transaction([&](PgConnection& db) {
+    return pool_->read([&](PgConnection& db) {
         std::vector<AudioFile> files;
         for (const PgRow& row : db.query("SELECT id, account, name, size FROM audio_files WHERE "
                                          "account = $1 ORDER BY id",
