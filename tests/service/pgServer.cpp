@@ -64,21 +64,10 @@ bool PgServer::start(std::string& why) {
         return false;
     }
     root_ = pattern;
-    std::filesystem::permissions(root_, std::filesystem::perms::owner_all |
-                                            std::filesystem::perms::group_exec |
-                                            std::filesystem::perms::others_exec);
-    if (::geteuid() == 0) {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (nobody == nullptr || ::chown(root_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
-            why = "cannot give the server's folder to the user nobody";
-            return false;
-        }
-    }
-    if (runAsOwner(bin_ + "/initdb -D " + root_ + "/data -U tonvert -A trust -E UTF8 " +
-                   "--locale=C --no-sync > " + root_ + "/initdb.log 2>&1") != 0) {
-        why = "initdb failed; see " + root_ + "/initdb.log";
+    if (!giveToOwner(root_, why))
         return false;
-    }
+    if (!makeData(why))
+        return false;
     // Durability is not what the tests check: no fsync keeps them quick.
     for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
         port_ = freePort();
@@ -91,6 +80,56 @@ bool PgServer::start(std::string& why) {
     if (!running_)
         why = "the server did not start; see " + root_ + "/server.log";
     return running_;
+}
+
+bool PgServer::initdb(const std::string& folder, std::string& why) const {
+    if (runAsOwner(bin_ + "/initdb -D " + folder + "/data -U tonvert -A trust -E UTF8 " +
+                   "--locale=C --no-sync > " + folder + "/initdb.log 2>&1") == 0)
+        return true;
+    why = "initdb failed; see " + folder + "/initdb.log";
+    return false;
+}
+
+bool PgServer::makeData(std::string& why) {
+#ifdef TONVERT_PG_TEMPLATE
+    // initdb takes seconds: it runs once into a template beside the build, which each test
+    // program copies. The template appears whole or not at all (a rename of its folder).
+    const std::string templateFolder =
+        std::string(TONVERT_PG_TEMPLATE) + "-" +
+        std::filesystem::path(bin_).parent_path().filename().string();
+    if (!std::filesystem::exists(templateFolder + "/data/PG_VERSION")) {
+        std::string made = templateFolder + ".XXXXXX";
+        if (::mkdtemp(made.data()) == nullptr) {
+            why = "cannot make a folder for the template";
+            return false;
+        }
+        if (!giveToOwner(made, why) || !initdb(made, why))
+            return false;
+        std::error_code lost;
+        std::filesystem::rename(made, templateFolder, lost);
+        if (lost) // another test program made it first
+            std::filesystem::remove_all(made, lost);
+    }
+    if (std::system(("cp -a " + templateFolder + "/data " + root_ + "/data").c_str()) == 0)
+        return true;
+    why = "cannot copy the template " + templateFolder;
+    return false;
+#else
+    return initdb(root_, why);
+#endif
+}
+
+bool PgServer::giveToOwner(const std::string& folder, std::string& why) const {
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all |
+                                             std::filesystem::perms::group_exec |
+                                             std::filesystem::perms::others_exec);
+    if (::geteuid() != 0)
+        return true;
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody != nullptr && ::chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid) == 0)
+        return true;
+    why = "cannot give " + folder + " to the user nobody";
+    return false;
 }
 
 PgServer::~PgServer() {

@@ -25,6 +25,11 @@ public:
 private:
     PgServer() = default;
     bool start(std::string& why);
+    // The server's data folder in root_, made by initdb or copied from a template made so.
+    bool makeData(std::string& why);
+    bool initdb(const std::string& folder, std::string& why) const;
+    // The folder, for the server's user (nobody, when the test runs as root).
+    bool giveToOwner(const std::string& folder, std::string& why) const;
     // Runs a command line as the server's user; its exit status.
     int runAsOwner(const std::string& command) const;
     std::string url(const std::string& database) const;
