@@ -88,7 +88,7 @@ protected:
         for (int i = 0; i < 3; ++i)
             workers.push_back(std::make_unique<Child>(
                 std::vector<std::string>{TONVERT_TEST_WORKER_BINARY, "--store", url, "--workers",
-                                         "1", "--lease-seconds", "2", "--data", workerFolder(i)}));
+                                         "1", "--lease-seconds", "3", "--data", workerFolder(i)}));
         for (const Front& front : fronts)
             for (int i = 0; i < 500 && !test::RawConnection(front.port).connected(); ++i)
                 std::this_thread::sleep_for(10ms);
@@ -230,6 +230,17 @@ TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
         EXPECT_EQ(balance, 500 - 15 * static_cast<std::int64_t>(files.size()))
             << users[u] << ": one upload fee per file, none twice";
     }
+
+    // The slow job was begun twice: by the worker killed, and by the one that took it over
+    // once the lease ran out and then kept the lease, renewed, through its render.
+    int begun = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::string names = test::readBytes(workerFolder(i) + "/begun");
+        for (auto at = names.find("Slow.mid\n"); at != std::string::npos;
+             at = names.find("Slow.mid\n", at + 1))
+            ++begun;
+    }
+    EXPECT_EQ(begun, 2);
 
     // Each owner is mailed once per file, by whichever worker published it.
     for (int i = 0; i < 500 && mailCount() < 10; ++i)
