@@ -204,9 +204,9 @@ std::string ownerOnlyFile(const std::string& path) {
 
 // The folders of the bodies, private like the data folder.
 std::string withBodyFolders(const std::string& folder) {
-    for (const char* part : {"/midi", "/audio"}) {
-        std::filesystem::create_directories(folder + part);
-        std::filesystem::permissions(folder + part, std::filesystem::perms::owner_all,
+    for (const char* kind : {"/midi", "/audio"}) {
+        std::filesystem::create_directories(folder + kind);
+        std::filesystem::permissions(folder + kind, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace);
     }
     return folder;
