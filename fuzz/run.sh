@@ -3,7 +3,8 @@
 # libFuzzer stops on its own, e.g. after -runs=N) on a working corpus in
 # build-fuzz/corpus/TARGET, seeded from fuzz/seeds/TARGET (and samples/ for the MIDI reader).
 # Usage: bash fuzz/run.sh [TARGET] [seconds] [extra libFuzzer options...]
-#   TARGET: midiReaderFuzz (the default), settingsFileFuzz, listFileFuzz, replyReadersFuzz
+#   TARGET: midiReaderFuzz (the default), settingsFileFuzz, listFileFuzz, replyReadersFuzz,
+#           serviceRequestFuzz
 # Exits with the target's status: non-zero when it found a crash or a broken invariant,
 # whose input is kept in build-fuzz/artifacts/TARGET/.
 set -euo pipefail
@@ -26,6 +27,7 @@ midiReaderFuzz) max_len=4096 ;;
 settingsFileFuzz) max_len=256 ;;
 listFileFuzz) max_len=1024 ;;
 replyReadersFuzz) max_len=512 ;;
+serviceRequestFuzz) max_len=1024 ;;
 *)
     echo "fuzz/run.sh: no fuzz target $target" >&2
     exit 2

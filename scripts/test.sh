@@ -26,7 +26,7 @@ build-tsan/tests/transfer_test
 # Each reader of outside input under libFuzzer with ASan and UBSan, for a short while: a
 # broken invariant or a crash fails the run (the input is kept in build-fuzz/artifacts/).
 mkdir -p build-fuzz
-for target in midiReaderFuzz settingsFileFuzz listFileFuzz replyReadersFuzz; do
+for target in midiReaderFuzz settingsFileFuzz listFileFuzz replyReadersFuzz serviceRequestFuzz; do
   log="build-fuzz/$target.out"
   if ! bash fuzz/run.sh "$target" 20 >"$log" 2>&1; then
     tail -n 60 "$log"

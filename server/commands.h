@@ -10,6 +10,7 @@
 
 #include "credentials.h"
 #include "mailer.h"
+#include "requestFields.h"
 #include "store.h"
 
 namespace tonvert::service {
@@ -56,12 +57,6 @@ struct Payment {
     bool formSpent = false;   // the form's token was taken before, expired or never issued
     std::int64_t balance = 0; // cents
     std::string receipt;      // the ID the payment's outcome is kept under
-};
-
-// The file part of an upload.
-struct UploadedFile {
-    std::string fileName;
-    std::string content;
 };
 
 // What goes back: a text, or the bytes of a stored file, opened while the file was sure to

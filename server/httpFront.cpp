@@ -5,6 +5,7 @@
 
 #include "httpListener.h"
 #include "pages.h"
+#include "requestFields.h"
 
 namespace tonvert::service {
 
@@ -83,26 +84,17 @@ void installSizeLimit(httplib::Server& server, const ServiceConfig& config) {
 // The script every request of the client goes to.
 void installScript(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
     const std::string host = config.publicHost;
-    server.Get(kScript,
-               [&commands, host](const httplib::Request& request, httplib::Response& response) {
-                   std::map<std::string, std::string> fields;
-                   for (const auto& [name, value] : request.params)
-                       fields.emplace(name, value); // the first of a repeated name counts
-                   send(commands.handle(fields, std::nullopt, host, request.remote_addr), response);
-               });
+    server.Get(kScript, [&commands, host](const httplib::Request& request,
+                                          httplib::Response& response) {
+        send(commands.handle(queryFields(request.params), std::nullopt, host, request.remote_addr),
+             response);
+    });
 
-    server.Post(kScript,
-                [&commands, host](const httplib::Request& request, httplib::Response& response) {
-                    std::map<std::string, std::string> fields;
-                    std::optional<UploadedFile> upload;
-                    for (const auto& [name, part] : request.files) {
-                        if (name == "BIN" && !upload)
-                            upload = UploadedFile{part.filename, part.content};
-                        else
-                            fields.emplace(name, part.content);
-                    }
-                    send(commands.handle(fields, upload, host, request.remote_addr), response);
-                });
+    server.Post(
+        kScript, [&commands, host](const httplib::Request& request, httplib::Response& response) {
+            const UploadFields read = uploadFields(request.files);
+            send(commands.handle(read.fields, read.upload, host, request.remote_addr), response);
+        });
 
     installSizeLimit(server, config);
 }

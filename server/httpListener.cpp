@@ -22,6 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "requestHead.h"
+
 namespace tonvert::service {
 
 namespace {
@@ -34,9 +36,6 @@ using namespace std::chrono_literals;
 // read.
 constexpr auto kLingerTime = 1s;
 constexpr std::size_t kLingerBytes = 1 << 20;
-
-// The library answers a longer target 414; a line longer still is not waited for.
-constexpr std::size_t kMaxRequestLine = 16 << 10;
 
 constexpr std::string_view kBadRequest =
     "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -71,44 +70,6 @@ struct Connection {
     std::string localAddr;
     int localPort = -1;
 };
-
-// The methods the library routes; any other is refused before its request is read.
-bool knownMethod(std::string_view method) {
-    for (const std::string_view known :
-         {"GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH"})
-        if (method == known)
-            return true;
-    return false;
-}
-
-enum class Head { partial, whole, unknownMethod, malformed, tooLarge };
-
-// Where the request at the front of `bytes` stands: its request line is checked once whole (the
-// method as soon as it is), its headers are whole at their blank line. The library reads them
-// alike: a line must end in CR LF, and a line of CR LF alone ends the headers.
-Head scanHead(const std::string& bytes, std::size_t& scanned, std::size_t maxBytes) {
-    const auto lineEnd = bytes.find('\n');
-    const auto space = bytes.find(' ');
-    if (space != std::string::npos && space < lineEnd &&
-        !knownMethod(std::string_view(bytes).substr(0, space)))
-        return Head::unknownMethod;
-    if (lineEnd == std::string::npos)
-        return bytes.size() > std::min(maxBytes, kMaxRequestLine) ? Head::tooLarge : Head::partial;
-    const std::string_view line(bytes.data(), lineEnd + 1);
-    const auto last = line.rfind(' ');
-    if (space == std::string::npos || space > lineEnd || last == space || lineEnd == 0 ||
-        bytes[lineEnd - 1] != '\r')
-        return Head::malformed;
-    const auto version = line.substr(last + 1, line.size() - last - 3);
-    if (version != "HTTP/1.1" && version != "HTTP/1.0")
-        return Head::malformed;
-    // A line feed followed by CR LF: the request line's or a header's end, then the blank line.
-    const auto from = std::max(lineEnd, scanned);
-    if (bytes.find("\n\r\n", from) != std::string::npos)
-        return Head::whole;
-    scanned = std::max(lineEnd, bytes.size() - std::min<std::size_t>(bytes.size(), 2));
-    return bytes.size() > maxBytes ? Head::tooLarge : Head::partial;
-}
 
 int waitMs(Clock::duration left) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();

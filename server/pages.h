@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "requestFields.h"
 
 namespace tonvert::service {
 
@@ -19,14 +20,6 @@ std::string stylesheet();
 std::string homePage(const ServiceConfig& config, const std::string& host);
 std::string upgradePage();
 
-// An amount as a person types it: "2.50", "2.5", "2" or ".5", in currency units.
-enum class AmountCheck { good, notAnAmount, notPositive, tooLarge };
-struct Amount {
-    AmountCheck check = AmountCheck::notAnAmount;
-    std::int64_t cents = 0;
-};
-Amount readAmount(const std::string& text, std::int64_t maxCents);
-
 // What the add-funds page shows: the form, and above it what became of the last payment.
 struct FundsForm {
     std::string token;   // the one-time token the form is sent with
@@ -38,10 +31,6 @@ struct FundsForm {
     std::string balance; // after a payment: the new balance, as money
 };
 std::string fundsPage(const FundsForm& form, std::int64_t maxCents);
-
-// The fields of a form as a browser sends it (application/x-www-form-urlencoded); the first
-// of a repeated name counts.
-std::map<std::string, std::string> formFields(const std::string& body);
 
 // Why a payment was refused, in words for the page.
 std::string refusalText(Refusal refusal, const std::string& userId);

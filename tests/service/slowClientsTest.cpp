@@ -107,6 +107,8 @@ TEST_F(SlowClientsTest, RequestLinesAreJudgedAtOnce) {
         {"GET / HTTP/9.9\r\nHost: x\r\n\r\n", "HTTP/1.1 400 "},
         {"GET /\r\n\r\n", "HTTP/1.1 400 "},
         {"GET / HTTP/1.1\r\n" + std::string(70000, 'x'), "HTTP/1.1 431 "},
+        // Whole, but over the limit: sent at once it is refused as if it trickled in.
+        {"GET / HTTP/1.1\r\nX: " + std::string(70000, 'x') + "\r\n\r\n", "HTTP/1.1 431 "},
     };
     for (const auto& [request, answer] : cases) {
         RawConnection connection(port());
