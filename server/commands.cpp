@@ -366,6 +366,8 @@ Reply Commands::signup(const std::string& userId, const std::string& remoteAddre
         store_.removeNewAccount({*id, hash});
         return error(kUnavailable);
     }
+    // The mailed password is the one just hashed: confirming with it needs no second hash.
+    credentials_.remember(*id, password, hash);
     return value("signed up");
 }
 

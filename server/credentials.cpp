@@ -1,5 +1,6 @@
 #include "credentials.h"
 
+#include <algorithm>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -9,8 +10,33 @@
 
 namespace tonvert::service {
 
+class Credentials::HashTurn {
+public:
+    explicit HashTurn(std::counting_semaphore<256>& places)
+        : places_(places) {
+        places_.acquire();
+    }
+    ~HashTurn() { places_.release(); }
+    HashTurn(const HashTurn&) = delete;
+    HashTurn& operator=(const HashTurn&) = delete;
+
+private:
+    std::counting_semaphore<256>& places_;
+};
+
+namespace {
+
+std::ptrdiff_t hashPlaces(unsigned asked) {
+    const unsigned places = asked != 0 ? asked : std::max(1u, std::thread::hardware_concurrency());
+    return std::min<std::ptrdiff_t>(places, 256);
+}
+
+} // namespace
+
 Credentials::Credentials(CredentialOptions options)
-    : options_(std::move(options)) {
+    : options_(std::move(options))
+    , hashPlaces_(
+          std::make_unique<std::counting_semaphore<256>>(hashPlaces(options_.hashesAtOnce))) {
     if (!options_.clock)
         options_.clock = [] { return std::chrono::steady_clock::now(); };
     if (RAND_bytes(key_.data(), static_cast<int>(key_.size())) != 1)
@@ -49,6 +75,7 @@ bool Credentials::cached(const Account& account, const Tag& tag) {
 
 bool Credentials::verify(const std::string& password, const std::string& stored) {
     ++hashesVerified_;
+    const HashTurn turn(*hashPlaces_);
     return passwordMatches(password, stored);
 }
 
@@ -92,6 +119,7 @@ void Credentials::forget(std::int64_t account) {
 }
 
 std::string Credentials::hash(const std::string& password) const {
+    const HashTurn turn(*hashPlaces_);
     return hashPassword(password, options_.cost);
 }
 

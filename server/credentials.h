@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <semaphore>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -24,8 +26,12 @@ struct CredentialOptions {
     // while that hash stays the stored one, so that a session's repeated requests cost
     // microseconds rather than a hash each.
     std::chrono::seconds cacheLifetime{300};
-    std::size_t cacheCapacity = 10000;                            // accounts
+    std::size_t cacheCapacity = 10000; // accounts
     std::function<std::chrono::steady_clock::time_point()> clock; // steady_clock when not set
+    // Hashes made or verified at once; the rest wait their turn. Each takes a core and tens
+    // of megabytes: more at once than there are cores only thrash, and a burst of sign-ups
+    // would take memory by the gigabyte. 0: one per core.
+    unsigned hashesAtOnce = 0;
 };
 
 // Checks passwords against accounts' stored hashes. Verified passwords are remembered per
@@ -64,10 +70,13 @@ private:
     Tag tag(std::int64_t account, const std::string& password) const;
     bool cached(const Account& account, const Tag& tag);
     bool verify(const std::string& password, const std::string& stored);
+    // Holds one of the hashing places for a hash's time.
+    class HashTurn;
 
     CredentialOptions options_;
     Tag key_{};
     std::string unknownHash_;
+    std::unique_ptr<std::counting_semaphore<256>> hashPlaces_;
     std::mutex mutex_; // guards entries_ only; held for a lookup or an insertion, never a hash
     std::unordered_map<std::int64_t, Entry> entries_;
     std::atomic<std::uint64_t> hashesVerified_ = 0, unknownVerified_ = 0, cacheHits_ = 0;
