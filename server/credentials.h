@@ -26,7 +26,7 @@ struct CredentialOptions {
     // while that hash stays the stored one, so that a session's repeated requests cost
     // microseconds rather than a hash each.
     std::chrono::seconds cacheLifetime{300};
-    std::size_t cacheCapacity = 10000; // accounts
+    std::size_t cacheCapacity = 10000;                            // accounts
     std::function<std::chrono::steady_clock::time_point()> clock; // steady_clock when not set
     // Hashes made or verified at once; the rest wait their turn. Each takes a core and tens
     // of megabytes: more at once than there are cores only thrash, and a burst of sign-ups
