@@ -32,6 +32,8 @@ struct RenderReport {
     double playTime = 0; // of the MIDI file, seconds
     double duration = 0; // of the audio, seconds
     double loudness = 0; // before the gain, LUFS
+    // Before the gain, dBTP; where it could not have reached the ceiling, only its bound.
+    double truePeak = 0;
     double gainDb = 0;
     std::string encoder; // what the encoder was set to
 };
