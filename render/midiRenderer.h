@@ -20,7 +20,7 @@ struct RenderOptions {
     double maxTailSeconds = 10.0;
     // A file that claims to play longer is refused: its render would take memory and hours.
     double maxPlaySeconds = 3600.0;
-    unsigned cpuCores = 0; // for the synthesizer; 0 takes every core
+    unsigned cpuCores = 0; // for the synthesizer; 0 takes every core the process may run on
     // When set, the render gives up soon after it turns true (the service is stopping).
     const std::atomic<bool>* stop = nullptr;
 };
