@@ -273,7 +273,7 @@ void compare(const Bench& bench, const std::vector<std::string>& files, const ch
         peer.push_back(mp3 ? fluid + "-T raw -O s16 -F - " + sf +
                                  " 2> /dev/null | lame --silent -r -s 44.1 --bitwidth 16 "
                                  "--signed --little-endian -b 128 - " +
-                                 bench.out + "-peer.mp3"
+                                 bench.out + "-peer.mp3 2> /dev/null"
                            : fluid + "-F " + bench.out + "-peer.wav " + sf + " > /dev/null");
     }
     std::vector<double> oursWall, oursCpu, peerWall, peerCpu, oursPeak, peerPeak;
