@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ebur128.h>
 #include <numeric>
 
 namespace tonvert::render {
@@ -66,19 +65,66 @@ float TruePeakFilter::peak(const float* samples, std::size_t frames, int channel
 }
 
 LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
-    : state_(ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                          EBUR128_MODE_I))
-    , channels_(channels)
-    , sampleRate_(sampleRate) {}
+    : channels_(channels)
+    , sampleRate_(sampleRate)
+    , states_(static_cast<std::size_t>(channels))
+    , sliceFrames_(static_cast<std::size_t>((sampleRate + 5) / 10)) {
+    // BS.1770's two stages, recomputed for the rate from their analogue prototypes: a high
+    // shelf of +4 dB above about 1.7 kHz, then a high-pass at about 38 Hz.
+    const double rate = sampleRate;
+    double k = std::tan(M_PI * 1681.974450955533 / rate);
+    const double q = 0.7071752369554196;
+    const double vh = std::pow(10.0, 3.999843853973347 / 20);
+    const double vb = std::pow(vh, 0.4996667741545416);
+    double a0 = 1 + k / q + k * k;
+    shelf_ = {(vh + vb * k / q + k * k) / a0, 2 * (k * k - vh) / a0, (vh - vb * k / q + k * k) / a0,
+              2 * (k * k - 1) / a0, (1 - k / q + k * k) / a0};
+    k = std::tan(M_PI * 38.13547087602444 / rate);
+    const double qh = 0.5003270373238773;
+    a0 = 1 + k / qh + k * k;
+    highPass_ = {1, -2, 1, 2 * (k * k - 1) / a0, (1 - k / qh + k * k) / a0};
+}
 
-LoudnessMeter::~LoudnessMeter() {
-    if (state_ != nullptr)
-        ebur128_destroy(&state_);
+void LoudnessMeter::weigh(const float* samples, std::size_t frames) {
+    const auto stride = static_cast<std::size_t>(channels_);
+    for (std::size_t f = 0; f < frames;) {
+        const std::size_t n = std::min(frames - f, sliceFrames_ - sliceFilled_);
+        double sum = 0;
+        for (std::size_t c = 0; c < stride; ++c) {
+            ChannelState s = states_[c];
+            for (std::size_t i = 0; i < n; ++i) {
+                const double x = samples[(f + i) * stride + c];
+                const double y = shelf_.b0 * x + shelf_.b1 * s.x1 + shelf_.b2 * s.x2 -
+                                 shelf_.a1 * s.y1 - shelf_.a2 * s.y2;
+                s.x2 = s.x1;
+                s.x1 = x;
+                s.y2 = s.y1;
+                s.y1 = y;
+                // The high-pass in the transposed direct form II: two states instead of four.
+                const double z = y + s.z1;
+                s.z1 = highPass_.b1 * y - highPass_.a1 * z + s.z2;
+                s.z2 = highPass_.b2 * y - highPass_.a2 * z;
+                sum += z * z;
+            }
+            // Silence would decay the states into subnormal numbers, which are slow.
+            for (double* v : {&s.x1, &s.x2, &s.y1, &s.y2, &s.z1, &s.z2})
+                if (std::fabs(*v) < 1e-25)
+                    *v = 0;
+            states_[c] = s;
+        }
+        sliceSum_ += sum;
+        sliceFilled_ += n;
+        f += n;
+        if (sliceFilled_ == sliceFrames_) {
+            slices_.push_back(sliceSum_);
+            sliceSum_ = 0;
+            sliceFilled_ = 0;
+        }
+    }
 }
 
 void LoudnessMeter::add(const float* samples, std::size_t frames) {
-    if (state_ != nullptr)
-        ebur128_add_frames_float(state_, samples, frames);
+    weigh(samples, frames);
     const auto stride = static_cast<std::size_t>(channels_);
     for (std::size_t f = 0; f < frames;) {
         const std::size_t block = frames_ / kPeakBlockFrames;
@@ -96,10 +142,28 @@ void LoudnessMeter::add(const float* samples, std::size_t frames) {
 }
 
 double LoudnessMeter::integratedLoudness() const {
-    double loudness = -HUGE_VAL;
-    if (state_ == nullptr || ebur128_loudness_global(state_, &loudness) != EBUR128_SUCCESS)
+    // Gating blocks of four slices, a slice apart: first the absolute gate at -70 LUFS, then
+    // the relative one 10 LU below the loudness of the blocks that passed it.
+    const double frames = 4.0 * double(sliceFrames_);
+    std::vector<double> blocks;
+    for (std::size_t b = 0; b + 4 <= slices_.size(); ++b) {
+        const double energy =
+            (slices_[b] + slices_[b + 1] + slices_[b + 2] + slices_[b + 3]) / frames;
+        if (energy >= std::pow(10.0, (-70 + 0.691) / 10))
+            blocks.push_back(energy);
+    }
+    if (blocks.empty())
         return -HUGE_VAL;
-    return loudness;
+    const double relative =
+        std::accumulate(blocks.begin(), blocks.end(), 0.0) / double(blocks.size()) * 0.1;
+    double sum = 0;
+    std::size_t count = 0;
+    for (const double energy : blocks)
+        if (energy >= relative) {
+            sum += energy;
+            ++count;
+        }
+    return count == 0 ? -HUGE_VAL : 10 * std::log10(sum / double(count)) - 0.691;
 }
 
 Normalisation normalisation(const LoudnessMeter& meter, double target, double ceiling,

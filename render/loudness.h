@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <ebur128.h>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -35,19 +34,17 @@ private:
     double gainBound_ = 1.0;
 };
 
-// Integrated loudness (EBU R 128) of a stream that passes through once, with the sample peak
-// of every block of kPeakBlockFrames frames, for the true peak to be found later on only the
-// blocks that can matter.
+// Integrated loudness (EBU R 128, ITU-R BS.1770) of a stream that passes through once, with
+// the sample peak of every block of kPeakBlockFrames frames, for the true peak to be found
+// later on only the blocks that can matter. The K-weighting runs as two biquads a channel;
+// each sample is squared once into its 100 ms slice, and a 400 ms gating block is the sum
+// of four slices (libebur128 sums every sample four times over).
 class LoudnessMeter {
 public:
     static constexpr std::size_t kPeakBlockFrames = 2048;
 
     LoudnessMeter(int channels, int sampleRate);
-    ~LoudnessMeter();
-    LoudnessMeter(const LoudnessMeter&) = delete;
-    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    bool ok() const { return state_ != nullptr; }
     void add(const float* samples, std::size_t frames);
     double integratedLoudness() const; // LUFS; -inf for silence
     float samplePeak() const { return samplePeak_; }
@@ -57,9 +54,24 @@ public:
     int sampleRate() const { return sampleRate_; }
 
 private:
-    ebur128_state* state_ = nullptr;
+    struct Biquad {
+        double b0, b1, b2, a1, a2;
+    };
+    struct ChannelState {
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0; // the shelf
+        double z1 = 0, z2 = 0;                 // the high-pass, fed by the shelf
+    };
+    void weigh(const float* samples, std::size_t frames);
+
     int channels_;
     int sampleRate_;
+    Biquad shelf_{};
+    Biquad highPass_{};
+    std::vector<ChannelState> states_;
+    std::size_t sliceFrames_;     // 100 ms
+    std::size_t sliceFilled_ = 0; // frames in the slice being summed
+    double sliceSum_ = 0;
+    std::vector<double> slices_; // the sums of squares of the finished slices
     std::size_t frames_ = 0;
     float samplePeak_ = 0;
     std::vector<float> blockPeaks_;

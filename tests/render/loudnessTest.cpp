@@ -17,9 +17,10 @@ struct FullMeasure {
     double truePeak = 0;
 };
 
-FullMeasure fullMeasure(const std::vector<float>& samples, int channels = 2) {
-    ebur128_state* state = ebur128_init(static_cast<unsigned>(channels), kRate,
-                                        EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+FullMeasure fullMeasure(const std::vector<float>& samples, int channels = 2, int rate = kRate) {
+    ebur128_state* state =
+        ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
+                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
     ebur128_add_frames_float(state, samples.data(), samples.size() / std::size_t(channels));
     FullMeasure m;
     ebur128_loudness_global(state, &m.loudness);
@@ -91,6 +92,33 @@ TEST(TruePeak, FilterMatchesTheFullMeasureAndItsBoundHolds) {
         worst = std::max(worst, std::pow(10.0, fullMeasure(signs).truePeak / 20));
     }
     EXPECT_NEAR(worst, filter.gainBound(), 1e-4);
+}
+
+TEST(Loudness, TheMeterAgreesWithLibebur128AtEveryRateAndChannelCount) {
+    // A rising tone in noise with a silent stretch, so both gates have blocks to drop.
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise(0, 0.05f);
+    for (const int rate : {22050, 44100, 48000})
+        for (const int channels : {1, 2}) {
+            std::vector<float> samples(static_cast<std::size_t>(channels * rate * 6));
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                const double t = double(i / std::size_t(channels)) / rate;
+                const double level = t > 2 && t < 3 ? 0.0 : t / 6;
+                samples[i] = static_cast<float>(level * std::sin(2 * M_PI * 200 * t * (1 + t)) +
+                                                level * noise(random));
+            }
+            LoudnessMeter meter(channels, rate);
+            for (std::size_t f = 0; f < samples.size() / std::size_t(channels); f += 777)
+                meter.add(samples.data() + f * std::size_t(channels),
+                          std::min<std::size_t>(777, samples.size() / std::size_t(channels) - f));
+            EXPECT_NEAR(meter.integratedLoudness(), fullMeasure(samples, channels, rate).loudness,
+                        1e-6)
+                << rate << " Hz, " << channels << " channel(s)";
+        }
+    LoudnessMeter silent(2, kRate);
+    const std::vector<float> zeros(2 * kRate);
+    silent.add(zeros.data(), kRate);
+    EXPECT_EQ(silent.integratedLoudness(), -HUGE_VAL);
 }
 
 TEST(Normalisation, IntersamplePeakMeetsTheCeilingAndQuietMusicSkipsTheOversampling) {
