@@ -274,7 +274,7 @@ void compare(const Bench& bench, const std::vector<std::string>& files, const ch
                                  " 2> /dev/null | lame --silent -r -s 44.1 --bitwidth 16 "
                                  "--signed --little-endian -b 128 - " +
                                  bench.out + "-peer.mp3 2> /dev/null"
-                           : fluid + "-F " + bench.out + "-peer.wav " + sf + " > /dev/null");
+                           : fluid + "-F " + bench.out + "-peer.wav " + sf + " > /dev/null 2>&1");
     }
     std::vector<double> oursWall, oursCpu, peerWall, peerCpu, oursPeak, peerPeak;
     for (int run = 0; run < bench.runs; ++run) {
