@@ -3,18 +3,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <ebur128.h>
 #include <filesystem>
 #include <fluidsynth.h>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
 #include "audioEncoder.h"
+#include "loudness.h"
 #include "midiUnit.h"
+#include "scratchAudio.h"
 
 namespace tonvert::render {
 
@@ -79,49 +82,84 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-// The synthesizer's stereo output, rendered into `audio` (interleaved) up to the end of the
-// MIDI file and then on until it has fallen silent.
-bool synthesize(const std::string& midiPath, double playTime, int sampleRate,
-                const RenderOptions& options, std::vector<float>& audio,
-                const std::function<void(double)>& progress, std::string& error) {
-    const std::string smf = standardMidiFile(midiPath);
+struct Synthesizer {
+    Settings settings;
+    Synth synth;
+    Player player;
+};
+
+// The cores the synthesizer may use: the ones this process may run on, unless told.
+int synthesizerCores(const RenderOptions& options) {
+    if (options.cpuCores != 0)
+        return static_cast<int>(options.cpuCores);
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        return std::max(1, CPU_COUNT(&allowed));
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// A synthesizer that plays `smf` offline at `sampleRate`; empty with `error` when it cannot.
+std::optional<Synthesizer> startSynthesizer(const std::string& midiPath, const std::string& smf,
+                                            int sampleRate, const RenderOptions& options,
+                                            std::string& error) {
     // The synthesizer's log is global; the reasons of a failure come back as texts instead.
     static std::once_flag silenced;
     std::call_once(silenced, [] {
         for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
             fluid_set_log_function(level, &quiet, nullptr);
     });
-    Settings settings(new_fluid_settings());
-    fluid_settings_setnum(settings.get(), "synth.sample-rate", sampleRate);
-    fluid_settings_setstr(settings.get(), "player.timing-source", "sample");
-    fluid_settings_setint(settings.get(), "synth.lock-memory", 0);
-    fluid_settings_setint(settings.get(), "synth.polyphony", 512);
-    fluid_settings_setstr(settings.get(), "synth.midi-bank-select", bankSelectMode(smf));
-    const unsigned cores = options.cpuCores != 0
-                               ? options.cpuCores
-                               : std::max(1u, std::thread::hardware_concurrency());
-    fluid_settings_setint(settings.get(), "synth.cpu-cores", static_cast<int>(cores));
-    Synth synth(new_fluid_synth(settings.get()));
-    if (!synth) {
+    Synthesizer s;
+    s.settings.reset(new_fluid_settings());
+    fluid_settings_setnum(s.settings.get(), "synth.sample-rate", sampleRate);
+    fluid_settings_setstr(s.settings.get(), "player.timing-source", "sample");
+    fluid_settings_setint(s.settings.get(), "synth.lock-memory", 0);
+    // The synthesis settings were each timed on real music (README, "Rendering"); the ones
+    // that would be faster all change the sound, so they stay as the soundfont and the file
+    // ask: reverb and chorus on, 4th-order interpolation. 512 voices cost nothing over 256
+    // until a dense piece needs them, where 256 would cut notes off.
+    fluid_settings_setint(s.settings.get(), "synth.polyphony", 512);
+    fluid_settings_setstr(s.settings.get(), "synth.midi-bank-select", bankSelectMode(smf));
+    fluid_settings_setint(s.settings.get(), "synth.cpu-cores", synthesizerCores(options));
+    s.synth.reset(new_fluid_synth(s.settings.get()));
+    if (!s.synth) {
         error = "the synthesizer cannot start";
-        return false;
+        return std::nullopt;
     }
-    if (fluid_synth_sfload(synth.get(), options.soundfont.c_str(), 1) == FLUID_FAILED) {
+    if (fluid_synth_sfload(s.synth.get(), options.soundfont.c_str(), 1) == FLUID_FAILED) {
         error = "cannot load the soundfont " + options.soundfont;
-        return false;
+        return std::nullopt;
     }
-    Player player(new_fluid_player(synth.get()));
-    if (!player || fluid_player_add_mem(player.get(), smf.data(), smf.size()) != FLUID_OK ||
-        fluid_player_play(player.get()) != FLUID_OK) {
+    fluid_synth_set_interp_method(s.synth.get(), -1, FLUID_INTERP_4THORDER);
+    s.player.reset(new_fluid_player(s.synth.get()));
+    if (!s.player || fluid_player_add_mem(s.player.get(), smf.data(), smf.size()) != FLUID_OK ||
+        fluid_player_play(s.player.get()) != FLUID_OK) {
         error = "the synthesizer cannot play " + midiPath;
-        return false;
+        return std::nullopt;
     }
+    return s;
+}
+
+// Where the synthesizer's stereo frames go once they are final.
+using FrameSink = std::function<bool(const float* stereo, std::size_t frames)>;
+
+// The synthesizer's stereo output up to the end of the MIDI file and then on until it has
+// fallen silent, handed to `sink` in order. Only frames that may still be cut or faded wait
+// in memory (about a second at most); the rest goes on at once.
+bool synthesize(const std::string& midiPath, double playTime, int sampleRate,
+                const RenderOptions& options, const FrameSink& sink,
+                const std::function<void(double)>& progress, std::string& error) {
+    const std::string smf = standardMidiFile(midiPath);
+    auto synthesizer = startSynthesizer(midiPath, smf, sampleRate, options, error);
+    if (!synthesizer)
+        return false;
+    fluid_synth_t* synth = synthesizer->synth.get();
 
     const auto endFrame = static_cast<std::size_t>(std::ceil(playTime * sampleRate));
     const auto maxFrames = endFrame + static_cast<std::size_t>(options.maxTailSeconds * sampleRate);
     const auto silentStretch = static_cast<std::size_t>(kSilentStretchSeconds * sampleRate);
-    audio.clear();
-    audio.reserve(2 * (endFrame + silentStretch * 8));
+    const auto fade = std::min(maxFrames, static_cast<std::size_t>(kFadeSeconds * sampleRate));
+    std::vector<float> pending; // the frames from `handed` to `frames`
+    std::size_t handed = 0;
     float peak = 0;
     std::size_t lastLoud = 0; // the frame after the last one above the silence threshold
     std::size_t frames = 0;
@@ -132,9 +170,9 @@ bool synthesize(const std::string& midiPath, double playTime, int sampleRate,
             return false;
         }
         const int block = static_cast<int>(std::min<std::size_t>(kBlockFrames, maxFrames - frames));
-        audio.resize(2 * (frames + static_cast<std::size_t>(block)));
-        float* out = audio.data() + 2 * frames;
-        if (fluid_synth_write_float(synth.get(), block, out, 0, 2, out, 1, 2) != FLUID_OK) {
+        pending.resize(2 * (frames - handed + static_cast<std::size_t>(block)));
+        float* out = pending.data() + 2 * (frames - handed);
+        if (fluid_synth_write_float(synth, block, out, 0, 2, out, 1, 2) != FLUID_OK) {
             error = "the synthesizer failed";
             return false;
         }
@@ -152,44 +190,63 @@ bool synthesize(const std::string& midiPath, double playTime, int sampleRate,
             fellSilent = true;
             break;
         }
+        // Frames before both the last loud one and the fade of a cut are kept as they are.
+        const std::size_t final =
+            std::min({std::max(lastLoud, endFrame), maxFrames - fade, frames});
+        if (final > handed) {
+            if (!sink(pending.data(), final - handed))
+                return false;
+            pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(2 * (final - handed)));
+            handed = final;
+        }
         if (progress && frames % (kBlockFrames * 64) == 0 && endFrame > 0)
             progress(std::min(1.0, double(frames) / double(endFrame)));
     }
     // Keep the sound up to where it fell silent, never less than the MIDI file's length.
     const std::size_t kept = fellSilent ? std::max(lastLoud, endFrame) : frames;
-    audio.resize(2 * kept);
+    pending.resize(2 * (kept - handed));
     if (!fellSilent) {
         // A note that never ends: fade out over the last second.
-        const auto fade = std::min(kept, static_cast<std::size_t>(kFadeSeconds * sampleRate));
         for (std::size_t f = 0; f < fade; ++f) {
             const float gain = float(f) / float(fade);
-            audio[2 * (kept - 1 - f)] *= gain;
-            audio[2 * (kept - 1 - f) + 1] *= gain;
+            pending[2 * (kept - handed - 1 - f)] *= gain;
+            pending[2 * (kept - handed - 1 - f) + 1] *= gain;
         }
     }
-    return true;
+    return pending.empty() || sink(pending.data(), kept - handed);
 }
 
-// The loudness and true peak of interleaved audio, in LUFS and dBTP.
-bool measure(const std::vector<float>& audio, int channels, int sampleRate, double& loudness,
-             double& truePeakDb) {
-    std::unique_ptr<ebur128_state, void (*)(ebur128_state*)> state(
-        ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK),
-        [](ebur128_state* s) { ebur128_destroy(&s); });
-    if (!state)
+// The scratch audio at the report's gain into the preset's encoder; false with the report's
+// error set when the file cannot be made or the render was stopped.
+bool encode(const ScratchAudio& scratch, const std::string& outputPath, const RenderPreset& preset,
+            const RenderOptions& options, const std::string& midiPath, RenderReport& report) {
+    auto encoder = makeEncoder(preset.format);
+    AudioTags tags{std::filesystem::path(midiPath).stem().string()};
+    if (!encoder->open(outputPath, preset, tags, report.error))
         return false;
-    const std::size_t frames = audio.size() / static_cast<std::size_t>(channels);
-    if (ebur128_add_frames_float(state.get(), audio.data(), frames) != EBUR128_SUCCESS ||
-        ebur128_loudness_global(state.get(), &loudness) != EBUR128_SUCCESS)
-        return false;
-    double peak = 0;
-    for (int c = 0; c < channels; ++c) {
-        double channelPeak = 0;
-        ebur128_true_peak(state.get(), static_cast<unsigned>(c), &channelPeak);
-        peak = std::max(peak, channelPeak);
+    const auto channels = static_cast<std::size_t>(preset.channels);
+    const auto gain = static_cast<float>(std::pow(10.0, report.gainDb / 20));
+    constexpr std::size_t kChunkFrames = 8192;
+    std::vector<float> chunk(kChunkFrames * channels);
+    for (std::size_t f = 0; f < scratch.frames(); f += kChunkFrames) {
+        const std::size_t n = std::min(kChunkFrames, scratch.frames() - f);
+        if (stopAsked(options)) {
+            report.stopped = true;
+            report.error = "the render was stopped";
+            return false;
+        }
+        if (!scratch.read(f, n, chunk.data())) {
+            report.error = "cannot read the scratch file back";
+            return false;
+        }
+        for (std::size_t i = 0; i < n * channels; ++i)
+            chunk[i] *= gain;
+        if (!encoder->write(chunk.data(), n, report.error))
+            return false;
     }
-    truePeakDb = peak > 0 ? 20 * std::log10(peak) : -HUGE_VAL;
+    if (!encoder->finish(report.error))
+        return false;
+    report.encoder = encoder->settingsUsed();
     return true;
 }
 
@@ -220,49 +277,49 @@ RenderReport renderMidiFile(const std::string& midiPath, const std::string& outp
         }
     }
 
-    std::vector<float> audio;
-    if (!synthesize(midiPath, report.playTime, preset.sampleRate, options, audio, progress,
-                    report.error)) {
+    // The synthesis goes to a scratch file beside the output while its loudness is measured;
+    // a second pass brings it to the gain and encodes it. Memory stays flat for any length.
+    const auto channels = static_cast<std::size_t>(preset.channels);
+    ScratchAudio scratch;
+    const std::string folder = std::filesystem::path(outputPath).parent_path().string();
+    if (!scratch.open(folder, preset.channels, report.error))
+        return report;
+    LoudnessMeter meter(preset.channels, preset.sampleRate);
+    std::vector<float> mono;
+    const auto keep = [&](const float* stereo, std::size_t frames) {
+        const float* samples = stereo;
+        if (channels == 1) {
+            // A proper downmix: both sides, not one of them.
+            mono.resize(frames);
+            for (std::size_t f = 0; f < frames; ++f)
+                mono[f] = 0.5f * (stereo[2 * f] + stereo[2 * f + 1]);
+            samples = mono.data();
+        }
+        meter.add(samples, frames);
+        return scratch.append(samples, frames, report.error);
+    };
+    if (!synthesize(midiPath, report.playTime, preset.sampleRate, options, keep, progress,
+                    report.error) ||
+        !scratch.flush(report.error)) {
         report.stopped = stopAsked(options);
         return report;
     }
-    if (preset.channels == 1) {
-        // A proper downmix: both sides, not one of them.
-        for (std::size_t f = 0; f < audio.size() / 2; ++f)
-            audio[f] = 0.5f * (audio[2 * f] + audio[2 * f + 1]);
-        audio.resize(audio.size() / 2);
-    }
-    const auto channels = static_cast<std::size_t>(preset.channels);
-    report.duration = double(audio.size() / channels) / preset.sampleRate;
+    report.duration = double(scratch.frames()) / preset.sampleRate;
 
-    double truePeak = 0;
-    if (measure(audio, preset.channels, preset.sampleRate, report.loudness, truePeak) &&
-        std::isfinite(report.loudness) && std::isfinite(truePeak)) {
-        report.gainDb =
-            std::min(options.loudnessTarget - report.loudness, options.truePeakCeiling - truePeak);
-        const auto gain = static_cast<float>(std::pow(10.0, report.gainDb / 20));
-        for (float& sample : audio)
-            sample *= gain;
-    }
-
-    auto encoder = makeEncoder(preset.format);
-    AudioTags tags{std::filesystem::path(midiPath).stem().string()};
-    if (!encoder->open(outputPath, preset, tags, report.error))
+    const Normalisation level =
+        normalisation(meter, options.loudnessTarget, options.truePeakCeiling,
+                      [&](std::size_t first, std::size_t frames, float* out) {
+                          return scratch.read(first, frames, out);
+                      });
+    if (level.readFailed) {
+        report.error = "cannot read the scratch file back";
         return report;
-    constexpr std::size_t kChunkFrames = 8192;
-    for (std::size_t f = 0; f < audio.size() / channels; f += kChunkFrames) {
-        const std::size_t n = std::min(kChunkFrames, audio.size() / channels - f);
-        if (stopAsked(options)) {
-            report.stopped = true;
-            report.error = "the render was stopped";
-            return report;
-        }
-        if (!encoder->write(audio.data() + f * channels, n, report.error))
-            return report;
     }
-    if (!encoder->finish(report.error))
+    report.loudness = level.loudness;
+    report.truePeak = level.truePeak;
+    report.gainDb = level.measured ? level.gainDb : 0.0;
+    if (!encode(scratch, outputPath, preset, options, midiPath, report))
         return report;
-    report.encoder = encoder->settingsUsed();
     report.succeeded = true;
     if (progress)
         progress(1.0);

@@ -20,7 +20,7 @@ struct RenderOptions {
     double maxTailSeconds = 10.0;
     // A file that claims to play longer is refused: its render would take memory and hours.
     double maxPlaySeconds = 3600.0;
-    unsigned cpuCores = 0; // for the synthesizer; 0 takes every core
+    unsigned cpuCores = 0; // for the synthesizer; 0 takes every core the process may run on
     // When set, the render gives up soon after it turns true (the service is stopping).
     const std::atomic<bool>* stop = nullptr;
 };
@@ -32,6 +32,8 @@ struct RenderReport {
     double playTime = 0; // of the MIDI file, seconds
     double duration = 0; // of the audio, seconds
     double loudness = 0; // before the gain, LUFS
+    // Before the gain, dBTP; where it could not have reached the ceiling, only its bound.
+    double truePeak = 0;
     double gainDb = 0;
     std::string encoder; // what the encoder was set to
 };

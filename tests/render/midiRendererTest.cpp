@@ -1,6 +1,9 @@
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ebur128.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -121,6 +124,140 @@ TEST_F(MidiRendererTest, MonoIsADownmixAndBadFilesFailClearly) {
     options.soundfont = folder.file("missing.sf2");
     EXPECT_NE(render(noteFile(480), "WAV,1378,44100,C,2").error.find("cannot load the soundfont"),
               std::string::npos);
+}
+
+// The first `quarters` quarter notes of a Standard MIDI File: every track cut there and
+// closed with an end of track. Notes still sounding then are left on. Empty when the file
+// is not one the cut understands.
+std::string firstQuarters(const std::string& smf, std::uint32_t quarters) {
+    const auto u8 = [&](std::size_t at) { return static_cast<unsigned char>(smf[at]); };
+    const auto be = [&](std::size_t at, int width) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < width; ++i)
+            v = (v << 8) | u8(at + std::size_t(i));
+        return v;
+    };
+    if (smf.size() < 14 || smf.compare(0, 4, "MThd") != 0 || (be(12, 2) & 0x8000) != 0)
+        return {};
+    const std::uint32_t limit = quarters * be(12, 2);
+    std::string out = smf.substr(0, 14);
+    for (std::size_t chunk = 14; chunk + 8 <= smf.size();) {
+        const std::size_t end = std::min(smf.size(), chunk + 8 + be(chunk + 4, 4));
+        std::size_t at = chunk + 8;
+        std::uint32_t ticks = 0;
+        unsigned char status = 0;
+        while (at < end) {
+            const std::size_t event = at;
+            std::uint32_t delta = 0;
+            do
+                delta = (delta << 7) | (u8(at) & 0x7F);
+            while (u8(at++) & 0x80);
+            if ((ticks += delta) > limit) {
+                at = event;
+                break;
+            }
+            if (u8(at) & 0x80)
+                status = u8(at++);
+            if (status == 0xFF || status == 0xF0 || status == 0xF7) {
+                const bool endOfTrack = status == 0xFF && u8(at) == 0x2F;
+                at += status == 0xFF ? 1 : 0;
+                std::uint32_t length = 0;
+                do
+                    length = (length << 7) | (u8(at) & 0x7F);
+                while (u8(at++) & 0x80);
+                at = endOfTrack ? event : at + length; // the track's own end is written below
+            } else {
+                at += (status & 0xE0) == 0xC0 ? 1 : 2;
+            }
+            if (at == event)
+                break;
+        }
+        const std::string events =
+            smf.substr(chunk + 8, at - chunk - 8) + bytes({0, 0xFF, 0x2F, 0});
+        out += trackChunk(events);
+        chunk = end;
+    }
+    return out;
+}
+
+// On real music, the first 40 quarter notes of every third piece of Debian's openmsx set: the
+// level the renderer set is the level libebur128's full measure finds in the file it wrote.
+TEST_F(MidiRendererTest, RealMusicMeetsTheLoudnessTargetOrTheTruePeakCeiling) {
+    const std::filesystem::path set = "/usr/share/games/openttd/baseset/openmsx";
+    if (!std::filesystem::is_directory(set))
+        GTEST_SKIP() << set << " is missing (scripts/install-deps.sh installs openttd-openmsx)";
+    std::vector<std::filesystem::path> pieces;
+    for (const auto& entry : std::filesystem::directory_iterator(set))
+        if (entry.path().extension() == ".mid")
+            pieces.push_back(entry.path());
+    std::sort(pieces.begin(), pieces.end());
+    ASSERT_GE(pieces.size(), 10u);
+    options.cpuCores = 1;
+    options.maxTailSeconds = 2;
+    int ceilingDecided = 0;
+    for (std::size_t i = 0; i < pieces.size(); i += 3) {
+        const std::string cut = firstQuarters(readBytes(pieces[i].string()), 40);
+        ASSERT_FALSE(cut.empty()) << pieces[i];
+        const RenderReport report = render(cut, "WAV,1378,44100,C,2");
+        ASSERT_TRUE(report.succeeded) << pieces[i] << ": " << report.error;
+        const Wav wav = readWav(folder.file("out.wav"));
+        ebur128_state* state = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+        ebur128_add_frames_float(state, wav.samples.data(), wav.samples.size() / 2);
+        double loudness = 0, left = 0, right = 0;
+        ebur128_loudness_global(state, &loudness);
+        ebur128_true_peak(state, 0, &left);
+        ebur128_true_peak(state, 1, &right);
+        ebur128_destroy(&state);
+        const double truePeak = 20 * std::log10(std::max(left, right));
+        SCOPED_TRACE(pieces[i].filename().string());
+        EXPECT_NEAR(loudness, report.loudness + report.gainDb, 0.1);
+        EXPECT_LE(truePeak, options.truePeakCeiling + 0.1);
+        if (report.gainDb < options.loudnessTarget - report.loudness - 1e-9) {
+            ++ceilingDecided;
+            EXPECT_NEAR(truePeak, options.truePeakCeiling, 0.1);
+            EXPECT_NEAR(report.truePeak + report.gainDb, options.truePeakCeiling, 1e-9);
+        } else {
+            EXPECT_NEAR(loudness, options.loudnessTarget, 0.1);
+        }
+    }
+    std::printf("the true-peak ceiling decided %d of %zu pieces\n", ceilingDecided,
+                (pieces.size() + 2) / 3);
+}
+
+TEST_F(MidiRendererTest, NoScratchFileIsLeftBehind) {
+    // Only the MIDI file and what the render wrote may be in the folder, at any time.
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    bool seenWhileRendering = false;
+    std::atomic<bool> stop{false};
+    options.stop = &stop;
+    writeBytes(folder.file("in.mid"), noteFile(480 * 240)); // two minutes
+    const auto watch = [&](double) {
+        seenWhileRendering = true;
+        EXPECT_EQ(names(), std::vector<std::string>{"in.mid"});
+        stop = true;
+    };
+    RenderReport report = renderMidiFile(folder.file("in.mid"), folder.file("out.wav"),
+                                         *parsePreset("WAV,1378,44100,C,2"), options, watch);
+    EXPECT_TRUE(seenWhileRendering);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(names(), std::vector<std::string>{"in.mid"});
+    // A failure after the synthesis: the output cannot be made (a folder has its name).
+    stop = false;
+    std::filesystem::create_directory(folder.file("taken.wav"));
+    report = renderMidiFile(folder.file("in.mid"), folder.file("taken.wav"),
+                            *parsePreset("WAV,1378,44100,C,2"), options);
+    EXPECT_FALSE(report.succeeded);
+    EXPECT_FALSE(report.stopped);
+    EXPECT_EQ(names(), (std::vector<std::string>{"in.mid", "taken.wav"}));
+    report = render(noteFile(480), "WAV,1378,44100,C,2");
+    EXPECT_TRUE(report.succeeded) << report.error;
+    EXPECT_EQ(names(), (std::vector<std::string>{"in.mid", "out.wav", "taken.wav"}));
 }
 
 // What ffprobe says of a file: "sample_rate=44100", "channels=2", "duration=1.23" ...
