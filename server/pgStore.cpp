@@ -142,18 +142,23 @@ public:
         , body_(body) {}
 
     std::size_t read(std::uint64_t offset, char* buffer, std::size_t size) override {
+        try {
+            return readOrThrow(offset, buffer, size);
+        } catch (const std::exception&) {
+            return 0;
+        }
+    }
+
+    // As read, but a database error throws instead of looking like the end of the body.
+    std::size_t readOrThrow(std::uint64_t offset, char* buffer, std::size_t size) {
         const auto seq = static_cast<std::int64_t>(offset / PgStore::kChunkBytes);
         if (seq != chunkSeq_) {
-            try {
-                chunk_ = pool_->read([&](PgConnection& db) {
-                    const auto rows =
-                        db.query("SELECT data FROM body_chunks WHERE body = $1 AND seq = $2",
-                                 {body_, seq}, true);
-                    return rows.empty() ? std::string() : rows.front().text(0);
-                });
-            } catch (const std::exception&) {
-                return 0;
-            }
+            chunk_ = pool_->read([&](PgConnection& db) {
+                const auto rows =
+                    db.query("SELECT data FROM body_chunks WHERE body = $1 AND seq = $2",
+                             {body_, seq}, true);
+                return rows.empty() ? std::string() : rows.front().text(0);
+            });
             chunkSeq_ = seq;
         }
         const std::size_t within = offset % PgStore::kChunkBytes;
@@ -210,28 +215,36 @@ std::optional<std::int64_t> PgStore::storeBodyOfFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return std::nullopt;
-    return pool_->transaction([&](PgConnection& db) -> std::optional<std::int64_t> {
-        in.clear();
-        in.seekg(0);
-        const std::int64_t body =
-            db.queryOne("INSERT INTO bodies(size, orphaned) VALUES(0, $1) RETURNING id", {now()})
-                ->integer(0);
-        std::string chunk(kChunkBytes, '\0');
-        std::int64_t size = 0;
-        for (std::int64_t seq = 0; in; ++seq) {
-            in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            const auto count = static_cast<std::size_t>(in.gcount());
-            if (count == 0)
-                break;
-            db.execute("INSERT INTO body_chunks(body, seq, data) VALUES($1, $2, $3)",
-                       {body, seq, std::string_view(chunk.data(), count)});
-            size += static_cast<std::int64_t>(count);
-        }
-        if (in.bad())
-            return std::nullopt; // rolled back with its chunks
-        db.execute("UPDATE bodies SET size = $2 WHERE id = $1", {body, size});
-        return body;
-    });
+    // A file that cannot be read whole throws inside the transaction, so that it rolls back
+    // with the chunks stored so far.
+    struct Unreadable {};
+    try {
+        return pool_->transaction([&](PgConnection& db) {
+            in.clear();
+            in.seekg(0);
+            const std::int64_t body =
+                db.queryOne("INSERT INTO bodies(size, orphaned) VALUES(0, $1) RETURNING id",
+                            {now()})
+                    ->integer(0);
+            std::string chunk(kChunkBytes, '\0');
+            std::int64_t size = 0;
+            for (std::int64_t seq = 0; in; ++seq) {
+                in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+                const auto count = static_cast<std::size_t>(in.gcount());
+                if (count == 0)
+                    break;
+                db.execute("INSERT INTO body_chunks(body, seq, data) VALUES($1, $2, $3)",
+                           {body, seq, std::string_view(chunk.data(), count)});
+                size += static_cast<std::int64_t>(count);
+            }
+            if (in.bad())
+                throw Unreadable{};
+            db.execute("UPDATE bodies SET size = $2 WHERE id = $1", {body, size});
+            return body;
+        });
+    } catch (const Unreadable&) {
+        return std::nullopt;
+    }
 }
 
 void PgStore::dropBody(std::int64_t body) noexcept {
@@ -585,22 +598,32 @@ std::optional<RenderJob> PgStore::takeNextJob() {
 }
 
 bool PgStore::fetchMidi(std::int64_t record, const std::string& localPath) {
-    const auto body = pool_->read([&](PgConnection& db) -> std::optional<std::int64_t> {
-        const auto row = db.queryOne("SELECT body FROM midi_records WHERE id = $1", {record});
-        return row ? std::optional(row->integer(0)) : std::nullopt;
+    struct Stored {
+        std::int64_t body;
+        std::uint64_t size;
+    };
+    const auto stored = pool_->read([&](PgConnection& db) -> std::optional<Stored> {
+        const auto row =
+            db.queryOne("SELECT r.body, b.size FROM midi_records r JOIN bodies b ON b.id = r.body "
+                        "WHERE r.id = $1",
+                        {record});
+        if (!row)
+            return std::nullopt;
+        return Stored{row->integer(0), static_cast<std::uint64_t>(row->integer(1))};
     });
-    if (!body)
+    if (!stored)
         return false;
     std::ofstream out(localPath, std::ios::binary | std::ios::trunc);
-    ChunkedBody source(pool_, *body);
+    ChunkedBody source(pool_, stored->body);
     std::string buffer(kChunkBytes, '\0');
     std::uint64_t done = 0;
-    while (const std::size_t count = source.read(done, buffer.data(), buffer.size())) {
+    while (const std::size_t count = source.readOrThrow(done, buffer.data(), buffer.size())) {
         out.write(buffer.data(), static_cast<std::streamsize>(count));
         done += count;
     }
     out.close();
-    return static_cast<bool>(out);
+    // A chunk gone missing ends the reading early: a file cut short is no MIDI file.
+    return out && done == stored->size;
 }
 
 bool PgStore::renewLease(std::int64_t record, std::int64_t lease) {

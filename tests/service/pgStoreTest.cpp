@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "pgDatabase.h"
 #include "pgServer.h"
 #include "pgStore.h"
 #include "storeSupport.h"
@@ -50,6 +51,23 @@ protected:
                 return MailMessage{job.userId, "Rendered: " + job.name, "as " + file.name};
             };
         return store.publishAudio({job.record, "mp3", rendered, job.lease, mail});
+    }
+
+    // A count straight from the database, as no store operation tells it.
+    std::int64_t count(const std::string& sql) {
+        PgConnection db(url);
+        return db.queryOne(sql)->integer(0);
+    }
+    void run(const std::string& sql) {
+        PgConnection db(url);
+        db.execute(sql);
+    }
+    static bool fetches(Store& store, std::int64_t record) {
+        try {
+            return store.fetchMidi(record, store.scratchPath());
+        } catch (const std::exception&) {
+            return false;
+        }
     }
 
     test::TempFolder folder;
@@ -145,6 +163,33 @@ TEST_F(PgStoreTest, BodiesAreReadInChunksAndOutliveTheirRowsForAWhile) {
     EXPECT_FALSE(second->takeNextJob()); // sweeps, at most once a minute
     char byte;
     EXPECT_EQ(later.body->read(0, &byte, 1), 0u);
+}
+
+TEST_F(PgStoreTest, ABodyReadOrWrittenOnlyInPartFailsAndLeavesNothingBehind) {
+    const Caller ann = account(*first, "ann@example.org", 100000);
+    const std::string midi(2 * PgStore::kChunkBytes + 10, 'm');
+    ASSERT_EQ(first->submitMidi({ann, "Big.mid", "MP3,128,44100,C,2", midi, {5, 10}, 20}).outcome,
+              Outcome::done);
+    const auto job = first->takeNextJob();
+    ASSERT_TRUE(job);
+    EXPECT_TRUE(fetches(*first, job->record));
+
+    // A chunk gone missing is no end of file, nor is a database error.
+    run("UPDATE body_chunks SET seq = 7 WHERE seq = 1");
+    EXPECT_FALSE(fetches(*first, job->record)) << "cut short";
+    run("UPDATE body_chunks SET seq = 1 WHERE seq = 7");
+    run("ALTER TABLE body_chunks RENAME TO chunks_away");
+    EXPECT_FALSE(fetches(*first, job->record)) << "the chunks cannot be read";
+    run("ALTER TABLE chunks_away RENAME TO body_chunks");
+    EXPECT_TRUE(fetches(*first, job->record));
+
+    // An audio file that cannot be read whole leaves no body of it stored.
+    const std::int64_t bodies = count("SELECT count(*) FROM bodies");
+    const std::string unreadable = first->scratchPath();
+    std::filesystem::create_directories(unreadable); // opens, but every read fails
+    EXPECT_FALSE(first->publishAudio({job->record, "mp3", unreadable, job->lease, {}}));
+    EXPECT_EQ(count("SELECT count(*) FROM bodies"), bodies);
+    EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 3);
 }
 
 } // namespace
