@@ -653,7 +653,7 @@ std::optional<AudioFile> PgStore::publishAudio(const Publication& publication) {
                 "state = 'rendering' AND lease_until >= $3 FOR UPDATE",
                 {publication.record, publication.lease, now()});
             if (!record)
-                return std::nullopt;
+                throw LeaseLost(publication.record);
             db.execute("DELETE FROM midi_records WHERE id = $1", {publication.record});
             orphan(db, record->integer(2), now());
             if (!body)
@@ -693,8 +693,9 @@ void PgStore::discardJob(std::int64_t record, std::int64_t lease) {
         const auto row = db.queryOne("DELETE FROM midi_records WHERE id = $1 AND lease = $2 AND "
                                      "state = 'rendering' RETURNING body",
                                      {record, lease});
-        if (row)
-            orphan(db, row->integer(0), now());
+        if (!row)
+            throw LeaseLost(record);
+        orphan(db, row->integer(0), now());
     });
 }
 

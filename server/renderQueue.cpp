@@ -76,24 +76,31 @@ void RenderQueue::renderJob(RenderJob& job) {
     bool fetched = false;
     try {
         fetched = store_.fetchMidi(job.record, job.midiPath);
+        if (!fetched)
+            std::clog << "fetching " << job.name << " failed: its MIDI file could not be read whole"
+                      << std::endl;
     } catch (const std::exception& failure) {
         std::clog << "fetching " << job.name << " failed: " << failure.what() << std::endl;
     }
     const std::string output = store_.scratchPath();
-    RenderResult result;
-    if (!fetched)
-        result.stopped = true; // waits again, or went meanwhile
-    else
+    if (!fetched) {
+        // Waits a while, as an audio file that could not be stored does, rather than being
+        // taken again at once; or went meanwhile.
+        retryLater(job, "its MIDI file could not be read from the store");
+    } else {
+        RenderResult result;
         try {
             result = renderer_->render(job, output);
         } catch (const std::exception& failure) {
             result = {false, "", failure.what()};
         }
+        // The lease is kept until the job is published or given back.
+        finish(job, result, output);
+    }
     {
         std::lock_guard lock(mutex_);
         rendering_.erase(job.record);
     }
-    finish(job, result, output);
     std::error_code ignored;
     std::filesystem::remove(job.midiPath, ignored);
 }
@@ -184,6 +191,11 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                 store_.publishAudio({job.record, result.extension, output, job.lease, mail});
         else
             store_.discardJob(job.record, job.lease);
+    } catch (const LeaseLost& lost) {
+        // The new holder renders, publishes and mails: nothing to tell or count here.
+        std::filesystem::remove(output, ignored);
+        std::clog << job.name << ": " << lost.what() << std::endl;
+        return;
     } catch (const std::exception& failure) {
         std::filesystem::remove(output, ignored);
         std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
@@ -191,7 +203,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         // The rolled-back transaction left the record locked. A render that failed waits
         // again at the next start.
         if (result.succeeded)
-            retryLater(job);
+            retryLater(job, "it was rendered, but its audio file could not be stored");
         return;
     }
     std::filesystem::remove(output, ignored);
@@ -210,7 +222,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                          "\n");
 }
 
-void RenderQueue::retryLater(const RenderJob& job) {
+void RenderQueue::retryLater(const RenderJob& job, const std::string& why) {
     RetryResult retry;
     try {
         retry = store_.publishFailed(
@@ -227,8 +239,7 @@ void RenderQueue::retryLater(const RenderJob& job) {
         return;
     }
     mailer_.send(job.userId, "Not rendered: " + job.name,
-                 job.name +
-                     " was rendered, but its audio file could not be stored. The upload fee of " +
+                 job.name + " could not be rendered: " + why + ". The upload fee of " +
                      money(retry.refund) + " has been refunded to your account.\n");
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -227,6 +228,13 @@ struct DownloadResult {
 
 struct AudioFile;
 
+// The job's lease ran out and another worker took it over: the job is the other's to publish,
+// mail or fail, and this worker's attempt changed nothing.
+struct LeaseLost : std::runtime_error {
+    explicit LeaseLost(std::int64_t record)
+        : std::runtime_error("record " + std::to_string(record) + " is another worker's now") {}
+};
+
 // A rendered job's audio file, waiting in the scratch area.
 struct Publication {
     std::int64_t record = 0;
@@ -365,10 +373,11 @@ public:
     virtual bool renewLease(std::int64_t record, std::int64_t lease) = 0;
     // Ends a job: the record goes, and its audio file appears in the owner's list under the
     // MIDI file's name with the extension (numbered when taken). The rendered file is moved
-    // into the store or removed. nullopt when the record is gone, its lease is no longer held
-    // or the file cannot be stored.
+    // into the store or removed. nullopt when the record is gone or the file cannot be read;
+    // throws LeaseLost when a store shared by several processes finds the lease no longer held.
     virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
-    // Ends a job that produced nothing: the record and its body go.
+    // Ends a job that produced nothing: the record and its body go. Throws LeaseLost as
+    // publishAudio does.
     virtual void discardJob(std::int64_t record, std::int64_t lease) = 0;
     // The audio file of a job could not be stored. The job waits again, body and all, due
     // after the policy's delay; once its failures reach the policy's number, the record and

@@ -99,9 +99,9 @@ TEST_F(PgStoreTest, AJobWhoseLeaseRanOutIsTakenAgainAndPublishedByItsNewHolderOn
     EXPECT_EQ(test::midiBytes(*second, song), "MThd song");
 
     // The old holder, come back, can neither publish, give back, drop nor fail the job.
-    EXPECT_FALSE(publish(*first, *taken, "stale audio"));
+    EXPECT_THROW(publish(*first, *taken, "stale audio"), LeaseLost);
     first->returnJob(song, taken->lease);
-    first->discardJob(song, taken->lease);
+    EXPECT_THROW(first->discardJob(song, taken->lease), LeaseLost);
     EXPECT_EQ(first->publishFailed({song, {60, 5}, {}, taken->lease}).outcome, Outcome::notFound);
     ASSERT_EQ(first->midiRecords(ann.account).size(), 1u);
     EXPECT_EQ(first->midiRecords(ann.account)[0].state, "rendering");
@@ -112,7 +112,7 @@ TEST_F(PgStoreTest, AJobWhoseLeaseRanOutIsTakenAgainAndPublishedByItsNewHolderOn
     const auto file = publish(*second, *again, "new audio", true);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->name, "Song.mp3");
-    EXPECT_FALSE(publish(*second, *again, "twice")) << "the record is gone";
+    EXPECT_THROW(publish(*second, *again, "twice"), LeaseLost) << "the record is gone";
     EXPECT_EQ(first->audioFiles(ann.account).size(), 1u);
     EXPECT_EQ(test::audioBytes(*first, "ann@example.org", "song.MP3"), "new audio");
     const auto ledger = first->ledger(ann.account);
