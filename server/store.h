@@ -422,8 +422,10 @@ private:
 };
 
 // The store a service or worker is told to use: a PostgreSQL connection URL
-// ("postgresql://..." or "postgres://...") or, for anything else, the SQLite database in the
-// data folder. The data folder is the process's working folder either way.
+// ("postgresql://..." or "postgres://...") or, when empty, the SQLite database in the data
+// folder. Any other location throws std::invalid_argument: a mistyped URL must not quietly
+// give a process a database of its own. The data folder is the process's working folder
+// either way.
 std::unique_ptr<Store> openStore(const std::string& location, const std::string& dataFolder,
                                  StoreOptions options = {});
 

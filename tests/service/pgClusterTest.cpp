@@ -61,6 +61,34 @@ private:
     pid_t pid_ = 0;
 };
 
+// A mistyped --store is refused at the start, never served from a SQLite database of its own.
+TEST(ServiceProgram, RefusesAStoreThatIsNoPostgresUrl) {
+    test::TempFolder folder;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string data = folder.file("data");
+        ::execl(TONVERT_SERVICE_BINARY, TONVERT_SERVICE_BINARY, "--listen", "127.0.0.1:0", "--data",
+                data.c_str(), "--store", "postgress://localhost/tonvert",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 600 && !ended; ++i) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended)
+            std::this_thread::sleep_for(50ms);
+    }
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "went on serving";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    EXPECT_FALSE(std::filesystem::exists(folder.file("data") + "/tonvert.sqlite"));
+}
+
 struct Front {
     int port = 0;
     std::unique_ptr<Child> process;

@@ -736,6 +736,19 @@ TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
 
 // A data folder from before accounts had resets, counters and turns, and records their play
 // time, fee and attempts, opens with its accounts and records whole.
+TEST(OpenStore, ALocationThatIsNoPostgresUrlIsRefusedRatherThanTakenForSqlite) {
+    test::TempFolder folder;
+    for (const std::string mistyped : {"postgress://localhost/tonvert", "pgsql://db/x", "x"})
+        EXPECT_THROW(openStore(mistyped, folder.file(mistyped.substr(0, 1))), std::invalid_argument)
+            << mistyped;
+    EXPECT_FALSE(std::filesystem::exists(folder.file("p"))) << "no database made for it";
+    const auto sqlite = openStore("", folder.file("data"));
+    ASSERT_TRUE(sqlite);
+    EXPECT_FALSE(sqlite->queuesMail());
+    EXPECT_TRUE(isPostgresUrl("postgresql://localhost/tonvert"));
+    EXPECT_TRUE(isPostgresUrl("postgres://localhost/tonvert"));
+}
+
 TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
     test::TempFolder folder;
     std::filesystem::create_directories(folder.file("data/midi"));
