@@ -659,6 +659,9 @@ std::optional<AudioFile> PgStore::publishAudio(const Publication& publication) {
             if (!body)
                 return std::nullopt;
             const std::int64_t account = record->integer(0);
+            // The account's row lock keeps another publication for it from picking the same
+            // name between this one's reading of the names and its commit.
+            db.execute("SELECT id FROM accounts WHERE id = $1 FOR UPDATE", {account});
             std::vector<std::string> taken;
             for (const PgRow& row :
                  db.query("SELECT name FROM audio_files WHERE account = $1", {account}))

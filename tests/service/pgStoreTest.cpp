@@ -4,8 +4,11 @@
 #include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <latch>
+#include <set>
 #include <thread>
 
+#include "asciiText.h"
 #include "pgDatabase.h"
 #include "pgServer.h"
 #include "pgStore.h"
@@ -190,6 +193,49 @@ TEST_F(PgStoreTest, ABodyReadOrWrittenOnlyInPartFailsAndLeavesNothingBehind) {
     EXPECT_FALSE(first->publishAudio({job->record, "mp3", unreadable, job->lease, {}}));
     EXPECT_EQ(count("SELECT count(*) FROM bodies"), bodies);
     EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 3);
+}
+
+TEST_F(PgStoreTest, PublicationsForOneAccountSideBySideNeverPickTheSameName) {
+    const Caller ann = account(*first, "ann@example.org", 100000);
+    constexpr int kPairs = 12;
+    // Each pair's two MIDI files have one audio name: published together, one is numbered.
+    for (int i = 0; i < kPairs; ++i)
+        for (const char* extension : {".mid", ".midi"})
+            ASSERT_EQ(first
+                          ->submitMidi({ann,
+                                        "Tune" + std::to_string(i) + extension,
+                                        "MP3,128,44100,C,2",
+                                        "MThd",
+                                        {5, 10},
+                                        100})
+                          .outcome,
+                      Outcome::done);
+    std::vector<RenderJob> jobs;
+    while (const auto job = first->takeNextJob())
+        jobs.push_back(*job);
+    ASSERT_EQ(jobs.size(), 2u * kPairs);
+    std::atomic<int> failures = 0;
+    for (int i = 0; i < kPairs; ++i) {
+        std::latch start(2);
+        const auto publishing = [&](Store& store, const RenderJob& job) {
+            start.arrive_and_wait();
+            try {
+                if (!publish(store, job, "audio"))
+                    ++failures;
+            } catch (const std::exception&) {
+                ++failures;
+            }
+        };
+        std::thread one(publishing, std::ref(*first), jobs[2 * i]);
+        std::thread other(publishing, std::ref(*second), jobs[2 * i + 1]);
+        one.join();
+        other.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    std::set<std::string> names;
+    for (const AudioFile& file : first->audioFiles(ann.account))
+        names.insert(ascii::toLower(file.name));
+    EXPECT_EQ(names.size(), 2u * kPairs);
 }
 
 } // namespace
