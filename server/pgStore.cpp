@@ -28,7 +28,13 @@ const char* const kSchema[] = {
         failed_logins BIGINT NOT NULL DEFAULT 0,
         last_failed_login BIGINT,
         last_served BIGINT NOT NULL DEFAULT 0))",
-    "CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_user ON accounts(lower(user_id))",
+    // Names fold ASCII letters only, as SQLite's NOCASE and the audio names do: the "C"
+    // collation keeps lower() from following the database's locale. The indexes of older
+    // databases folded by the locale.
+    "DROP INDEX IF EXISTS accounts_by_user",
+    "DROP INDEX IF EXISTS audio_by_name",
+    R"(CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_ascii_user ON accounts(
+        lower(user_id COLLATE "C")))",
     "CREATE INDEX IF NOT EXISTS accounts_by_turn ON accounts(last_served)",
     // The turns in which the queue took jobs, and the leases it gave.
     "CREATE SEQUENCE IF NOT EXISTS turns",
@@ -69,7 +75,8 @@ const char* const kSchema[] = {
         size BIGINT NOT NULL,
         created BIGINT NOT NULL,
         body BIGINT NOT NULL REFERENCES bodies(id)))",
-    "CREATE UNIQUE INDEX IF NOT EXISTS audio_by_name ON audio_files(account, lower(name))",
+    R"(CREATE UNIQUE INDEX IF NOT EXISTS audio_by_ascii_name ON audio_files(account,
+        lower(name COLLATE "C")))",
     R"(CREATE TABLE IF NOT EXISTS ledger(
         id BIGSERIAL PRIMARY KEY,
         account BIGINT NOT NULL REFERENCES accounts(id),
@@ -275,8 +282,10 @@ void PgStore::sweepBodies(bool now) {
 
 std::optional<Account> PgStore::account(const std::string& userId) {
     return pool_->read([&](PgConnection& db) -> std::optional<Account> {
-        const auto row = db.queryOne(
-            std::string(kAccountColumns) + " WHERE lower(user_id) = lower($1::text)", {userId});
+        const auto row =
+            db.queryOne(std::string(kAccountColumns) +
+                            " WHERE lower(user_id COLLATE \"C\") = lower($1::text COLLATE \"C\")",
+                        {userId});
         return row ? std::optional(accountOf(*row)) : std::nullopt;
     });
 }
@@ -781,9 +790,10 @@ Outcome PgStore::deleteAudio(const Caller& caller, const std::string& name) {
     return pool_->transaction([&](PgConnection& db) {
         if (!holds(db, caller))
             return Outcome::passwordChanged;
-        const auto row = db.queryOne("DELETE FROM audio_files WHERE account = $1 AND "
-                                     "lower(name) = lower($2::text) RETURNING body",
-                                     {caller.account, name});
+        const auto row =
+            db.queryOne("DELETE FROM audio_files WHERE account = $1 AND "
+                        "lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\") RETURNING body",
+                        {caller.account, name});
         if (!row)
             return Outcome::notFound;
         // Downloads opened before go on reading the body until it is swept.
@@ -800,9 +810,10 @@ DownloadResult PgStore::openDownload(const DownloadRequest& request) {
             return result;
         }
         const std::int64_t account = request.caller.account;
-        const auto row = db.queryOne("SELECT id, account, name, size, body FROM audio_files "
-                                     "WHERE account = $1 AND lower(name) = lower($2::text)",
-                                     {account, request.name});
+        const auto row = db.queryOne(
+            "SELECT id, account, name, size, body FROM audio_files "
+            "WHERE account = $1 AND lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\")",
+            {account, request.name});
         if (!row) {
             result.outcome = Outcome::notFound;
             return result;

@@ -374,7 +374,8 @@ public:
     // Ends a job: the record goes, and its audio file appears in the owner's list under the
     // MIDI file's name with the extension (numbered when taken). The rendered file is moved
     // into the store or removed. nullopt when the record is gone or the file cannot be read;
-    // throws LeaseLost when a store shared by several processes finds the lease no longer held.
+    // a store shared by several processes throws LeaseLost instead when the lease is no longer
+    // held, the record gone included.
     virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
     // Ends a job that produced nothing: the record and its body go. Throws LeaseLost as
     // publishAudio does.

@@ -147,7 +147,14 @@ std::string PgServer::url(const std::string& database) const {
 std::string PgServer::newDatabase() {
     const std::string name = "test" + std::to_string(++databases_);
     service::PgConnection admin(url("postgres"));
-    admin.execute("CREATE DATABASE " + name);
+    // A locale that folds more than ASCII, as a production database's often does, where the
+    // system has one; the cluster itself is made with the C locale.
+    try {
+        admin.execute("CREATE DATABASE " + name +
+                      " TEMPLATE template0 LC_COLLATE 'C.UTF-8' LC_CTYPE 'C.UTF-8'");
+    } catch (const service::PgError&) {
+        admin.execute("CREATE DATABASE " + name);
+    }
     return url(name);
 }
 
