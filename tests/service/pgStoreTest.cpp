@@ -2,11 +2,14 @@
 // in the publication's transaction, bodies kept a while for downloads opened before.
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <latch>
 #include <set>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "asciiText.h"
 #include "pgDatabase.h"
@@ -236,6 +239,55 @@ TEST_F(PgStoreTest, PublicationsForOneAccountSideBySideNeverPickTheSameName) {
     for (const AudioFile& file : first->audioFiles(ann.account))
         names.insert(ascii::toLower(file.name));
     EXPECT_EQ(names.size(), 2u * kPairs);
+}
+
+TEST_F(PgStoreTest, AnUploadWhoseProcessDiesBeforeItsCommitLeavesOnlyABodyThatIsSwept) {
+    const Caller ann = account(*first, "ann@example.org");
+    const std::int64_t bodies = count("SELECT count(*) FROM bodies");
+
+    // Rejected uploads take their bodies back at once.
+    EXPECT_EQ(
+        first->submitMidi({ann, "Dear.mid", "MP3,128,44100,C,2", "MThd", {900, 0}, 20}).outcome,
+        Outcome::insufficientFunds);
+    EXPECT_EQ(
+        first->submitMidi({{ann.account, "wrong"}, "X.mid", "P", "MThd", {5, 10}, 20}).outcome,
+        Outcome::passwordChanged);
+    EXPECT_EQ(count("SELECT count(*) FROM bodies"), bodies);
+    EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 0);
+
+    // A front stores the body, then waits for the account's row, which the test holds, and
+    // dies there: its record's transaction never commits.
+    PgConnection holder(url);
+    holder.execute("BEGIN");
+    holder.execute("SELECT id FROM accounts WHERE id = $1 FOR UPDATE", {ann.account});
+    const pid_t front = ::fork();
+    if (front == 0) {
+        auto store = open("front");
+        store->submitMidi({ann, "Song.mid", "MP3,128,44100,C,2", "MThd song", {5, 10}, 20});
+        ::_exit(0);
+    }
+    ASSERT_GT(front, 0);
+    bool stored = false;
+    for (int i = 0; i < 3000 && !stored; ++i) {
+        stored = count("SELECT count(*) FROM bodies") == bodies + 1 &&
+                 count("SELECT count(*) FROM pg_locks WHERE NOT granted") > 0;
+        if (!stored)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(front, SIGKILL);
+    int status = 0;
+    ::waitpid(front, &status, 0);
+    holder.execute("COMMIT");
+    ASSERT_TRUE(stored) << "the front never came to wait for the account";
+
+    EXPECT_TRUE(first->midiRecords(ann.account).empty());
+    EXPECT_EQ(first->accountById(ann.account)->balance, 500) << "charged nothing";
+    EXPECT_EQ(first->ledger(ann.account).size(), 1u);
+    EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 1) << "the body stays a while";
+    clock += 600 + 61;
+    EXPECT_FALSE(second->takeNextJob()); // sweeps
+    EXPECT_EQ(count("SELECT count(*) FROM bodies"), bodies);
+    EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 0);
 }
 
 } // namespace
