@@ -9,6 +9,7 @@
 #include <httplib.h>
 #include <map>
 #include <numeric>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,12 +36,17 @@ const char* const kScript = "/cgi-bin/wmn.pl";
 class Child {
 public:
     explicit Child(std::vector<std::string> words) {
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const pid_t parent = ::getpid();
         pid_ = ::fork();
         if (pid_ == 0) {
-            std::vector<char*> argv;
-            for (std::string& word : words)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
+            // Ends with the test program, however that ends.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(127);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -88,6 +94,41 @@ TEST(ServiceProgram, RefusesAStoreThatIsNoPostgresUrl) {
     EXPECT_TRUE(ended) << "went on serving";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
     EXPECT_FALSE(std::filesystem::exists(folder.file("data") + "/tonvert.sqlite"));
+}
+
+// A test program killed outright leaves no database server behind.
+TEST(TestServer, StopsWhenItsProgramIsKilled) {
+    std::string why;
+    if (test::PgServer::shared(why) == nullptr)
+        GTEST_SKIP() << why;
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const pid_t program = ::fork();
+    if (program == 0) {
+        ::close(ends[0]);
+        std::string failure;
+        const auto server = test::PgServer::startNew(failure);
+        const int port = server ? server->port() : 0;
+        if (::write(ends[1], &port, sizeof port) != sizeof port)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    ASSERT_GT(program, 0);
+    ::close(ends[1]);
+    int port = 0;
+    const bool told = ::read(ends[0], &port, sizeof port) == sizeof port;
+    ::close(ends[0]);
+    ::kill(program, SIGKILL);
+    ::waitpid(program, nullptr, 0);
+    ASSERT_TRUE(told && port > 0) << "the program's server did not start";
+    bool stopped = false;
+    for (int i = 0; i < 600 && !stopped; ++i) {
+        stopped = !test::RawConnection(port).connected();
+        if (!stopped)
+            std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(stopped);
 }
 
 struct Front {
