@@ -587,22 +587,25 @@ std::optional<RenderJob> PgStore::takeNextJob() {
         // The fair next job of those no other worker holds: waiting and due, or taken under a
         // lease that ran out. Turns rather than times order the accounts.
         const auto row = db.queryOne(
-            "SELECT r.id, a.user_id, r.name, r.parameters, a.id FROM midi_records r JOIN "
-            "accounts a ON a.id = r.account WHERE (r.state = 'waiting' AND r.next_attempt <= $1) "
+            "SELECT r.id, a.user_id, r.name, r.parameters, a.id, r.state, r.attempts FROM "
+            "midi_records r JOIN accounts a ON a.id = r.account WHERE (r.state = 'waiting' AND "
+            "r.next_attempt <= $1) "
             "OR (r.state = 'rendering' AND r.lease_until < $1) ORDER BY a.last_served, r.id "
             "LIMIT 1 FOR UPDATE OF r SKIP LOCKED",
             {now()});
         if (!row)
             return std::nullopt;
         const std::int64_t record = row->integer(0);
+        // A lease that ran out: its worker died, maybe of this very job.
+        const std::int64_t attempts = row->integer(6) + (row->text(5) == "rendering" ? 1 : 0);
         const std::int64_t lease =
             db.queryOne("UPDATE midi_records SET state = 'rendering', lease = nextval('leases'), "
-                        "lease_until = $2 WHERE id = $1 RETURNING lease",
-                        {record, now() + options().leaseSeconds})
+                        "lease_until = $2, attempts = $3 WHERE id = $1 RETURNING lease",
+                        {record, now() + options().leaseSeconds, attempts})
                 ->integer(0);
         db.execute("UPDATE accounts SET last_served = nextval('turns') WHERE id = $1",
                    {row->integer(4)});
-        return RenderJob{record, row->text(1), row->text(2), row->text(3), "", lease};
+        return RenderJob{record, row->text(1), row->text(2), row->text(3), "", lease, attempts};
     });
 }
 

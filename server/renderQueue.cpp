@@ -72,6 +72,13 @@ void RenderQueue::renderJob(RenderJob& job) {
         std::lock_guard lock(mutex_);
         rendering_[job.record] = job.lease;
     }
+    if (job.attempts >= options_.publishRetry.attempts) {
+        // Renders of it died with their process so often: it is given up, not tried again.
+        retryLater(job, "rendering it stopped the service each time it was tried");
+        std::lock_guard lock(mutex_);
+        rendering_.erase(job.record);
+        return;
+    }
     job.midiPath = store_.scratchPath();
     bool fetched = false;
     try {

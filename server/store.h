@@ -90,6 +90,9 @@ struct RenderJob {
     // Whose turn the job is: a store shared by several processes gives each taking a new
     // number, and only the holder of the current one may renew, publish or give it back.
     std::int64_t lease = 0;
+    // Failed so far: audio files not stored, and renders cut short by the death of the
+    // process rendering them (a job that kills its worker must not be tried for ever).
+    std::int64_t attempts = 0;
 };
 
 // The bytes of a stored file, read piece by piece from wherever the store keeps them: a
@@ -364,7 +367,9 @@ public:
     virtual Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) = 0;
 
     // The render queue: accounts take turns. Of the records that wait and are due, the oldest
-    // of the account served least recently, now locked as being rendered.
+    // of the account served least recently, now locked as being rendered. A job whose
+    // process died while rendering it (the service restarted, or its lease ran out) counts a
+    // failed attempt as it is taken again.
     virtual std::optional<RenderJob> takeNextJob() = 0;
     // Writes the record's MIDI file into a local file, whole; false for no such record.
     virtual bool fetchMidi(std::int64_t record, const std::string& localPath) = 0;

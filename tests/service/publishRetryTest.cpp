@@ -45,6 +45,17 @@ struct FullDiskStore : test::ForwardingStore {
             return false;
         return ForwardingStore::fetchMidi(record, localPath);
     }
+    // While `deadly` is set, a job comes as one whose renders killed their process as often
+    // as the retry policy allows: taken, and left unfinished as a dead process leaves it.
+    std::optional<RenderJob> takeNextJob() override {
+        auto job = ForwardingStore::takeNextJob();
+        while (job && deadly && job->attempts < 3) {
+            ForwardingStore::requeueUnfinished();
+            job = ForwardingStore::takeNextJob();
+        }
+        return job;
+    }
+    std::atomic<bool> deadly = false;
     std::atomic<bool> full = true;
     std::atomic<bool> unreadable = false;
     std::atomic<bool> leaseLost = false; // another worker took the jobs over
@@ -200,6 +211,19 @@ TEST_F(PublishRetryTest, AJobTakenOverByAnotherWorkerIsNeitherMailedNorCountedAs
     EXPECT_EQ(records[0].state, "rendering");
     EXPECT_EQ(mailsWith("Song.mid", false), 0);
     EXPECT_EQ(store->accountById(id)->balance, 485);
+}
+
+TEST_F(PublishRetryTest, AJobWhoseRendersKilledTheirProcessTooOftenIsGivenUpAndRefunded) {
+    disk->deadly = true;
+    const std::string user = "ann@example.org";
+    const std::string password = account(user);
+    const std::int64_t id = store->account(user)->id;
+    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    EXPECT_EQ(mailsWith("stopped the service"), 1);
+    EXPECT_TRUE(store->midiRecords(id).empty());
+    EXPECT_EQ(disk->fetches, 0) << "not tried once more";
+    EXPECT_EQ(store->accountById(id)->balance, 500) << "refunded";
+    EXPECT_TRUE(ledgerIsBalance(id));
 }
 
 } // namespace
