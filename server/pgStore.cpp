@@ -205,6 +205,12 @@ void PgStore::book(PgConnection& db, std::int64_t account, std::int64_t amount,
                {account, now(), amount, reason});
 }
 
+std::int64_t PgStore::leaseNow(PgConnection& db) {
+    if (options().clock)
+        return now();
+    return db.queryOne("SELECT extract(epoch FROM clock_timestamp())::bigint")->integer(0);
+}
+
 std::int64_t PgStore::storeBody(std::string_view bytes) {
     return pool_->transaction([&](PgConnection& db) {
         const std::int64_t body =
@@ -586,13 +592,14 @@ std::optional<RenderJob> PgStore::takeNextJob() {
     return pool_->transaction([&](PgConnection& db) -> std::optional<RenderJob> {
         // The fair next job of those no other worker holds: waiting and due, or taken under a
         // lease that ran out. Turns rather than times order the accounts.
+        const std::int64_t time = leaseNow(db);
         const auto row = db.queryOne(
             "SELECT r.id, a.user_id, r.name, r.parameters, a.id, r.state, r.attempts FROM "
             "midi_records r JOIN accounts a ON a.id = r.account WHERE (r.state = 'waiting' AND "
             "r.next_attempt <= $1) "
             "OR (r.state = 'rendering' AND r.lease_until < $1) ORDER BY a.last_served, r.id "
             "LIMIT 1 FOR UPDATE OF r SKIP LOCKED",
-            {now()});
+            {time});
         if (!row)
             return std::nullopt;
         const std::int64_t record = row->integer(0);
@@ -601,7 +608,7 @@ std::optional<RenderJob> PgStore::takeNextJob() {
         const std::int64_t lease =
             db.queryOne("UPDATE midi_records SET state = 'rendering', lease = nextval('leases'), "
                         "lease_until = $2, attempts = $3 WHERE id = $1 RETURNING lease",
-                        {record, now() + options().leaseSeconds, attempts})
+                        {record, time + options().leaseSeconds, attempts})
                 ->integer(0);
         db.execute("UPDATE accounts SET last_served = nextval('turns') WHERE id = $1",
                    {row->integer(4)});
@@ -640,9 +647,10 @@ bool PgStore::fetchMidi(std::int64_t record, const std::string& localPath) {
 
 bool PgStore::renewLease(std::int64_t record, std::int64_t lease) {
     return pool_->transaction([&](PgConnection& db) {
+        const std::int64_t time = leaseNow(db);
         return db.execute("UPDATE midi_records SET lease_until = $3 WHERE id = $1 AND lease = $2 "
                           "AND state = 'rendering' AND lease_until >= $4",
-                          {record, lease, now() + options().leaseSeconds, now()}) == 1;
+                          {record, lease, time + options().leaseSeconds, time}) == 1;
     });
 }
 
@@ -663,7 +671,7 @@ std::optional<AudioFile> PgStore::publishAudio(const Publication& publication) {
             const auto record = db.queryOne(
                 "SELECT account, name, body FROM midi_records WHERE id = $1 AND lease = $2 AND "
                 "state = 'rendering' AND lease_until >= $3 FOR UPDATE",
-                {publication.record, publication.lease, now()});
+                {publication.record, publication.lease, leaseNow(db)});
             if (!record)
                 throw LeaseLost(publication.record);
             db.execute("DELETE FROM midi_records WHERE id = $1", {publication.record});
@@ -760,12 +768,13 @@ void PgStore::requeueUnfinished() {
 
 std::vector<QueuedMail> PgStore::takeQueuedMail(std::size_t limit) {
     return pool_->transaction([&](PgConnection& db) {
+        const std::int64_t time = leaseNow(db);
         std::vector<QueuedMail> mails;
         for (const PgRow& row :
              db.query("UPDATE mail_outbox SET claimed_until = $1 WHERE id IN (SELECT id FROM "
                       "mail_outbox WHERE claimed_until < $2 ORDER BY id LIMIT $3 FOR UPDATE "
                       "SKIP LOCKED) RETURNING id, recipient, subject, body",
-                      {now() + options().leaseSeconds, now(), static_cast<std::int64_t>(limit)}))
+                      {time + options().leaseSeconds, time, static_cast<std::int64_t>(limit)}))
             mails.push_back({row.integer(0), {row.text(1), row.text(2), row.text(3)}});
         std::sort(mails.begin(), mails.end(),
                   [](const QueuedMail& a, const QueuedMail& b) { return a.id < b.id; });
