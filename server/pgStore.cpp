@@ -135,6 +135,12 @@ void orphan(PgConnection& db, std::int64_t body, std::int64_t now) {
     db.execute("UPDATE bodies SET orphaned = $2 WHERE id = $1", {body, now});
 }
 
+// Whether PostgreSQL takes the text as a text parameter: UTF-8 without NUL. No stored name is
+// anything else, so a name that is not is found nowhere.
+bool storable(const std::string& text) {
+    return isUtf8(text) && text.find('\0') == std::string::npos;
+}
+
 // Gives a new body to the row that names it; a body swept meanwhile fails the transaction.
 void claim(PgConnection& db, std::int64_t body) {
     if (db.execute("UPDATE bodies SET orphaned = NULL WHERE id = $1", {body}) != 1)
@@ -287,6 +293,8 @@ void PgStore::sweepBodies(bool now) {
 }
 
 std::optional<Account> PgStore::account(const std::string& userId) {
+    if (!storable(userId))
+        return std::nullopt;
     return pool_->read([&](PgConnection& db) -> std::optional<Account> {
         const auto row =
             db.queryOne(std::string(kAccountColumns) +
@@ -802,6 +810,8 @@ Outcome PgStore::deleteAudio(const Caller& caller, const std::string& name) {
     return pool_->transaction([&](PgConnection& db) {
         if (!holds(db, caller))
             return Outcome::passwordChanged;
+        if (!storable(name))
+            return Outcome::notFound;
         const auto row =
             db.queryOne("DELETE FROM audio_files WHERE account = $1 AND "
                         "lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\") RETURNING body",
@@ -822,6 +832,10 @@ DownloadResult PgStore::openDownload(const DownloadRequest& request) {
             return result;
         }
         const std::int64_t account = request.caller.account;
+        if (!storable(request.name)) {
+            result.outcome = Outcome::notFound;
+            return result;
+        }
         const auto row = db.queryOne(
             "SELECT id, account, name, size, body FROM audio_files "
             "WHERE account = $1 AND lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\")",

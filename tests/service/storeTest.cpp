@@ -654,6 +654,13 @@ TEST_P(StoreConformance, NamesFoldAsciiLettersOnly) {
     const auto files = store->audioFiles(lower.account);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].name, "Été.mp3");
+
+    // Names no store holds, not even text: found nowhere, no error.
+    for (const std::string& bad : {std::string("\xC3.mp3"), std::string("a\0b.mp3", 7)}) {
+        EXPECT_EQ(store->deleteAudio(lower, bad), Outcome::notFound);
+        EXPECT_EQ(store->openDownload({lower, bad, {2, 3}}).outcome, Outcome::notFound);
+        EXPECT_FALSE(store->account(bad));
+    }
 }
 
 TEST_P(StoreConformance, FormTokensBookOnceAndExpireWithTheirReceipts) {
