@@ -290,5 +290,30 @@ TEST_F(PgStoreTest, AnUploadWhoseProcessDiesBeforeItsCommitLeavesOnlyABodyThatIs
     EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 0);
 }
 
+TEST_F(PgStoreTest, ConnectionsTheServerDroppedAreReplacedWithoutAFailedRequest) {
+    const Caller ann = account(*first, "ann@example.org");
+    ASSERT_TRUE(first->accountById(ann.account));
+    // As after a restart of the server: every idle connection of the store is gone.
+    const auto dropAll = [this] {
+        PgConnection admin(url);
+        admin.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                      "current_database() AND pid <> pg_backend_pid()");
+        for (int i = 0; i < 3000; ++i) {
+            if (admin
+                    .queryOne("SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                              "current_database() AND pid <> pg_backend_pid()")
+                    ->integer(0) == 0)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "the connections stayed";
+    };
+    dropAll();
+    EXPECT_EQ(first->accountById(ann.account).value_or(Account{}).balance, 500) << "a read";
+    dropAll();
+    EXPECT_TRUE(first->confirmAccount(ann)) << "a transaction";
+    EXPECT_TRUE(first->accountById(ann.account).value_or(Account{}).confirmed);
+}
+
 } // namespace
 } // namespace tonvert
