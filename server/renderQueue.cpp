@@ -137,7 +137,9 @@ void RenderQueue::keepLeases() {
 void RenderQueue::sendQueuedMail() {
     try {
         for (;;) {
-            const auto mails = store_.takeQueuedMail(16);
+            // One at a time: a claim lasts a lease, and must not run out while mails claimed
+            // with it wait behind slow sends (each send gives up within half a minute).
+            const auto mails = store_.takeQueuedMail(1);
             if (mails.empty())
                 return;
             for (const QueuedMail& mail : mails)

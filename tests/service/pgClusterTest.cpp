@@ -97,7 +97,7 @@ TEST(ServiceProgram, RefusesAStoreThatIsNoPostgresUrl) {
 }
 
 // A test program killed outright leaves no database server behind.
-TEST(TestServer, StopsWhenItsProgramIsKilled) {
+TEST(PgTestServer, StopsWhenItsProgramIsKilled) {
     std::string why;
     if (test::PgServer::shared(why) == nullptr)
         GTEST_SKIP() << why;
