@@ -98,8 +98,9 @@ public:
         }
     }
 
-    // Runs `work(PgConnection&)` of a single statement that only reads, without a
-    // transaction around it: one round trip instead of three.
+    // Runs `work(PgConnection&)` of statements that only read, without a transaction around
+    // them: one round trip each instead of two more for BEGIN and COMMIT. Each statement sees
+    // the data as of its own start.
     template <typename Work> auto read(Work&& work) {
         for (bool again = true;; again = false) {
             std::unique_ptr<PgConnection> db = take();
