@@ -11,12 +11,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <httplib.h>
 #include <iostream>
 #include <memory>
 #include <regex>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -50,13 +52,19 @@ struct Options {
 class Child {
 public:
     explicit Child(std::vector<std::string> words) {
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const pid_t parent = ::getpid();
         pid_ = ::fork();
         if (pid_ == 0) {
-            std::vector<char*> argv;
-            for (std::string& word : words)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::freopen("/dev/null", "w", stderr);
+            // Ends with the bench, however that ends.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(127);
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 2);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }

@@ -1,3 +1,5 @@
+#include <stdexcept>
+
 #include "pgStore.h"
 #include "sqliteStore.h"
 
@@ -11,6 +13,9 @@ std::unique_ptr<Store> openStore(const std::string& location, const std::string&
                                  StoreOptions options) {
     if (isPostgresUrl(location))
         return std::make_unique<PgStore>(location, dataFolder, std::move(options));
+    if (!location.empty())
+        throw std::invalid_argument("the store \"" + location +
+                                    "\" is no postgresql:// or postgres:// URL");
     return std::make_unique<SqliteStore>(dataFolder, std::move(options));
 }
 

@@ -30,8 +30,20 @@ const std::string& PgRow::text(std::size_t column) const {
     return value ? *value : empty;
 }
 
+namespace {
+
+// Connects by the URL, giving up on an unreachable server after a while unless the URL says
+// otherwise (its settings come after, and win).
+pg_conn* connect(const std::string& url) {
+    const char* const keys[] = {"connect_timeout", "dbname", nullptr};
+    const char* const values[] = {"10", url.c_str(), nullptr};
+    return PQconnectdbParams(keys, values, 1);
+}
+
+} // namespace
+
 PgConnection::PgConnection(const std::string& url)
-    : connection_(PQconnectdb(url.c_str())) {
+    : connection_(connect(url)) {
     if (PQstatus(connection_) != CONNECTION_OK) {
         const std::string message = PQerrorMessage(connection_);
         PQfinish(connection_);
@@ -44,6 +56,10 @@ PgConnection::PgConnection(const std::string& url)
 
 PgConnection::~PgConnection() {
     PQfinish(connection_);
+}
+
+bool PgConnection::broken() const {
+    return PQstatus(connection_) != CONNECTION_OK;
 }
 
 bool PgConnection::healthy() const {
@@ -146,12 +162,39 @@ std::unique_ptr<PgConnection> PgPool::take() {
     return std::make_unique<PgConnection>(url_);
 }
 
+std::unique_ptr<PgConnection> PgPool::begun(std::unique_ptr<PgConnection> connection) {
+    try {
+        connection->execute("BEGIN");
+        return connection;
+    } catch (const PgError&) {
+        if (!connection->broken())
+            throw;
+    }
+    // Nothing ran yet: a new connection begins it instead.
+    connection.reset();
+    dropIdle();
+    connection = std::make_unique<PgConnection>(url_);
+    connection->execute("BEGIN");
+    return connection;
+}
+
+void PgPool::dropIdle() noexcept {
+    std::vector<std::unique_ptr<PgConnection>> stale;
+    {
+        std::lock_guard lock(mutex_);
+        stale.swap(idle_);
+    }
+    // Closed here, outside the lock.
+}
+
 void PgPool::give(std::unique_ptr<PgConnection> connection) {
     std::lock_guard lock(mutex_);
     idle_.push_back(std::move(connection));
 }
 
 void PgPool::giveAfterFailure(std::unique_ptr<PgConnection> connection) noexcept {
+    if (!connection)
+        return; // lost before its transaction began
     try {
         connection->execute("ROLLBACK");
         if (connection->healthy()) {

@@ -57,6 +57,8 @@ public:
     // The number of rows the statement changed.
     std::int64_t execute(const std::string& sql, const std::vector<PgValue>& parameters = {});
     bool healthy() const;
+    // The connection itself is gone (the server restarted or dropped it).
+    bool broken() const;
 
 private:
     pg_conn* connection_ = nullptr;
@@ -73,7 +75,7 @@ public:
         for (int attempt = 1;; ++attempt) {
             std::unique_ptr<PgConnection> db = take();
             try {
-                db->execute("BEGIN");
+                db = begun(std::move(db));
                 if constexpr (std::is_void_v<std::invoke_result_t<Work&, PgConnection&>>) {
                     work(*db);
                     db->execute("COMMIT");
@@ -96,17 +98,28 @@ public:
         }
     }
 
-    // Runs `work(PgConnection&)` of a single statement that only reads, without a
-    // transaction around it: one round trip instead of three.
+    // Runs `work(PgConnection&)` of statements that only read, without a transaction around
+    // them: one round trip each instead of two more for BEGIN and COMMIT. Each statement sees
+    // the data as of its own start.
     template <typename Work> auto read(Work&& work) {
-        std::unique_ptr<PgConnection> db = take();
-        try {
-            auto result = work(*db);
-            give(std::move(db));
-            return result;
-        } catch (...) {
-            giveAfterFailure(std::move(db));
-            throw;
+        for (bool again = true;; again = false) {
+            std::unique_ptr<PgConnection> db = take();
+            try {
+                auto result = work(*db);
+                give(std::move(db));
+                return result;
+            } catch (const PgError&) {
+                // A read is tried once more on a new connection when its idle one had gone
+                // stale (the server restarted meanwhile).
+                const bool stale = db->broken();
+                giveAfterFailure(std::move(db));
+                if (!again || !stale)
+                    throw;
+                dropIdle();
+            } catch (...) {
+                giveAfterFailure(std::move(db));
+                throw;
+            }
         }
     }
 
@@ -114,6 +127,10 @@ private:
     static constexpr int kAttempts = 5;
     static bool retryable(const PgError& failure);
     std::unique_ptr<PgConnection> take();
+    // The connection with a transaction begun on it; a stale one is replaced by a new one.
+    std::unique_ptr<PgConnection> begun(std::unique_ptr<PgConnection> connection);
+    // Closes the idle connections: after one went stale, the others are likely stale too.
+    void dropIdle() noexcept;
     void give(std::unique_ptr<PgConnection> connection);
     void giveAfterFailure(std::unique_ptr<PgConnection> connection) noexcept;
 

@@ -28,7 +28,13 @@ const char* const kSchema[] = {
         failed_logins BIGINT NOT NULL DEFAULT 0,
         last_failed_login BIGINT,
         last_served BIGINT NOT NULL DEFAULT 0))",
-    "CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_user ON accounts(lower(user_id))",
+    // Names fold ASCII letters only, as SQLite's NOCASE and the audio names do: the "C"
+    // collation keeps lower() from following the database's locale. The indexes of older
+    // databases folded by the locale.
+    "DROP INDEX IF EXISTS accounts_by_user",
+    "DROP INDEX IF EXISTS audio_by_name",
+    R"(CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_ascii_user ON accounts(
+        lower(user_id COLLATE "C")))",
     "CREATE INDEX IF NOT EXISTS accounts_by_turn ON accounts(last_served)",
     // The turns in which the queue took jobs, and the leases it gave.
     "CREATE SEQUENCE IF NOT EXISTS turns",
@@ -69,7 +75,8 @@ const char* const kSchema[] = {
         size BIGINT NOT NULL,
         created BIGINT NOT NULL,
         body BIGINT NOT NULL REFERENCES bodies(id)))",
-    "CREATE UNIQUE INDEX IF NOT EXISTS audio_by_name ON audio_files(account, lower(name))",
+    R"(CREATE UNIQUE INDEX IF NOT EXISTS audio_by_ascii_name ON audio_files(account,
+        lower(name COLLATE "C")))",
     R"(CREATE TABLE IF NOT EXISTS ledger(
         id BIGSERIAL PRIMARY KEY,
         account BIGINT NOT NULL REFERENCES accounts(id),
@@ -128,6 +135,12 @@ void orphan(PgConnection& db, std::int64_t body, std::int64_t now) {
     db.execute("UPDATE bodies SET orphaned = $2 WHERE id = $1", {body, now});
 }
 
+// Whether PostgreSQL takes the text as a text parameter: UTF-8 without NUL. No stored name is
+// anything else, so a name that is not is found nowhere.
+bool storable(const std::string& text) {
+    return isUtf8(text) && text.find('\0') == std::string::npos;
+}
+
 // Gives a new body to the row that names it; a body swept meanwhile fails the transaction.
 void claim(PgConnection& db, std::int64_t body) {
     if (db.execute("UPDATE bodies SET orphaned = NULL WHERE id = $1", {body}) != 1)
@@ -142,18 +155,23 @@ public:
         , body_(body) {}
 
     std::size_t read(std::uint64_t offset, char* buffer, std::size_t size) override {
+        try {
+            return readOrThrow(offset, buffer, size);
+        } catch (const std::exception&) {
+            return 0;
+        }
+    }
+
+    // As read, but a database error throws instead of looking like the end of the body.
+    std::size_t readOrThrow(std::uint64_t offset, char* buffer, std::size_t size) {
         const auto seq = static_cast<std::int64_t>(offset / PgStore::kChunkBytes);
         if (seq != chunkSeq_) {
-            try {
-                chunk_ = pool_->read([&](PgConnection& db) {
-                    const auto rows =
-                        db.query("SELECT data FROM body_chunks WHERE body = $1 AND seq = $2",
-                                 {body_, seq}, true);
-                    return rows.empty() ? std::string() : rows.front().text(0);
-                });
-            } catch (const std::exception&) {
-                return 0;
-            }
+            chunk_ = pool_->read([&](PgConnection& db) {
+                const auto rows =
+                    db.query("SELECT data FROM body_chunks WHERE body = $1 AND seq = $2",
+                             {body_, seq}, true);
+                return rows.empty() ? std::string() : rows.front().text(0);
+            });
             chunkSeq_ = seq;
         }
         const std::size_t within = offset % PgStore::kChunkBytes;
@@ -193,6 +211,12 @@ void PgStore::book(PgConnection& db, std::int64_t account, std::int64_t amount,
                {account, now(), amount, reason});
 }
 
+std::int64_t PgStore::leaseNow(PgConnection& db) {
+    if (options().clock)
+        return now();
+    return db.queryOne("SELECT extract(epoch FROM clock_timestamp())::bigint")->integer(0);
+}
+
 std::int64_t PgStore::storeBody(std::string_view bytes) {
     return pool_->transaction([&](PgConnection& db) {
         const std::int64_t body =
@@ -210,28 +234,36 @@ std::optional<std::int64_t> PgStore::storeBodyOfFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return std::nullopt;
-    return pool_->transaction([&](PgConnection& db) -> std::optional<std::int64_t> {
-        in.clear();
-        in.seekg(0);
-        const std::int64_t body =
-            db.queryOne("INSERT INTO bodies(size, orphaned) VALUES(0, $1) RETURNING id", {now()})
-                ->integer(0);
-        std::string chunk(kChunkBytes, '\0');
-        std::int64_t size = 0;
-        for (std::int64_t seq = 0; in; ++seq) {
-            in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            const auto count = static_cast<std::size_t>(in.gcount());
-            if (count == 0)
-                break;
-            db.execute("INSERT INTO body_chunks(body, seq, data) VALUES($1, $2, $3)",
-                       {body, seq, std::string_view(chunk.data(), count)});
-            size += static_cast<std::int64_t>(count);
-        }
-        if (in.bad())
-            return std::nullopt; // rolled back with its chunks
-        db.execute("UPDATE bodies SET size = $2 WHERE id = $1", {body, size});
-        return body;
-    });
+    // A file that cannot be read whole throws inside the transaction, so that it rolls back
+    // with the chunks stored so far.
+    struct Unreadable {};
+    try {
+        return pool_->transaction([&](PgConnection& db) {
+            in.clear();
+            in.seekg(0);
+            const std::int64_t body =
+                db.queryOne("INSERT INTO bodies(size, orphaned) VALUES(0, $1) RETURNING id",
+                            {now()})
+                    ->integer(0);
+            std::string chunk(kChunkBytes, '\0');
+            std::int64_t size = 0;
+            for (std::int64_t seq = 0; in; ++seq) {
+                in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+                const auto count = static_cast<std::size_t>(in.gcount());
+                if (count == 0)
+                    break;
+                db.execute("INSERT INTO body_chunks(body, seq, data) VALUES($1, $2, $3)",
+                           {body, seq, std::string_view(chunk.data(), count)});
+                size += static_cast<std::int64_t>(count);
+            }
+            if (in.bad())
+                throw Unreadable{};
+            db.execute("UPDATE bodies SET size = $2 WHERE id = $1", {body, size});
+            return body;
+        });
+    } catch (const Unreadable&) {
+        return std::nullopt;
+    }
 }
 
 void PgStore::dropBody(std::int64_t body) noexcept {
@@ -261,9 +293,13 @@ void PgStore::sweepBodies(bool now) {
 }
 
 std::optional<Account> PgStore::account(const std::string& userId) {
+    if (!storable(userId))
+        return std::nullopt;
     return pool_->read([&](PgConnection& db) -> std::optional<Account> {
-        const auto row = db.queryOne(
-            std::string(kAccountColumns) + " WHERE lower(user_id) = lower($1::text)", {userId});
+        const auto row =
+            db.queryOne(std::string(kAccountColumns) +
+                            " WHERE lower(user_id COLLATE \"C\") = lower($1::text COLLATE \"C\")",
+                        {userId});
         return row ? std::optional(accountOf(*row)) : std::nullopt;
     });
 }
@@ -564,50 +600,65 @@ std::optional<RenderJob> PgStore::takeNextJob() {
     return pool_->transaction([&](PgConnection& db) -> std::optional<RenderJob> {
         // The fair next job of those no other worker holds: waiting and due, or taken under a
         // lease that ran out. Turns rather than times order the accounts.
+        const std::int64_t time = leaseNow(db);
         const auto row = db.queryOne(
-            "SELECT r.id, a.user_id, r.name, r.parameters, a.id FROM midi_records r JOIN "
-            "accounts a ON a.id = r.account WHERE (r.state = 'waiting' AND r.next_attempt <= $1) "
+            "SELECT r.id, a.user_id, r.name, r.parameters, a.id, r.state, r.attempts FROM "
+            "midi_records r JOIN accounts a ON a.id = r.account WHERE (r.state = 'waiting' AND "
+            "r.next_attempt <= $1) "
             "OR (r.state = 'rendering' AND r.lease_until < $1) ORDER BY a.last_served, r.id "
             "LIMIT 1 FOR UPDATE OF r SKIP LOCKED",
-            {now()});
+            {time});
         if (!row)
             return std::nullopt;
         const std::int64_t record = row->integer(0);
+        // A lease that ran out: its worker died, maybe of this very job.
+        const std::int64_t attempts = row->integer(6) + (row->text(5) == "rendering" ? 1 : 0);
         const std::int64_t lease =
             db.queryOne("UPDATE midi_records SET state = 'rendering', lease = nextval('leases'), "
-                        "lease_until = $2 WHERE id = $1 RETURNING lease",
-                        {record, now() + options().leaseSeconds})
+                        "lease_until = $2, attempts = $3 WHERE id = $1 RETURNING lease",
+                        {record, time + options().leaseSeconds, attempts})
                 ->integer(0);
         db.execute("UPDATE accounts SET last_served = nextval('turns') WHERE id = $1",
                    {row->integer(4)});
-        return RenderJob{record, row->text(1), row->text(2), row->text(3), "", lease};
+        return RenderJob{record, row->text(1), row->text(2), row->text(3), "", lease, attempts};
     });
 }
 
 bool PgStore::fetchMidi(std::int64_t record, const std::string& localPath) {
-    const auto body = pool_->read([&](PgConnection& db) -> std::optional<std::int64_t> {
-        const auto row = db.queryOne("SELECT body FROM midi_records WHERE id = $1", {record});
-        return row ? std::optional(row->integer(0)) : std::nullopt;
+    struct Stored {
+        std::int64_t body;
+        std::uint64_t size;
+    };
+    const auto stored = pool_->read([&](PgConnection& db) -> std::optional<Stored> {
+        const auto row =
+            db.queryOne("SELECT r.body, b.size FROM midi_records r JOIN bodies b ON b.id = r.body "
+                        "WHERE r.id = $1",
+                        {record});
+        if (!row)
+            return std::nullopt;
+        return Stored{row->integer(0), static_cast<std::uint64_t>(row->integer(1))};
     });
-    if (!body)
+    if (!stored)
         return false;
     std::ofstream out(localPath, std::ios::binary | std::ios::trunc);
-    ChunkedBody source(pool_, *body);
+    ChunkedBody source(pool_, stored->body);
     std::string buffer(kChunkBytes, '\0');
     std::uint64_t done = 0;
-    while (const std::size_t count = source.read(done, buffer.data(), buffer.size())) {
+    while (const std::size_t count = source.readOrThrow(done, buffer.data(), buffer.size())) {
         out.write(buffer.data(), static_cast<std::streamsize>(count));
         done += count;
     }
     out.close();
-    return static_cast<bool>(out);
+    // A chunk gone missing ends the reading early: a file cut short is no MIDI file.
+    return out && done == stored->size;
 }
 
 bool PgStore::renewLease(std::int64_t record, std::int64_t lease) {
     return pool_->transaction([&](PgConnection& db) {
+        const std::int64_t time = leaseNow(db);
         return db.execute("UPDATE midi_records SET lease_until = $3 WHERE id = $1 AND lease = $2 "
                           "AND state = 'rendering' AND lease_until >= $4",
-                          {record, lease, now() + options().leaseSeconds, now()}) == 1;
+                          {record, lease, time + options().leaseSeconds, time}) == 1;
     });
 }
 
@@ -628,14 +679,17 @@ std::optional<AudioFile> PgStore::publishAudio(const Publication& publication) {
             const auto record = db.queryOne(
                 "SELECT account, name, body FROM midi_records WHERE id = $1 AND lease = $2 AND "
                 "state = 'rendering' AND lease_until >= $3 FOR UPDATE",
-                {publication.record, publication.lease, now()});
+                {publication.record, publication.lease, leaseNow(db)});
             if (!record)
-                return std::nullopt;
+                throw LeaseLost(publication.record);
             db.execute("DELETE FROM midi_records WHERE id = $1", {publication.record});
             orphan(db, record->integer(2), now());
             if (!body)
                 return std::nullopt;
             const std::int64_t account = record->integer(0);
+            // The account's row lock keeps another publication for it from picking the same
+            // name between this one's reading of the names and its commit.
+            db.execute("SELECT id FROM accounts WHERE id = $1 FOR UPDATE", {account});
             std::vector<std::string> taken;
             for (const PgRow& row :
                  db.query("SELECT name FROM audio_files WHERE account = $1", {account}))
@@ -670,8 +724,9 @@ void PgStore::discardJob(std::int64_t record, std::int64_t lease) {
         const auto row = db.queryOne("DELETE FROM midi_records WHERE id = $1 AND lease = $2 AND "
                                      "state = 'rendering' RETURNING body",
                                      {record, lease});
-        if (row)
-            orphan(db, row->integer(0), now());
+        if (!row)
+            throw LeaseLost(record);
+        orphan(db, row->integer(0), now());
     });
 }
 
@@ -721,12 +776,13 @@ void PgStore::requeueUnfinished() {
 
 std::vector<QueuedMail> PgStore::takeQueuedMail(std::size_t limit) {
     return pool_->transaction([&](PgConnection& db) {
+        const std::int64_t time = leaseNow(db);
         std::vector<QueuedMail> mails;
         for (const PgRow& row :
              db.query("UPDATE mail_outbox SET claimed_until = $1 WHERE id IN (SELECT id FROM "
                       "mail_outbox WHERE claimed_until < $2 ORDER BY id LIMIT $3 FOR UPDATE "
                       "SKIP LOCKED) RETURNING id, recipient, subject, body",
-                      {now() + options().leaseSeconds, now(), static_cast<std::int64_t>(limit)}))
+                      {time + options().leaseSeconds, time, static_cast<std::int64_t>(limit)}))
             mails.push_back({row.integer(0), {row.text(1), row.text(2), row.text(3)}});
         std::sort(mails.begin(), mails.end(),
                   [](const QueuedMail& a, const QueuedMail& b) { return a.id < b.id; });
@@ -754,9 +810,12 @@ Outcome PgStore::deleteAudio(const Caller& caller, const std::string& name) {
     return pool_->transaction([&](PgConnection& db) {
         if (!holds(db, caller))
             return Outcome::passwordChanged;
-        const auto row = db.queryOne("DELETE FROM audio_files WHERE account = $1 AND "
-                                     "lower(name) = lower($2::text) RETURNING body",
-                                     {caller.account, name});
+        if (!storable(name))
+            return Outcome::notFound;
+        const auto row =
+            db.queryOne("DELETE FROM audio_files WHERE account = $1 AND "
+                        "lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\") RETURNING body",
+                        {caller.account, name});
         if (!row)
             return Outcome::notFound;
         // Downloads opened before go on reading the body until it is swept.
@@ -766,16 +825,23 @@ Outcome PgStore::deleteAudio(const Caller& caller, const std::string& name) {
 }
 
 DownloadResult PgStore::openDownload(const DownloadRequest& request) {
-    return pool_->transaction([&](PgConnection& db) {
+    // Only reads, and takes no locks: at READ COMMITTED a transaction would show each statement
+    // the data as of its start all the same, for two more round trips.
+    return pool_->read([&](PgConnection& db) {
         DownloadResult result;
         if (!holds(db, request.caller)) {
             result.outcome = Outcome::passwordChanged;
             return result;
         }
         const std::int64_t account = request.caller.account;
-        const auto row = db.queryOne("SELECT id, account, name, size, body FROM audio_files "
-                                     "WHERE account = $1 AND lower(name) = lower($2::text)",
-                                     {account, request.name});
+        if (!storable(request.name)) {
+            result.outcome = Outcome::notFound;
+            return result;
+        }
+        const auto row = db.queryOne(
+            "SELECT id, account, name, size, body FROM audio_files "
+            "WHERE account = $1 AND lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\")",
+            {account, request.name});
         if (!row) {
             result.outcome = Outcome::notFound;
             return result;

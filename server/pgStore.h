@@ -73,6 +73,9 @@ public:
 private:
     void book(PgConnection& db, std::int64_t account, std::int64_t amount,
               const std::string& reason);
+    // The time leases are given and judged by: the database's, so that processes on machines
+    // whose clocks differ agree on when a lease runs out (the test clock when one is set).
+    std::int64_t leaseNow(PgConnection& db);
     // A new body of these bytes, or of a local file's, not yet claimed by a row.
     std::int64_t storeBody(std::string_view bytes);
     std::optional<std::int64_t> storeBodyOfFile(const std::string& path);

@@ -72,28 +72,42 @@ void RenderQueue::renderJob(RenderJob& job) {
         std::lock_guard lock(mutex_);
         rendering_[job.record] = job.lease;
     }
+    if (job.attempts >= options_.publishRetry.attempts) {
+        // Renders of it died with their process so often: it is given up, not tried again.
+        retryLater(job, "rendering it stopped the service each time it was tried");
+        std::lock_guard lock(mutex_);
+        rendering_.erase(job.record);
+        return;
+    }
     job.midiPath = store_.scratchPath();
     bool fetched = false;
     try {
         fetched = store_.fetchMidi(job.record, job.midiPath);
+        if (!fetched)
+            std::clog << "fetching " << job.name << " failed: its MIDI file could not be read whole"
+                      << std::endl;
     } catch (const std::exception& failure) {
         std::clog << "fetching " << job.name << " failed: " << failure.what() << std::endl;
     }
     const std::string output = store_.scratchPath();
-    RenderResult result;
-    if (!fetched)
-        result.stopped = true; // waits again, or went meanwhile
-    else
+    if (!fetched) {
+        // Waits a while, as an audio file that could not be stored does, rather than being
+        // taken again at once; or went meanwhile.
+        retryLater(job, "its MIDI file could not be read from the store");
+    } else {
+        RenderResult result;
         try {
             result = renderer_->render(job, output);
         } catch (const std::exception& failure) {
             result = {false, "", failure.what()};
         }
+        // The lease is kept until the job is published or given back.
+        finish(job, result, output);
+    }
     {
         std::lock_guard lock(mutex_);
         rendering_.erase(job.record);
     }
-    finish(job, result, output);
     std::error_code ignored;
     std::filesystem::remove(job.midiPath, ignored);
 }
@@ -123,7 +137,9 @@ void RenderQueue::keepLeases() {
 void RenderQueue::sendQueuedMail() {
     try {
         for (;;) {
-            const auto mails = store_.takeQueuedMail(16);
+            // One at a time: a claim lasts a lease, and must not run out while mails claimed
+            // with it wait behind slow sends (each send gives up within half a minute).
+            const auto mails = store_.takeQueuedMail(1);
             if (mails.empty())
                 return;
             for (const QueuedMail& mail : mails)
@@ -184,6 +200,11 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                 store_.publishAudio({job.record, result.extension, output, job.lease, mail});
         else
             store_.discardJob(job.record, job.lease);
+    } catch (const LeaseLost& lost) {
+        // The new holder renders, publishes and mails: nothing to tell or count here.
+        std::filesystem::remove(output, ignored);
+        std::clog << job.name << ": " << lost.what() << std::endl;
+        return;
     } catch (const std::exception& failure) {
         std::filesystem::remove(output, ignored);
         std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
@@ -191,7 +212,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         // The rolled-back transaction left the record locked. A render that failed waits
         // again at the next start.
         if (result.succeeded)
-            retryLater(job);
+            retryLater(job, "it was rendered, but its audio file could not be stored");
         return;
     }
     std::filesystem::remove(output, ignored);
@@ -210,7 +231,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                          "\n");
 }
 
-void RenderQueue::retryLater(const RenderJob& job) {
+void RenderQueue::retryLater(const RenderJob& job, const std::string& why) {
     RetryResult retry;
     try {
         retry = store_.publishFailed(
@@ -227,8 +248,7 @@ void RenderQueue::retryLater(const RenderJob& job) {
         return;
     }
     mailer_.send(job.userId, "Not rendered: " + job.name,
-                 job.name +
-                     " was rendered, but its audio file could not be stored. The upload fee of " +
+                 job.name + " could not be rendered: " + why + ". The upload fee of " +
                      money(retry.refund) + " has been refunded to your account.\n");
 }
 

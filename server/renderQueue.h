@@ -75,9 +75,9 @@ private:
     // Sends the mail that publications left in the store.
     void sendQueuedMail();
     void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
-    // The job's audio file could not be stored: it waits again, or its owner is refunded and
-    // mailed.
-    void retryLater(const RenderJob& job);
+    // The job's MIDI file could not be fetched or its audio file could not be stored (`why`):
+    // it waits again, or its owner is refunded and mailed.
+    void retryLater(const RenderJob& job, const std::string& why);
 
     Store& store_;
     Mailer& mailer_;

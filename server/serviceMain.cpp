@@ -157,6 +157,11 @@ int main(int argc, char** argv) {
         options.config.publicHost = "tonvert.localhost:" + std::to_string(port);
 
     try {
+        if (!options.store.empty() && !isPostgresUrl(options.store)) {
+            std::cerr << "tonvert-service: --store takes a postgresql:// or postgres:// URL, not \""
+                      << options.store << "\"\n";
+            return 2;
+        }
         if (!options.renders && !isPostgresUrl(options.store)) {
             std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
             return 2;

@@ -584,8 +584,8 @@ std::optional<RenderJob> SqliteStore::takeNextJob() {
     return pool_.write([&](Database& db) -> std::optional<RenderJob> {
         // Turns rather than times: within one second of the clock the order is still exact.
         const auto row = db.queryOne(
-            "SELECT r.id, a.user_id, r.name, r.parameters, a.id FROM midi_records r JOIN "
-            "accounts a ON a.id = r.account WHERE r.state = 'waiting' AND r.next_attempt <= ? "
+            "SELECT r.id, a.user_id, r.name, r.parameters, a.id, r.attempts FROM midi_records r "
+            "JOIN accounts a ON a.id = r.account WHERE r.state = 'waiting' AND r.next_attempt <= ? "
             "ORDER BY a.last_served, r.id LIMIT 1",
             {now()});
         if (!row)
@@ -595,7 +595,8 @@ std::optional<RenderJob> SqliteStore::takeNextJob() {
         db.execute("UPDATE accounts SET last_served = (SELECT MAX(last_served) FROM accounts) + 1 "
                    "WHERE id = ?",
                    {asInt((*row)[4])});
-        return RenderJob{record, asText((*row)[1]), asText((*row)[2]), asText((*row)[3]), "", 0};
+        return RenderJob{record, asText((*row)[1]), asText((*row)[2]), asText((*row)[3]), "",
+                         0,      asInt((*row)[5])};
     });
 }
 
@@ -709,7 +710,9 @@ void SqliteStore::returnJob(std::int64_t record, std::int64_t) {
 
 void SqliteStore::requeueUnfinished() {
     pool_.write([](Database& db) {
-        db.execute("UPDATE midi_records SET state = 'waiting' WHERE state = 'rendering'");
+        // The service died while rendering these, maybe of one of them: each counts a failure.
+        db.execute("UPDATE midi_records SET state = 'waiting', attempts = attempts + 1 "
+                   "WHERE state = 'rendering'");
     });
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +90,9 @@ struct RenderJob {
     // Whose turn the job is: a store shared by several processes gives each taking a new
     // number, and only the holder of the current one may renew, publish or give it back.
     std::int64_t lease = 0;
+    // Failed so far: audio files not stored, and renders cut short by the death of the
+    // process rendering them (a job that kills its worker must not be tried for ever).
+    std::int64_t attempts = 0;
 };
 
 // The bytes of a stored file, read piece by piece from wherever the store keeps them: a
@@ -227,6 +231,13 @@ struct DownloadResult {
 
 struct AudioFile;
 
+// The job's lease ran out and another worker took it over: the job is the other's to publish,
+// mail or fail, and this worker's attempt changed nothing.
+struct LeaseLost : std::runtime_error {
+    explicit LeaseLost(std::int64_t record)
+        : std::runtime_error("record " + std::to_string(record) + " is another worker's now") {}
+};
+
 // A rendered job's audio file, waiting in the scratch area.
 struct Publication {
     std::int64_t record = 0;
@@ -356,7 +367,9 @@ public:
     virtual Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) = 0;
 
     // The render queue: accounts take turns. Of the records that wait and are due, the oldest
-    // of the account served least recently, now locked as being rendered.
+    // of the account served least recently, now locked as being rendered. A job whose
+    // process died while rendering it (the service restarted, or its lease ran out) counts a
+    // failed attempt as it is taken again.
     virtual std::optional<RenderJob> takeNextJob() = 0;
     // Writes the record's MIDI file into a local file, whole; false for no such record.
     virtual bool fetchMidi(std::int64_t record, const std::string& localPath) = 0;
@@ -365,10 +378,12 @@ public:
     virtual bool renewLease(std::int64_t record, std::int64_t lease) = 0;
     // Ends a job: the record goes, and its audio file appears in the owner's list under the
     // MIDI file's name with the extension (numbered when taken). The rendered file is moved
-    // into the store or removed. nullopt when the record is gone, its lease is no longer held
-    // or the file cannot be stored.
+    // into the store or removed. nullopt when the record is gone or the file cannot be read;
+    // a store shared by several processes throws LeaseLost instead when the lease is no longer
+    // held, the record gone included.
     virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
-    // Ends a job that produced nothing: the record and its body go.
+    // Ends a job that produced nothing: the record and its body go. Throws LeaseLost as
+    // publishAudio does.
     virtual void discardJob(std::int64_t record, std::int64_t lease) = 0;
     // The audio file of a job could not be stored. The job waits again, body and all, due
     // after the policy's delay; once its failures reach the policy's number, the record and
@@ -413,8 +428,10 @@ private:
 };
 
 // The store a service or worker is told to use: a PostgreSQL connection URL
-// ("postgresql://..." or "postgres://...") or, for anything else, the SQLite database in the
-// data folder. The data folder is the process's working folder either way.
+// ("postgresql://..." or "postgres://...") or, when empty, the SQLite database in the data
+// folder. Any other location throws std::invalid_argument: a mistyped URL must not quietly
+// give a process a database of its own. The data folder is the process's working folder
+// either way.
 std::unique_ptr<Store> openStore(const std::string& location, const std::string& dataFolder,
                                  StoreOptions options = {});
 

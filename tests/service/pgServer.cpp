@@ -1,10 +1,12 @@
 #include "pgServer.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "pgDatabase.h"
@@ -44,12 +46,47 @@ PgServer* PgServer::shared(std::string& why) {
     return server.get();
 }
 
-int PgServer::runAsOwner(const std::string& command) const {
+std::unique_ptr<PgServer> PgServer::startNew(std::string& why) {
+    auto made = std::unique_ptr<PgServer>(new PgServer());
+    if (!made->start(why))
+        return nullptr;
+    return made;
+}
+
+std::string PgServer::asOwner(const std::string& command) const {
     if (::geteuid() != 0)
-        return std::system(command.c_str());
-    return std::system(
-        ("setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -c '" + command + "'")
-            .c_str());
+        return command;
+    return "setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -c '" + command + "'";
+}
+
+int PgServer::runAsOwner(const std::string& command) const {
+    return std::system(asOwner(command).c_str());
+}
+
+std::string PgServer::stopCommand() const {
+    return bin_ + "/pg_ctl -D " + root_ + "/data -m immediate -w stop > /dev/null 2>&1";
+}
+
+void PgServer::startWatchdog() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    // Made before the fork: the child of a program with threads only calls what is safe.
+    const std::string script =
+        "exec > /dev/null 2>&1; cat; " + asOwner(stopCommand()) + "; rm -rf " + root_;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(ends[0], 0); // the copy stays open across exec
+        ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(ends[0]);
+    if (pid < 0) {
+        ::close(ends[1]);
+        return;
+    }
+    watchdog_ = pid;
+    watchdogPipe_ = ends[1];
 }
 
 bool PgServer::start(std::string& why) {
@@ -68,6 +105,7 @@ bool PgServer::start(std::string& why) {
         return false;
     if (!makeData(why))
         return false;
+    startWatchdog();
     // Durability is not what the tests check: no fsync keeps them quick.
     for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
         port_ = freePort();
@@ -133,11 +171,16 @@ bool PgServer::giveToOwner(const std::string& folder, std::string& why) const {
 }
 
 PgServer::~PgServer() {
-    if (running_)
-        runAsOwner(bin_ + "/pg_ctl -D " + root_ + "/data -m immediate -w stop > /dev/null 2>&1");
+    // A start that timed out may still have left a server running.
+    if (running_ || (!root_.empty() && std::filesystem::exists(root_ + "/data/postmaster.pid")))
+        runAsOwner(stopCommand());
     std::error_code ignored;
     if (!root_.empty())
         std::filesystem::remove_all(root_, ignored);
+    if (watchdogPipe_ >= 0) {
+        ::close(watchdogPipe_);
+        ::waitpid(watchdog_, nullptr, 0);
+    }
 }
 
 std::string PgServer::url(const std::string& database) const {
@@ -147,7 +190,14 @@ std::string PgServer::url(const std::string& database) const {
 std::string PgServer::newDatabase() {
     const std::string name = "test" + std::to_string(++databases_);
     service::PgConnection admin(url("postgres"));
-    admin.execute("CREATE DATABASE " + name);
+    // A locale that folds more than ASCII, as a production database's often does, where the
+    // system has one; the cluster itself is made with the C locale.
+    try {
+        admin.execute("CREATE DATABASE " + name +
+                      " TEMPLATE template0 LC_COLLATE 'C.UTF-8' LC_CTYPE 'C.UTF-8'");
+    } catch (const service::PgError&) {
+        admin.execute("CREATE DATABASE " + name);
+    }
     return url(name);
 }
 

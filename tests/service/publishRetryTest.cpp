@@ -29,13 +29,38 @@ struct FullDiskStore : test::ForwardingStore {
     using ForwardingStore::ForwardingStore;
     std::optional<AudioFile> publishAudio(const Publication& publication) override {
         ++publications;
+        if (leaseLost) {
+            std::filesystem::remove(publication.renderedFile);
+            throw LeaseLost(publication.record);
+        }
         if (!full)
             return ForwardingStore::publishAudio(publication);
         std::filesystem::remove(publication.renderedFile);
         throw std::runtime_error("cannot write the audio file: No space left on device");
     }
+    // While `unreadable` is set, the MIDI files cannot be fetched either.
+    bool fetchMidi(std::int64_t record, const std::string& localPath) override {
+        ++fetches;
+        if (unreadable)
+            return false;
+        return ForwardingStore::fetchMidi(record, localPath);
+    }
+    // While `deadly` is set, a job comes as one whose renders killed their process as often
+    // as the retry policy allows: taken, and left unfinished as a dead process leaves it.
+    std::optional<RenderJob> takeNextJob() override {
+        auto job = ForwardingStore::takeNextJob();
+        while (job && deadly && job->attempts < 3) {
+            ForwardingStore::requeueUnfinished();
+            job = ForwardingStore::takeNextJob();
+        }
+        return job;
+    }
+    std::atomic<bool> deadly = false;
     std::atomic<bool> full = true;
+    std::atomic<bool> unreadable = false;
+    std::atomic<bool> leaseLost = false; // another worker took the jobs over
     std::atomic<int> publications = 0;
+    std::atomic<int> fetches = 0;
 };
 
 class PublishRetryTest : public test::ServiceFixture {
@@ -52,7 +77,7 @@ protected:
     }
     // The user's only MIDI record once it has failed so often, or nothing when it is gone.
     std::optional<MidiRecord> awaitFailures(std::int64_t account, std::int64_t attempts) {
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < 6000; ++i) { // a busy machine may take long
             const auto records = store->midiRecords(account);
             if (records.empty() && attempts == 0)
                 return std::nullopt;
@@ -137,6 +162,67 @@ TEST_F(PublishRetryTest, AJobWaitsAgainOnAFullDiskAndIsRefundedAfterTheLastTry) 
     EXPECT_EQ(mailsWith("Rendered: Tune.mid"), 1);
     EXPECT_EQ(command(user, password, "listaudio"), "!VAL \t1\r\nTune.mp3\t9\r\n");
     EXPECT_EQ(store->accountById(id)->balance, 485);
+    EXPECT_TRUE(ledgerIsBalance(id));
+}
+
+TEST_F(PublishRetryTest, AJobWhoseMidiFileCannotBeFetchedWaitsAsAFailureAndIsRefunded) {
+    disk->unreadable = true;
+    const std::string user = "ann@example.org";
+    const std::string password = account(user);
+    const std::int64_t id = store->account(user)->id;
+    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+
+    // Counted as a failure and due later, not taken again at once over and over.
+    auto record = awaitFailures(id, 1);
+    ASSERT_TRUE(record);
+    EXPECT_GE(record->nextAttempt, store->now() + 59);
+    loopback->wakeQueue();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(disk->fetches, 1);
+    EXPECT_EQ(disk->publications, 0);
+    EXPECT_EQ(mailsWith("Song.mid", false), 0);
+
+    dueAgain(*record);
+    record = awaitFailures(id, 2);
+    ASSERT_TRUE(record);
+    dueAgain(*record);
+    EXPECT_FALSE(awaitFailures(id, 0));
+    EXPECT_EQ(disk->fetches, 3);
+    EXPECT_EQ(mailsWith("could not be read"), 1);
+    EXPECT_EQ(store->accountById(id)->balance, 500) << "refunded";
+    EXPECT_TRUE(ledgerIsBalance(id));
+}
+
+TEST_F(PublishRetryTest, AJobTakenOverByAnotherWorkerIsNeitherMailedNorCountedAsAFailure) {
+    disk->leaseLost = true;
+    const std::string user = "ann@example.org";
+    const std::string password = account(user);
+    const std::int64_t id = store->account(user)->id;
+    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    for (int i = 0; i < 6000 && disk->publications == 0; ++i)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(disk->publications, 1);
+    // The worker is done with the job once the lease is found lost; its new holder (none here)
+    // would publish and mail.
+    std::this_thread::sleep_for(200ms);
+    const auto records = store->midiRecords(id);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].attempts, 0);
+    EXPECT_EQ(records[0].state, "rendering");
+    EXPECT_EQ(mailsWith("Song.mid", false), 0);
+    EXPECT_EQ(store->accountById(id)->balance, 485);
+}
+
+TEST_F(PublishRetryTest, AJobWhoseRendersKilledTheirProcessTooOftenIsGivenUpAndRefunded) {
+    disk->deadly = true;
+    const std::string user = "ann@example.org";
+    const std::string password = account(user);
+    const std::int64_t id = store->account(user)->id;
+    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    EXPECT_EQ(mailsWith("stopped the service"), 1);
+    EXPECT_TRUE(store->midiRecords(id).empty());
+    EXPECT_EQ(disk->fetches, 0) << "not tried once more";
+    EXPECT_EQ(store->accountById(id)->balance, 500) << "refunded";
     EXPECT_TRUE(ledgerIsBalance(id));
 }
 

@@ -84,7 +84,7 @@ protected:
             for (const auto& mail :
                  std::filesystem::directory_iterator(store->folder() + "/outbox"))
                 found += readBytes(mail.path().string()).find(text) != std::string::npos;
-            if (found > 0 || !wait || i == 500)
+            if (found > 0 || !wait || i == 3000)
                 return found;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
