@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "benchStats.h"
+#include "childProcess.h"
 #include "netMessages.h"
 #include "passwords.h"
 #include "pgServer.h"
@@ -46,39 +47,6 @@ struct Options {
     int seconds = 10;
     int connections = 100;
     int playSeconds = 30; // of each MIDI file
-};
-
-// A program in a child process, ended with SIGTERM and waited for.
-class Child {
-public:
-    explicit Child(std::vector<std::string> words) {
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Ends with the bench, however that ends.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, 2);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Child() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-private:
-    pid_t pid_ = 0;
 };
 
 void makeAccount(tonvert::service::Store& store) {
@@ -232,7 +200,7 @@ void sqliteRuns(const Options& options, const std::vector<std::string>& midi,
         const int port = tonvert::test::freePort();
         auto words = frontWords(options, port, data, "");
         words.insert(words.end(), {"--workers", std::to_string(workers)});
-        Child service(words);
+        tonvert::test::ChildProcess service(words, {.quietErrors = true});
         awaitListening(port);
         rates[workers - 1] = renderBatch(port, midi);
         std::printf("   SQLite, %d worker thread(s): %.1f jobs/min\n", workers, rates[workers - 1]);
@@ -258,12 +226,14 @@ void postgresRuns(const Options& options, const std::vector<std::string>& midi,
         const std::string data = folder + "/pg" + std::to_string(workers);
         makeAccount(*tonvert::service::openStore(url, data + "/setup"));
         const int port = tonvert::test::freePort();
-        Child front(frontWords(options, port, data + "/front0", url));
-        std::vector<std::unique_ptr<Child>> renderers;
+        tonvert::test::ChildProcess front(frontWords(options, port, data + "/front0", url),
+                                          {.quietErrors = true});
+        std::vector<std::unique_ptr<tonvert::test::ChildProcess>> renderers;
         for (int w = 0; w < workers; ++w)
-            renderers.push_back(std::make_unique<Child>(
+            renderers.push_back(std::make_unique<tonvert::test::ChildProcess>(
                 std::vector<std::string>{options.worker, "--store", url, "--workers", "1", "--data",
-                                         data + "/worker" + std::to_string(w)}));
+                                         data + "/worker" + std::to_string(w)},
+                tonvert::test::ChildProcess::Options{.quietErrors = true}));
         awaitListening(port);
         rates[workers - 1] = renderBatch(port, midi);
         std::printf("   PostgreSQL, %d worker process(es): %.1f jobs/min\n", workers,
@@ -272,7 +242,8 @@ void postgresRuns(const Options& options, const std::vector<std::string>& midi,
             continue;
         renderers.clear(); // the fronts alone under the load
         const int second = tonvert::test::freePort();
-        Child other(frontWords(options, second, data + "/front1", url));
+        tonvert::test::ChildProcess other(frontWords(options, second, data + "/front1", url),
+                                          {.quietErrors = true});
         awaitListening(second);
         command(second, "listaudio"); // its first login hashes the password anew
         std::printf("   PostgreSQL, listaudio through 1 front: %.0f requests/s\n",

@@ -14,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "childProcess.h"
 #include "names.h"
 #include "passwords.h"
 #include "pgDatabase.h"
@@ -30,43 +31,6 @@ using namespace service;
 using namespace std::chrono_literals;
 
 const char* const kScript = "/cgi-bin/wmn.pl";
-
-// A program of the service in a child process, ended (SIGTERM, or SIGKILL when told) and
-// waited for when the test is done with it.
-class Child {
-public:
-    explicit Child(std::vector<std::string> words) {
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Ends with the test program, however that ends.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~Child() { end(SIGTERM); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    void end(int signal) {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, signal);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = 0;
-    }
-
-private:
-    pid_t pid_ = 0;
-};
 
 // A mistyped --store is refused at the start, never served from a SQLite database of its own.
 TEST(ServiceProgram, RefusesAStoreThatIsNoPostgresUrl) {
@@ -133,7 +97,7 @@ TEST(PgTestServer, StopsWhenItsProgramIsKilled) {
 
 struct Front {
     int port = 0;
-    std::unique_ptr<Child> process;
+    std::unique_ptr<test::ChildProcess> process;
 };
 
 class PgCluster : public ::testing::Test {
@@ -149,14 +113,14 @@ protected:
         for (int i = 0; i < 2; ++i) {
             Front front;
             front.port = test::freePort();
-            front.process = std::make_unique<Child>(std::vector<std::string>{
+            front.process = std::make_unique<test::ChildProcess>(std::vector<std::string>{
                 TONVERT_SERVICE_BINARY, "--store", url, "--no-render", "--listen",
                 "127.0.0.1:" + std::to_string(front.port), "--data",
                 folder.file("front" + std::to_string(i)), "--http-threads", "4"});
             fronts.push_back(std::move(front));
         }
         for (int i = 0; i < 3; ++i)
-            workers.push_back(std::make_unique<Child>(
+            workers.push_back(std::make_unique<test::ChildProcess>(
                 std::vector<std::string>{TONVERT_TEST_WORKER_BINARY, "--store", url, "--workers",
                                          "1", "--lease-seconds", "3", "--data", workerFolder(i)}));
         // A busy machine may take a while to start them.
@@ -240,7 +204,7 @@ protected:
     std::string url;
     std::unique_ptr<PgStore> store;
     std::vector<Front> fronts;
-    std::vector<std::unique_ptr<Child>> workers;
+    std::vector<std::unique_ptr<test::ChildProcess>> workers;
     std::map<std::string, std::string> passwords;
 };
 
