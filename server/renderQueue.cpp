@@ -108,8 +108,11 @@ void RenderQueue::renderJob(RenderJob& job) {
         std::lock_guard lock(mutex_);
         rendering_.erase(job.record);
     }
+    // What the render left in the scratch area goes, whatever became of the job; a published
+    // audio file was moved or copied out before.
     std::error_code ignored;
     std::filesystem::remove(job.midiPath, ignored);
+    std::filesystem::remove(output, ignored);
 }
 
 void RenderQueue::keepLeases() {
@@ -166,9 +169,7 @@ std::optional<RenderJob> RenderQueue::take() {
 
 void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
                          const std::string& output) {
-    std::error_code ignored;
     if (result.stopped) {
-        std::filesystem::remove(output, ignored);
         try {
             store_.returnJob(job.record, job.lease);
         } catch (const std::exception& failure) {
@@ -188,7 +189,6 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
     try {
         // A job whose lease ran out is another worker's now: it publishes, and mails, alone.
         if (!store_.renewLease(job.record, job.lease)) {
-            std::filesystem::remove(output, ignored);
             std::clog << job.name << " was taken over by another worker" << std::endl;
             return;
         }
@@ -202,11 +202,9 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
             store_.discardJob(job.record, job.lease);
     } catch (const LeaseLost& lost) {
         // The new holder renders, publishes and mails: nothing to tell or count here.
-        std::filesystem::remove(output, ignored);
         std::clog << job.name << ": " << lost.what() << std::endl;
         return;
     } catch (const std::exception& failure) {
-        std::filesystem::remove(output, ignored);
         std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
                   << " failed: " << failure.what() << std::endl;
         // The rolled-back transaction left the record locked. A render that failed waits
@@ -215,7 +213,6 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
             retryLater(job, "it was rendered, but its audio file could not be stored");
         return;
     }
-    std::filesystem::remove(output, ignored);
     // The mail goes out once the store has it all; a store that keeps mail has it in the
     // publication's own transaction.
     if (published && store_.queuesMail())
