@@ -19,8 +19,10 @@
 #include "clock.h"
 #include "fileIo.h"
 #include "localeTexts.h"
+#include "netAbort.h"
 #include "netUnit.h"
 #include "onlineListFile.h"
+#include "openers.h"
 #include "paneWidgets.h"
 #include "prompts.h"
 #include "replyReaders.h"
@@ -121,16 +123,45 @@ std::string OnlinePane::listFilePath() const {
     return state_.tempFolder + kind_.listFile;
 }
 
+std::string OnlinePane::listRequestUrl() const {
+    return serviceRequestUrl(state_.service.host, state_.userID, state_.password,
+                             kind_.listCommand);
+}
+
 void OnlinePane::refresh(bool keepSelection) {
     BusyCursor busy;
-    const std::optional<std::string> reply = requestService(
-        state_, seams_,
-        serviceRequestUrl(state_.service.host, state_.userID, state_.password, kind_.listCommand));
-    if (!reply)
-        return;
+    const std::optional<std::string> reply = requestService(state_, seams_, listRequestUrl());
+    if (reply)
+        keepList(*reply, keepSelection);
+}
+
+QuietRefresh OnlinePane::refreshQuietly() {
+    if (state_.requestWaiting() || !state_.hasCredentials() || applicationTerminating)
+        return QuietRefresh::notNow;
+    const TransferResult result = [&] {
+        const WaitingRequest waiting(state_);
+        return state_.net->download({listRequestUrl(), "", {}});
+    }();
+    if (applicationTerminating)
+        return QuietRefresh::notNow;
+    std::string message = result.message, address;
+    const bool refused =
+        result.ok && parseServerError(result.reply, state_.service.supportEmail, message, address);
+    if (result.ok && !refused) {
+        keepList(result.reply, true);
+        return QuietRefresh::shown;
+    }
+    // The list stays as it was; the panel says why it is not newer.
+    const QString why = toQString("Not refreshed: " + message);
+    infoPanel_->setText(why);
+    infoPanel_->setToolTip(why);
+    return refused ? QuietRefresh::refused : QuietRefresh::transportFailed;
+}
+
+void OnlinePane::keepList(const std::string& reply, bool keepSelection) {
     // A list that cannot be kept is still shown as far as the old file goes; nothing to tell.
     writeTextFile(listFilePath(),
-                  onlineListFileText(seams_.clock.now(), *reply, userDecimalSeparator()));
+                  onlineListFileText(seams_.clock.now(), reply, userDecimalSeparator()));
     showList(keepSelection);
 }
 
@@ -148,10 +179,13 @@ void OnlinePane::showList(bool keepSelection) {
 
     reselect(remembered);
 
+    listValid_ = shown.valid;
     infoPanel_->setText(
         shown.valid ? toQString(listCountText(count) + " [" + userDateTimeText(shown.time) + "]")
                     : QString::fromLatin1(kNoDataText));
+    infoPanel_->setToolTip({});
     updateButtons();
+    emit listShown();
 }
 
 void OnlinePane::updateButtons() {
@@ -175,12 +209,22 @@ void OnlinePane::popupMenuPopup() {
 void OnlinePane::deleteFiles() {
     BusyCursor busy;
     const std::vector<FileRow> files = selectedFiles();
-    if (files.empty())
+    if (files.empty() || !confirmDelete(files))
         return;
     // The walk and the refresh after it are one command: nothing else starts in between.
     const WaitingRequest waiting(state_);
     if (deleteWalk(files))
         refresh(true);
+}
+
+// A file deleted on the service is gone for good, a paid render with it: ask as the local
+// panes ask before their files go to the trash.
+bool OnlinePane::confirmDelete(const std::vector<FileRow>& files) {
+    const std::string what = files.size() == 1 ? "\"" + files.front().fileName + "\""
+                                               : "these " + std::to_string(files.size()) + " files";
+    const std::string question = "Delete " + what + " from the service?\n\nThis cannot be undone.";
+    return seams_.prompts.show(PromptKind::confirmation, "Delete files", question,
+                               PromptButtons::yesNo) == PromptAnswer::yes;
 }
 
 bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
@@ -214,7 +258,7 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
         const PromptAnswer answer =
             seams_.prompts.show(PromptKind::error, "", text, PromptButtons::yesNoAbort);
         if (answer == PromptAnswer::yes)
-            seams_.shell.openUrl(address);
+            openUrlOrSay(seams_.prompts, seams_.shell, address);
         if (answer != PromptAnswer::no)
             return false;
     }
@@ -222,9 +266,13 @@ bool OnlinePane::deleteWalk(const std::vector<FileRow>& files) {
 }
 
 // Ctrl+R refreshes, but only for a user who can be asked for: the popup's Refresh always
-// sends the request.
+// sends the request. Delete is the bin button's command.
 void OnlinePane::keyDown(QKeyEvent* event) {
-    if (event->key() == Qt::Key_R && (event->modifiers() & Qt::ControlModifier)) {
+    if (event->key() == Qt::Key_Delete) {
+        event->accept();
+        if (deleteBtn_->isEnabled())
+            deleteFiles();
+    } else if (event->key() == Qt::Key_R && (event->modifiers() & Qt::ControlModifier)) {
         event->accept();
         if (refreshBtn_->isEnabled())
             refresh(true);

@@ -34,6 +34,9 @@ struct OnlinePaneKind {
 extern const OnlinePaneKind kOnlineMidiPaneKind;
 extern const OnlinePaneKind kOnlineAudioPaneKind;
 
+// How an automatic refresh went.
+enum class QuietRefresh { shown, notNow, transportFailed, refused };
+
 // A pane of the user's files on the service: the last list fetched, kept in a list file so
 // that the next start shows it before going on line.
 class OnlinePane : public FilePane {
@@ -44,8 +47,14 @@ public:
 
     // Fetches the list from the service, keeps it in the list file and shows it.
     void refresh(bool keepSelection);
+    // Fetches the list as `refresh` does, keeping the selection, but shows no box and no busy
+    // cursor: a failure is told in the information panel. Sends nothing while another request
+    // waits or without credentials.
+    QuietRefresh refreshQuietly();
     // Shows the list file as it is.
     void showList(bool keepSelection);
+    // The list file held a list when it was last shown.
+    bool listValid() const { return listValid_; }
     // Deletes the selected files on the service, then refreshes.
     void deleteFiles();
     void updateButtons();
@@ -57,6 +66,8 @@ public:
 
 signals:
     void downloadRequested();
+    // The list was shown anew, from the service or from the list file.
+    void listShown();
 
 private:
     void createWidgets();
@@ -64,12 +75,16 @@ private:
     void keyDown(QKeyEvent* event);
     // Gives false when the walk stopped in a way that leaves the list as it is.
     bool deleteWalk(const std::vector<FileRow>& files);
+    bool confirmDelete(const std::vector<FileRow>& files);
+    std::string listRequestUrl() const;
+    void keepList(const std::string& reply, bool keepSelection);
 
     const OnlinePaneKind& kind_;
     QLabel* infoPanel_ = nullptr;
     QAbstractButton* refreshBtn_ = nullptr;
     QAbstractButton* deleteBtn_ = nullptr;
     QAbstractButton* downloadBtn_ = nullptr;
+    bool listValid_ = false;
 };
 
 } // namespace tonvert
