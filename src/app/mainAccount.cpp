@@ -148,7 +148,8 @@ void TmainForm::menuSetupAudioFolderClick() {
 
 void TmainForm::chooseFolder(const char* title, std::string& folder,
                              const std::function<void()>& refill) {
-    std::string chosen;
+    // The picker starts in the folder the pane shows.
+    std::string chosen = folder;
     if (!seams_.shell.pickFolder(title, chosen))
         return;
     if (!fitsSettingsFile(chosen)) {

@@ -7,11 +7,11 @@
 #include "helpRequests.h"
 #include "localeTexts.h"
 #include "mainUnit.h"
+#include "openers.h"
 #include "prompts.h"
 #include "replyReaders.h"
 #include "serviceCalls.h"
 #include "serviceRequests.h"
-#include "shell.h"
 
 namespace tonvert {
 
@@ -24,11 +24,11 @@ void TmainForm::menuFundsClick() {
 }
 
 void TmainForm::menuFundsAddClick() {
-    seams_.shell.openUrl(serviceWebUrl(state.service.host, "addfunds.html"));
+    openUrlOrSay(seams_.prompts, seams_.shell, serviceWebUrl(state.service.host, "addfunds.html"));
 }
 
 void TmainForm::menuHelpWebClick() {
-    seams_.shell.openUrl(serviceWebUrl(state.service.host, ""));
+    openUrlOrSay(seams_.prompts, seams_.shell, serviceWebUrl(state.service.host, ""));
 }
 
 void TmainForm::showServiceNumbers(const char* command,

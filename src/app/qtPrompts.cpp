@@ -1,7 +1,7 @@
 #include "qtPrompts.h"
 
+#include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QShortcut>
 
@@ -53,12 +53,22 @@ QMessageBox::StandardButtons buttonsOf(PromptButtons buttons) {
     return QMessageBox::Ok;
 }
 
+// A box over any other window would hide behind a modal dialog, and one parented to a window
+// that a modal dialog blocks could not be reached.
+QWidget* ownerWindow(QWidget* fallback) {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    return fallback;
+}
+
 } // namespace
 
 PromptAnswer QtPrompts::show(PromptKind kind, const std::string& caption, const std::string& text,
                              PromptButtons buttons) {
     QMessageBox box(iconOf(kind), caption.empty() ? defaultCaption(kind) : toQString(caption),
-                    toQString(text), buttonsOf(buttons), parent_);
+                    toQString(text), buttonsOf(buttons), ownerWindow(parent_));
     // Ctrl+C copies the caption and the message, to be pasted into a note or a mail to
     // support; the toolkit does it on one platform only.
     const auto* copy = new QShortcut(QKeySequence::Copy, &box);

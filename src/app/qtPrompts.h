@@ -6,7 +6,8 @@ class QWidget;
 
 namespace tonvert {
 
-// Message boxes of the toolkit, modal over the given parent window.
+// Message boxes of the toolkit, modal over the window the user works in: the modal dialog
+// that is up, else the active window, else the given parent window.
 class QtPrompts : public Prompts {
 public:
     explicit QtPrompts(QWidget* parent = nullptr)

@@ -1,13 +1,17 @@
 #include "qtShell.h"
 
 #include <QApplication>
-#include <QDesktopServices>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 #include <filesystem>
+#include <memory>
+#include <utility>
 
 #include "fileNames.h"
 #include "textCodec.h"
@@ -16,19 +20,88 @@ namespace tonvert {
 
 namespace {
 
+const QString kOpener = QStringLiteral("xdg-open");
+
 bool exists(const std::string& path) {
     std::error_code error;
     return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
-} // namespace
-
-void QtShell::openUrl(const std::string& url) {
-    QDesktopServices::openUrl(QUrl(toQString(url), QUrl::TolerantMode));
+// The opener's exit codes, told as what went wrong.
+OpenFailure failureOfExit(int code) {
+    switch (code) {
+    case 1:
+        return {false, "The desktop's opener xdg-open did not understand the request."};
+    case 2:
+        return {false, "The file does not exist."};
+    case 3:
+        return {true, "No program is set up on this desktop to open it."};
+    case 4:
+        return {false, "The program the desktop chose to open it failed."};
+    default:
+        return {false,
+                "The desktop's opener xdg-open ended with error " + std::to_string(code) + "."};
+    }
 }
 
-bool QtShell::playFile(const std::string& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(toQString(path)));
+} // namespace
+
+void QtShell::openUrl(const std::string& url, OpenFailed onFailure) {
+    // Only whole addresses go to the opener, never a text it could take for an option.
+    const QUrl address(toQString(url), QUrl::TolerantMode);
+    if (!address.isValid() || address.isRelative()) {
+        onFailure({false, "It is not a complete web address."});
+        return;
+    }
+    startOpener(address.toString(QUrl::FullyEncoded), std::move(onFailure));
+}
+
+void QtShell::playFile(const std::string& path, OpenFailed onFailure) {
+    startOpener(QFileInfo(toQString(path)).absoluteFilePath(), std::move(onFailure));
+}
+
+void QtShell::copyToClipboard(const std::string& text) {
+    QGuiApplication::clipboard()->setText(toQString(text));
+}
+
+void QtShell::startOpener(const QString& target, OpenFailed onFailure) {
+    const QString opener = QStandardPaths::findExecutable(kOpener);
+    if (opener.isEmpty()) {
+        onFailure({false, "The desktop's opener xdg-open was not found in the folders of PATH "
+                          "(it comes with the package xdg-utils)."});
+        return;
+    }
+    // Shared by the two signals that may tell the end; the first one told wins.
+    auto tell = std::make_shared<OpenFailed>(std::move(onFailure));
+    const auto report = [tell](const OpenFailure& failure) {
+        if (OpenFailed once = std::exchange(*tell, nullptr))
+            once(failure);
+    };
+    // No parent, and deleted only once it has ended: deleting a running QProcess kills it, and
+    // a browser the opener runs in the foreground must outlive the program.
+    auto* process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({target});
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QObject::connect(process, &QProcess::errorOccurred, process, [process](auto error) {
+        if (error == QProcess::FailedToStart)
+            process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, &reports_, [process, report](auto error) {
+        if (error == QProcess::FailedToStart)
+            report({false, "The desktop's opener xdg-open could not be started: " +
+                               toBytes(process->errorString()) + "."});
+    });
+    QObject::connect(process, &QProcess::finished, &reports_,
+                     [report](int code, QProcess::ExitStatus status) {
+                         if (status == QProcess::CrashExit)
+                             report({false, "The desktop's opener xdg-open stopped unexpectedly."});
+                         else if (code != 0)
+                             report(failureOfExit(code));
+                     });
+    process->start();
 }
 
 std::vector<std::string> QtShell::trashFiles(const std::vector<std::string>& paths) {
@@ -77,8 +150,9 @@ bool QtShell::renameFile(const std::string& from, const std::string& to, std::st
 }
 
 bool QtShell::pickFolder(const std::string& title, std::string& folder) {
-    const QString chosen = QFileDialog::getExistingDirectory(
-        QApplication::activeWindow(), toQString(title), QString(), QFileDialog::ShowDirsOnly);
+    const QString chosen =
+        QFileDialog::getExistingDirectory(QApplication::activeWindow(), toQString(title),
+                                          toQString(folder), QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty())
         return false;
     folder = toBytes(chosen);

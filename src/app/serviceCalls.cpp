@@ -2,9 +2,9 @@
 
 #include "netAbort.h"
 #include "netUnit.h"
+#include "openers.h"
 #include "prompts.h"
 #include "serverSupportUnit.h"
-#include "shell.h"
 
 namespace tonvert {
 
@@ -27,7 +27,7 @@ void showServiceError(const Seams& seams, const std::string& text, const std::st
         return;
     }
     if (seams.prompts.show(PromptKind::error, "", text, PromptButtons::yesNo) == PromptAnswer::yes)
-        seams.shell.openUrl(address);
+        openUrlOrSay(seams.prompts, seams.shell, address);
 }
 
 void showTransferError(const Seams& seams, const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include "busyCursor.h"
 #include "fileNames.h"
+#include "openers.h"
 #include "prompts.h"
 #include "shell.h"
 
@@ -54,12 +55,8 @@ bool shellRenameFile(Shell& shell, const std::string& from, const std::string& t
     return shell.renameFile(from, to, finalPath);
 }
 
-bool shellPlayFile(Prompts& prompts, Shell& shell, const std::string& path) {
-    if (shell.playFile(path))
-        return true;
-    prompts.show(PromptKind::error, "",
-                 "No program is set up to open \"" + fileNameOf(path) + "\".", PromptButtons::ok);
-    return false;
+void shellPlayFile(Prompts& prompts, Shell& shell, const std::string& path) {
+    playFileOrSay(prompts, shell, path);
 }
 
 } // namespace tonvert

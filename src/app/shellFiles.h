@@ -16,7 +16,7 @@ bool shellCopyFiles(Prompts& prompts, Shell& shell, const std::vector<std::strin
                     const std::vector<std::string>& destinations);
 bool shellRenameFile(Shell& shell, const std::string& from, const std::string& to,
                      std::string& finalPath);
-// Opens the file with the desktop's program for its type; tells the user when there is none.
-bool shellPlayFile(Prompts& prompts, Shell& shell, const std::string& path);
+// Opens the file with the desktop's program for its type; tells the user when that fails.
+void shellPlayFile(Prompts& prompts, Shell& shell, const std::string& path);
 
 } // namespace tonvert

@@ -8,10 +8,20 @@
 #include <QTimer>
 
 #include "aboutPicture.h"
+#include "openers.h"
 #include "shell.h"
 #include "textCodec.h"
 
 namespace tonvert {
+
+std::string programVersion() {
+    return TONVERT_VERSION;
+}
+
+TaboutForm::TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell, Prompts& prompts)
+    : TaboutForm(owner, webHost, shell) {
+    prompts_ = &prompts;
+}
 
 TaboutForm::TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -45,6 +55,13 @@ TaboutForm::TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell)
     wwwLabel_->installEventFilter(this);
     wwwLabel_->raise();
 
+    versionLabel_ = new QLabel(bmpPanel_);
+    versionLabel_->setObjectName(QStringLiteral("versionLabel"));
+    versionLabel_->setText(QStringLiteral("Version ") + toQString(programVersion()));
+    versionLabel_->setStyleSheet(QStringLiteral("color: #dce6f5; background: transparent;"));
+    versionLabel_->adjustSize();
+    versionLabel_->move(417 - 4 - versionLabel_->width(), 4);
+
     closeTimer_ = new QTimer(this);
     closeTimer_->setObjectName(QStringLiteral("closeTimer"));
     closeTimer_->setSingleShot(true);
@@ -67,7 +84,11 @@ void TaboutForm::closeTimerTimer() {
 }
 
 void TaboutForm::wwwLabelClick() {
-    shell_.openUrl("http://" + toBytes(wwwLabel_->text()));
+    const std::string address = "http://" + toBytes(wwwLabel_->text());
+    if (prompts_ != nullptr)
+        openUrlOrSay(*prompts_, shell_, address);
+    else
+        shell_.openUrl(address, [](const OpenFailure&) {});
 }
 
 void TaboutForm::keyPressEvent(QKeyEvent* event) {

@@ -9,13 +9,20 @@ class QTimer;
 
 namespace tonvert {
 
+class Prompts;
 class Shell;
 
-// The product picture with a link to the service's web site. It serves as the splash at
-// start, closing itself after a while, and as the Help menu's about box.
+// The program's version, "0.1.0".
+std::string programVersion();
+
+// The product picture with the program's version and a link to the service's web site. It
+// serves as the splash at start, closing itself after a while, and as the Help menu's about
+// box. A link the browser cannot open is told through `prompts`.
 class TaboutForm : public QDialog {
     Q_OBJECT
 public:
+    TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell, Prompts& prompts);
+    // For the callers that do not pass prompts yet (to go once none is left).
     TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell);
 
     // Shows the box modally. A positive time closes it after that many milliseconds; 0 or
@@ -31,9 +38,11 @@ private:
     void wwwLabelClick();
 
     Shell& shell_;
+    Prompts* prompts_ = nullptr;
     QFrame* bmpPanel_;
     QLabel* splashImage_;
     QLabel* wwwLabel_;
+    QLabel* versionLabel_;
     QTimer* closeTimer_;
 };
 

@@ -23,7 +23,8 @@ private slots:
 
 void AboutBoxTest::layoutAndLink() {
     test::RecordingShell shell;
-    TaboutForm about(nullptr, "tonvert.localhost:8080", shell);
+    test::RecordingPrompts prompts;
+    TaboutForm about(nullptr, "tonvert.localhost:8080", shell, prompts);
     QCOMPARE(about.windowTitle(), QStringLiteral("About Tonvert (TM)"));
     QCOMPARE(about.size(), QSize(423, 146));
     auto* image = about.findChild<QLabel*>(QStringLiteral("splashImage"));
@@ -36,6 +37,10 @@ void AboutBoxTest::layoutAndLink() {
     QVERIFY(link);
     QCOMPARE(link->text(), QStringLiteral("tonvert.localhost:8080"));
     QVERIFY(link->font().underline());
+    auto* version = about.findChild<QLabel*>(QStringLiteral("versionLabel"));
+    QVERIFY(version);
+    QCOMPARE(version->text(),
+             QStringLiteral("Version ") + QString::fromStdString(programVersion()));
 
     // The link opens the web site and leaves the box open.
     about.show();
@@ -46,11 +51,16 @@ void AboutBoxTest::layoutAndLink() {
     QTest::mouseClick(image, Qt::LeftButton);
     QVERIFY(about.isVisible());
     QCOMPARE(shell.openedUrls.size(), std::size_t(1));
+    // A link the browser cannot open is told.
+    shell.openFailure = OpenFailure{false, "No browser."};
+    QTest::mouseClick(link, Qt::LeftButton);
+    QCOMPARE(prompts.shown.size(), std::size_t(1));
 }
 
 void AboutBoxTest::timedPopupClosesByItself() {
     test::RecordingShell shell;
-    TaboutForm about(nullptr, "host", shell);
+    test::RecordingPrompts prompts;
+    TaboutForm about(nullptr, "host", shell, prompts);
     bool closedByTest = false;
     // A guard in case the timer never fires: the test then fails instead of hanging.
     QTimer::singleShot(10000, &about, [&] {
@@ -64,7 +74,8 @@ void AboutBoxTest::timedPopupClosesByItself() {
 
 void AboutBoxTest::untimedPopupWaitsForACharacterKey() {
     test::RecordingShell shell;
-    TaboutForm about(nullptr, "host", shell);
+    test::RecordingPrompts prompts;
+    TaboutForm about(nullptr, "host", shell, prompts);
     QStringList steps;
     QTimer::singleShot(0, &about, [&] {
         QTest::keyClick(&about, Qt::Key_Shift);
@@ -121,7 +132,8 @@ void AboutBoxTest::everyWindowShowsTheProgramIcon() {
     }
 
     test::RecordingShell shell;
-    TaboutForm about(nullptr, "host", shell);
+    test::RecordingPrompts prompts;
+    TaboutForm about(nullptr, "host", shell, prompts);
     QCOMPARE(about.windowIcon().cacheKey(), icon.cacheKey());
     QMessageBox box(QMessageBox::Information, QStringLiteral("Tonvert"), QStringLiteral("text"));
     QCOMPARE(box.windowIcon().cacheKey(), icon.cacheKey());

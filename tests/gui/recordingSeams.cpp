@@ -27,6 +27,20 @@ AboutBoxCloser::AboutBoxCloser() {
     timer_.start(10);
 }
 
+void RecordingShell::openUrl(const std::string& url, OpenFailed onFailure) {
+    openedUrls.push_back(url);
+    if (openFailure)
+        onFailure(*openFailure);
+}
+
+void RecordingShell::playFile(const std::string& path, OpenFailed onFailure) {
+    played.push_back(path);
+    if (refuse)
+        onFailure({true, "No program is set up on this desktop to open it."});
+    else if (openFailure)
+        onFailure(*openFailure);
+}
+
 std::vector<std::string> RecordingShell::trashFiles(const std::vector<std::string>& paths) {
     trashed.insert(trashed.end(), paths.begin(), paths.end());
     if (refuse)

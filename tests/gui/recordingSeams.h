@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,16 +28,14 @@ private:
     QTimer timer_;
 };
 
-// Keeps what the program asked of the desktop.
 // Keeps what the program asked of the desktop. File operations are carried out for real
-// (plain deletes instead of the trash) unless `refuse` is set.
+// (plain deletes instead of the trash) unless `refuse` is set, which also leaves files with
+// no program to open them. Opening fails with `openFailure` when it is set.
 class RecordingShell : public Shell {
 public:
-    void openUrl(const std::string& url) override { openedUrls.push_back(url); }
-    bool playFile(const std::string& path) override {
-        played.push_back(path);
-        return !refuse;
-    }
+    void openUrl(const std::string& url, OpenFailed onFailure) override;
+    void playFile(const std::string& path, OpenFailed onFailure) override;
+    void copyToClipboard(const std::string& text) override { copiedTexts.push_back(text); }
     std::vector<std::string> trashFiles(const std::vector<std::string>& paths) override;
     std::vector<std::string> copyFiles(const std::vector<std::string>& sources,
                                        const std::vector<std::string>& destinations) override;
@@ -46,10 +45,12 @@ public:
     bool pickFolder(const std::string& title, std::string& folder) override;
 
     bool refuse = false;
+    std::optional<OpenFailure> openFailure;
     std::string chosenFolder;
     std::vector<std::string> folderTitles;
     std::vector<std::string> openedUrls;
     std::vector<std::string> played;
+    std::vector<std::string> copiedTexts;
     std::vector<std::string> trashed;
     std::vector<std::string> copied;
     std::vector<std::pair<std::string, std::string>> renamed;

@@ -1,13 +1,16 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
 
+#include "openers.h"
 #include "qtPrompts.h"
 #include "qtShell.h"
+#include "recordingSeams.h"
 #include "testFiles.h"
 
 using namespace tonvert;
@@ -18,6 +21,9 @@ private slots:
     void trashedFilesLandInTheUsersTrash();
     void copiesAndRenamesNeverOverwrite();
     void messageBoxesCopyTheirTextWithCtrlC();
+    void theOpenersEndIsReported();
+    void failedOpeningsAreTold();
+    void boxesOpenOverTheModalDialog();
 };
 
 void ShellTest::trashedFilesLandInTheUsersTrash() {
@@ -90,6 +96,99 @@ void ShellTest::messageBoxesCopyTheirTextWithCtrlC() {
     QCOMPARE(prompts.show(PromptKind::confirmation, "", "Delete 2 files?", PromptButtons::yesNo),
              PromptAnswer::no);
     QCOMPARE(copied, QStringLiteral("Confirm\n\nDelete 2 files?\n"));
+}
+
+// The desktop's opener is looked up in PATH at each call; how it ends is reported once, with a
+// reason, and a success not at all.
+void ShellTest::theOpenersEndIsReported() {
+    // A web address or else a file; the opener's end or none in PATH; the reason's start.
+    struct Case {
+        const char *target, *script, *reason;
+        bool noProgram;
+    };
+    const Case cases[] = {
+        {nullptr, "exit 3", "No program is set up on this desktop to open it.", true},
+        {nullptr, "exit 4", "The program the desktop chose to open it failed.", false},
+        {nullptr, "kill -KILL $$", "The desktop's opener xdg-open stopped unexpectedly.", false},
+        {"http://a.localhost/", nullptr, "The desktop's opener xdg-open was not found", false},
+        {"--help", "exit 0", "It is not a complete web address.", false},
+        {"http://a.localhost/a%20b", "exit 0", "", false},
+    };
+    const QByteArray path = qgetenv("PATH");
+    QtShell shell;
+    for (const Case& row : cases) {
+        test::TempFolder folder;
+        const std::string opener = folder.file("xdg-open");
+        if (row.script != nullptr) {
+            // It notes its argument; the test's own later call ("stop") fails.
+            test::writeBytes(opener, std::string("#!/bin/sh\n[ \"${1##*/}\" = stop ] && exit 4\n"
+                                                 "echo \"$1\" >\"$0.args\"\n") +
+                                         row.script);
+            std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+        }
+        qputenv("PATH", QByteArray::fromStdString(folder.path()));
+        std::vector<OpenFailure> told;
+        const auto tell = [&told](const OpenFailure& failure) { told.push_back(failure); };
+        const std::string target = row.target ? row.target : folder.file("song.mid");
+        row.target ? shell.openUrl(target, tell) : shell.playFile(target, tell);
+        if (*row.reason != 0) {
+            QTRY_COMPARE(told.size(), std::size_t(1));
+            QVERIFY2(told[0].reason.starts_with(row.reason), told[0].reason.c_str());
+            QCOMPARE(told[0].noProgram, row.noProgram);
+            continue;
+        }
+        // Once this opener has ended, a failing one is waited for: by then the first one's end
+        // has been handled too.
+        QTRY_VERIFY(std::filesystem::exists(opener + ".args"));
+        QCOMPARE(test::readBytes(opener + ".args"), target + "\n");
+        bool stopped = false;
+        shell.playFile("stop", [&stopped](const OpenFailure&) { stopped = true; });
+        QTRY_VERIFY(stopped);
+        QVERIFY(told.empty());
+    }
+    qputenv("PATH", path);
+}
+
+// A failed opening names what was to be opened and why; an address may be copied instead.
+void ShellTest::failedOpeningsAreTold() {
+    test::RecordingShell shell;
+    test::RecordingPrompts prompts;
+    prompts.answers = {PromptAnswer::yes, PromptAnswer::no};
+    shell.openFailure = OpenFailure{false, "It failed."};
+    openUrlOrSay(prompts, shell, "http://a.localhost/addfunds.html");
+    openUrlOrSay(prompts, shell, "http://a.localhost/");
+    playFileOrSay(prompts, shell, "/music/Song.mid");
+    shell.openFailure = OpenFailure{true, "No program."};
+    playFileOrSay(prompts, shell, "/music/Other.mid");
+
+    QCOMPARE(prompts.shown.size(), std::size_t(4));
+    QCOMPARE(prompts.shown[0].text,
+             std::string("Tonvert could not open\n\nhttp://a.localhost/addfunds.html\n\n"
+                         "It failed.\n\nCopy the address to the clipboard?"));
+    QCOMPARE(prompts.shown[0].buttons, PromptButtons::yesNo);
+    QCOMPARE(prompts.shown[2].text,
+             std::string("Tonvert could not open \"Song.mid\".\n\nIt failed."));
+    QCOMPARE(prompts.shown[3].text, std::string("No program is set up to open \"Other.mid\"."));
+    QCOMPARE(shell.copiedTexts, std::vector<std::string>{"http://a.localhost/addfunds.html"});
+}
+
+// A box asked for while a modal dialog is up belongs to that dialog, and so shows above it.
+void ShellTest::boxesOpenOverTheModalDialog() {
+    QWidget mainWindow;
+    QtPrompts prompts(&mainWindow);
+    QDialog dialog(&mainWindow);
+    QWidget* owner = nullptr;
+    QTimer::singleShot(0, &dialog, [&] {
+        QTimer::singleShot(0, [&owner] {
+            QWidget* box = QApplication::activeModalWidget();
+            owner = box->parentWidget();
+            box->close();
+        });
+        prompts.show(PromptKind::information, "", "Network settings OK!", PromptButtons::ok);
+        dialog.accept();
+    });
+    dialog.exec();
+    QCOMPARE(owner, &dialog);
 }
 
 QTEST_MAIN(ShellTest)
