@@ -1,11 +1,15 @@
 #include <QApplication>
+#include <cstdio>
+#include <string_view>
 
+#include "aboutUnit.h"
 #include "applicationIcon.h"
 #include "closeOnSignals.h"
 #include "connectionState.h"
 #include "hh.h"
 #include "mainUnit.h"
 #include "netAbort.h"
+#include "openers.h"
 #include "qtMessagePump.h"
 #include "qtPrompts.h"
 #include "qtShell.h"
@@ -13,6 +17,12 @@
 #include "textCodec.h"
 
 int main(int argc, char* argv[]) {
+    // Answered before the application object, which needs a display.
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--version") {
+            std::printf("Tonvert %s\n", tonvert::programVersion().c_str());
+            return 0;
+        }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tonvert"));
     // Every window, dialog and message box shows the program's icon; the desktop matches the
@@ -23,12 +33,14 @@ int main(int argc, char* argv[]) {
     QObject::connect(&application, &QGuiApplication::lastWindowClosed,
                      [] { tonvert::applicationTerminating = true; });
 
-    const std::string programPath = tonvert::toBytes(QCoreApplication::applicationFilePath());
-    // The help units know the program's folders and the viewer before any window exists.
-    tonvert::initHelp(programPath);
-
     tonvert::QtPrompts prompts;
     tonvert::QtShell shell;
+    const std::string programPath = tonvert::toBytes(QCoreApplication::applicationFilePath());
+    // The help units know the program's folders and the viewer before any window exists; the
+    // manual's links to web pages open as every web page does.
+    tonvert::initHelp(programPath, [&prompts, &shell](const std::string& address) {
+        tonvert::openUrlOrSay(prompts, shell, address);
+    });
     tonvert::PermanentConnection connection;
     tonvert::QtMessagePump pump;
     tonvert::SystemClock clock;

@@ -44,11 +44,22 @@ std::string objectPathOf(const std::string& local) {
 
 } // namespace
 
-ChmBrowser::ChmBrowser(QWidget* parent)
-    : QTextBrowser(parent) {
+ChmBrowser::ChmBrowser(OutsideLinkOpener openOutside, QWidget* parent)
+    : QTextBrowser(parent)
+    , openOutside_(std::move(openOutside)) {
     setObjectName(QStringLiteral("topicBrowser"));
-    // Only pages of the help file are shown; other addresses stay unopened.
+    // Only pages of the help file are shown here; doSetSource hands the others on.
     setOpenExternalLinks(false);
+}
+
+void ChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type) {
+    const QUrl url = name.isRelative() ? source().resolved(name) : name;
+    if (url.scheme() == kScheme || url.isEmpty()) {
+        QTextBrowser::doSetSource(name, type);
+        return;
+    }
+    if (openOutside_)
+        openOutside_(toBytes(url.toString()));
 }
 
 QVariant ChmBrowser::loadResource(int, const QUrl& name) {
@@ -61,14 +72,14 @@ QVariant ChmBrowser::loadResource(int, const QUrl& name) {
     return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-HelpViewer::HelpViewer(QWidget* parent)
+HelpViewer::HelpViewer(OutsideLinkOpener openOutside, QWidget* parent)
     : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("helpViewer"));
     // The manual never keeps the program running once the main window is closed.
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(900, 640);
 
-    browser_ = new ChmBrowser;
+    browser_ = new ChmBrowser(std::move(openOutside));
     back_ = new QToolButton;
     back_->setObjectName(QStringLiteral("backButton"));
     back_->setText(tr("&Back"));

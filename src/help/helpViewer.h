@@ -7,6 +7,8 @@
 #include <QTextBrowser>
 #include <QWidget>
 
+#include "hh.h"
+
 class QLineEdit;
 class QListWidget;
 class QToolButton;
@@ -16,16 +18,21 @@ namespace tonvert {
 
 class ChmArchive;
 
-// A text browser whose pages, images and stylesheets come from a compiled help file.
+// A text browser whose pages, images and stylesheets come from a compiled help file. Links
+// that lead out of the file go to `openOutside` and leave the page as it is.
 class ChmBrowser : public QTextBrowser {
     Q_OBJECT
 public:
-    explicit ChmBrowser(QWidget* parent = nullptr);
+    explicit ChmBrowser(OutsideLinkOpener openOutside, QWidget* parent = nullptr);
     void setArchive(const ChmArchive* archive) { archive_ = archive; }
     QVariant loadResource(int type, const QUrl& name) override;
 
+protected:
+    void doSetSource(const QUrl& name, QTextDocument::ResourceType type) override;
+
 private:
     const ChmArchive* archive_ = nullptr;
+    OutsideLinkOpener openOutside_;
 };
 
 // The manual's window: the table of contents and a search beside the topic, with back and
@@ -33,7 +40,7 @@ private:
 class HelpViewer : public QWidget {
     Q_OBJECT
 public:
-    explicit HelpViewer(QWidget* parent = nullptr);
+    explicit HelpViewer(OutsideLinkOpener openOutside, QWidget* parent = nullptr);
     ~HelpViewer() override;
 
     // Opens a help file (kept when it is the one already open); false when it cannot be read.

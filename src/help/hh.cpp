@@ -1,5 +1,7 @@
 #include "hh.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QPointer>
 
 #include "helpViewer.h"
@@ -8,10 +10,38 @@
 namespace tonvert {
 
 namespace {
+
 QPointer<HelpViewer>& viewerWindow() {
     static QPointer<HelpViewer> viewer;
     return viewer;
 }
+
+OutsideLinkOpener& outsideLinkOpener() {
+    static OutsideLinkOpener opener;
+    return opener;
+}
+
+// A modal dialog blocks every window but its own: over one, the viewer becomes a window of
+// that dialog, and when the dialog closes it goes back to the window the user works in then,
+// still open.
+void placeOver(HelpViewer* viewer, QWidget* modal) {
+    if (viewer->parentWidget() == modal)
+        return;
+    const bool shown = !viewer->isHidden();
+    const QRect frame = viewer->geometry();
+    viewer->setParent(modal, Qt::Window);
+    if (shown) {
+        viewer->setGeometry(frame);
+        viewer->show();
+    }
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        QObject::connect(dialog, &QDialog::finished, viewer, [viewer, dialog] {
+            QWidget* next = QApplication::activeModalWidget();
+            if (viewer->parentWidget() == dialog)
+                placeOver(viewer, next == dialog ? nullptr : next);
+        });
+}
+
 } // namespace
 
 QWidget* htmlHelp(const std::string& path, unsigned command, std::uintptr_t data) {
@@ -24,7 +54,7 @@ QWidget* htmlHelp(const std::string& path, unsigned command, std::uintptr_t data
         return nullptr;
     const HelpPathParts parts = splitHelpPath(path);
     if (!viewer)
-        viewer = new HelpViewer;
+        viewer = new HelpViewer(outsideLinkOpener());
     if (!viewer->openFile(parts.file)) {
         // A window made for this request alone goes again; a shown one keeps its topic.
         if (!viewer->isVisible())
@@ -32,13 +62,15 @@ QWidget* htmlHelp(const std::string& path, unsigned command, std::uintptr_t data
         return nullptr;
     }
     viewer->showContext(static_cast<std::uint32_t>(data));
+    placeOver(viewer, QApplication::activeModalWidget());
     viewer->show();
     viewer->raise();
     viewer->activateWindow();
     return viewer.data();
 }
 
-void initHelp(const std::string& programPath) {
+void initHelp(const std::string& programPath, OutsideLinkOpener openOutside) {
+    outsideLinkOpener() = std::move(openOutside);
     initHelpUnits(programPath);
     loadHelpViewer(&htmlHelp);
 }
@@ -46,6 +78,7 @@ void initHelp(const std::string& programPath) {
 void finishHelp() {
     htmlHelp({}, HH_CLOSE_ALL, 0);
     loadHelpViewer({});
+    outsideLinkOpener() = nullptr;
 }
 
 } // namespace tonvert

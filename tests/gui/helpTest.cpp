@@ -47,7 +47,7 @@ void HelpTest::helpKeysOpenTheirTopics() {
         TPortableIniFile ini(folder.file("tonvert.INI"));
         writeCredentials(ini, {"help@example.org", "secret"});
     }
-    initHelp(folder.file("tonvert"));
+    initHelp(folder.file("tonvert"), {});
     test::TestSeams seams;
     test::AboutBoxCloser closer;
     auto form = std::make_unique<TmainForm>(folder.file("tonvert"), seams.seams());
@@ -67,6 +67,8 @@ void HelpTest::helpKeysOpenTheirTopics() {
         // F1 reaches the dialog from whichever of its controls has the focus.
         QTest::keyClick(setup.findChild<QWidget*>(QStringLiteral("serverEdit")), Qt::Key_F1);
         QTRY_COMPARE(topicPath(), QStringLiteral("/network.htm"));
+        // A window of the dialog, the only kind the modal dialog leaves usable.
+        QCOMPARE(shownTopic()->window()->parentWidget(), &setup);
         shownTopic()->setSource(QUrl(QStringLiteral("index.htm")));
         setup.findChild<QAbstractButton*>(QStringLiteral("helpBtn"))->click();
         QTRY_COMPARE(topicPath(), QStringLiteral("/network.htm"));
@@ -74,6 +76,9 @@ void HelpTest::helpKeysOpenTheirTopics() {
     });
     form->menuSetupNetworkClick();
     QCOMPARE(driver.seen, QStringList{"internetSetupForm"});
+    // The dialog's end leaves the manual open, a window of its own again.
+    QVERIFY(shownTopic() != nullptr);
+    QVERIFY(shownTopic()->window()->parentWidget() == nullptr);
 
     form->menuHelpManualClick();
     QCOMPARE(topicPath(), QStringLiteral("/mainwindow.htm"));

@@ -62,10 +62,12 @@ private slots:
 
 private:
     test::TempFolder programFolder_;
+    std::vector<std::string> outsideLinks_;
 };
 
 void HelpViewerTest::init() {
-    initHelp(programFolder_.file("tonvert"));
+    initHelp(programFolder_.file("tonvert"),
+             [this](const std::string& address) { outsideLinks_.push_back(address); });
 }
 
 void HelpViewerTest::topicsLinksHistoryContentsAndSearch() {
@@ -106,6 +108,10 @@ void HelpViewerTest::topicsLinksHistoryContentsAndSearch() {
     clickLink(browser, QStringLiteral("Uploading"));
     QCOMPARE(browser->source().path(), QStringLiteral("/topics/upload.htm"));
     QCOMPARE(headingColour(browser, QStringLiteral("Uploading")), QColor(0x20, 0x40, 0x80));
+    // A link out of the manual goes to the program's opener and leaves the page.
+    browser->setSource(QUrl(QStringLiteral("http://tonvert.localhost/")));
+    QCOMPARE(browser->source().path(), QStringLiteral("/topics/upload.htm"));
+    QCOMPARE(outsideLinks_, std::vector<std::string>{"http://tonvert.localhost/"});
 
     // The contents as the file's sitemap nests them; an entry opens its page.
     QCOMPARE(contents->topLevelItemCount(), 2);
