@@ -1,11 +1,15 @@
 #include "ListViewXPSafe.h"
 
+#include <QDrag>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPalette>
 #include <QScrollBar>
 #include <QToolTip>
+#include <QUrl>
 #include <algorithm>
 
 namespace tonvert {
@@ -39,6 +43,7 @@ TListViewXPSafe::TListViewXPSafe(QWidget* parent)
 
 void TListViewXPSafe::setReportModel(ReportModel* model) {
     setModel(model);
+    model->setRowsDraggable(static_cast<bool>(rowPaths_));
     const auto& columns = model->columns();
     for (int i = 0; i < static_cast<int>(columns.size()); ++i)
         header()->resizeSection(i, columns[static_cast<std::size_t>(i)].width);
@@ -122,6 +127,123 @@ bool TListViewXPSafe::viewportEvent(QEvent* event) {
     else
         QToolTip::showText(help->globalPos(), text, viewport(), visualRect(indexAt(help->pos())));
     return true;
+}
+
+int TListViewXPSafe::topRow() const {
+    return indexAt(QPoint(0, 0)).row();
+}
+
+void TListViewXPSafe::scrollToTopRow(int row) {
+    if (row >= 0 && row < model()->rowCount())
+        scrollTo(model()->index(row, 0), PositionAtTop);
+}
+
+int TListViewXPSafe::currentRow() const {
+    return currentIndex().row();
+}
+
+void TListViewXPSafe::setCurrentRow(int row) {
+    if (row >= 0 && row < model()->rowCount())
+        selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
+}
+
+void TListViewXPSafe::setFileDropsAccepted(bool accepted) {
+    fileDrops_ = accepted;
+    updateDragDropMode();
+}
+
+void TListViewXPSafe::setRowsDragOut(RowPaths paths) {
+    rowPaths_ = std::move(paths);
+    updateDragDropMode();
+}
+
+void TListViewXPSafe::updateDragDropMode() {
+    const bool drag = static_cast<bool>(rowPaths_);
+    setDragDropMode(drag && fileDrops_ ? DragDrop
+                    : drag             ? DragOnly
+                    : fileDrops_       ? DropOnly
+                                       : NoDragDrop);
+    setDropIndicatorShown(false);
+    viewport()->setAcceptDrops(fileDrops_);
+    // The view starts a drag only from rows its model lets go.
+    if (auto* report = dynamic_cast<ReportModel*>(model()))
+        report->setRowsDraggable(drag);
+}
+
+std::unique_ptr<QMimeData> TListViewXPSafe::fileDragData(const std::vector<int>& rows) const {
+    if (!rowPaths_)
+        return nullptr;
+    QList<QUrl> urls;
+    for (const std::string& path : rowPaths_(rows)) {
+        // Percent-encoded bytes, not text: the URL names the file even when its name is no
+        // valid text.
+        const QByteArray encoded = QByteArray::fromStdString(path).toPercentEncoding("/");
+        urls << QUrl::fromEncoded("file://" + encoded, QUrl::StrictMode);
+    }
+    if (urls.isEmpty())
+        return nullptr;
+    auto data = std::make_unique<QMimeData>();
+    data->setUrls(urls);
+    return data;
+}
+
+std::vector<std::string> TListViewXPSafe::localFilesOf(const QMimeData& data) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == "localhost"))
+            continue;
+        const QByteArray path =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!path.isEmpty())
+            paths.push_back(path.toStdString());
+    }
+    return paths;
+}
+
+bool TListViewXPSafe::takesFiles(QDropEvent* event) const {
+    if (!fileDrops_ || !(event->possibleActions() & Qt::CopyAction) ||
+        localFilesOf(*event->mimeData()).empty())
+        return false;
+    event->setDropAction(Qt::CopyAction);
+    return true;
+}
+
+void TListViewXPSafe::dragEnterEvent(QDragEnterEvent* event) {
+    if (takesFiles(event))
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TListViewXPSafe::dragMoveEvent(QDragMoveEvent* event) {
+    if (takesFiles(event))
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TListViewXPSafe::dropEvent(QDropEvent* event) {
+    if (!takesFiles(event)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit filesDropped(localFilesOf(*event->mimeData()));
+}
+
+void TListViewXPSafe::startDrag(Qt::DropActions) {
+    std::unique_ptr<QMimeData> data = fileDragData(selectedRows());
+    if (!data)
+        return;
+    // Qt deletes the drag when it is over.
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data.release());
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}
+
+void TListViewXPSafe::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    QTreeView::closeEditor(editor, hint);
+    emit editorClosed();
 }
 
 void TListViewXPSafe::requestPopupAtCurrentRow() {

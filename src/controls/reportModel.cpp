@@ -22,6 +22,13 @@ QVariant ReportModel::headerData(int section, Qt::Orientation orientation, int r
     return {};
 }
 
+Qt::ItemFlags ReportModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (rowsDraggable_ && index.isValid())
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
+}
+
 void ReportModel::movedRows(const std::vector<int>& from) {
     std::vector<int> to(from.size());
     for (std::size_t i = 0; i < from.size(); ++i)

@@ -24,6 +24,9 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Lets the views drag the rows out; what a drag carries is the view's to say.
+    void setRowsDraggable(bool draggable) { rowsDraggable_ = draggable; }
 
 protected:
     // Tells the views that the rows now stand in a new order: the row at position i came
@@ -32,6 +35,7 @@ protected:
 
 private:
     std::vector<ReportColumn> columns_;
+    bool rowsDraggable_ = false;
 };
 
 // A report model over a vector of typed rows.

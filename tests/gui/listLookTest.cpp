@@ -3,6 +3,7 @@
 // disabled and names sort in the user's collation.
 
 #include <QHeaderView>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -69,6 +70,7 @@ private slots:
     void popupKeysOpenThePopup();
     void disabledGlyphsLookDisabled();
     void namesSortInTheUsersCollation();
+    void filesTravelAsUrlsThatKeepTheirBytes();
 };
 
 void ListLookTest::lastColumnFillsTheRoomLeft() {
@@ -153,6 +155,52 @@ void ListLookTest::namesSortInTheUsersCollation() {
     const QString oeland = QStringLiteral("\u00D6land");
     QVERIFY(userCollator(QLocale(QLocale::Swedish, QLocale::Sweden)).compare(oeland, zebra) > 0);
     QVERIFY(userCollator(QLocale(QLocale::German, QLocale::Germany)).compare(oeland, zebra) < 0);
+}
+
+// Rows drag out as file URLs once asked to; only a list that takes files takes a drop, and
+// only of local files. Names that are no valid text keep their bytes both ways.
+void ListLookTest::filesTravelAsUrlsThatKeepTheirBytes() {
+    ListOnScreen screen(2);
+    TListViewXPSafe& list = screen.list;
+    QVERIFY(!list.fileDragData({0}));
+    const std::vector<std::string> paths{"/music/Piece 0.MID", "/music/caf\xE9 50%.MID"};
+    list.setRowsDragOut([&](const std::vector<int>& rows) {
+        std::vector<std::string> out;
+        for (const int row : rows)
+            out.push_back(paths.at(static_cast<std::size_t>(row)));
+        return out;
+    });
+    QVERIFY(screen.model.flags(screen.model.index(1, 0)) & Qt::ItemIsDragEnabled);
+    const std::unique_ptr<QMimeData> dragged = list.fileDragData({0, 1});
+    QCOMPARE(dragged->urls().at(0), QUrl::fromLocalFile(QStringLiteral("/music/Piece 0.MID")));
+    QCOMPARE(TListViewXPSafe::localFilesOf(*dragged), paths);
+
+    std::vector<std::vector<std::string>> dropped;
+    QObject::connect(&list, &TListViewXPSafe::filesDropped,
+                     [&](const std::vector<std::string>& files) { dropped.push_back(files); });
+    struct Case {
+        bool takesFiles;
+        QList<QUrl> urls;
+        bool accepted;
+    };
+    const QUrl file = QUrl::fromEncoded("file:///in/caf%E9.mid");
+    for (const Case& c :
+         std::vector<Case>{{false, {file}, false},
+                           {true, {QUrl("https://example.org/a.mid")}, false},
+                           {true, {QUrl("https://example.org/a.mid"), file}, true}}) {
+        list.setFileDropsAccepted(c.takesFiles);
+        QMimeData data;
+        data.setUrls(c.urls);
+        // As a drag arrives: a drop goes where the drag was taken in.
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                        Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &drop);
+        QCOMPARE(enter.isAccepted() && drop.isAccepted(), c.accepted);
+    }
+    QCOMPARE(dropped, std::vector<std::vector<std::string>>{{"/in/caf\xE9.mid"}});
 }
 
 QTEST_MAIN(ListLookTest)
