@@ -9,18 +9,21 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "ListViewXPSafe.h"
 #include "asciiText.h"
 #include "busyCursor.h"
 #include "dirsUnit.h"
 #include "fileNames.h"
+#include "folderWatch.h"
 #include "midiUnit.h"
 #include "paneWidgets.h"
 #include "prompts.h"
@@ -32,6 +35,8 @@ namespace tonvert {
 namespace {
 
 constexpr Qt::Alignment kRight = Qt::AlignRight;
+
+constexpr const char* kUploadHint = "Upload selected MIDI files for rendering";
 
 // The play time of a MIDI file, or none when the file cannot be read or timed.
 std::optional<double> playTimeOf(const std::string& path) {
@@ -62,6 +67,71 @@ void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
     for (std::size_t i = 0; i < helpers; ++i)
         threads.emplace_back(work);
     work();
+}
+
+bool isOneOf(const std::string& type, const std::vector<const char*>& types) {
+    return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+struct Listing {
+    std::vector<FileRow> rows;
+    bool anyEntry = false;
+};
+
+// The folder's files of the given types, untimed and unsorted.
+Listing listFolder(const std::string& folder, const std::vector<const char*>& types) {
+    Listing listing;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error), end;
+         !error && it != end; it.increment(error)) {
+        listing.anyEntry = true;
+        std::error_code entryError;
+        if (!it->is_regular_file(entryError))
+            continue;
+        std::string fileName = it->path().filename().native();
+        const NameParts parts = splitFileName(fileName);
+        std::string type = ascii::toUpper(parts.extension);
+        if (!parts.hasExtension || !isOneOf(type, types))
+            continue;
+        const std::uintmax_t size = it->file_size(entryError);
+        if (entryError)
+            continue;
+        FileRow row;
+        row.fileName = std::move(fileName);
+        row.nameSize = parts.base.size();
+        row.type = std::move(type);
+        row.size = size;
+        listing.rows.push_back(std::move(row));
+    }
+    return listing;
+}
+
+// Where a list stands: the files of its top and current rows (none or one each), found
+// again after the rows were replaced.
+struct ListPlace {
+    int topRow = -1;
+    std::vector<FileRow> top;
+    std::vector<FileRow> current;
+};
+
+ListPlace placeOf(const TListViewXPSafe& list, const FileListModel& model) {
+    ListPlace place;
+    place.topRow = list.topRow();
+    if (place.topRow >= 0)
+        place.top.push_back(model.row(place.topRow));
+    if (list.currentRow() >= 0)
+        place.current.push_back(model.row(list.currentRow()));
+    return place;
+}
+
+void restorePlace(TListViewXPSafe& list, const FileListModel& model, const ListPlace& place) {
+    const std::vector<int> current = rowsOfKept(model.rows(), place.current);
+    if (!current.empty())
+        list.setCurrentRow(current.front());
+    // When the top row's file went, the list stays as far down as it was.
+    const std::vector<int> top = rowsOfKept(model.rows(), place.top);
+    const int rowCount = static_cast<int>(model.rows().size());
+    list.scrollToTopRow(top.empty() ? std::min(place.topRow, rowCount - 1) : top.front());
 }
 
 } // namespace
@@ -159,52 +229,72 @@ void LocalPane::createWidgets() {
             [this](int column) { sortByColumn(column, kind_.compare); });
     connect(list_, &TListViewXPSafe::keyDown, this, &LocalPane::keyDown);
     connect(model_, &FileListModel::captionEdited, this, &LocalPane::rename);
+    createFolderLinks();
+}
+
+void LocalPane::createFolderLinks() {
+    watch_ = new FolderWatch(this);
+    connect(watch_, &FolderWatch::changed, this, &LocalPane::folderChanged);
+    connect(list_, &TListViewXPSafe::editorClosed, this, [this] {
+        // Once the view is done with the editor.
+        if (std::exchange(refillWaits_, false))
+            QTimer::singleShot(0, this, &LocalPane::folderChanged);
+    });
+    if (kind_.midi) {
+        list_->setFileDropsAccepted(true);
+        // Out of the drop event: the source of the drag is not kept waiting on a message.
+        connect(list_, &TListViewXPSafe::filesDropped, this,
+                [this](const std::vector<std::string>& paths) {
+                    QTimer::singleShot(0, this, [this, paths] { copyDropped(paths); });
+                });
+    } else {
+        list_->setRowsDragOut([this](const std::vector<int>& rows) {
+            std::vector<std::string> paths;
+            for (const int row : rows)
+                paths.push_back(pathOf(model_->row(row)));
+            return paths;
+        });
+    }
 }
 
 void LocalPane::fill(bool keepSelection) {
     BusyCursor busy;
     // The rebuild is no change of the user's selection.
     const QSignalBlocker quiet(list_);
+    const std::string folder = this->folder();
 
     std::vector<FileRow> remembered;
-    if (keepSelection)
+    ListPlace place;
+    if (keepSelection) {
         remembered = selectedFiles();
-
-    const std::string folder = this->folder();
-    std::vector<FileRow> rows;
-    bool anyEntry = false;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error), end;
-         !error && it != end; it.increment(error)) {
-        anyEntry = true;
-        std::error_code entryError;
-        if (!it->is_regular_file(entryError))
-            continue;
-        std::string fileName = it->path().filename().native();
-        const NameParts parts = splitFileName(fileName);
-        std::string type = ascii::toUpper(parts.extension);
-        if (!parts.hasExtension ||
-            std::find(kind_.types.begin(), kind_.types.end(), type) == kind_.types.end())
-            continue;
-        const std::uintmax_t size = it->file_size(entryError);
-        if (entryError)
-            continue;
-        FileRow row;
-        row.fileName = std::move(fileName);
-        row.nameSize = parts.base.size();
-        row.type = std::move(type);
-        row.size = size;
-        rows.push_back(std::move(row));
+        place = placeOf(*list_, *model_);
     }
+    Listing listing = listFolder(folder, kind_.types);
+    std::vector<std::string> names;
+    for (const FileRow& row : listing.rows)
+        names.push_back(row.fileName);
+    watch_->watch(folder, names);
     if (kind_.midi)
-        timeFiles(folder, rows);
+        timeFiles(folder, listing.rows);
     // The rows go into the list sorted and all at once: the view lays them out once.
-    if (anyEntry)
-        FileListModel::sortRows(rows, kind_.compare, list_->tag);
-    model_->setRows(std::move(rows));
+    if (listing.anyEntry)
+        FileListModel::sortRows(listing.rows, kind_.compare, list_->tag);
+    model_->setRows(std::move(listing.rows));
 
     reselect(remembered);
+    if (keepSelection)
+        restorePlace(*list_, *model_, place);
     updateButtons();
+}
+
+// Another program changed the folder. A refill would end the editing of a name, so it
+// waits until the editor is closed.
+void LocalPane::folderChanged() {
+    if (list_->editing()) {
+        refillWaits_ = true;
+        return;
+    }
+    fill(true);
 }
 
 void LocalPane::updateButtons() {
@@ -215,7 +305,13 @@ void LocalPane::updateButtons() {
         return;
     const bool timed = std::any_of(selected.begin(), selected.end(),
                                    [](const FileRow& row) { return row.playTime.has_value(); });
-    uploadBtn_->setEnabled(timed && state_.hasCredentials() && !state_.requestWaiting());
+    const char* whyNot = !state_.hasCredentials() ? "Sign up or confirm your account to upload"
+                         : state_.requestWaiting()
+                             ? "Wait until the request to the service has ended"
+                         : !timed ? "Select MIDI files whose play time is known"
+                                  : nullptr;
+    uploadBtn_->setEnabled(whyNot == nullptr);
+    uploadBtn_->setToolTip(QString::fromLatin1(whyNot != nullptr ? whyNot : kUploadHint));
 }
 
 void LocalPane::popupMenuPopup() {
@@ -251,6 +347,44 @@ void LocalPane::deleteFiles() {
 void LocalPane::copyFiles() {
     const std::vector<std::string> paths = selectedPaths();
     shellCopyFiles(seams_.prompts, seams_.shell, paths, paths);
+    fill(true);
+}
+
+bool LocalPane::listsType(const std::string& fileName) const {
+    const NameParts parts = splitFileName(fileName);
+    return parts.hasExtension && isOneOf(ascii::toUpper(parts.extension), kind_.types);
+}
+
+// Dropped files of the pane's types are copied into its folder as Copy copies, taking a
+// fresh name when theirs is taken; files that lie in the folder already stay as they are.
+void LocalPane::copyDropped(const std::vector<std::string>& paths) {
+    const std::string folder = this->folder();
+    std::vector<std::string> sources;
+    std::vector<std::string> destinations;
+    bool anyListed = false;
+    for (const std::string& path : paths) {
+        const std::string fileName = fileNameOf(path);
+        if (!listsType(fileName))
+            continue;
+        anyListed = true;
+        std::error_code error;
+        if (std::filesystem::equivalent(std::filesystem::path(path).parent_path(), folder, error))
+            continue;
+        sources.push_back(path);
+        destinations.push_back(folder + fileName);
+    }
+    if (!anyListed) {
+        std::string types;
+        for (const char* type : kind_.types)
+            types += std::string(types.empty() ? "" : ", ") + type;
+        seams_.prompts.show(PromptKind::error, "",
+                            "Only MIDI files (" + types + ") can be dropped here.",
+                            PromptButtons::ok);
+        return;
+    }
+    if (sources.empty())
+        return;
+    shellCopyFiles(seams_.prompts, seams_.shell, sources, destinations);
     fill(true);
 }
 

@@ -13,6 +13,7 @@ class QMenu;
 
 namespace tonvert {
 
+class FolderWatch;
 class TListViewXPSafe;
 
 // What sets a local pane apart: its names, the files it lists, its folder and columns.
@@ -33,16 +34,20 @@ extern const LocalPaneKind kLocalMidiPaneKind;
 extern const LocalPaneKind kLocalAudioPaneKind;
 
 // A pane of the files in a local folder: its list, buttons and popup menu. The user sorts,
-// renames in place, plays, copies and deletes the files.
+// renames in place, plays, copies and deletes the files. The pane follows what other
+// programs do in the folder; files dropped on the MIDI pane are copied into its folder, and
+// the audio pane's rows drag out as files.
 class LocalPane : public FilePane {
     Q_OBJECT
 public:
     LocalPane(const LocalPaneKind& kind, MainState& state, const Seams& seams,
               QWidget* parent = nullptr);
 
-    // Lists the folder's files anew, keeping the selected ones selected when asked.
+    // Lists the folder's files anew, keeping the selected ones selected when asked, and the
+    // list where it was scrolled to. The pane watches the folder it lists from then on.
     void fill(bool keepSelection);
-    // Enables what the selection (and, for uploads, the credentials) allows.
+    // Enables what the selection (and, for uploads, the credentials) allows; the tool tip of
+    // a disabled "Upload MIDI" tells why it is disabled.
     void updateButtons();
     void playFile();
     void copyFiles();
@@ -60,12 +65,20 @@ signals:
 
 private:
     void createWidgets();
+    // The folder's watch, and the drops and drags of files.
+    void createFolderLinks();
     void popupMenuPopup();
     void rename(int row, const QString& typed);
     void keyDown(QKeyEvent* event);
     std::vector<std::string> selectedPaths() const;
+    void folderChanged();
+    void copyDropped(const std::vector<std::string>& paths);
+    bool listsType(const std::string& fileName) const;
 
     const LocalPaneKind& kind_;
+    FolderWatch* watch_ = nullptr;
+    // A change of the folder came while a name was being edited.
+    bool refillWaits_ = false;
     QAbstractButton* uploadBtn_ = nullptr;
     QAbstractButton* playBtn_ = nullptr;
     QAbstractButton* deleteBtn_ = nullptr;

@@ -2,13 +2,16 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "ListViewXPSafe.h"
 #include "credentials.h"
+#include "folderWatch.h"
 #include "localPane.h"
 #include "mainUnit.h"
 #include "midiBytes.h"
@@ -131,6 +134,9 @@ private slots:
     void keysDeleteAndRefresh();
     void playCopyAndMissingFolder();
     void failedOperationsAreTold();
+    void changesByOtherProgramsShowByThemselves();
+    void filesDropInAndDragOut();
+    void uploadTipTellsWhyItIsDisabled();
 };
 
 void LocalPanesTest::listsFilesWithPlayTimesAndSizes() {
@@ -421,6 +427,145 @@ void LocalPanesTest::failedOperationsAreTold() {
     QVERIFY(std::filesystem::exists(panes.audio + "one.wav"));
     for (const auto& shown : panes.prompts.shown)
         QVERIFY(shown.kind == PromptKind::error || shown.kind == PromptKind::confirmation);
+}
+
+// What other programs do in the folders shows within a second, the selection and the
+// scrolled-to file kept, once no name is being edited.
+void LocalPanesTest::changesByOtherProgramsShowByThemselves() {
+    namespace fs = std::filesystem;
+    Panes panes;
+    panes.start();
+    const std::string &midi = panes.midi, &audio = panes.audio;
+    TListViewXPSafe& audioList = panes.audioList();
+    struct Case {
+        TListViewXPSafe& list;
+        std::function<void()> change;
+        QString shows;
+        QString goes;
+    };
+    const std::vector<Case> cases{
+        {panes.midiList(), [&] { test::writeBytes(midi + "New.mid", midiLasting(960)); },
+         "New|MID|00:01|35", ""},
+        {panes.midiList(), [&] { fs::rename(midi + "Song.mid", midi + "Tune.mid"); },
+         "Tune|MID|01:00|36", "Song|MID|01:00|36"},
+        {panes.midiList(), [&] { test::writeBytes(midi + "bad.MID", midiLasting(57216)); },
+         "bad|MID|01:00|36", "bad|MID|?|31"},
+        {panes.midiList(), [&] { fs::remove(midi + "a.RMI"); }, "", "a|RMI|00:07|37"},
+        {audioList, [&] { test::writeBytes(audio + "six.mp3", "12345"); }, "six|MP3|5", ""},
+        {audioList, [&] { fs::remove(audio + "Two.MP3"); }, "", "Two|MP3|999"},
+    };
+    for (const Case& c : cases) {
+        const QStringList kept{&c.list == &audioList ? "four.WMA" : "a.MID"};
+        panes.select(c.list, kept);
+        QWidget* focused = QApplication::focusWidget();
+        c.change();
+        QTRY_VERIFY_WITH_TIMEOUT((c.shows.isEmpty() || rows(c.list).contains(c.shows)) &&
+                                     !rows(c.list).contains(c.goes),
+                                 2000);
+        QCOMPARE(selectedNames(c.list), kept);
+        QCOMPARE(QApplication::focusWidget(), focused);
+    }
+
+    // A file that comes above the top row of a list scrolled down leaves that row on top.
+    for (int i = 0; i < 60; ++i)
+        test::writeBytes(audio + "x" + std::to_string(i) + ".wav", std::string(2000, 'x'));
+    QTRY_COMPARE_WITH_TIMEOUT(rowCountOf(audioList), 64, 2000);
+    audioList.scrollToTopRow(30);
+    QVERIFY(audioList.topRow() > 0);
+    const QString top = cell(audioList, audioList.topRow(), 0);
+    test::writeBytes(audio + "small.wav", "");
+    QTRY_COMPARE_WITH_TIMEOUT(rowCountOf(audioList), 65, 2000);
+    QCOMPARE(cell(audioList, audioList.topRow(), 0), top);
+
+    // A missing folder that is made later.
+    panes.form->state.midiFolder = panes.folder.file("Later/MIDI/");
+    panes.form->fillLocalMidiList(false);
+    fs::create_directories(panes.form->state.midiFolder);
+    test::writeBytes(panes.form->state.midiFolder + "Late.mid", midiLasting(960));
+    QTRY_COMPARE_WITH_TIMEOUT(rows(panes.midiList()), QStringList{"Late|MID|00:01|35"}, 2000);
+
+    // While a name is edited the refill waits for the editor to close.
+    QSignalSpy told(panes.form->localAudioPane().findChild<FolderWatch*>(), &FolderWatch::changed);
+    audioList.edit(audioList.model()->index(0, 0));
+    test::writeBytes(audio + "seven.mp3", "1234567");
+    QTRY_COMPARE_WITH_TIMEOUT(told.size(), 1, 2000);
+    QVERIFY(audioList.editing() && !rows(audioList).contains("seven|MP3|7"));
+    QTest::keyClick(audioList.findChild<QLineEdit*>(), Qt::Key_Escape);
+    QTRY_VERIFY(rows(audioList).contains("seven|MP3|7"));
+}
+
+void LocalPanesTest::filesDropInAndDragOut() {
+    Panes panes;
+    panes.start();
+    const std::string elsewhere = panes.folder.file("elsewhere/");
+    std::filesystem::create_directories(elsewhere);
+    test::writeBytes(elsewhere + "Song.mid", midiLasting(960));
+    test::writeBytes(elsewhere + "notes.txt", "text");
+    TListViewXPSafe& midi = panes.midiList();
+    const auto drop = [&](const std::vector<std::string>& paths) {
+        QList<QUrl> urls;
+        for (const std::string& path : paths)
+            urls << QUrl::fromLocalFile(QString::fromStdString(path));
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(midi.viewport(), &enter);
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(midi.viewport(), &event);
+        QVERIFY(event.isAccepted() && event.dropAction() == Qt::CopyAction);
+        QCoreApplication::processEvents(); // the copy follows the drop
+    };
+    // A taken name gives a fresh one; other types are left out.
+    drop({elsewhere + "Song.mid", elsewhere + "notes.txt"});
+    QCOMPARE(panes.shell.copied, std::vector<std::string>{elsewhere + "Song.mid"});
+    QVERIFY(rows(midi).contains("Song (2)|MID|00:01|35"));
+    QVERIFY(panes.prompts.shown.empty());
+    drop({elsewhere + "notes.txt"});
+    QCOMPARE(panes.prompts.shown.back().text,
+             std::string("Only MIDI files (MID, RMI) can be dropped here."));
+    // The folder's own files stay as they are.
+    drop({panes.midi + "a.MID"});
+    QCOMPARE(panes.shell.copied.size(), 1u);
+    QCOMPARE(panes.prompts.shown.size(), 1u);
+
+    // The audio rows drag out as their files.
+    TListViewXPSafe& audio = panes.audioList();
+    panes.select(audio, {"one.WAV", "four.WMA"});
+    const std::unique_ptr<QMimeData> data = audio.fileDragData(audio.selectedRows());
+    QCOMPARE(data->urls(),
+             (QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(panes.audio + "one.wav")),
+                          QUrl::fromLocalFile(QString::fromStdString(panes.audio + "four.wma"))}));
+}
+
+void LocalPanesTest::uploadTipTellsWhyItIsDisabled() {
+    Panes panes;
+    panes.start();
+    struct Case {
+        const char* user;
+        int waiting;
+        QStringList selected;
+        const char* tip; // empty when the button is enabled
+    };
+    const std::vector<Case> cases{
+        {"", 0, {"Song.MID"}, "Sign up or confirm your account to upload"},
+        {"user@example.org", 1, {"Song.MID"}, "Wait until the request to the service has ended"},
+        {"user@example.org", 0, {"bad.MID"}, "Select MIDI files whose play time is known"},
+        {"user@example.org", 0, {"bad.MID", "Song.MID"}, ""},
+    };
+    QAbstractButton* upload = panes.form->localMidiPane().uploadButton();
+    for (const Case& c : cases) {
+        panes.form->state.userID = c.user;
+        panes.form->state.password = "secret";
+        panes.form->state.requestsWaiting = c.waiting;
+        panes.select(panes.midiList(), c.selected);
+        panes.form->updateLocalMidiButtons();
+        QCOMPARE(upload->isEnabled(), *c.tip == '\0');
+        QCOMPARE(upload->toolTip(),
+                 QString::fromLatin1(*c.tip ? c.tip : "Upload selected MIDI files for rendering"));
+    }
+    panes.form->state.requestsWaiting = 0;
 }
 
 QTEST_MAIN(LocalPanesTest)
