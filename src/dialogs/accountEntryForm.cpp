@@ -1,5 +1,6 @@
 #include "accountEntryForm.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,11 +33,23 @@ AccountEntryForm::AccountEntryForm(QWidget* owner, const Names& names,
     label->setBuddy(edit_);
     layout->addWidget(label, 0, 0);
     layout->addWidget(edit_, 0, 1);
+    if (names.secret) {
+        // Someone may be looking over the user's shoulder: the text shows only when asked.
+        edit_->setEchoMode(QLineEdit::Password);
+        auto* show = new QCheckBox(QStringLiteral("&Show"), this);
+        show->setObjectName(QStringLiteral("showPasswordCheckBox"));
+        show->setToolTip(QStringLiteral("Show the password as typed"));
+        connect(show, &QCheckBox::toggled, edit_, [this](bool shown) {
+            edit_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+        });
+        layout->addWidget(show, 0, 2);
+    }
+    const int columns = layout->columnCount();
     int row = 1;
     for (const Explanation& explanation : explanations) {
         auto* text = new QLabel(QString::fromLatin1(explanation.text), this);
         text->setObjectName(QString::fromLatin1(explanation.name));
-        layout->addWidget(text, row++, 0, 1, 2);
+        layout->addWidget(text, row++, 0, 1, columns);
     }
     button_ = new QPushButton(QString::fromLatin1(names.buttonCaption), this);
     button_->setObjectName(QString::fromLatin1(names.button));
@@ -44,7 +57,7 @@ AccountEntryForm::AccountEntryForm(QWidget* owner, const Names& names,
     button_->setAutoDefault(false);
     button_->setDefault(false);
     button_->setEnabled(false);
-    layout->addWidget(button_, row, 0, 1, 2);
+    layout->addWidget(button_, row, 0, 1, columns);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumWidth(kClientWidth);
 }

@@ -31,6 +31,8 @@ protected:
         const char* edit;
         const char* button;
         const char* buttonCaption;
+        // A secret line shows dots, with a "Show" box beside it that reveals the text.
+        bool secret = false;
     };
     // Each explanation is an object name and its text.
     struct Explanation {

@@ -8,7 +8,7 @@ namespace tonvert {
 TconfirmForm::TconfirmForm(QWidget* owner)
     : AccountEntryForm(owner,
                        {"confirmForm", "Confirm account", "passwordStaticText",
-                        "My password:", "passwordEdit", "submitBitBtn", "Confirm account"},
+                        "My password:", "passwordEdit", "submitBitBtn", "Confirm account", true},
                        {{"explanationStaticText",
                          "To activate your account, enter the password which was e-mailed to "
                          "you and click the button."}}) {

@@ -4,7 +4,8 @@
 
 namespace tonvert {
 
-// Lets the user type a new password; the opener stores it when the user chose to save.
+// Lets the user type a new password; the opener stores it when the user chose to save. The
+// line opens empty, whatever the opener put in it: the old password is not shown.
 class TenterPwdForm : public AccountEntryForm {
     Q_OBJECT
 public:
@@ -15,6 +16,9 @@ public:
     QLineEdit& passwordEdit() { return *edit_; }
     void passwordEditChange();
     void saveBitBtnClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 } // namespace tonvert

@@ -8,6 +8,22 @@
 
 namespace tonvert {
 
+std::string signupButtonHint(const std::string& address) {
+    if (address.empty())
+        return "Enter your e-mail address";
+    const std::size_t at = address.find('@');
+    if (at == std::string::npos)
+        return "An e-mail address has an \"@\" in it";
+    if (at == 0)
+        return "Enter the name before the \"@\"";
+    const std::string domain = address.substr(at + 1);
+    if (domain.find('@') != std::string::npos)
+        return "An e-mail address has only one \"@\"";
+    if (!passesEmailCheck(address))
+        return "Enter the whole domain after the \"@\", such as example.org";
+    return {};
+}
+
 TsignupForm::TsignupForm(QWidget* owner)
     : AccountEntryForm(owner,
                        {"signupForm", "Sign up", "emailStaticText",
@@ -20,6 +36,7 @@ TsignupForm::TsignupForm(QWidget* owner)
                          "address and double-check your spelling!"}}) {
     connect(edit_, &QLineEdit::textChanged, this, &TsignupForm::emailEditChange);
     connect(button_, &QPushButton::clicked, this, &TsignupForm::submitBitBtnClick);
+    emailEditChange();
 }
 
 void TsignupForm::emailEditChange() {
@@ -28,6 +45,8 @@ void TsignupForm::emailEditChange() {
     button_->setText(plausible ? toQString(signupButtonCaption(address))
                                : QStringLiteral("Create account"));
     button_->setEnabled(plausible);
+    // A disabled button says what it waits for.
+    button_->setToolTip(toQString(signupButtonHint(address)));
 }
 
 void TsignupForm::submitBitBtnClick() {

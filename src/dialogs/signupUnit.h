@@ -7,6 +7,10 @@
 
 namespace tonvert {
 
+// Why "Create account" stays disabled for a (trimmed) address, following the e-mail check;
+// empty when the address passes it.
+std::string signupButtonHint(const std::string& address);
+
 // Asks for the e-mail address that becomes the user ID. The opener's submit handler talks
 // to the service; the dialog closes when it answers true.
 class TsignupForm : public AccountEntryForm {

@@ -113,6 +113,11 @@ TuploadForm::TuploadForm(QWidget* owner, MainState& state, const Seams& seams)
                                  {QStringLiteral("Quality"), 279}},
                                 this);
     optionsListView_->setReportModel(options_);
+    // No caption is cut in the font in use; widths kept in the settings file still win.
+    QHeaderView* const header = optionsListView_->header();
+    for (int column = 0; column < options_->columnCount(); ++column)
+        header->resizeSection(
+            column, std::max(header->sectionSize(column), header->sectionSizeHint(column)));
     optionsListView_->setSelectionMode(QAbstractItemView::SingleSelection);
     optionsListView_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 

@@ -15,7 +15,9 @@
 
 #include "ListViewXPSafe.h"
 #include "clientOnService.h"
+#include "confirmUnit.h"
 #include "credentials.h"
+#include "enterPwdUnit.h"
 #include "httpTestServer.h"
 #include "localPane.h"
 #include "mainUnit.h"
@@ -23,6 +25,7 @@
 #include "netUnit.h"
 #include "onlinePane.h"
 #include "portableIniFiles.h"
+#include "signupUnit.h"
 
 using namespace tonvert;
 
@@ -73,6 +76,7 @@ private slots:
     void networkSettingsAndFolders();
     void fundsAndFeesInTheUsersNumbers();
     void noSecondRequestWhileOneWaits();
+    void passwordsShowDotsAndSignupSaysWhy();
 };
 
 void AccountTest::newUserSignsUpAndConfirms() {
@@ -140,6 +144,8 @@ void AccountTest::newPasswordIsRequestedThenEntered() {
     test::ModalDriver driver;
     std::string mailed;
     driver.on("enterPwdForm", [&](QWidget& enter) {
+        // The current password is not shown: the line opens empty.
+        QVERIFY(child<QLineEdit>(enter, "passwordEdit").text().isEmpty());
         mailed = client.service->mailedPassword();
         type(enter, "passwordEdit", "  " + mailed + "\t");
         click(enter, "saveBitBtn");
@@ -301,6 +307,29 @@ void AccountTest::noSecondRequestWhileOneWaits() {
     QVERIFY(enabled(form, "onlineMidiRefreshBtn") && itemEnabled(form, "menuFundsView"));
     QVERIFY(enabled(form, "midiUploadBtn"));
     QVERIFY(client.seams.prompts.shown.empty());
+}
+
+// A password shows as dots until "Show" is ticked; a disabled "Create account" tells what it
+// waits for.
+void AccountTest::passwordsShowDotsAndSignupSaysWhy() {
+    TconfirmForm confirm(nullptr);
+    TenterPwdForm enter(nullptr);
+    for (QWidget* form : {static_cast<QWidget*>(&confirm), static_cast<QWidget*>(&enter)})
+        for (const auto mode : {QLineEdit::Password, QLineEdit::Normal, QLineEdit::Password}) {
+            QCOMPARE(child<QLineEdit>(*form, "passwordEdit").echoMode(), mode);
+            child<QAbstractButton>(*form, "showPasswordCheckBox").click();
+        }
+    TsignupForm signup(nullptr);
+    for (const auto& [typed, hint] :
+         {std::pair{"", "Enter your e-mail address"},
+          {"x@y.zz", ""},
+          {"name", "An e-mail address has an \"@\" in it"},
+          {"x@y@y.zz", "An e-mail address has only one \"@\""},
+          {"x@y.z", "Enter the whole domain after the \"@\", such as example.org"}}) {
+        type(signup, "emailEdit", typed);
+        QCOMPARE(child<QAbstractButton>(signup, "submitBitBtn").toolTip(), QString(hint));
+        QCOMPARE(child<QAbstractButton>(signup, "submitBitBtn").isEnabled(), *hint == 0);
+    }
 }
 
 QTEST_MAIN(AccountTest)
