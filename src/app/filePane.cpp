@@ -20,6 +20,7 @@ FilePane::FilePane(const char* prefix, const std::vector<FileListModel::Column>&
     list_->setObjectName(name("ListView"));
     list_->setReportModel(model_);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(model_, &QAbstractItemModel::modelReset, this, &FilePane::sortPending);
 }
 
 QString FilePane::name(const char* suffix) const {
@@ -52,7 +53,28 @@ std::vector<FileRow> FilePane::selectedFiles() const {
 void FilePane::sortByColumn(int column, FileListModel::Comparison compare) {
     const int code = column + 1;
     list_->tag = list_->tag == code ? -code : code;
+    pendingSort_ = nullptr;
     BusyCursor busy;
+    model_->sortRows(compare, list_->tag);
+}
+
+int FilePane::sortCode() const {
+    return list_->tag;
+}
+
+void FilePane::restoreSort(int code, FileListModel::Comparison compare) {
+    const int columns = model_->columnCount();
+    list_->tag = code >= -columns && code <= columns ? code : 0;
+    pendingSort_ = list_->tag != 0 ? compare : nullptr;
+    sortPending();
+}
+
+void FilePane::sortPending() {
+    if (pendingSort_ == nullptr || model_->rowCount() == 0)
+        return;
+    // Once only: a pane that lists its rows in the service's order keeps doing so after.
+    const FileListModel::Comparison compare = pendingSort_;
+    pendingSort_ = nullptr;
     model_->sortRows(compare, list_->tag);
 }
 

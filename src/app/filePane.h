@@ -27,6 +27,13 @@ public:
     TListViewXPSafe& list() { return *list_; }
     FileListModel& model() { return *model_; }
 
+    // The list's sort code (0 unsorted, +k ascending by column k counted from 1, -k
+    // descending), as the settings file keeps it.
+    int sortCode() const;
+    // Takes a kept sort code: the rows are sorted by it at once, or when the list is first
+    // filled if it is empty now. A code for no column of the list leaves it unsorted.
+    void restoreSort(int code, FileListModel::Comparison compare);
+
 protected:
     FilePane(const char* prefix, const std::vector<FileListModel::Column>& columns,
              MainState& state, const Seams& seams, QWidget* parent);
@@ -48,7 +55,11 @@ protected:
     QMenu* popupMenu_ = nullptr;
 
 private:
+    void sortPending();
+
     const char* prefix_;
+    // The comparison of a restored sort that waits for rows.
+    FileListModel::Comparison pendingSort_ = nullptr;
 };
 
 } // namespace tonvert

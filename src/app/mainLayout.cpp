@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <initializer_list>
 
 #include "localPane.h"
@@ -26,6 +27,8 @@ namespace {
 constexpr int kSplitterWidth = 3;
 constexpr int kPaneMinimumWidth = 180;
 constexpr int kPaneMinimumHeight = 100;
+// On a first start the halves and the columns share alike.
+constexpr int kDefaultPart = 1;
 
 QFrame* makePanel(QWidget* parent, const char* name, QFrame::Shadow shadow) {
     auto* panel = new QFrame(parent);
@@ -58,9 +61,6 @@ void TmainForm::createPanels() {
     bottomPanel_ = makePanel(basePanelSplitter_, "bottomPanel", QFrame::Sunken);
     basePanelSplitter_->addWidget(topPanel_);
     basePanelSplitter_->addWidget(bottomPanel_);
-    // The top row keeps its height when the window is resized; the bottom row takes the rest.
-    basePanelSplitter_->setStretchFactor(0, 0);
-    basePanelSplitter_->setStretchFactor(1, 1);
 
     const auto makeRow = [](QFrame* panel, const char* name) {
         auto* layout = new QVBoxLayout(panel);
@@ -84,10 +84,7 @@ void TmainForm::createPanels() {
     onlineMidiAudioSplitter_->addWidget(onlineAudioPane_);
     localMidiAudioSplitter_->addWidget(localMidiPane_);
     localMidiAudioSplitter_->addWidget(localAudioPane_);
-    for (QSplitter* row : {onlineMidiAudioSplitter_, localMidiAudioSplitter_}) {
-        row->setStretchFactor(0, 0);
-        row->setStretchFactor(1, 1);
-    }
+    shareSplitters();
 
     connect(localMidiPane_, &LocalPane::uploadRequested, this, &TmainForm::midiUploadBtnClick);
     connect(localMidiPane_, &LocalPane::folderRequested, this,
@@ -98,6 +95,26 @@ void TmainForm::createPanels() {
             &TmainForm::audioDownloadBtnClick);
 }
 
+void TmainForm::shareSplitters() {
+    for (QSplitter* splitter : paneSplitters()) {
+        // Both panes grow and shrink with the window, each keeping its part of the length:
+        // the splitter shares out by the sizes it was last given or moved to.
+        splitter->setStretchFactor(0, 1);
+        splitter->setStretchFactor(1, 1);
+        splitter->setSizes({kDefaultPart, kDefaultPart});
+    }
+}
+
+std::array<QSplitter*, TmainForm::kSplitterCount> TmainForm::paneSplitters() const {
+    return {basePanelSplitter_, onlineMidiAudioSplitter_, localMidiAudioSplitter_};
+}
+
+int TmainForm::splitterLength(int splitter) const {
+    const QSplitter* s = paneSplitters()[static_cast<std::size_t>(splitter)];
+    const int along = s->orientation() == Qt::Vertical ? s->height() : s->width();
+    return std::max(along - s->handleWidth(), 0);
+}
+
 void TmainForm::createMainMenu() {
     menuBar()->setObjectName(QStringLiteral("mainMenu"));
     const auto addMenu = [this](const char* name, const char* caption) {
@@ -106,16 +123,20 @@ void TmainForm::createMainMenu() {
         menu->menuAction()->setObjectName(QString::fromLatin1(name));
         return menu;
     };
-    fillMenu(addMenu("menuSetup", "&Setup"), {{"&Sign up", "menuSetupSignup"},
-                                              {"&Confirm account", "menuSetupConfirm"},
-                                              {},
-                                              {"&Request new password", "menuSetupRequestPassword"},
-                                              {"&Enter new password", "menuSetupEnterPassword"},
-                                              {},
-                                              {"&Network", "menuSetupNetwork"},
-                                              {},
-                                              {"&MIDI folder", "menuSetupMidiFolder"},
-                                              {"&Audio folder", "menuSetupAudioFolder"}});
+    fillMenu(addMenu("menuSetup", "&Setup"),
+             {{"&Sign up", "menuSetupSignup"},
+              {"&Confirm account", "menuSetupConfirm"},
+              {},
+              {"&Request new password", "menuSetupRequestPassword"},
+              {"&Enter new password", "menuSetupEnterPassword"},
+              {},
+              {"&Network", "menuSetupNetwork"},
+              {},
+              {"&MIDI folder", "menuSetupMidiFolder"},
+              {"&Audio folder", "menuSetupAudioFolder"},
+              {},
+              {"&Download finished audio automatically", "menuSetupAutoDownload"}});
+    menuItem("menuSetupAutoDownload")->setCheckable(true);
     fillMenu(
         addMenu("menuFunds", "&Funds"),
         {{"&Add", "menuFundsAdd"}, {"&View", "menuFundsView"}, {}, {"&Fees", "menuFundsFees"}});
@@ -143,6 +164,7 @@ void TmainForm::connectMenus() {
         {"menuSetupNetwork", &TmainForm::menuSetupNetworkClick},
         {"menuSetupMidiFolder", &TmainForm::menuSetupMidiFolderClick},
         {"menuSetupAudioFolder", &TmainForm::menuSetupAudioFolderClick},
+        {"menuSetupAutoDownload", &TmainForm::menuSetupAutoDownloadClick},
         {"menuFundsAdd", &TmainForm::menuFundsAddClick},
         {"menuFundsView", &TmainForm::menuFundsViewClick},
         {"menuFundsFees", &TmainForm::menuFundsFeesClick},

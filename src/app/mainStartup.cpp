@@ -1,16 +1,21 @@
 // The main window's start-up, stored layout, first activation and close.
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QSplitter>
 #include <QTimer>
 #include <algorithm>
+#include <array>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "ListViewXPSafe.h"
 #include "aboutUnit.h"
 #include "connectSettings.h"
 #include "credentials.h"
+#include "fileRows.h"
 #include "hh_funcs.h"
 #include "localPane.h"
 #include "mainUnit.h"
@@ -48,30 +53,33 @@ Qt::WindowStates windowStateFromCode(int code) {
 }
 
 // The settings section and keys of each list's column widths, in the order they are kept.
-struct ColumnWidthKeys {
+struct ListKeys {
     const char* section;
-    const char* listName;
-    std::vector<const char*> keys;
+    std::vector<const char*> widths;
 };
 
-const std::vector<ColumnWidthKeys>& columnWidthKeys() {
-    static const std::vector<ColumnWidthKeys> keys = {
-        {"OnlineMidiListView", "onlineMidiListView", {"NameWidth", "TypeWidth"}},
-        {"LocalMidiListView",
-         "localMidiListView",
-         {"NameWidth", "TypeWidth", "PlayTimeWidth", "SizeWidth"}},
-        {"OnlineAudioListView", "onlineAudioListView", {"NameWidth", "TypeWidth", "SizeWidth"}},
-        {"LocalAudioListView", "localAudioListView", {"NameWidth", "TypeWidth", "SizeWidth"}},
+const std::vector<ListKeys>& listKeys() {
+    static const std::vector<ListKeys> keys = {
+        {"OnlineMidiListView", {"NameWidth", "TypeWidth"}},
+        {"LocalMidiListView", {"NameWidth", "TypeWidth", "PlayTimeWidth", "SizeWidth"}},
+        {"OnlineAudioListView", {"NameWidth", "TypeWidth", "SizeWidth"}},
+        {"LocalAudioListView", {"NameWidth", "TypeWidth", "SizeWidth"}},
     };
     return keys;
 }
 
-// Gives `first` its size along the splitter and the second widget the rest.
-void placeSplitter(QSplitter* splitter, int first) {
-    const int along =
-        splitter->orientation() == Qt::Vertical ? splitter->height() : splitter->width();
-    splitter->setSizes({first, std::max(along - splitter->handleWidth() - first, 0)});
-}
+// The list's sort code, kept beside its column widths.
+const char* const kSortKey = "SortColumn";
+
+// Each splitter's first pane size and the length it is part of, in the order of
+// paneSplitters().
+struct SplitterKeys {
+    const char* first;
+    const char* length;
+};
+constexpr SplitterKeys kSplitterKeys[] = {{"TopPanelHeight", "PanelsHeight"},
+                                          {"OnlineMidiPanelWidth", "OnlinePanelsWidth"},
+                                          {"LocalMidiPanelWidth", "LocalPanelsWidth"}};
 
 } // namespace
 
@@ -127,23 +135,15 @@ void TmainForm::loadMainSettings() {
     resize(width, height);
     setWindowState(windowStateFromCode(windowCode));
 
-    PaneSizes sizes = paneSizes();
-    sizes.topPanelHeight = ini.readInteger("MainWindow", "TopPanelHeight", sizes.topPanelHeight);
-    sizes.onlineMidiPanelWidth =
-        ini.readInteger("MainWindow", "OnlineMidiPanelWidth", sizes.onlineMidiPanelWidth);
-    sizes.localMidiPanelWidth =
-        ini.readInteger("MainWindow", "LocalMidiPanelWidth", sizes.localMidiPanelWidth);
-    setPaneSizes(sizes);
-
-    for (const auto& list : columnWidthKeys()) {
-        QHeaderView* header =
-            findChild<TListViewXPSafe*>(QString::fromLatin1(list.listName))->header();
-        for (int column = 0; column < static_cast<int>(list.keys.size()); ++column) {
-            const char* key = list.keys[static_cast<std::size_t>(column)];
-            header->resizeSection(column,
-                                  ini.readInteger(list.section, key, header->sectionSize(column)));
-        }
+    for (int i = 0; i < kSplitterCount; ++i) {
+        const SplitterKeys& keys = kSplitterKeys[i];
+        setSplitterPosition(i, {ini.readInteger("MainWindow", keys.first, -1),
+                                ini.readInteger("MainWindow", keys.length, 0)});
     }
+    state.autoDownload = ini.readInteger("MainWindow", "DownloadFinishedAudio", 0) != 0;
+    menuItem("menuSetupAutoDownload")->setChecked(state.autoDownload);
+
+    loadListSettings(ini);
 
     readCredentials(ini);
     readServiceSettings(ini);
@@ -177,18 +177,65 @@ void TmainForm::saveMainSettings() {
         ini.writeInteger("MainWindow", "Width", width());
         ini.writeInteger("MainWindow", "Height", height());
     }
-    const PaneSizes sizes = paneSizes();
-    ini.writeInteger("MainWindow", "TopPanelHeight", sizes.topPanelHeight);
-    ini.writeInteger("MainWindow", "OnlineMidiPanelWidth", sizes.onlineMidiPanelWidth);
-    ini.writeInteger("MainWindow", "LocalMidiPanelWidth", sizes.localMidiPanelWidth);
+    // The sizes first, as older files have them; the lengths they are part of after.
+    for (const bool lengths : {false, true})
+        for (int i = 0; i < kSplitterCount; ++i) {
+            const SplitterPosition position = splitterPosition(i);
+            if (position.first >= 0 && (!lengths || position.length > 0))
+                ini.writeInteger("MainWindow",
+                                 lengths ? kSplitterKeys[i].length : kSplitterKeys[i].first,
+                                 lengths ? position.length : position.first);
+        }
 
-    for (const auto& list : columnWidthKeys()) {
-        const QHeaderView* header =
-            findChild<TListViewXPSafe*>(QString::fromLatin1(list.listName))->header();
-        for (int column = 0; column < static_cast<int>(list.keys.size()); ++column)
-            ini.writeInteger(list.section, list.keys[static_cast<std::size_t>(column)],
-                             header->sectionSize(column));
+    saveListSettings(ini);
+}
+
+// The panes in the order of listKeys(), with the order each sorts its rows by.
+std::array<std::pair<FilePane*, FileListModel::Comparison>, 4> TmainForm::listPanes() const {
+    return {{{onlineMidiPane_, compareFileItems},
+             {localMidiPane_, kLocalMidiPaneKind.compare},
+             {onlineAudioPane_, compareFileItems},
+             {localAudioPane_, kLocalAudioPaneKind.compare}}};
+}
+
+void TmainForm::loadListSettings(const TPortableIniFile& ini) {
+    const auto panes = listPanes();
+    for (std::size_t i = 0; i < panes.size(); ++i) {
+        const ListKeys& list = listKeys()[i];
+        FilePane& pane = *panes[i].first;
+        QHeaderView* header = pane.list().header();
+        for (int column = 0; column < static_cast<int>(list.widths.size()); ++column) {
+            // A column too narrow for its caption in the font in use starts wide enough.
+            const int fitting =
+                std::max(header->sectionSize(column), header->sectionSizeHint(column));
+            header->resizeSection(
+                column, ini.readInteger(list.section, list.widths[static_cast<std::size_t>(column)],
+                                        fitting));
+        }
+        pane.restoreSort(ini.readInteger(list.section, kSortKey, 0), panes[i].second);
     }
+}
+
+void TmainForm::saveListSettings(TPortableIniFile& ini) {
+    const auto panes = listPanes();
+    for (std::size_t i = 0; i < panes.size(); ++i) {
+        const ListKeys& list = listKeys()[i];
+        FilePane& pane = *panes[i].first;
+        const QHeaderView* header = pane.list().header();
+        for (int column = 0; column < static_cast<int>(list.widths.size()); ++column)
+            ini.writeInteger(list.section, list.widths[static_cast<std::size_t>(column)],
+                             header->sectionSize(column));
+        ini.writeInteger(list.section, kSortKey, pane.sortCode());
+    }
+}
+
+void TmainForm::menuSetupAutoDownloadClick() {
+    state.autoDownload = menuItem("menuSetupAutoDownload")->isChecked();
+    // Kept at once: the choice outlasts a crash.
+    TPortableIniFile ini(paths_.settingsFile);
+    ini.writeInteger("MainWindow", "DownloadFinishedAudio", state.autoDownload ? 1 : 0);
+    if (state.autoDownloadChanged)
+        state.autoDownloadChanged();
 }
 
 void TmainForm::readCredentials(const TPortableIniFile& ini) {
@@ -208,24 +255,27 @@ void TmainForm::readServiceSettings(const TPortableIniFile& ini) {
     state.service.supportEmail = ini.readString("Service", "SupportEmail", defaults.supportEmail);
 }
 
-// Until the window is first shown its splitters have no size of their own, so the pane
-// sizes wait until then.
-TmainForm::PaneSizes TmainForm::paneSizes() const {
+TmainForm::SplitterPosition TmainForm::splitterPosition(int splitter) const {
+    // Until the window is first shown its splitters have no size of their own.
     if (!firstShowDone_)
-        return pendingPaneSizes_;
-    return {topPanel_->height(), onlineMidiPane_->width(), localMidiPane_->width()};
+        return storedSplitters_[static_cast<std::size_t>(splitter)];
+    const QList<int> sizes = paneSplitters()[static_cast<std::size_t>(splitter)]->sizes();
+    return {sizes.value(0), sizes.value(0) + sizes.value(1)};
 }
 
-void TmainForm::setPaneSizes(const PaneSizes& sizes) {
-    pendingPaneSizes_ = sizes;
-    if (firstShowDone_)
-        applyPaneSizes();
-}
-
-void TmainForm::applyPaneSizes() {
-    placeSplitter(basePanelSplitter_, pendingPaneSizes_.topPanelHeight);
-    placeSplitter(onlineMidiAudioSplitter_, pendingPaneSizes_.onlineMidiPanelWidth);
-    placeSplitter(localMidiAudioSplitter_, pendingPaneSizes_.localMidiPanelWidth);
+void TmainForm::setSplitterPosition(int splitter, const SplitterPosition& position) {
+    if (position.first < 0)
+        return;
+    const auto i = static_cast<std::size_t>(splitter);
+    storedSplitters_[i] = position;
+    const int length = position.length > 0 ? position.length
+                       : firstShowDone_    ? splitterLength(splitter)
+                                           : 0;
+    // An older file's size waits for the length of the first layout.
+    if (length <= 0)
+        return;
+    // The splitter shares its length out in these proportions, now and at any later size.
+    paneSplitters()[i]->setSizes({position.first, std::max(length - position.first, 0)});
 }
 
 void TmainForm::showEvent(QShowEvent* event) {
@@ -233,7 +283,9 @@ void TmainForm::showEvent(QShowEvent* event) {
     if (firstShowDone_)
         return;
     firstShowDone_ = true;
-    applyPaneSizes();
+    for (int i = 0; i < kSplitterCount; ++i)
+        if (storedSplitters_[static_cast<std::size_t>(i)].length <= 0)
+            setSplitterPosition(i, storedSplitters_[static_cast<std::size_t>(i)]);
     // Without a window manager the window may never be activated; the first showing
     // counts as the first activation then.
     QTimer::singleShot(0, this, &TmainForm::FormActivate);

@@ -47,6 +47,11 @@ struct MainState {
     int requestsWaiting = 0;
     std::function<void()> requestsChanged;
 
+    // Setup's "Download finished audio automatically", kept in the settings file. Told when
+    // the user switches it, either way.
+    bool autoDownload = false;
+    std::function<void()> autoDownloadChanged;
+
     bool hasCredentials() const { return !userID.empty() && !password.empty(); }
     bool requestWaiting() const { return requestsWaiting > 0; }
 };

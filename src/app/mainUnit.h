@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dirsUnit.h"
@@ -16,6 +18,7 @@ class QSplitter;
 
 namespace tonvert {
 
+class FilePane;
 class LocalPane;
 class THookHelpSystem;
 class OnlinePane;
@@ -91,6 +94,8 @@ public:
     // fetches the selected audio files into the audio folder through the download dialog.
     void midiUpload();
     void audioDownload();
+    // Fetches the named files of the online audio list through the download dialog.
+    void downloadAudioFiles(const std::vector<std::string>& names);
     void midiUploadBtnClick() { midiUpload(); }
     void audioDownloadBtnClick() { audioDownload(); }
 
@@ -105,6 +110,9 @@ public:
     void menuSetupNetworkClick();
     void menuSetupMidiFolderClick();
     void menuSetupAudioFolderClick();
+    // Takes the item's check into state.autoDownload, keeps it in the settings file at once
+    // and tells state.autoDownloadChanged.
+    void menuSetupAutoDownloadClick();
 
     // The Funds and Help menus.
     void menuFundsClick();
@@ -126,12 +134,15 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Heights and widths of the panes that the splitters move.
-    struct PaneSizes {
-        int topPanelHeight = 145;
-        int onlineMidiPanelWidth = 274;
-        int localMidiPanelWidth = 274;
+    // Where a splitter stands as the settings file keeps it: the first pane's size out of the
+    // length both panes share. Older files keep no length (0): the size is then taken out of
+    // the length the splitter has when the window is first laid out. No size stored: -1.
+    struct SplitterPosition {
+        int first = -1;
+        int length = 0;
     };
+    // The online and local halves, the two online panes, the two local panes.
+    static constexpr int kSplitterCount = 3;
 
     void FormCreate();
     void FormClose();
@@ -142,9 +153,16 @@ private:
     // Places a dialog centred over the window; it may stick out of it.
     void centre(QWidget& dialog) const;
 
-    PaneSizes paneSizes() const;
-    void setPaneSizes(const PaneSizes& sizes);
-    void applyPaneSizes();
+    void shareSplitters();
+    std::array<QSplitter*, kSplitterCount> paneSplitters() const;
+    SplitterPosition splitterPosition(int splitter) const;
+    void setSplitterPosition(int splitter, const SplitterPosition& position);
+    // The length the splitter's two panes share.
+    int splitterLength(int splitter) const;
+    // Each list's column widths and sort code.
+    std::array<std::pair<FilePane*, FileListModel::Comparison>, 4> listPanes() const;
+    void loadListSettings(const TPortableIniFile& ini);
+    void saveListSettings(TPortableIniFile& ini);
     void readServiceSettings(const TPortableIniFile& ini);
 
     // Places a dialog of the Setup menu near the top left of the window's client area.
@@ -165,7 +183,8 @@ private:
     bool startupDone_ = false;
     bool startupRunning_ = false;
     bool firstShowDone_ = false;
-    PaneSizes pendingPaneSizes_;
+    // Positions read before the window was first laid out.
+    std::array<SplitterPosition, kSplitterCount> storedSplitters_;
 
     QWidget* basePanel_ = nullptr;
     QSplitter* basePanelSplitter_ = nullptr;
