@@ -25,6 +25,7 @@
 #include "downloadUnit.h"
 #include "mainState.h"
 #include "netUnit.h"
+#include "noDesktop.h"
 #include "prompts.h"
 #include "qtMessagePump.h"
 #include "shell.h"
@@ -47,22 +48,6 @@ public:
         return PromptAnswer::ok;
     }
     int shown = 0;
-};
-
-// The dialog asks nothing of the desktop unless the service names a page.
-class NoDesktop : public Shell {
-public:
-    void openUrl(const std::string&) override {}
-    bool playFile(const std::string&) override { return false; }
-    std::vector<std::string> trashFiles(const std::vector<std::string>& paths) override {
-        return paths;
-    }
-    std::vector<std::string> copyFiles(const std::vector<std::string>& sources,
-                                       const std::vector<std::string>&) override {
-        return sources;
-    }
-    bool renameFile(const std::string&, const std::string&, std::string&) override { return false; }
-    bool pickFolder(const std::string&, std::string&) override { return false; }
 };
 
 class StoppedClock : public tonvert::Clock {
@@ -142,7 +127,7 @@ int main(int argc, char** argv) {
         "http://bench.localhost:" + std::to_string(port) + "/cgi-bin/wmn.pl?CMD=getaudio&FNM=";
 
     PrintedPrompts prompts;
-    NoDesktop shell;
+    bench::NoDesktop shell;
     PermanentConnection connection;
     QtMessagePump pump;
     StoppedClock clock;

@@ -41,6 +41,8 @@ packages=(
   # running the client in a virtual display (run script, GUI checks); the journey test reads
   # the messages' texts off the clipboard
   xvfb xauth x11-utils xdotool imagemagick openbox xclip
+  # a session bus and a notification service of the journey test's own
+  dbus python3-dbus python3-gi
   # opening web pages and files from the client on a desktop
   xdg-utils
   # the manual: chmcmd compiles it to CHM; the manual's test reads the CHM back

@@ -38,28 +38,13 @@ constexpr Qt::Alignment kRight = Qt::AlignRight;
 
 constexpr const char* kUploadHint = "Upload selected MIDI files for rendering";
 
-// The play time of a MIDI file, or none when the file cannot be read or timed.
-std::optional<double> playTimeOf(const std::string& path) {
-    try {
-        TMidiFile midi;
-        std::string message;
-        if (loadMidiFile(path, false, midi, message)) {
-            const auto seconds = midiPlayTime(midi, message);
-            if (seconds && message.empty())
-                return *seconds;
-        }
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
 // Times the files, each read once, on all of the machine's cores: reading and timing is
 // nearly all of a fill's time.
 void timeFiles(const std::string& folder, std::vector<FileRow>& rows) {
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i = next++; i < rows.size(); i = next++)
-            rows[i].playTime = playTimeOf(folder + rows[i].fileName);
+            rows[i].playTime = midiFilePlayTime(folder + rows[i].fileName);
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const auto helpers = std::min<std::size_t>(cores - 1, rows.size() / 16);
@@ -135,6 +120,20 @@ void restorePlace(TListViewXPSafe& list, const FileListModel& model, const ListP
 }
 
 } // namespace
+
+std::optional<double> midiFilePlayTime(const std::string& path) {
+    try {
+        TMidiFile midi;
+        std::string message;
+        if (loadMidiFile(path, false, midi, message)) {
+            const auto seconds = midiPlayTime(midi, message);
+            if (seconds && message.empty())
+                return *seconds;
+        }
+    } catch (...) {
+    }
+    return std::nullopt;
+}
 
 const LocalPaneKind kLocalMidiPaneKind{
     "localMidi",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct LocalPaneKind {
 extern const LocalPaneKind kLocalMidiPaneKind;
 extern const LocalPaneKind kLocalAudioPaneKind;
 
+// The play time of a MIDI file, or none when it cannot be read or timed.
+std::optional<double> midiFilePlayTime(const std::string& path);
+
 // A pane of the files in a local folder: its list, buttons and popup menu. The user sorts,
 // renames in place, plays, copies and deletes the files. The pane follows what other
 // programs do in the folder; files dropped on the MIDI pane are copied into its folder, and
@@ -59,6 +63,9 @@ public:
     // "Upload MIDI" of the MIDI pane; none in the audio pane.
     QAbstractButton* uploadButton() { return uploadBtn_; }
 
+    // The file name is of a type the pane lists.
+    bool listsType(const std::string& fileName) const;
+
 signals:
     void uploadRequested();
     void folderRequested();
@@ -73,7 +80,6 @@ private:
     std::vector<std::string> selectedPaths() const;
     void folderChanged();
     void copyDropped(const std::vector<std::string>& paths);
-    bool listsType(const std::string& fileName) const;
 
     const LocalPaneKind& kind_;
     FolderWatch* watch_ = nullptr;

@@ -116,7 +116,6 @@ void TmainForm::menuSetupRequestPasswordClick() {
 void TmainForm::menuSetupEnterPasswordClick() {
     TenterPwdForm enter(this);
     placeSetupDialog(enter);
-    enter.passwordEdit().setText(toQString(state.password));
     enter.exec();
     if (!enter.saved)
         return;

@@ -15,8 +15,10 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "desktopNotifier.h"
 #include "localPane.h"
 #include "mainUnit.h"
+#include "onlineArrivals.h"
 #include "onlinePane.h"
 #include "paneWidgets.h"
 
@@ -93,6 +95,15 @@ void TmainForm::createPanels() {
             &TmainForm::menuSetupAudioFolderClick);
     connect(onlineAudioPane_, &OnlinePane::downloadRequested, this,
             &TmainForm::audioDownloadBtnClick);
+    connect(onlineMidiPane_, &OnlinePane::uploadRequested, this, &TmainForm::midiUploadFiles);
+    createArrivals();
+}
+
+void TmainForm::createArrivals() {
+    desktopNotifier_ = new DesktopNotifier(this);
+    arrivals_ = new OnlineArrivals(
+        *onlineMidiPane_, *onlineAudioPane_, state, *desktopNotifier_,
+        [this](const std::vector<std::string>& names) { downloadAudioFiles(names); }, this);
 }
 
 void TmainForm::shareSplitters() {

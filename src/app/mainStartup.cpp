@@ -20,6 +20,7 @@
 #include "localPane.h"
 #include "mainUnit.h"
 #include "netUnit.h"
+#include "onlineArrivals.h"
 #include "onlinePane.h"
 #include "portableIniFiles.h"
 #include "serviceRequests.h"
@@ -312,6 +313,8 @@ void TmainForm::FormActivate() {
     fillLocalAudioList(false);
     showOnlineMidiList(false);
     showOnlineAudioList(false);
+    // What the last run listed is what later lists are compared with.
+    arrivals_->start();
     showAboutDialog(kSplashMilliseconds);
     switch (accountCommandFor(state)) {
     case StartupAccountCommand::signup:
@@ -341,7 +344,7 @@ void TmainForm::FormDestroy() {
 }
 
 void TmainForm::showAboutDialog(int milliseconds) {
-    TaboutForm about(this, state.service.host, seams_.shell);
+    TaboutForm about(this, state.service.host, seams_.shell, seams_.prompts);
     centre(about);
     about.popup(milliseconds);
 }

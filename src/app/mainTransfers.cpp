@@ -4,28 +4,65 @@
 #include <cmath>
 
 #include "downloadUnit.h"
+#include "fileNames.h"
 #include "localPane.h"
 #include "mainUnit.h"
 #include "onlinePane.h"
+#include "prompts.h"
 #include "serviceRequests.h"
 #include "uploadUnit.h"
 
 namespace tonvert {
 
 void TmainForm::midiUpload() {
-    TuploadForm upload(this, state, seams_);
     // Files that could not be timed cannot go: the service charges by play time.
-    int totalPlayTime = 0;
-    for (const FileRow& file : localMidiPane_->selectedFiles()) {
-        if (!file.playTime)
-            continue;
-        // The sum of the times as the pane shows them, in whole seconds.
-        totalPlayTime += static_cast<int>(std::nearbyint(*file.playTime));
-        upload.midiFiles.push_back(localMidiPane_->pathOf(file));
-    }
-    if (upload.midiFiles.empty()) {
+    std::vector<TimedMidiFile> files;
+    for (const FileRow& file : localMidiPane_->selectedFiles())
+        if (file.playTime)
+            files.push_back({localMidiPane_->pathOf(file), *file.playTime});
+    if (files.empty()) {
         localMidiPane_->uploadButton()->setEnabled(false);
         return;
+    }
+    runUpload(files);
+}
+
+// Dropped files are timed as the MIDI pane times its own; those that cannot be are named.
+void TmainForm::midiUploadFiles(const std::vector<std::string>& paths) {
+    const char* why = !state.hasCredentials()  ? "Sign up or confirm your account to upload."
+                      : state.requestWaiting() ? "Wait until the request to the service has ended."
+                                               : nullptr;
+    if (why != nullptr) {
+        seams_.prompts.show(PromptKind::error, "", why, PromptButtons::ok);
+        return;
+    }
+    std::vector<TimedMidiFile> files;
+    std::string refused;
+    for (const std::string& path : paths) {
+        const std::optional<double> seconds =
+            localMidiPane_->listsType(fileNameOf(path)) ? midiFilePlayTime(path) : std::nullopt;
+        if (seconds)
+            files.push_back({path, *seconds});
+        else
+            refused += "\n" + fileNameOf(path);
+    }
+    if (!refused.empty())
+        seams_.prompts.show(PromptKind::error, "",
+                            "These files are no MIDI files whose play time can be read, and "
+                            "cannot be uploaded:\n" +
+                                refused,
+                            PromptButtons::ok);
+    if (!files.empty())
+        runUpload(files);
+}
+
+void TmainForm::runUpload(const std::vector<TimedMidiFile>& files) {
+    TuploadForm upload(this, state, seams_);
+    int totalPlayTime = 0;
+    for (const TimedMidiFile& file : files) {
+        // The sum of the times as the pane shows them, in whole seconds.
+        totalPlayTime += static_cast<int>(std::nearbyint(file.playTime));
+        upload.midiFiles.push_back(file.path);
     }
     upload.totalPlayTime = totalPlayTime;
     upload.formFields = {"UID=" + state.userID, "PWD=" + state.password, "LNG=us", "VER=1.0",
@@ -40,13 +77,19 @@ void TmainForm::midiUpload() {
 }
 
 void TmainForm::audioDownload() {
-    TdownloadForm download(this, state, seams_);
+    std::vector<std::string> names;
     for (const FileRow& file : onlineAudioPane_->selectedFiles())
-        download.audioFiles.push_back(file.fileName);
-    if (download.audioFiles.empty()) {
+        names.push_back(file.fileName);
+    if (names.empty()) {
         onlineAudioPane_->downloadButton()->setEnabled(false);
         return;
     }
+    downloadAudioFiles(names);
+}
+
+void TmainForm::downloadAudioFiles(const std::vector<std::string>& names) {
+    TdownloadForm download(this, state, seams_);
+    download.audioFiles = names;
     download.targetFolder = state.audioFolder;
     download.baseURL = audioDownloadUrlPrefix(state.service.host, state.userID, state.password);
     download.net = state.net.get();

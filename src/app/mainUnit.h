@@ -21,7 +21,9 @@ namespace tonvert {
 class FilePane;
 class LocalPane;
 class THookHelpSystem;
+class OnlineArrivals;
 class OnlinePane;
+class DesktopNotifier;
 class TPortableIniFile;
 
 // The account command that the first activation runs: signing up without a user ID,
@@ -96,6 +98,10 @@ public:
     void audioDownload();
     // Fetches the named files of the online audio list through the download dialog.
     void downloadAudioFiles(const std::vector<std::string>& names);
+    // Sends dropped MIDI files through the upload dialog; those that cannot go are named.
+    void midiUploadFiles(const std::vector<std::string>& paths);
+    // Asks the service again by itself while uploads wait, and tells of audio that arrives.
+    OnlineArrivals& arrivals() { return *arrivals_; }
     void midiUploadBtnClick() { midiUpload(); }
     void audioDownloadBtnClick() { audioDownload(); }
 
@@ -192,6 +198,16 @@ private:
     QFrame* bottomPanel_ = nullptr;
     QSplitter* onlineMidiAudioSplitter_ = nullptr;
     QSplitter* localMidiAudioSplitter_ = nullptr;
+    // A MIDI file to upload with its play time in seconds.
+    struct TimedMidiFile {
+        std::string path;
+        double playTime;
+    };
+    void runUpload(const std::vector<TimedMidiFile>& files);
+    void createArrivals();
+
+    DesktopNotifier* desktopNotifier_ = nullptr;
+    OnlineArrivals* arrivals_ = nullptr;
     OnlinePane* onlineMidiPane_ = nullptr;
     OnlinePane* onlineAudioPane_ = nullptr;
     LocalPane* localMidiPane_ = nullptr;

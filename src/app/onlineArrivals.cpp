@@ -42,7 +42,7 @@ OnlineArrivals::OnlineArrivals(OnlinePane& midiPane, OnlinePane& audioPane, Main
     , midiPane_(midiPane)
     , audioPane_(audioPane)
     , state_(state)
-    , notifications_(notifications)
+    , notifications_(&notifications)
     , download_(std::move(download)) {
     clock_.start();
     timer_.setSingleShot(true);
@@ -139,14 +139,14 @@ void OnlineArrivals::announce(const std::vector<std::string>& names) {
                                     ? "Audio file ready"
                                     : std::to_string(names.size()) + " audio files ready";
     if (state_.autoDownload) {
-        notifications_.notify(summary, "Downloading into your audio folder:\n" + joinedLines(names),
-                              "", nullptr);
+        notifications_->notify(
+            summary, "Downloading into your audio folder:\n" + joinedLines(names), "", nullptr);
         downloadsOwed_.insert(downloadsOwed_.end(), names.begin(), names.end());
         // From the event loop: the list that brought them is still being shown.
         downloadTimer_.start(0);
         return;
     }
-    notifications_.notify(summary, joinedLines(names), "Download", [this, names] {
+    notifications_->notify(summary, joinedLines(names), "Download", [this, names] {
         downloadsOwed_.insert(downloadsOwed_.end(), names.begin(), names.end());
         downloadWhenFree();
     });

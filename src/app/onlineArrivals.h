@@ -33,6 +33,8 @@ public:
     // with, and files still waiting in them are asked after.
     void start();
     const RefreshSchedule& schedule() const { return schedule_; }
+    // Where later notices go instead (tests).
+    void setNotifications(Notifications& notifications) { notifications_ = &notifications; }
 
 private:
     double now() const;
@@ -47,7 +49,7 @@ private:
     OnlinePane& midiPane_;
     OnlinePane& audioPane_;
     MainState& state_;
-    Notifications& notifications_;
+    Notifications* notifications_;
     Download download_;
     RefreshSchedule schedule_;
     QElapsedTimer clock_;

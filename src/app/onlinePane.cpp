@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -80,8 +81,16 @@ OnlinePane::OnlinePane(const OnlinePaneKind& kind, MainState& state, const Seams
     connect(popupMenu_, &QMenu::aboutToShow, this, &OnlinePane::popupMenuPopup);
     onPopupItem("Refresh", [this] { refresh(true); });
     onPopupItem("Delete", [this] { deleteFiles(); });
-    if (kind_.audio)
+    if (kind_.audio) {
         onPopupItem("Download", [this] { emit downloadRequested(); });
+        return;
+    }
+    list_->setFileDropsAccepted(true);
+    // Out of the drop event: the upload dialog must not run inside it.
+    connect(list_, &TListViewXPSafe::filesDropped, this,
+            [this](const std::vector<std::string>& paths) {
+                QTimer::singleShot(0, this, [this, paths] { emit uploadRequested(paths); });
+            });
 }
 
 void OnlinePane::createWidgets() {

@@ -68,6 +68,8 @@ signals:
     void downloadRequested();
     // The list was shown anew, from the service or from the list file.
     void listShown();
+    // Files dropped on the MIDI pane, to be uploaded.
+    void uploadRequested(const std::vector<std::string>& paths);
 
 private:
     void createWidgets();

@@ -19,14 +19,10 @@ std::string programVersion() {
 }
 
 TaboutForm::TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell, Prompts& prompts)
-    : TaboutForm(owner, webHost, shell) {
-    prompts_ = &prompts;
-}
-
-TaboutForm::TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint)
-    , shell_(shell) {
+    , shell_(shell)
+    , prompts_(prompts) {
     setObjectName(QStringLiteral("aboutForm"));
     setWindowTitle(QStringLiteral("About Tonvert (TM)"));
     setFixedSize(423, 146);
@@ -85,10 +81,7 @@ void TaboutForm::closeTimerTimer() {
 
 void TaboutForm::wwwLabelClick() {
     const std::string address = "http://" + toBytes(wwwLabel_->text());
-    if (prompts_ != nullptr)
-        openUrlOrSay(*prompts_, shell_, address);
-    else
-        shell_.openUrl(address, [](const OpenFailure&) {});
+    openUrlOrSay(prompts_, shell_, address);
 }
 
 void TaboutForm::keyPressEvent(QKeyEvent* event) {

@@ -22,8 +22,6 @@ class TaboutForm : public QDialog {
     Q_OBJECT
 public:
     TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell, Prompts& prompts);
-    // For the callers that do not pass prompts yet (to go once none is left).
-    TaboutForm(QWidget* owner, const std::string& webHost, Shell& shell);
 
     // Shows the box modally. A positive time closes it after that many milliseconds; 0 or
     // less leaves it until the user closes it. Gives the dialog's result.
@@ -38,7 +36,7 @@ private:
     void wwwLabelClick();
 
     Shell& shell_;
-    Prompts* prompts_ = nullptr;
+    Prompts& prompts_;
     QFrame* bmpPanel_;
     QLabel* splashImage_;
     QLabel* wwwLabel_;

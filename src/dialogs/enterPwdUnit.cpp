@@ -2,7 +2,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShowEvent>
 
 namespace tonvert {
 
@@ -13,14 +12,6 @@ TenterPwdForm::TenterPwdForm(QWidget* owner)
                        {}) {
     connect(edit_, &QLineEdit::textChanged, this, &TenterPwdForm::passwordEditChange);
     connect(button_, &QPushButton::clicked, this, &TenterPwdForm::saveBitBtnClick);
-}
-
-void TenterPwdForm::showEvent(QShowEvent* event) {
-    // A new password is typed afresh; the current one would only be shown to whoever looks.
-    // The window system's own showings (after a minimise) keep what the user typed.
-    if (!event->spontaneous())
-        edit_->clear();
-    AccountEntryForm::showEvent(event);
 }
 
 void TenterPwdForm::passwordEditChange() {

@@ -16,9 +16,6 @@ public:
     QLineEdit& passwordEdit() { return *edit_; }
     void passwordEditChange();
     void saveBitBtnClick();
-
-protected:
-    void showEvent(QShowEvent* event) override;
 };
 
 } // namespace tonvert

@@ -5,6 +5,7 @@
 
 #include "credentials.h"
 #include "netUnit.h"
+#include "onlineArrivals.h"
 #include "portableIniFiles.h"
 #include "serviceRequests.h"
 
@@ -30,6 +31,7 @@ ClientOnService::~ClientOnService() {
 
 void ClientOnService::start() {
     form = std::make_unique<TmainForm>(folder.file("tonvert"), seams.seams());
+    form->arrivals().setNotifications(seams.notifications);
     form->show();
     QTRY_VERIFY(form->startupDone());
 }

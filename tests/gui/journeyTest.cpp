@@ -26,6 +26,7 @@
 #include "midiBytes.h"
 #include "modalDriver.h"
 #include "netUnit.h"
+#include "onlineArrivals.h"
 #include "onlinePane.h"
 #include "portableIniFiles.h"
 #include "recordingSeams.h"
@@ -141,6 +142,7 @@ private slots:
     void uploadGathersTheTimedSelection();
     void downloadRefillsTheAudioPaneAfterAPartialRun();
     void fromUploadToLocalAudio();
+    void rendersArriveByThemselves();
     void newUserToFundsAndUpload();
 };
 
@@ -237,6 +239,38 @@ void JourneyTest::fromUploadToLocalAudio() {
     QCOMPARE(local.size(), 2);
     QCOMPARE(probe(journey.folder.file("Audio/Scale.MP3")), QStringLiteral("44100,2"));
     QCOMPARE(probe(journey.folder.file("Audio/Chorale.WAV")), QStringLiteral("22050,1"));
+}
+
+// Uploaded, then hands off: the audio file is listed by itself and the desktop is told of it;
+// the notice's Download, or the automatic download, brings it into the local audio folder.
+void JourneyTest::rendersArriveByThemselves() {
+    for (const bool automatic : {false, true}) {
+        Journey journey;
+        test::writeBytes(journey.folder.file("MIDI/Tune.mid"), midiLasting(1));
+        journey.start();
+        journey.form->state.autoDownload = automatic;
+        journey.selectMidi({"Tune.mid"});
+        journey.runUpload(
+            [](TuploadForm& dialog) { submitWith(dialog, 0, "Standard CBR stereo"); });
+        QCOMPARE(test::rowTexts(journey.form->onlineMidiPane().model()), QStringList{"Tune|MID"});
+
+        journey.renderer.open();
+        OnlinePane& audio = journey.form->onlineAudioPane();
+        QTRY_COMPARE_WITH_TIMEOUT(test::rowTexts(audio.model()).size(), 1, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(journey.form->onlineMidiPane().model().rowCount(), 0, 10000);
+        QVERIFY(!journey.form->arrivals().schedule().running());
+        const auto& notices = journey.seams.notifications.notices;
+        QCOMPARE(notices.size(), std::size_t(1));
+        QCOMPARE(notices[0].summary, std::string("Audio file ready"));
+        QVERIFY(notices[0].body.find("Tune.MP3") != std::string::npos);
+        QCOMPARE(notices[0].actionLabel, std::string(automatic ? "" : "Download"));
+        if (!automatic)
+            notices[0].onAction();
+        QTRY_COMPARE_WITH_TIMEOUT(test::rowTexts(journey.form->localAudioPane().model()).size(), 1,
+                                  20000);
+        QCOMPARE(probe(journey.folder.file("Audio/Tune.MP3")), QStringLiteral("44100,2"));
+        QVERIFY(journey.seams.prompts.shown.empty());
+    }
 }
 
 // A new user, with nothing but the service's address in the settings file: signs up,

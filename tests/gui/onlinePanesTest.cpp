@@ -116,6 +116,13 @@ void OnlinePanesTest::refreshKeepsTheListForTheNextStart() {
     QCOMPARE(online.seams.prompts.shown[0].kind, PromptKind::error);
     QVERIFY(online.seams.prompts.shown[0].text.find("Can't connect to host") != std::string::npos);
     QCOMPARE(rows(online.audio()), audioRows);
+
+    // Asked by itself, the same failure shows no box: the panel says it, the list stays.
+    QCOMPARE(online.audio().refreshQuietly(), QuietRefresh::transportFailed);
+    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(1));
+    QVERIFY(online.audio().infoPanel().text().startsWith("Not refreshed: "));
+    QVERIFY(online.audio().infoPanel().text().contains("Can't connect to host"));
+    QCOMPARE(rows(online.audio()), audioRows);
 }
 
 void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
@@ -127,15 +134,20 @@ void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
     midi.refresh(false);
     QCOMPARE(rows(midi), (QStringList{"One|MID", "Two|MID", "Three|MID"}));
 
-    // One of them is gone already: its box names it, OK goes on with the rest, and the
-    // refresh after the walk shows what is left.
+    // Asked first; one of them is gone already: its box names it, OK goes on with the rest,
+    // and the refresh after the walk shows what is left.
     test::LoopbackService& service = *online.service;
     QVERIFY(test::deleteWaitingMidi(service.store(), online.user, "Two.mid"));
     midi.list().selectRows({0, 1});
-    online.seams.prompts.answers = {PromptAnswer::ok};
+    online.seams.prompts.answers = {PromptAnswer::yes, PromptAnswer::ok};
     online.form->deleteOnlineMidiFiles();
-    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(1));
-    const auto& box = online.seams.prompts.shown[0];
+    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(2));
+    const auto& question = online.seams.prompts.shown[0];
+    QCOMPARE(question.kind, PromptKind::confirmation);
+    QCOMPARE(question.buttons, PromptButtons::yesNo);
+    QCOMPARE(question.text,
+             std::string("Delete these 2 files from the service?\n\nThis cannot be undone."));
+    const auto& box = online.seams.prompts.shown[1];
     QCOMPARE(box.buttons, PromptButtons::okAbort);
     QCOMPARE(box.text, std::string("Error encountered while deleting MIDI file\n\nTwo.MID\n\n"
                                    "Can't open MIDI record on server. It may already have been "
@@ -149,10 +161,10 @@ void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
     midi.refresh(false);
     QVERIFY(test::deleteWaitingMidi(service.store(), online.user, "Three.mid"));
     selectAll(midi);
-    online.seams.prompts.answers = {PromptAnswer::abort};
+    online.seams.prompts.answers = {PromptAnswer::yes, PromptAnswer::abort};
     online.form->deleteOnlineMidiFiles();
-    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(2));
-    QVERIFY(online.seams.prompts.shown[1].text.find("\n\nThree.MID\n\n") != std::string::npos);
+    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(4));
+    QVERIFY(online.seams.prompts.shown[3].text.find("\n\nThree.MID\n\n") != std::string::npos);
     QCOMPARE(rows(midi), QStringList{"Four|MID"});
 
     // Audio files are deleted by name, which travels encoded: blanks and "&" arrive.
@@ -163,9 +175,21 @@ void OnlinePanesTest::deletesWalkTheSelectionAndTellWhatFailed() {
     audio.refresh(false);
     QCOMPARE(rows(audio), (QStringList{"A b&c|MP3|3", "Plain|OGG|3"}));
     audio.list().selectRows({0});
+    online.seams.prompts.answers = {PromptAnswer::yes};
     online.form->deleteOnlineAudioFiles();
     QCOMPARE(rows(audio), QStringList{"Plain|OGG|3"});
-    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(2)); // no box for the audio file
+    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(5)); // the question alone
+    QCOMPARE(online.seams.prompts.shown[4].text,
+             std::string("Delete \"A b&c.MP3\" from the service?\n\nThis cannot be undone."));
+
+    // The Delete key asks the same; No leaves the file on the service.
+    audio.list().selectRows({0});
+    online.seams.prompts.answers = {PromptAnswer::no};
+    QTest::keyClick(&audio.list(), Qt::Key_Delete);
+    QCOMPARE(online.seams.prompts.shown.size(), std::size_t(6));
+    QCOMPARE(online.seams.prompts.shown[5].kind, PromptKind::confirmation);
+    audio.refresh(false);
+    QCOMPARE(rows(audio), QStringList{"Plain|OGG|3"});
 }
 
 void OnlinePanesTest::listFilesAreReadAsTheyStand() {

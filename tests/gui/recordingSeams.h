@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "clock.h"
 #include "connectionState.h"
 #include "mainState.h"
+#include "notifications.h"
 #include "prompts.h"
 #include "qtMessagePump.h"
 #include "shell.h"
@@ -78,6 +80,20 @@ public:
     double time = 46000.5; // 9 December 2025, noon
 };
 
+// Keeps the notices sent to the desktop; a test picks an action by calling it.
+class RecordingNotifications : public Notifications {
+public:
+    struct Notice {
+        std::string summary, body, actionLabel;
+        std::function<void()> onAction;
+    };
+    void notify(const std::string& summary, const std::string& body, const std::string& actionLabel,
+                std::function<void()> onAction) override {
+        notices.push_back({summary, body, actionLabel, std::move(onAction)});
+    }
+    std::vector<Notice> notices;
+};
+
 // The seams of a window under test: recording shell and prompts, a permanent connection, the
 // real message pump.
 struct TestSeams {
@@ -86,6 +102,7 @@ struct TestSeams {
     PermanentConnection connection;
     QtMessagePump pump;
     FixedClock clock;
+    RecordingNotifications notifications;
     Seams seams() { return {prompts, shell, connection, pump, clock}; }
 };
 

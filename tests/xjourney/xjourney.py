@@ -14,13 +14,20 @@ for web pages and files) is a script of the test that notes what it was asked to
 works the program with xdotool as a user would: signs up, confirms with the mailed password,
 adds funds on the service's page (in headless Chromium), views the balance, uploads the two
 files with two presets, refreshes until they are rendered, downloads them, checks the audio,
-plays one and closes the program with Alt+F4. Any message box that the step does not expect
-fails the test. The last line says PASSED or FAILED.
+plays one and closes the program with Alt+F4. On the way it checks that renders arrive by
+themselves: after the uploads no key is pressed until both audio files are listed, the
+desktop's notification service (a small one of the test's own on a session bus of its own)
+is told of them, its Download action fetches a file, and with automatic download switched on
+a third render lands in the audio folder by itself. A failing opener gives a message in front
+that offers to copy the address, and the network setup's Test answers in front of its dialog.
+Any message box that the step does not expect fails the test. The last line says PASSED or
+FAILED.
 """
 
 import contextlib
 import ctypes
 import glob
+import json
 import os
 import re
 import shutil
@@ -36,7 +43,8 @@ import urllib.parse
 import urllib.request
 import wave
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "browser"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "browser"))
 
 USER = "journey@example.org"
 SAMPLES = ("Scale.mid", "Chorale.mid")
@@ -180,8 +188,22 @@ class Desktop:
         for name in ("WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
                      "QT_QPA_PLATFORM", "XAUTHORITY", "BROWSER"):
             self.env.pop(name, None)
-        # A session bus that is not there: nothing starts one for the program.
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(work, "no-bus")
+        # A session bus of the test's own, with a notification service that notes every notice.
+        bus = os.path.join(work, "bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus
+        self.notices_log = os.path.join(work, "notices.txt")
+        open(self.notices_log, "w").close()
+        self.processes.append(subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=ends_with_the_test))
+        wait_until("the session bus", lambda: os.path.exists(bus), 10)
+        notices = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(HERE, "notificationServer.py"), self.notices_log],
+            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+            preexec_fn=ends_with_the_test)
+        self.processes.append(notices)
+        if notices.stdout.readline().strip() != "ready":
+            raise Failure("the notification service did not start")
         os.makedirs(self.env["HOME"])
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
         wait_until("the X server", lambda: self.run("xdpyinfo", check=False) is not None, 15)
@@ -227,6 +249,16 @@ class Desktop:
 
     def clipboard(self):
         return self.run("xclip", "-o", "-selection", "clipboard", check=False)
+
+    def notices(self):
+        """The notices the program sent to the desktop, oldest first."""
+        with open(self.notices_log) as log:
+            return [json.loads(line) for line in log if line.strip()]
+
+    def pick_action(self, notice, key):
+        self.run("dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.Notifications",
+                 "/org/freedesktop/Notifications", "org.tonvert.Test.InvokeAction",
+                 "uint32:%d" % notice["id"], "string:" + key)
 
     def close(self):
         stop(self.clipboard_owner)
@@ -287,16 +319,20 @@ class Journey:
         with open(os.path.join(self.folder, "tonvert.INI"), "w", newline="") as ini:
             ini.write(settings)
 
-    def make_opener(self):
-        """xdg-open first in PATH: it notes each address it is given, one a line."""
+    def make_opener(self, failing=False):
+        """xdg-open first in PATH: it notes each address it is given, one a line; a failing
+        one then says that no program was found for it, as xdg-open does."""
         self.bin = os.path.join(self.work, "bin")
-        os.makedirs(self.bin)
+        os.makedirs(self.bin, exist_ok=True)
         self.opened_log = os.path.join(self.work, "opened.txt")
-        open(self.opened_log, "w").close()
+        if not os.path.exists(self.opened_log):
+            open(self.opened_log, "w").close()
         opener = os.path.join(self.bin, "xdg-open")
-        with open(opener, "w") as script:
-            script.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' % self.opened_log)
-        os.chmod(opener, 0o755)
+        with open(opener + ".new", "w") as script:
+            script.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n%s' %
+                         (self.opened_log, "exit 3\n" if failing else ""))
+        os.chmod(opener + ".new", 0o755)
+        os.replace(opener + ".new", opener)
 
     def opened(self):
         with open(self.opened_log) as log:
@@ -517,40 +553,51 @@ class Journey:
         self.upload("Chorale.mid", ["Up"] * 5, "upload-mp3-lowest-cbr-mono")
         self.shot("uploaded")
 
-    def refreshed(self, list_name):
-        """Ctrl+R in the focused online pane; the text of the list it fetched."""
-        before, _ = self.list_file(list_name)
-        self.desktop.key("ctrl+r")
-
-        def fetched():
-            written, text = self.list_file(list_name)
-            return text if written != before else None
-        return wait_until("a new " + list_name, fetched, 20, self.no_stray_message)
+    def audio_listed(self):
+        """The rendered files of the online audio list file: lower-case name to size."""
+        _, text = self.list_file("AudioList.TXT")
+        return {line.split("\t")[0].lower(): line.split("\t")[1]
+                for line in text.splitlines()[2:] if "\t" in line}
 
     def wait_for_renders(self):
-        """Ctrl+R in the online audio pane until both rendered files are listed; then the
-        MIDI files online are gone."""
-        self.activate(self.main_window)
-        self.desktop.key("alt+a")
+        """Hands off: no key is pressed until both rendered files are listed in the online
+        audio pane by themselves, the MIDI files online are gone, and the desktop has been told
+        of each audio file."""
         wanted = {"scale.wav", "chorale.mp3"}
 
         def listed():
-            text = self.refreshed("AudioList.TXT")
-            names = {line.split("\t")[0].lower(): line.split("\t")[1]
-                     for line in text.splitlines()[2:] if "\t" in line}
+            names = self.audio_listed()
             return names if wanted <= set(names) else None
-        self.sizes = wait_until("both renders", listed, 120, self.no_stray_message)
-        self.desktop.key("alt+m")
-        midi = self.refreshed("MidiList.TXT")
-        if not re.search(r"^!VAL 0$", midi, re.M):
-            raise Failure("rendered files are still online as MIDI files:\n" + midi)
-        # Back to the audio files for the download.
-        self.desktop.key("alt+a")
-        self.shot("rendered")
+        self.sizes = wait_until("both renders listed by themselves", listed, 120,
+                                self.no_stray_message)
+        wait_until("the MIDI files online to go by themselves",
+                   lambda: re.search(r"^!VAL 0$", self.list_file("MidiList.TXT")[1], re.M), 30,
+                   self.no_stray_message)
+
+        def told():
+            bodies = " ".join(notice["body"].lower() for notice in self.desktop.notices())
+            return all(name in bodies for name in wanted)
+        wait_until("a notice of each audio file", told, 10, self.no_stray_message)
+        self.shot("rendered-by-themselves")
+
+    def download_from_notice(self):
+        """The notice's Download action fetches its file into the audio folder."""
+        notice = next(n for n in self.desktop.notices() if "scale.wav" in n["body"].lower())
+        if "download" not in notice["actions"]:
+            raise Failure("the notice offers no Download: %r" % notice)
+        self.desktop.pick_action(notice, "download")
+        path = os.path.join(self.folder, "Audio", "Scale.WAV")
+        wait_until("Scale.WAV from the notice",
+                   lambda: os.path.exists(path) and
+                   os.path.getsize(path) == int(self.sizes["scale.wav"]), 60,
+                   self.no_stray_message)
+        self.wait_gone("Download audio")
+        self.shot("downloaded-from-notice")
 
     def download(self):
         """Both files selected in the online audio pane, and its popup's Download."""
-        self.desktop.key("ctrl+a")
+        self.activate(self.main_window)
+        self.desktop.key("alt+a", "ctrl+a")
         self.popup_command("o")
         audio = os.path.join(self.folder, "Audio")
         wanted = {"Scale.WAV": self.sizes["scale.wav"], "Chorale.MP3": self.sizes["chorale.mp3"]}
@@ -607,6 +654,71 @@ class Journey:
             raise Failure("Play opened %r, not %s" % (url, expected))
         self.shot("played")
 
+    def automatic_download(self):
+        """Setup's "Download finished audio automatically", and a third upload: its audio file
+        lands in the audio folder with no key pressed."""
+        self.activate(self.main_window)
+        self.open_menu("alt+s")
+        self.desktop.key("d")
+        with open(os.path.join(self.folder, "tonvert.INI"), newline="") as ini:
+            if "DownloadFinishedAudio=1" not in ini.read():
+                raise Failure("the settings file does not keep the automatic download")
+        audio = os.path.join(self.folder, "Audio")
+        before = set(os.listdir(audio))
+        self.upload("Chorale.mid", ["Up"] * 5, "upload-automatic")
+
+        def arrived():
+            return [name for name in os.listdir(audio)
+                    if name not in before and not name.startswith(".")]
+        name = wait_until("the third render in the audio folder by itself", arrived, 120,
+                          self.no_stray_message)[0]
+        self.wait_gone("Download audio")
+        self.shot("downloaded-automatically")
+        print("automatic download: " + name, flush=True)
+
+    def wait_in_front(self, title, seconds=10):
+        """The program's window of this title once shown, and active by itself: the X server
+        is asked which window is active, and nothing here activates one."""
+        def in_front():
+            active = self.desktop.active_window()
+            return next((w for w, name in self.windows() if name == title and w == active), None)
+        return wait_until("the window '%s' in front" % title, in_front, seconds)
+
+    def failing_opener(self):
+        """Help > Web site when no program can open it: a message in front names the address
+        and the reason, and Yes copies the address."""
+        self.make_opener(failing=True)
+        self.activate(self.main_window)
+        address = "http://%s/" % self.host
+        self.open_menu("alt+h")
+        self.desktop.key("w")
+        self.wait_in_front("Error")
+        text = self.message_text()
+        if address not in text or "no program" not in text.lower():
+            raise Failure("the failed opener's message says %r" % text)
+        self.shot("opener-failed")
+        self.desktop.key("y")
+        self.wait_gone("Error")
+        wait_until("the address on the clipboard",
+                   lambda: (self.desktop.clipboard() or "").strip() == address, 5)
+        self.make_opener()
+
+    def network_test(self):
+        """Setup > Network > Test: its answer shows in front of the dialog."""
+        self.activate(self.main_window)
+        self.open_menu("alt+s")
+        self.desktop.key("n")
+        self.wait_window("Network setup")
+        self.desktop.key("alt+t")
+        self.wait_in_front("Information", 30)
+        if "Network settings OK!" not in self.message_text():
+            raise Failure("the network test did not pass")
+        self.shot("network-test-in-front")
+        self.desktop.key("Return")
+        self.wait_gone("Information")
+        self.desktop.key("Escape")
+        self.wait_gone("Network setup")
+
     def close(self):
         """Alt+F4 on the main window: the program ends well and keeps its layout."""
         self.activate(self.main_window)
@@ -625,8 +737,10 @@ class Journey:
         # Each step with the dialog it leads into.
         steps = [(self.first_start, ["Sign up"]), (self.sign_up, ["Confirm account"]),
                  (self.confirm, []), (self.add_funds, []), (self.view_funds, []),
-                 (self.upload_two_files, []), (self.wait_for_renders, []), (self.download, []),
-                 (self.check_audio, []), (self.play, [])]
+                 (self.upload_two_files, []), (self.wait_for_renders, []),
+                 (self.download_from_notice, []), (self.download, []), (self.check_audio, []),
+                 (self.automatic_download, []), (self.play, []), (self.failing_opener, []),
+                 (self.network_test, [])]
         self.step_name = "setting up"
         self.start_service()
         self.make_portable_folder()
