@@ -38,6 +38,8 @@ AccountEntryForm::AccountEntryForm(QWidget* owner, const Names& names,
         edit_->setEchoMode(QLineEdit::Password);
         auto* show = new QCheckBox(QStringLiteral("&Show"), this);
         show->setObjectName(QStringLiteral("showPasswordCheckBox"));
+        // Tab goes from the password straight to the button; Alt+S reaches the box.
+        show->setFocusPolicy(Qt::ClickFocus);
         show->setToolTip(QStringLiteral("Show the password as typed"));
         connect(show, &QCheckBox::toggled, edit_, [this](bool shown) {
             edit_->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);

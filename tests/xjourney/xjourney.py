@@ -408,7 +408,7 @@ class Journey:
     def wait_gone(self, title, seconds=60, allowed=()):
         wait_until("the window '%s' to close" % title,
                    lambda: all(name != title for _, name in self.windows()), seconds,
-                   lambda: self.no_stray_message(allowed))
+                   lambda: self.no_stray_message(allowed + (title,)))
 
     def activate(self, window):
         """The window in front with the keyboard, as the window manager gives it a new
@@ -649,8 +649,10 @@ class Journey:
         url = wait_until("the opener to be called", lambda: self.opened()[count:], 10,
                          self.no_stray_message)[0]
         expected = os.path.join(self.folder, "Audio", "Scale.WAV")
+        # The opener takes the file's path, or its file:// address.
         parts = urllib.parse.urlsplit(url)
-        if parts.scheme != "file" or urllib.parse.unquote(parts.path) != expected:
+        opened = urllib.parse.unquote(parts.path) if parts.scheme == "file" else url
+        if opened != expected:
             raise Failure("Play opened %r, not %s" % (url, expected))
         self.shot("played")
 
