@@ -9,8 +9,11 @@
 //     the pieces too short to be made of whole real ones.
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -63,7 +66,23 @@ double secondsSince(Steady::time_point start) {
     return std::chrono::duration<double>(Steady::now() - start).count();
 }
 
-// The audio names of a listaudio reply.
+// Sleeps in the event loop, so that the client's timers and replies are served meanwhile.
+void serveEvents(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A name as the pane shows it: the type in capitals.
+std::string paneName(const std::string& serviceName) {
+    std::string name = serviceName;
+    const std::size_t dot = name.rfind('.');
+    for (std::size_t i = dot == std::string::npos ? name.size() : dot; i < name.size(); ++i)
+        name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    return name;
+}
+
+// The audio names of a listaudio reply, as the pane shows them.
 std::set<std::string> audioNames(const std::string& reply) {
     std::set<std::string> names;
     std::size_t at = 0;
@@ -74,7 +93,7 @@ std::set<std::string> audioNames(const std::string& reply) {
         const std::string line = reply.substr(at, end - at);
         const std::size_t tab = line.find('\t');
         if (tab != std::string::npos && line.rfind("!VAL", 0) != 0)
-            names.insert(line.substr(0, tab));
+            names.insert(paneName(line.substr(0, tab)));
         at = end + 1;
     }
     return names;
@@ -192,7 +211,7 @@ bool measure(Client& client, Piece& piece) {
     }
     client.midi->refresh(true);
     while (!watcher.seen() && secondsSince(sent) < 1800)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        serveEvents(50);
     if (!watcher.seen())
         return false;
     std::set<std::string> fresh;
@@ -200,13 +219,13 @@ bool measure(Client& client, Piece& piece) {
         if (!before.count(name))
             fresh.insert(name);
     while (!client.lists(fresh) && secondsSince(sent) < 1800)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        serveEvents(50);
     const Steady::time_point listed = Steady::now();
     piece.renders.push_back(std::chrono::duration<double>(watcher.seenAt() - sent).count());
     piece.delays.push_back(std::chrono::duration<double>(listed - watcher.seenAt()).count());
     // The schedule comes to rest before the next upload, as between a user's uploads.
     while (client.arrivals->schedule().running())
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        serveEvents(50);
     return true;
 }
 
@@ -215,7 +234,8 @@ void report(const Piece& piece) {
     std::sort(delays.begin(), delays.end());
     std::vector<double> renders = piece.renders;
     std::sort(renders.begin(), renders.end());
-    std::printf("%-28s %6.1f s of music, %2zu runs: render %5.1f s (median); listed after the "
+    std::printf("%-28s %6.1f s of music, %2zu runs: upload to render's end %5.1f s (median); "
+                "listed after the "
                 "render's end: median %.2f s, worst %.2f s, best %.2f s\n",
                 std::filesystem::path(piece.path).filename().c_str(), piece.playTime, delays.size(),
                 renders[renders.size() / 2], delays[delays.size() / 2], delays.back(),
