@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMimeData>
 #include <QProcess>
 #include <QTimer>
 #include <QtTest>
@@ -143,6 +144,7 @@ private slots:
     void downloadRefillsTheAudioPaneAfterAPartialRun();
     void fromUploadToLocalAudio();
     void rendersArriveByThemselves();
+    void filesDroppedOnTheOnlineMidiPaneAreUploaded();
     void newUserToFundsAndUpload();
 };
 
@@ -271,6 +273,38 @@ void JourneyTest::rendersArriveByThemselves() {
         QCOMPARE(probe(journey.folder.file("Audio/Tune.MP3")), QStringLiteral("44100,2"));
         QVERIFY(journey.seams.prompts.shown.empty());
     }
+}
+
+// Files dropped on "MIDI files online" from any folder open the upload dialog with them; those
+// that cannot be timed are named and stay behind.
+void JourneyTest::filesDroppedOnTheOnlineMidiPaneAreUploaded() {
+    Journey journey(false);
+    const std::string elsewhere = journey.folder.file("elsewhere/");
+    std::filesystem::create_directories(elsewhere);
+    test::writeBytes(elsewhere + "Song.mid", midiLasting(40));
+    test::writeBytes(elsewhere + "notes.txt", "text");
+    journey.start();
+    std::vector<std::string> offered;
+    test::ModalDriver driver;
+    driver.on("uploadForm", [&](QWidget& dialog) {
+        offered = qobject_cast<TuploadForm*>(&dialog)->midiFiles;
+        submitWith(*qobject_cast<TuploadForm*>(&dialog), 0, "Standard CBR stereo");
+    });
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(elsewhere + "Song.mid")),
+                  QUrl::fromLocalFile(QString::fromStdString(elsewhere + "notes.txt"))});
+    QWidget* viewport = journey.form->onlineMidiPane().list().viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QVERIFY(drop.isAccepted());
+
+    QTRY_COMPARE(test::rowTexts(journey.form->onlineMidiPane().model()), QStringList{"Song|MID"});
+    QCOMPARE(offered, std::vector<std::string>{elsewhere + "Song.mid"});
+    QCOMPARE(journey.seams.prompts.shown.size(), std::size_t(1));
+    QVERIFY(journey.seams.prompts.shown[0].text.find("\nnotes.txt") != std::string::npos);
 }
 
 // A new user, with nothing but the service's address in the settings file: signs up,
