@@ -235,8 +235,6 @@ void TmainForm::menuSetupAutoDownloadClick() {
     // Kept at once: the choice outlasts a crash.
     TPortableIniFile ini(paths_.settingsFile);
     ini.writeInteger("MainWindow", "DownloadFinishedAudio", state.autoDownload ? 1 : 0);
-    if (state.autoDownloadChanged)
-        state.autoDownloadChanged();
 }
 
 void TmainForm::readCredentials(const TPortableIniFile& ini) {

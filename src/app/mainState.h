@@ -47,10 +47,9 @@ struct MainState {
     int requestsWaiting = 0;
     std::function<void()> requestsChanged;
 
-    // Setup's "Download finished audio automatically", kept in the settings file. Told when
-    // the user switches it, either way.
+    // Setup's "Download finished audio automatically", kept in the settings file: audio files
+    // that appear online are downloaded as they come.
     bool autoDownload = false;
-    std::function<void()> autoDownloadChanged;
 
     bool hasCredentials() const { return !userID.empty() && !password.empty(); }
     bool requestWaiting() const { return requestsWaiting > 0; }

@@ -116,8 +116,7 @@ public:
     void menuSetupNetworkClick();
     void menuSetupMidiFolderClick();
     void menuSetupAudioFolderClick();
-    // Takes the item's check into state.autoDownload, keeps it in the settings file at once
-    // and tells state.autoDownloadChanged.
+    // Takes the item's check into state.autoDownload and keeps it in the settings file at once.
     void menuSetupAutoDownloadClick();
 
     // The Funds and Help menus.
