@@ -64,7 +64,7 @@ TEST(ServiceProgram, RefusesAStoreThatIsNoPostgresUrl) {
 TEST(PgTestServer, StopsWhenItsProgramIsKilled) {
     std::string why;
     if (test::PgServer::shared(why) == nullptr)
-        GTEST_SKIP() << why;
+        TONVERT_WITHOUT_POSTGRES(why);
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     const pid_t program = ::fork();
@@ -106,7 +106,7 @@ protected:
         std::string why;
         test::PgServer* server = test::PgServer::shared(why);
         if (server == nullptr)
-            GTEST_SKIP() << why;
+            TONVERT_WITHOUT_POSTGRES(why);
         url = server->newDatabase();
         StoreOptions options;
         store = std::make_unique<PgStore>(url, folder.file("test"), options);

@@ -29,7 +29,7 @@ protected:
         std::string why;
         test::PgServer* server = test::PgServer::shared(why);
         if (server == nullptr)
-            GTEST_SKIP() << why;
+            TONVERT_WITHOUT_POSTGRES(why);
         url = server->newDatabase();
         first = open("first");
         second = open("second");

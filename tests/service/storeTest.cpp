@@ -64,7 +64,7 @@ class StoreConformance : public ::testing::TestWithParam<StoreKind> {
 protected:
     void SetUp() override {
         if (const std::string why = GetParam().unavailable(); !why.empty())
-            GTEST_SKIP() << why;
+            TONVERT_WITHOUT_POSTGRES(why);
         reopen();
     }
     // Longer than any wait of the clock within a test, unless the test means it to run out.
