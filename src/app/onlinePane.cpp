@@ -167,22 +167,26 @@ QuietRefresh OnlinePane::refreshQuietly() {
     return refused ? QuietRefresh::refused : QuietRefresh::transportFailed;
 }
 
+// The reply is read once, in memory, and shown; the list file then keeps it for the next start.
+// A list that cannot be kept is still shown; nothing to tell.
 void OnlinePane::keepList(const std::string& reply, bool keepSelection) {
-    // A list that cannot be kept is still shown as far as the old file goes; nothing to tell.
-    writeTextFile(listFilePath(),
-                  onlineListFileText(seams_.clock.now(), reply, userDecimalSeparator()));
-    showList(keepSelection);
+    const std::string text = onlineListFileText(seams_.clock.now(), reply, userDecimalSeparator());
+    showRows(readOnlineListFile(text, kind_.audio, userDecimalSeparator()), keepSelection);
+    writeTextFile(listFilePath(), text);
 }
 
 void OnlinePane::showList(bool keepSelection) {
-    const QSignalBlocker quiet(list_);
-    const std::vector<FileRow> remembered =
-        keepSelection ? selectedFiles() : std::vector<FileRow>{};
-
     std::string text;
     OnlineListRows shown;
     if (readWholeFile(listFilePath(), text))
         shown = readOnlineListFile(text, kind_.audio, userDecimalSeparator());
+    showRows(std::move(shown), keepSelection);
+}
+
+void OnlinePane::showRows(OnlineListRows shown, bool keepSelection) {
+    const QSignalBlocker quiet(list_);
+    const std::vector<FileRow> remembered =
+        keepSelection ? selectedFiles() : std::vector<FileRow>{};
     const std::size_t count = shown.rows.size();
     model_->setRows(std::move(shown.rows));
 

@@ -6,6 +6,7 @@
 #include "filePane.h"
 #include "fileRows.h"
 #include "mainState.h"
+#include "onlineListFile.h"
 
 class QAbstractButton;
 class QKeyEvent;
@@ -80,6 +81,7 @@ private:
     bool confirmDelete(const std::vector<FileRow>& files);
     std::string listRequestUrl() const;
     void keepList(const std::string& reply, bool keepSelection);
+    void showRows(OnlineListRows shown, bool keepSelection);
 
     const OnlinePaneKind& kind_;
     QLabel* infoPanel_ = nullptr;

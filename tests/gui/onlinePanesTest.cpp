@@ -85,6 +85,16 @@ void OnlinePanesTest::refreshKeepsTheListForTheNextStart() {
     QCOMPARE(audio.model().index(0, 0).data(kSizeRole).toLongLong(), 14);
     QCOMPARE(audio.infoPanel().text(), "1 file" + refreshTime());
 
+    // A list file that cannot be written still leaves the fresh list on show.
+    const std::string listFile = online.folder.file("Temp/AudioList.TXT");
+    std::filesystem::rename(listFile, listFile + ".kept");
+    std::filesystem::create_directory(listFile);
+    online.audio().model().clear();
+    audio.refresh(false);
+    QCOMPARE(rows(audio), QStringList{"Waltz|MP3|14"});
+    std::filesystem::remove(listFile);
+    std::filesystem::rename(listFile + ".kept", listFile);
+
     // The same service without its renderer: records wait, listed in upload order.
     online.service.reset();
     online.service = std::make_unique<test::LoopbackService>(online.folder.file("data"), nullptr);
