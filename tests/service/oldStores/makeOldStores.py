@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Makes the stores of an older service, for the test that upgrades them: once, with the
-service of the commit named in the output's README, never again (they stand for the data
+service of the commit that tests/service/oldStores/README.md names, never again (they stand for the data
 an operator has).
 
     /usr/bin/python3 makeOldStores.py SERVICE WORKER SAMPLES OUT
@@ -8,8 +8,9 @@ an operator has).
 SERVICE and WORKER are that commit's tonvert-service and tonvert-render-worker. In OUT it
 leaves `sqlite/` (the data folder of a SQLite service: the database and the files' bodies,
 without the outbox), `postgresql.sql` (a plain pg_dump of a PostgreSQL store) and, for each,
-`<store>.expected.json`: what the service answered each user afterwards (balance, MIDI list,
-audio list), which the upgraded store must answer alike.
+`<store>.expected.txt`: each user's password (a line `user TAB password`) and what the service
+answered the user afterwards (lines `user TAB command TAB reply`, the reply's CR, LF, TAB and
+backslash written \\r, \\n, \\t and \\\\), which the upgraded store must answer alike.
 
 Each store holds: a confirmed user who added funds on the payment page, uploaded two files
 (one rendered and downloaded, so its download was charged; one rendered and not fetched)
@@ -22,7 +23,6 @@ that one back to wait, which the expected MIDI list then shows.
 import glob
 import sqlite3
 import struct
-import json
 import os
 import re
 import shutil
@@ -259,6 +259,11 @@ def make_postgresql(service, worker, samples, out, work):
                                 "-w", "stop"], stdout=subprocess.DEVNULL)
 
 
+def escaped(text):
+    return (text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
+            .replace("\t", "\\t"))
+
+
 def main(service, worker, samples, out):
     os.makedirs(out, exist_ok=True)
     work = tempfile.mkdtemp(prefix="tonvert-oldstores-")
@@ -267,9 +272,11 @@ def main(service, worker, samples, out):
         for name, expected in (("sqlite", make_sqlite(service, samples, out, work)),
                                ("postgresql", make_postgresql(service, worker, samples, out,
                                                               work))):
-            with open(os.path.join(out, name + ".expected.json"), "w") as file:
-                json.dump(expected, file, indent=1, sort_keys=True)
-                file.write("\n")
+            with open(os.path.join(out, name + ".expected.txt"), "w", newline="") as file:
+                for user, answers in sorted(expected.items()):
+                    file.write("%s\t%s\n" % (user, answers.pop("password")))
+                    for command, reply in sorted(answers.items()):
+                        file.write("%s\t%s\t%s\n" % (user, command, escaped(reply)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
