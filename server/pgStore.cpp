@@ -7,101 +7,11 @@
 #include "asciiText.h"
 #include "names.h"
 #include "passwords.h"
+#include "schema.h"
 
 namespace tonvert::service {
 
 namespace {
-
-// Row numbers are never used twice: a client's old list cannot reach a newer record. User IDs
-// and audio file names are unique without regard to case.
-const char* const kSchema[] = {
-    R"(CREATE TABLE IF NOT EXISTS accounts(
-        id BIGSERIAL PRIMARY KEY,
-        user_id TEXT NOT NULL,
-        password TEXT NOT NULL,
-        confirmed INTEGER NOT NULL DEFAULT 0,
-        balance BIGINT NOT NULL,
-        created BIGINT NOT NULL,
-        pending_password TEXT,
-        pending_since BIGINT,
-        last_reset BIGINT,
-        failed_logins BIGINT NOT NULL DEFAULT 0,
-        last_failed_login BIGINT,
-        last_served BIGINT NOT NULL DEFAULT 0))",
-    // Names fold ASCII letters only, as SQLite's NOCASE and the audio names do: the "C"
-    // collation keeps lower() from following the database's locale. The indexes of older
-    // databases folded by the locale.
-    "DROP INDEX IF EXISTS accounts_by_user",
-    "DROP INDEX IF EXISTS audio_by_name",
-    R"(CREATE UNIQUE INDEX IF NOT EXISTS accounts_by_ascii_user ON accounts(
-        lower(user_id COLLATE "C")))",
-    "CREATE INDEX IF NOT EXISTS accounts_by_turn ON accounts(last_served)",
-    // The turns in which the queue took jobs, and the leases it gave.
-    "CREATE SEQUENCE IF NOT EXISTS turns",
-    "CREATE SEQUENCE IF NOT EXISTS leases",
-    R"(CREATE TABLE IF NOT EXISTS signups(
-        id BIGSERIAL PRIMARY KEY, address TEXT NOT NULL, time BIGINT NOT NULL))",
-    "CREATE INDEX IF NOT EXISTS signups_by_address ON signups(address, time)",
-    // orphaned: since when no row claims the body (NULL while one does).
-    R"(CREATE TABLE IF NOT EXISTS bodies(
-        id BIGSERIAL PRIMARY KEY, size BIGINT NOT NULL, orphaned BIGINT))",
-    "CREATE INDEX IF NOT EXISTS bodies_orphaned ON bodies(orphaned) WHERE orphaned IS NOT NULL",
-    R"(CREATE TABLE IF NOT EXISTS body_chunks(
-        body BIGINT NOT NULL REFERENCES bodies(id) ON DELETE CASCADE,
-        seq INTEGER NOT NULL,
-        data BYTEA NOT NULL,
-        PRIMARY KEY(body, seq)))",
-    R"(CREATE TABLE IF NOT EXISTS midi_records(
-        id BIGSERIAL PRIMARY KEY,
-        account BIGINT NOT NULL REFERENCES accounts(id),
-        name TEXT NOT NULL,
-        parameters TEXT NOT NULL,
-        size BIGINT NOT NULL,
-        state TEXT NOT NULL DEFAULT 'waiting',
-        created BIGINT NOT NULL,
-        play_seconds BIGINT NOT NULL DEFAULT 0,
-        attempts BIGINT NOT NULL DEFAULT 0,
-        next_attempt BIGINT NOT NULL DEFAULT 0,
-        fee BIGINT,
-        body BIGINT NOT NULL REFERENCES bodies(id),
-        lease BIGINT NOT NULL DEFAULT 0,
-        lease_until BIGINT NOT NULL DEFAULT 0))",
-    "CREATE INDEX IF NOT EXISTS midi_by_account ON midi_records(account)",
-    "CREATE INDEX IF NOT EXISTS midi_by_state ON midi_records(state, next_attempt)",
-    R"(CREATE TABLE IF NOT EXISTS audio_files(
-        id BIGSERIAL PRIMARY KEY,
-        account BIGINT NOT NULL REFERENCES accounts(id),
-        name TEXT NOT NULL,
-        size BIGINT NOT NULL,
-        created BIGINT NOT NULL,
-        body BIGINT NOT NULL REFERENCES bodies(id)))",
-    R"(CREATE UNIQUE INDEX IF NOT EXISTS audio_by_ascii_name ON audio_files(account,
-        lower(name COLLATE "C")))",
-    R"(CREATE TABLE IF NOT EXISTS ledger(
-        id BIGSERIAL PRIMARY KEY,
-        account BIGINT NOT NULL REFERENCES accounts(id),
-        time BIGINT NOT NULL,
-        amount BIGINT NOT NULL,
-        reason TEXT NOT NULL))",
-    "CREATE INDEX IF NOT EXISTS ledger_by_account ON ledger(account, id)",
-    R"(CREATE TABLE IF NOT EXISTS form_tokens(
-        id BIGSERIAL PRIMARY KEY, token TEXT NOT NULL UNIQUE, issued BIGINT NOT NULL))",
-    R"(CREATE TABLE IF NOT EXISTS receipts(
-        id BIGSERIAL PRIMARY KEY,
-        token TEXT NOT NULL UNIQUE,
-        account BIGINT NOT NULL REFERENCES accounts(id),
-        amount BIGINT NOT NULL,
-        balance BIGINT NOT NULL,
-        created BIGINT NOT NULL))",
-    "CREATE TABLE IF NOT EXISTS deliveries(file BIGINT PRIMARY KEY, time BIGINT NOT NULL)",
-    // Mail kept until it went out; claimed_until: another process is sending it.
-    R"(CREATE TABLE IF NOT EXISTS mail_outbox(
-        id BIGSERIAL PRIMARY KEY,
-        recipient TEXT NOT NULL,
-        subject TEXT NOT NULL,
-        body TEXT NOT NULL,
-        claimed_until BIGINT NOT NULL DEFAULT 0))",
-};
 
 // Processes that start side by side make the schema one after the other.
 constexpr std::int64_t kSchemaLock = 0x746f6e76;
@@ -196,8 +106,8 @@ PgStore::PgStore(const std::string& url, const std::string& dataFolder, StoreOpt
     , pool_(std::make_shared<PgPool>(url)) {
     pool_->transaction([](PgConnection& db) {
         db.execute("SELECT pg_advisory_xact_lock($1)", {kSchemaLock});
-        for (const char* statement : kSchema)
-            db.execute(statement);
+        PgSchema schema(db);
+        migrateSchema(schema);
     });
     sweepBodies(true);
 }

@@ -13,82 +13,11 @@
 #include "asciiText.h"
 #include "names.h"
 #include "passwords.h"
+#include "schema.h"
 
 namespace tonvert::service {
 
 namespace {
-
-// Row numbers are never used twice: a client's old list cannot reach a newer record.
-const char* const kSchema = R"(
-CREATE TABLE IF NOT EXISTS accounts(
-    id INTEGER PRIMARY KEY,
-    user_id TEXT NOT NULL UNIQUE COLLATE NOCASE,
-    password TEXT NOT NULL,
-    confirmed INTEGER NOT NULL DEFAULT 0,
-    balance INTEGER NOT NULL,
-    created INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS signups(
-    id INTEGER PRIMARY KEY,
-    address TEXT NOT NULL,
-    time INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS signups_by_address ON signups(address, time);
-CREATE TABLE IF NOT EXISTS midi_records(
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    account INTEGER NOT NULL REFERENCES accounts(id),
-    name TEXT NOT NULL,
-    parameters TEXT NOT NULL,
-    size INTEGER NOT NULL,
-    state TEXT NOT NULL DEFAULT 'waiting',
-    created INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS audio_files(
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
-    account INTEGER NOT NULL REFERENCES accounts(id),
-    name TEXT NOT NULL COLLATE NOCASE,
-    size INTEGER NOT NULL,
-    created INTEGER NOT NULL,
-    UNIQUE(account, name));
-CREATE TABLE IF NOT EXISTS ledger(
-    id INTEGER PRIMARY KEY,
-    account INTEGER NOT NULL REFERENCES accounts(id),
-    time INTEGER NOT NULL,
-    amount INTEGER NOT NULL,
-    reason TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS form_tokens(
-    id INTEGER PRIMARY KEY,
-    token TEXT NOT NULL UNIQUE,
-    issued INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS receipts(
-    id INTEGER PRIMARY KEY,
-    token TEXT NOT NULL UNIQUE,
-    account INTEGER NOT NULL REFERENCES accounts(id),
-    amount INTEGER NOT NULL,
-    balance INTEGER NOT NULL,
-    created INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS deliveries(
-    file INTEGER PRIMARY KEY,
-    time INTEGER NOT NULL);
-)";
-
-// Columns tables gained after their first form, added to a database made before.
-struct LaterColumn {
-    const char* table;
-    const char* name;
-    const char* type;
-};
-const LaterColumn kLaterColumns[] = {
-    {"accounts", "pending_password", "TEXT"},
-    {"accounts", "pending_since", "INTEGER"},
-    {"accounts", "last_reset", "INTEGER"},
-    {"accounts", "failed_logins", "INTEGER NOT NULL DEFAULT 0"},
-    {"accounts", "last_failed_login", "INTEGER"},
-    // The turn in which the queue last took a job of the account's: 0 for never.
-    {"accounts", "last_served", "INTEGER NOT NULL DEFAULT 0"},
-    {"midi_records", "play_seconds", "INTEGER NOT NULL DEFAULT 0"},
-    {"midi_records", "attempts", "INTEGER NOT NULL DEFAULT 0"},
-    {"midi_records", "next_attempt", "INTEGER NOT NULL DEFAULT 0"},
-    // The upload fee booked for the record; NULL in records of an older service.
-    {"midi_records", "fee", "INTEGER"},
-};
 
 const char* const kAccountColumns =
     "SELECT id, user_id, password, confirmed, balance, pending_password, pending_since, "
@@ -97,25 +26,6 @@ const char* const kAccountColumns =
 Account accountOf(const DbRow& row) {
     return {asInt(row[0]),  asText(row[1]), asText(row[2]), asInt(row[3]) != 0, asInt(row[4]),
             asText(row[5]), asInt(row[6]),  asInt(row[7]),  asInt(row[8]),      asInt(row[9])};
-}
-
-void createSchema(Database& db) {
-    for (std::string_view rest = kSchema; !rest.empty();) {
-        const auto end = rest.find(';');
-        const std::string statement(rest.substr(0, end));
-        if (statement.find_first_not_of(" \n") != std::string::npos)
-            db.execute(statement);
-        rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
-    }
-    for (const LaterColumn& column : kLaterColumns) {
-        const std::string table = column.table;
-        const auto present =
-            db.query("SELECT 1 FROM pragma_table_info('" + table + "') WHERE name = ?",
-                     {std::string(column.name)});
-        if (present.empty())
-            db.execute("ALTER TABLE " + table + " ADD COLUMN " + column.name + " " + column.type);
-    }
-    db.execute("CREATE INDEX IF NOT EXISTS accounts_by_turn ON accounts(last_served)");
 }
 
 AudioFile audioOf(const DbRow& row) {
@@ -235,7 +145,10 @@ private:
 SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
     : Store(withBodyFolders(dataFolder), std::move(options))
     , pool_(ownerOnlyFile(folder() + "/tonvert.sqlite")) {
-    pool_.write(createSchema);
+    pool_.write([](Database& db) {
+        SqliteSchema schema(db);
+        migrateSchema(schema);
+    });
     sweepOrphanBodies();
 }
 
