@@ -149,22 +149,14 @@ Caller callerOf(const Account& account) {
     return {account.id, account.passwordHash};
 }
 
-// The play time of a MIDI file in whole seconds, read as the renderer reads it (from a file
-// in the scratch area). A file that cannot be read counts as 0: its render fails at once.
-std::int64_t playSeconds(const Store& store, const std::string& bytes) {
-    const std::string path = store.scratchPath();
+// The play time of a MIDI file in whole seconds, read as the renderer reads it. A file that
+// cannot be read counts as 0: its render fails at once.
+std::int64_t playSeconds(const std::string& bytes) {
+    TMidiFile midi;
+    std::string message;
     std::optional<double> seconds;
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        TMidiFile midi;
-        std::string message;
-        if (out && loadMidiFile(path, false, midi, message))
-            seconds = midiPlayTime(midi, message);
-    }
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    if (loadMidiBytes(bytes, "upload", false, midi, message))
+        seconds = midiPlayTime(midi, message);
     // 2^32 ticks at the slowest tempo come to far less than the bound.
     return seconds ? static_cast<std::int64_t>(std::ceil(std::clamp(*seconds, 0.0, 1e15))) : 0;
 }
@@ -484,7 +476,7 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
         return error(kUnknownPreset);
     // A file that alone plays longer than an account may queue is too large however long
     // the owner waits; the queue's total is the store's to check.
-    const std::int64_t seconds = playSeconds(store_, upload->content);
+    const std::int64_t seconds = playSeconds(upload->content);
     if (seconds > config_.maxQueuedRenderSeconds)
         return error(kTooLarge);
 

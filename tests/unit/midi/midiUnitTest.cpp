@@ -88,6 +88,11 @@ TEST_F(MidiReaderTest, EachFailureHasItsMessageAndKeepsNoTracks) {
         EXPECT_FALSE(load(c.content)) << c.expected;
         EXPECT_EQ(message, c.expected);
         EXPECT_TRUE(midi.tracks.empty());
+        // Bytes in memory, named as the file, are judged alike.
+        TMidiFile fromBytes;
+        std::string bytesMessage;
+        EXPECT_FALSE(loadMidiBytes(c.content, path, false, fromBytes, bytesMessage));
+        EXPECT_EQ(bytesMessage, c.expected);
     }
     EXPECT_FALSE(loadMidiFile(folder.file("missing.mid"), false, midi, message));
     EXPECT_EQ(message, "can't open file \n\n" + folder.file("missing.mid"));
@@ -98,6 +103,8 @@ TEST_F(MidiReaderTest, RmidFileWithOddListChunkAndTrailingBytes) {
     const std::string smf = header(0, 1, 480) + trackChunk(noteOn(0, 0, 60) + noteOff(1920, 0, 60) +
                                                            kEnd + bytes({0x12, 0x34, 0x99}));
     const std::string list = "LIST" + bytes({3, 0, 0, 0}) + "abc" + bytes({0});
+    ASSERT_TRUE(loadMidiBytes(rmid(list, smf), path, false, midi, message)) << message;
+    EXPECT_DOUBLE_EQ(playTime(), 2.0);
     ASSERT_TRUE(load(rmid(list, smf))) << message;
     EXPECT_TRUE(midi.isRmid);
     EXPECT_EQ(midi.format, 0);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #if defined(_WIN32)
 #include <cstdio>
@@ -947,15 +949,34 @@ void clearMidiFile(TMidiFile& midi) {
     midi = TMidiFile{};
 }
 
+namespace {
+
+// The parse of bytes read whole, and what a failure leaves: no tracks.
+bool loadFrom(const std::function<bool(MidiFileBytes&)>& read, bool keepSysEx, TMidiFile& midi,
+              std::string& message) {
+    bool loaded = false;
+    try {
+        auto file = std::make_shared<MidiFileBytes>();
+        loaded = read(*file) && parseFile(file, keepSysEx, midi, message);
+    } catch (const std::bad_alloc&) {
+        message = kOutOfMemory;
+        loaded = false;
+    }
+    if (!loaded) {
+        midi.tracks.clear();
+        midi.tracks.shrink_to_fit();
+    }
+    return loaded;
+}
+
+} // namespace
+
 bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std::string& message) {
     clearMidiFile(midi);
     midi.fileName = path;
     message = "can't open file \n\n" + path;
-
-    bool loaded = false;
-    try {
-        auto file = std::make_shared<MidiFileBytes>();
-        switch (readFileBytes(path, *file)) {
+    const auto read = [&](MidiFileBytes& file) {
+        switch (readFileBytes(path, file)) {
         case ReadResult::cannotOpen:
             return false;
         case ReadResult::empty:
@@ -970,16 +991,26 @@ bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std:
         case ReadResult::ok:
             break;
         }
-        loaded = parseFile(file, keepSysEx, midi, message);
-    } catch (const std::bad_alloc&) {
-        message = kOutOfMemory;
-        loaded = false;
-    }
-    if (!loaded) {
-        midi.tracks.clear();
-        midi.tracks.shrink_to_fit();
-    }
-    return loaded;
+        return true;
+    };
+    return loadFrom(read, keepSysEx, midi, message);
+}
+
+bool loadMidiBytes(std::string_view bytes, const std::string& name, bool keepSysEx, TMidiFile& midi,
+                   std::string& message) {
+    clearMidiFile(midi);
+    midi.fileName = name;
+    const auto read = [&](MidiFileBytes& file) {
+        if (bytes.empty()) {
+            message = aboutFile(name, "is empty!");
+            return false;
+        }
+        file.data.reset(new std::uint8_t[bytes.size()]);
+        std::memcpy(file.data.get(), bytes.data(), bytes.size());
+        file.size = bytes.size();
+        return true;
+    };
+    return loadFrom(read, keepSysEx, midi, message);
 }
 
 std::optional<double> midiPlayTime(const TMidiFile& midi, std::string& message) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tonvert {
@@ -102,6 +103,9 @@ void clearMidiFile(TMidiFile& midi);
 // Reads, validates and splits a Standard MIDI File of format 0 or 1, bare or inside a RIFF
 // "RMID" file. On failure `message` says why (line feeds included) and no tracks are kept.
 bool loadMidiFile(const std::string& path, bool keepSysEx, TMidiFile& midi, std::string& message);
+// The same for bytes already in memory (an upload), named `name` in the messages.
+bool loadMidiBytes(std::string_view bytes, const std::string& name, bool keepSysEx, TMidiFile& midi,
+                   std::string& message);
 
 // The play time in seconds: the time of the latest channel event under the first track's
 // tempo map. `message` is "garbled MIDI data!" when the tempo map cannot be walked up to a
