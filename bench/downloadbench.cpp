@@ -28,6 +28,7 @@
 #include "noDesktop.h"
 #include "prompts.h"
 #include "qtMessagePump.h"
+#include "serviceRequests.h"
 #include "shell.h"
 
 using namespace tonvert;
@@ -123,8 +124,8 @@ int main(int argc, char** argv) {
     std::thread serving([&] { http.listen_after_bind(); });
     while (!http.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::string prefix =
-        "http://bench.localhost:" + std::to_string(port) + "/cgi-bin/wmn.pl?CMD=getaudio&FNM=";
+    const ServiceAccount account{"bench.localhost:" + std::to_string(port), "bench@example.org",
+                                 "secret"};
 
     PrintedPrompts prompts;
     bench::NoDesktop shell;
@@ -153,15 +154,14 @@ int main(int argc, char** argv) {
     const auto runOurs = [&] {
         fs::remove(ours);
         TdownloadForm form(nullptr, state, seams);
-        form.audioFiles = {"big.mp3"};
-        form.targetFolder = state.audioFolder;
-        form.baseURL = prefix;
+        form.setJob({account, {"big.mp3"}, state.audioFolder});
         return timed("dialog", oursTimes, [&] { return form.execute(); }) && prompts.shown == 0 &&
                fs::file_size(ours) == size;
     };
     const auto runCurl = [&] {
         fs::remove(theirs);
-        const std::string command = "curl -s -o " + theirs + " '" + prefix + "big.mp3'";
+        const std::string command =
+            "curl -s -o " + theirs + " '" + audioDownloadUrl(account, "big.mp3") + "'";
         return timed("curl", curlTimes, [&] { return std::system(command.c_str()) == 0; }) &&
                fs::file_size(theirs) == size;
     };

@@ -75,24 +75,24 @@ int runOne(const std::string& verb, const Options& options) {
     WaitingPump pump;
     TNet net(connection, pump);
     configure(net, options);
-    std::string reply;
-    bool ok = false;
+    TransferOptions how;
+    how.detailed = options.detailed;
+    TransferResult result;
     const auto& w = options.words;
     if (verb == "get" && !w.empty()) {
-        ok = net.get(w[0], "", "", "Tonvert", 2048, false, options.detailed, reply,
-                     w.size() > 1 ? w[1] : "");
+        result = net.download({w[0], w.size() > 1 ? w[1] : "", how});
     } else if (verb == "post" && w.size() >= 2) {
         const std::vector<std::string> fields(w.begin() + 2, w.end());
-        ok = net.post(w[0], "", "", "Tonvert", w[1], "BIN",
-                      std::filesystem::path(w[1]).filename().string(), fields, 2048, false,
-                      options.detailed, reply);
+        result = net.upload(
+            {w[0], w[1], "BIN", std::filesystem::path(w[1]).filename().string(), fields, how});
     } else {
         std::cerr << "usage: transfer get URL [TARGET_FILE] | transfer post URL FILE NAME=VALUE..."
                      " [--proxy HOST:PORT] [--bypass LIST] [--timeout MS] [--detailed]\n"
                      "       transfer --bench [--get-mb N] [--post-mb N] [--runs N]\n";
         return 2;
     }
-    std::cout << (ok ? "ok" : "failed") << "\n" << reply << "\n";
+    std::cout << (result.ok ? "ok" : "failed") << "\n"
+              << (result.ok ? result.reply : result.message) << "\n";
     return 0;
 }
 
@@ -240,7 +240,6 @@ int runBench(const Options& options) {
     PermanentConnection connection;
     WaitingPump pump;
     TNet net(connection, pump);
-    std::string reply;
 
     const auto curl = [](const std::string& arguments) {
         return std::system(("curl -s -S " + arguments + " > /dev/null").c_str()) == 0;
@@ -248,12 +247,18 @@ int runBench(const Options& options) {
     std::vector<double> tonvertGet, curlGet, tonvertPost, curlPost;
     for (int r = 0; r < runs; ++r) {
         tonvertGet.push_back(medianSeconds(1, [&] {
-            return net.get(getUrl, "", "", "Tonvert", 2048, false, false, reply, target);
+            return net.download({getUrl, target, {}}).ok;
         }));
         curlGet.push_back(medianSeconds(1, [&] { return curl("-o " + target + " " + getUrl); }));
         tonvertPost.push_back(medianSeconds(1, [&] {
-            return net.post(postUrl, "", "", "Tonvert", upload, "BIN", "upload.mid",
-                            {"VER=1.0", "UID=bench@example.org"}, 2048, false, false, reply);
+            return net
+                .upload({postUrl,
+                         upload,
+                         "BIN",
+                         "upload.mid",
+                         {"VER=1.0", "UID=bench@example.org"},
+                         {}})
+                .ok;
         }));
         curlPost.push_back(medianSeconds(1, [&] {
             // No "Expect: 100-continue": the sink, like the service, does not answer it.
@@ -277,8 +282,7 @@ int runBench(const Options& options) {
     // The owner waits on a server that answers after five seconds.
     const double cpuBefore = cpuSeconds();
     const auto started = Clock::now();
-    net.get("http://bench.localhost:" + std::to_string(filePort) + "/slow", "", "", "Tonvert", 2048,
-            false, false, reply, "");
+    net.download({"http://bench.localhost:" + std::to_string(filePort) + "/slow", "", {}});
     const double wall = seconds(Clock::now() - started);
     const double cpu = cpuSeconds() - cpuBefore;
     std::printf("waiting %.2f s on a slow server: process CPU %.1f ms (%.2f%% of the wall time)\n",

@@ -57,17 +57,14 @@ void TmainForm::midiUploadFiles(const std::vector<std::string>& paths) {
 }
 
 void TmainForm::runUpload(const std::vector<TimedMidiFile>& files) {
-    TuploadForm upload(this, state, seams_);
-    int totalPlayTime = 0;
+    UploadJob job{{state.service.host, state.userID, state.password}, {}, 0};
     for (const TimedMidiFile& file : files) {
         // The sum of the times as the pane shows them, in whole seconds.
-        totalPlayTime += static_cast<int>(std::nearbyint(file.playTime));
-        upload.midiFiles.push_back(file.path);
+        job.totalPlayTime += static_cast<int>(std::nearbyint(file.playTime));
+        job.midiFiles.push_back(file.path);
     }
-    upload.totalPlayTime = totalPlayTime;
-    upload.formFields = {"UID=" + state.userID, "PWD=" + state.password, "LNG=us", "VER=1.0",
-                         std::string("CMD=") + kSubmitMidiCommand};
-    upload.net = state.net.get();
+    TuploadForm upload(this, state, seams_);
+    upload.setJob(std::move(job));
     upload.loadSettings(paths_.settingsFile);
     centre(upload);
     upload.exec();
@@ -89,10 +86,7 @@ void TmainForm::audioDownload() {
 
 void TmainForm::downloadAudioFiles(const std::vector<std::string>& names) {
     TdownloadForm download(this, state, seams_);
-    download.audioFiles = names;
-    download.targetFolder = state.audioFolder;
-    download.baseURL = audioDownloadUrlPrefix(state.service.host, state.userID, state.password);
-    download.net = state.net.get();
+    download.setJob({{state.service.host, state.userID, state.password}, names, state.audioFolder});
     centre(download);
     if (download.execute())
         fillLocalAudioList(true);

@@ -164,7 +164,7 @@ void TdownloadForm::download() {
     RunEnd end(*this);
     abortBtn_->setEnabled(true);
 
-    const std::size_t count = audioFiles.size();
+    const std::size_t count = job_.audioFiles.size();
     for (std::size_t i = 0; i < count; ++i) {
         Failure failure;
         // An abort that came too late for the transfer it was meant for ends the run before
@@ -174,7 +174,7 @@ void TdownloadForm::download() {
         if (abortRequested_ || !downloadFile(i, failure)) {
             abortBtn_->setEnabled(false);
             end.busy.reset();
-            showFailure(audioFiles[i], failure);
+            showFailure(job_.audioFiles[i], failure);
             return;
         }
         downloaded = true;
@@ -182,8 +182,8 @@ void TdownloadForm::download() {
 }
 
 bool TdownloadForm::downloadFile(std::size_t index, Failure& failure) {
-    const std::string& name = audioFiles[index];
-    const std::size_t count = audioFiles.size();
+    const std::string& name = job_.audioFiles[index];
+    const std::size_t count = job_.audioFiles.size();
     downloadingFileStaticText_->setText(
         count < 2 ? QStringLiteral("Downloading file:")
                   : QStringLiteral("Downloading file (%1/%2):").arg(index + 1).arg(count));
@@ -196,16 +196,16 @@ bool TdownloadForm::downloadFile(std::size_t index, Failure& failure) {
         failure.reason = "This is not a file name that can be saved.";
         return false;
     }
-    const std::string url = baseURL + urlEncode(name);
-    const std::string finalPath = targetFolder + name;
-    const std::string partPath = partialPath(targetFolder);
+    const std::string finalPath = job_.targetFolder + name;
+    const std::string partPath = partialPath(job_.targetFolder);
     if (partPath.empty()) {
         failure.reason =
             failureCause(errno) + ": " + netMessageText(NetMessage::cantCreateTempFile);
         return false;
     }
 
-    const TransferResult result = net->download({url, partPath, {}});
+    const TransferResult result =
+        net->download({audioDownloadUrl(job_.account, name), partPath, {}});
     if (!result.ok) {
         removeQuietly(partPath);
         failure.reason = result.message;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mainState.h"
+#include "serviceRequests.h"
 
 class QCloseEvent;
 class QLabel;
@@ -28,13 +29,14 @@ class TdownloadForm : public QDialog {
 public:
     TdownloadForm(QWidget* owner, MainState& state, const Seams& seams);
 
-    std::vector<std::string> audioFiles; // "name.ext", no folder, in the order to fetch them
-    std::string targetFolder;            // ends in the path separator
-    std::string baseURL;                 // the request URL up to and including "FNM="
-    TNet* net;                           // the state's net unless the caller sets another
+    TNet* net; // the state's net unless the caller sets another
 
     bool started = false;    // the run has been set off (first showing)
     bool downloaded = false; // at least one file was saved
+
+    // The files to fetch, where to, and the account to ask for them.
+    void setJob(DownloadJob job) { job_ = std::move(job); }
+    const DownloadJob& job() const { return job_; }
 
     // Shows the dialog modally; it runs and closes by itself. Gives `downloaded`.
     bool execute();
@@ -70,6 +72,7 @@ private:
 
     MainState& state_;
     Seams seams_;
+    DownloadJob job_;
     bool running_ = false;
     bool abortRequested_ = false;
 

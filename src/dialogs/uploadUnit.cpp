@@ -188,6 +188,11 @@ int TuploadForm::formatIndex() const {
     return index;
 }
 
+void TuploadForm::setJob(UploadJob job) {
+    job_ = std::move(job);
+    optionsListViewSelectItem();
+}
+
 int TuploadForm::selectedRow() const {
     const std::vector<int> rows = optionsListView_->selectedRows();
     return rows.empty() ? -1 : rows.front();
@@ -223,7 +228,7 @@ void TuploadForm::optionsListViewSelectItem() {
         return;
     }
     estimateStaticText_->setText(
-        toQString(estimateText(options_->row(row).bitrate, totalPlayTime)));
+        toQString(estimateText(options_->row(row).bitrate, job_.totalPlayTime)));
     uploadBtn_->setEnabled(!runStarted_);
 }
 
@@ -319,10 +324,10 @@ void TuploadForm::abortBtnClick() {
 }
 
 void TuploadForm::OnNetProgress(double fraction) {
-    if (midiFiles.empty())
+    if (job_.midiFiles.empty())
         return;
     const double done = (fileIndex + std::clamp(fraction, 0.0, 1.0)) * 1000.0 /
-                        static_cast<double>(midiFiles.size());
+                        static_cast<double>(job_.midiFiles.size());
     progressBar_->setValue(static_cast<int>(done));
 }
 
@@ -350,31 +355,30 @@ void TuploadForm::uploadBtnClick() {
     optionsListView_->setEnabled(false);
     fileFormatComboBox_->setEnabled(false);
     abortBtn_->setEnabled(true);
-    formFields.push_back("PRM=" + paramString());
-    sendFiles();
+    sendFiles(paramString());
 }
 
-void TuploadForm::sendFiles() {
-    const auto nameOf = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+void TuploadForm::sendFiles(const std::string& parameters) {
+    std::vector<UploadRequest> requests;
+    for (const std::string& path : job_.midiFiles)
+        requests.push_back(midiUploadRequest(job_.account, path, parameters));
     // Legal in a file name here, but it would break the head of the file's part: such a
     // file stops the run before anything is sent (and charged).
-    for (const std::string& path : midiFiles)
-        if (!fitsPartHead(nameOf(path))) {
-            uploadFailed(nameOf(path), kUnsendableName);
+    for (const UploadRequest& request : requests)
+        if (!fitsPartHead(request.uploadName)) {
+            uploadFailed(request.uploadName, kUnsendableName);
             return;
         }
-    for (fileIndex = 0; fileIndex < static_cast<int>(midiFiles.size()); ++fileIndex) {
-        const std::string& path = midiFiles[static_cast<std::size_t>(fileIndex)];
-        const std::string name = nameOf(path);
+    for (fileIndex = 0; fileIndex < static_cast<int>(requests.size()); ++fileIndex) {
+        const UploadRequest& request = requests[static_cast<std::size_t>(fileIndex)];
+        const std::string& name = request.uploadName;
         // An abort that came between two transfers stops the next one as it would have
         // stopped the last.
         if (abortClicked_) {
             uploadFailed(name, netMessageText(NetMessage::connectionAborted));
             return;
         }
-        formFields.push_back("FNM=" + name);
-        const TransferResult result = net->upload(
-            {serviceScriptUrl(state_.service.host), path, kUploadFilePart, name, formFields, {}});
+        const TransferResult result = net->upload(request);
         if (!result.ok) {
             uploadFailed(name, result.message);
             return;
@@ -385,7 +389,6 @@ void TuploadForm::sendFiles() {
             return;
         }
         uploaded = true;
-        formFields.pop_back();
     }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mainState.h"
+#include "serviceRequests.h"
 #include "uploadOptions.h"
 
 class QComboBox;
@@ -21,21 +22,22 @@ class OptionsModel;
 
 // Where the user picks the audio format and quality preset for the MIDI files chosen in the
 // main window, sees the size estimate and sends the files, one POST per file. The caller sets
-// the public fields, loads the settings, shows the dialog modally, saves the settings and
-// reads `uploaded`.
+// the job, loads the settings, shows the dialog modally, saves the settings and reads
+// `uploaded`.
 class TuploadForm : public QDialog {
     Q_OBJECT
 public:
     TuploadForm(QWidget* owner, MainState& state, const Seams& seams);
     ~TuploadForm() override;
 
-    int totalPlayTime = 0;               // seconds, of all the files together
-    std::vector<std::string> midiFiles;  // full paths, in upload order
-    std::vector<std::string> formFields; // "name=value" lines; the caller adds the fixed ones
-    TNet* net;                           // the state's, unless the caller sets another
-    int fileIndex = 0;                   // the file being sent
-    bool uploaded = false;               // the service took at least one file
-    bool activated = false;              // the dialog has been shown
+    TNet* net;              // the state's, unless the caller sets another
+    int fileIndex = 0;      // the file being sent
+    bool uploaded = false;  // the service took at least one file
+    bool activated = false; // the dialog has been shown
+
+    // The files to send and the account to send them for; the estimate follows the play time.
+    void setJob(UploadJob job);
+    const UploadJob& job() const { return job_; }
 
     void loadSettings(const std::string& settingsPath);
     void saveSettings(const std::string& settingsPath);
@@ -63,11 +65,12 @@ private:
     int formatIndex() const;
     int selectedRow() const;
     void selectOnly(int row);
-    void sendFiles();
+    void sendFiles(const std::string& parameters);
     void uploadFailed(const std::string& name, const std::string& reason);
 
     MainState& state_;
     Seams seams_;
+    UploadJob job_;
     bool runStarted_ = false;
     bool running_ = false;
     bool abortClicked_ = false;

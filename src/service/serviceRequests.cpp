@@ -52,4 +52,20 @@ std::vector<std::string> uploadFormFields(const std::string& userID, const std::
             "FNM=" + fileName};
 }
 
+UploadRequest midiUploadRequest(const ServiceAccount& account, const std::string& path,
+                                const std::string& parameters) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    return {serviceScriptUrl(account.host),
+            path,
+            kUploadFilePart,
+            name,
+            uploadFormFields(account.userID, account.password, parameters, name),
+            {}};
+}
+
+std::string audioDownloadUrl(const ServiceAccount& account, const std::string& fileName) {
+    return audioDownloadUrlPrefix(account.host, account.userID, account.password) +
+           urlEncode(fileName);
+}
+
 } // namespace tonvert

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "netUnit.h"
+
 namespace tonvert {
 
 // Command names of the service script, sent as "CMD=" + name.
@@ -49,5 +51,33 @@ std::string audioDownloadUrlPrefix(const std::string& host, const std::string& u
 std::vector<std::string> uploadFormFields(const std::string& userID, const std::string& password,
                                           const std::string& parameters,
                                           const std::string& fileName);
+
+// The account a transfer acts for, and the service's host.
+struct ServiceAccount {
+    std::string host;
+    std::string userID;
+    std::string password;
+};
+
+// MIDI files to send, as the upload command gathers them; the preset is the dialog's pick.
+struct UploadJob {
+    ServiceAccount account;
+    std::vector<std::string> midiFiles; // full paths, in upload order
+    int totalPlayTime = 0;              // seconds, of all the files together
+};
+
+// Rendered audio files to fetch, as the download command names them.
+struct DownloadJob {
+    ServiceAccount account;
+    std::vector<std::string> audioFiles; // "name.ext", no folder, in the order to fetch them
+    std::string targetFolder;            // ends in the path separator
+};
+
+// The POST of one MIDI file (a full path) with the preset's parameters.
+UploadRequest midiUploadRequest(const ServiceAccount& account, const std::string& path,
+                                const std::string& parameters);
+
+// The request for one audio file: audioDownloadUrlPrefix + urlEncode(fileName).
+std::string audioDownloadUrl(const ServiceAccount& account, const std::string& fileName);
 
 } // namespace tonvert

@@ -116,13 +116,15 @@ public:
     // Routes go in before the start.
     void start() {
         http.start();
-        form.targetFolder = folder.path();
-        form.baseURL = http.url("/cgi-bin/wmn.pl?CMD=getaudio&FNM=");
+        job.account = {"download.localhost:" + std::to_string(http.port()), "ann@example.org",
+                       "secret"};
+        job.targetFolder = folder.path();
     }
 
     // One run of the dialog, as the main window does it; a guard ends a run that hangs.
     bool execute(const std::vector<std::string>& names) {
-        form.audioFiles = names;
+        job.audioFiles = names;
+        form.setJob(job);
         seen.clear();
         barValues.clear();
         seams.prompts.shown.clear();
@@ -172,6 +174,7 @@ public:
     test::TestSeams seams;
     MainState state;
     TdownloadForm form;
+    DownloadJob job;
     test::TempFolder folder;
     std::map<std::string, Route> routes;
     std::vector<Seen> seen; // GUI thread only
@@ -265,6 +268,9 @@ void DownloadDialogTest::filesArriveInTurnUnderTheirNames() {
     QVERIFY(rig.execute({"one.mp3", "two.ogg", "three.wav"}));
     QVERIFY(rig.form.downloaded);
     QCOMPARE(rig.requested(), (std::vector<std::string>{"one.mp3", "two.ogg", "three.wav"}));
+    QCOMPARE(rig.targets().front(),
+             std::string("/cgi-bin/wmn.pl?LNG=us&VER=1.0&UID=ann%40example%2E"
+                         "org&PWD=secret&CMD=getaudio&FNM=one%2Emp3"));
     QCOMPARE(rig.seen.size(), std::size_t(3));
     QCOMPARE(rig.seen[0].caption, QStringLiteral("Downloading file (1/3):"));
     QCOMPARE(rig.seen[1].caption, QStringLiteral("Downloading file (2/3):"));
@@ -423,11 +429,11 @@ void DownloadDialogTest::failuresKeepTheOldFile() {
     std::filesystem::remove_all(rig.folder.file("blocked.mp3"));
 
     // A folder that cannot be written to: nothing is left anywhere.
-    rig.form.targetFolder = rig.folder.file("missing/");
+    rig.job.targetFolder = rig.folder.file("missing/");
     QVERIFY(!rig.execute({"fresh.mp3"}));
     expectOneError("fresh.mp3", "System error 2: Can't create temporary file");
     QVERIFY(!std::filesystem::exists(rig.folder.file("missing")));
-    rig.form.targetFolder = rig.folder.path();
+    rig.job.targetFolder = rig.folder.path();
 
     // A name that would lead out of the folder is not asked for at all.
     const std::size_t asked = rig.requested().size();

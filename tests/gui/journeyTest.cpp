@@ -158,20 +158,18 @@ void JourneyTest::uploadGathersTheTimedSelection() {
 
     // The timed files go, in row order, with their play times summed; the broken one stays.
     journey.selectMidi({"Short.mid", "Broken.mid", "Long.mid"});
-    int total = -1;
-    std::vector<std::string> files, fields;
+    UploadJob job;
     journey.runUpload([&](TuploadForm& dialog) {
-        total = dialog.totalPlayTime;
-        files = dialog.midiFiles;
-        fields = dialog.formFields;
+        job = dialog.job();
         dialog.reject(); // the close box before Submit
     });
-    QCOMPARE(total, 245);
-    QCOMPARE(files, (std::vector<std::string>{journey.folder.file("MIDI/Long.mid"),
-                                              journey.folder.file("MIDI/Short.mid")}));
-    QCOMPARE(fields,
-             (std::vector<std::string>{"UID=" + journey.user, "PWD=" + journey.form->state.password,
-                                       "LNG=us", "VER=1.0", "CMD=submitmidi"}));
+    QCOMPARE(job.totalPlayTime, 245);
+    QCOMPARE(job.midiFiles, (std::vector<std::string>{journey.folder.file("MIDI/Long.mid"),
+                                                      journey.folder.file("MIDI/Short.mid")}));
+    const MainState& state = journey.form->state;
+    QCOMPARE(job.account.host, state.service.host);
+    QCOMPARE(job.account.userID, journey.user);
+    QCOMPARE(job.account.password, state.password);
     // Closed before Submit: its settings are kept, and no list is fetched.
     TPortableIniFile ini(journey.folder.file("tonvert.INI"));
     QCOMPARE(ini.readInteger("UploadWindow", "formatIndex", -1), 0);
@@ -287,7 +285,7 @@ void JourneyTest::filesDroppedOnTheOnlineMidiPaneAreUploaded() {
     std::vector<std::string> offered;
     test::ModalDriver driver;
     driver.on("uploadForm", [&](QWidget& dialog) {
-        offered = qobject_cast<TuploadForm*>(&dialog)->midiFiles;
+        offered = qobject_cast<TuploadForm*>(&dialog)->job().midiFiles;
         submitWith(*qobject_cast<TuploadForm*>(&dialog), 0, "Standard CBR stereo");
     });
 

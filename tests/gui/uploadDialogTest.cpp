@@ -29,6 +29,10 @@ const std::string kLead = "An error occurred while uploading the file\n\n";
 const std::vector<std::string> kFixedFields = {"UID=user@example.org", "PWD=secret", "LNG=us",
                                                "VER=1.0", "CMD=submitmidi"};
 
+UploadJob timed(int seconds) {
+    return {{}, {}, seconds};
+}
+
 // The service's script on loopback: keeps each request's parts in the order they came and
 // answers "!VAL n", or the reply set for the file's name. The request for `hold` waits until
 // released (ten seconds at most) before its answer goes out.
@@ -154,18 +158,19 @@ void clickHeader(TuploadForm& form, int column) {
                       QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
 }
 
-// A dialog with MIDI files of the given names and the caller's fixed fields, the 128 kbit/s
-// MP3 row selected, and a service that answers as told.
+// A dialog with MIDI files of the given names for the user's account, the 128 kbit/s MP3 row
+// selected, and a service that answers as told.
 struct UploadRun {
     UploadRun(const std::vector<std::string>& names, Replies replies = {}, std::string hold = {})
         : service(std::move(replies), std::move(hold))
         , client(service.port())
         , form(nullptr, client.state, client.seams.seams()) {
+        UploadJob job{{client.state.service.host, "user@example.org", "secret"}, {}, 0};
         for (const auto& name : names) {
-            form.midiFiles.push_back(folder.file(name));
-            test::writeBytes(form.midiFiles.back(), "MThd" + name);
+            job.midiFiles.push_back(folder.file(name));
+            test::writeBytes(job.midiFiles.back(), "MThd" + name);
         }
-        form.formFields = kFixedFields;
+        form.setJob(job);
         form.scrollToAndSelectItem(20);
     }
 
@@ -289,7 +294,7 @@ void UploadDialogTest::sizeEstimate() {
         {0, 20, 205, "3280"}, {0, 20, 0, "0"}, {2, 16, 1, "2"}, {2, 19, 3, "8"}, {0, 40, 1, "7"}};
     for (const auto& [format, row, seconds, text] : cases) {
         pickFormat(form, format);
-        form.totalPlayTime = seconds;
+        form.setJob(timed(seconds));
         form.scrollToAndSelectItem(row);
         QCOMPARE(estimate(form), QString::fromLatin1(text));
         QVERIFY(submitEnabled(form));
@@ -300,7 +305,7 @@ void UploadDialogTest::sizeEstimate() {
     TListViewXPSafe* list = listOf(form);
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QCOMPARE(QApplication::focusWidget(), list);
-    form.totalPlayTime = 8;
+    form.setJob(timed(8));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualRect(list->model()->index(0, 4)).center());
     QCOMPARE(estimate(form), QStringLiteral("1500"));
@@ -402,7 +407,7 @@ void UploadDialogTest::settings() {
     {
         // The row at that position of the table as it first comes.
         TuploadForm form(nullptr, client.state, client.seams.seams());
-        form.totalPlayTime = 16;
+        form.setJob(timed(16));
         form.loadSettings(path);
         QCOMPARE(form.size(), QSize(600, 350));
         QCOMPARE(widths(form), (QList<int>{91, 92, 93, 94, 95}));

@@ -33,9 +33,10 @@ TEST_F(ServiceRenderTest, UploadedMidiComesBackAsAudio) {
     EXPECT_EQ(list, "!VAL \t1\r\nScale.wav\t" + std::to_string(files[0].size) + "\r\n");
     EXPECT_GT(files[0].size, 44 + 44100 * 4 * 3) << "over three seconds of stereo";
 
-    std::string bytes;
-    ASSERT_TRUE(net.get(audioDownloadUrlPrefix(host, user, password) + urlEncode("Scale.wav"), "",
-                        "", "Tonvert", 2048, false, false, bytes, ""));
+    const TransferResult fetched =
+        net.download({audioDownloadUrl({host, user, password}, "Scale.wav"), "", {}});
+    ASSERT_TRUE(fetched.ok) << fetched.message;
+    const std::string& bytes = fetched.reply;
     EXPECT_TRUE(bytes == test::audioBytes(*store, user, "Scale.wav"));
     EXPECT_EQ(bytes.substr(0, 4), "RIFF");
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");

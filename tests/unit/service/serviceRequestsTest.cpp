@@ -21,6 +21,15 @@ TEST(ServiceRequests, RequestTexts) {
     EXPECT_EQ(uploadFormFields("ann.b@mail.org", "p w", "MP3 128", "a b.mid"),
               (std::vector<std::string>{"UID=ann.b@mail.org", "PWD=p w", "LNG=us", "VER=1.0",
                                         "CMD=submitmidi", "PRM=MP3 128", "FNM=a b.mid"}));
+
+    const ServiceAccount account{"svc.example.com:8080", "ann.b@mail.org", "pw"};
+    EXPECT_EQ(audioDownloadUrl(account, "a b.mp3"), start + "&PWD=pw&CMD=getaudio&FNM=a%20b%2Emp3");
+    const UploadRequest upload = midiUploadRequest(account, "/home/ann/MIDI/a b.mid", "WAV");
+    EXPECT_EQ(upload.url, script);
+    EXPECT_EQ(upload.filePath, "/home/ann/MIDI/a b.mid");
+    EXPECT_EQ(upload.filePartName, "BIN");
+    EXPECT_EQ(upload.uploadName, "a b.mid");
+    EXPECT_EQ(upload.fields, uploadFormFields("ann.b@mail.org", "pw", "WAV", "a b.mid"));
 }
 
 } // namespace
