@@ -163,14 +163,6 @@ std::int64_t playSeconds(const std::string& bytes) {
 
 } // namespace
 
-std::string money(std::int64_t cents) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%s%lld.%02lld", cents < 0 ? "-" : "",
-                  static_cast<long long>(std::llabs(cents) / 100),
-                  static_cast<long long>(std::llabs(cents) % 100));
-    return text;
-}
-
 std::string signupAddressKey(const std::string& remoteAddress) {
     unsigned char bytes[16];
     if (inet_pton(AF_INET6, remoteAddress.c_str(), bytes) != 1)

@@ -10,6 +10,7 @@
 
 #include "credentials.h"
 #include "mailer.h"
+#include "money.h"
 #include "requestFields.h"
 #include "store.h"
 
@@ -130,8 +131,5 @@ private:
 // What sign-ups are counted by: an IPv4 address, or the /64 network of an IPv6 address (one
 // host is commonly given a whole /64); the text itself when it is neither.
 std::string signupAddressKey(const std::string& remoteAddress);
-
-// "12.5" cents as the client shows money: 1250 cents is "12.50".
-std::string money(std::int64_t cents);
 
 } // namespace tonvert::service

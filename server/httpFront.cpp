@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "httpListener.h"
+#include "money.h"
 #include "pages.h"
 #include "requestFields.h"
 

@@ -1,5 +1,7 @@
 #include "pages.h"
 
+#include "money.h"
+
 namespace tonvert::service {
 
 const char* const kStylesheetPath = "/style.css";

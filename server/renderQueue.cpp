@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "commands.h"
+#include "money.h"
 
 namespace tonvert::service {
 
