@@ -240,26 +240,18 @@ int runBench(const Options& options) {
     PermanentConnection connection;
     WaitingPump pump;
     TNet net(connection, pump);
+    const DownloadRequest get{getUrl, target, {}};
+    const UploadRequest post{
+        postUrl, upload, "BIN", "upload.mid", {"VER=1.0", "UID=bench@example.org"}, {}};
 
     const auto curl = [](const std::string& arguments) {
         return std::system(("curl -s -S " + arguments + " > /dev/null").c_str()) == 0;
     };
     std::vector<double> tonvertGet, curlGet, tonvertPost, curlPost;
     for (int r = 0; r < runs; ++r) {
-        tonvertGet.push_back(medianSeconds(1, [&] {
-            return net.download({getUrl, target, {}}).ok;
-        }));
+        tonvertGet.push_back(medianSeconds(1, [&] { return net.download(get).ok; }));
         curlGet.push_back(medianSeconds(1, [&] { return curl("-o " + target + " " + getUrl); }));
-        tonvertPost.push_back(medianSeconds(1, [&] {
-            return net
-                .upload({postUrl,
-                         upload,
-                         "BIN",
-                         "upload.mid",
-                         {"VER=1.0", "UID=bench@example.org"},
-                         {}})
-                .ok;
-        }));
+        tonvertPost.push_back(medianSeconds(1, [&] { return net.upload(post).ok; }));
         curlPost.push_back(medianSeconds(1, [&] {
             // No "Expect: 100-continue": the sink, like the service, does not answer it.
             return curl("-H Expect: -F VER=1.0 -F UID=bench@example.org -F BIN=@" + upload + " " +

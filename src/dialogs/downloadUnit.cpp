@@ -243,10 +243,6 @@ void TdownloadForm::OnNetProgress(double fraction) {
 }
 
 void TdownloadForm::abortBtnClick() {
-    requestAbort();
-}
-
-void TdownloadForm::requestAbort() {
     abortRequested_ = true;
     if (net != nullptr)
         net->abort();
@@ -256,7 +252,7 @@ void TdownloadForm::requestAbort() {
 void TdownloadForm::closeEvent(QCloseEvent* event) {
     // The dialog closes only when the run ends; until then closing means stopping it.
     if (running_ || downloadDelayTimer_->isActive()) {
-        requestAbort();
+        abortBtnClick();
         event->ignore();
         return;
     }
@@ -265,7 +261,7 @@ void TdownloadForm::closeEvent(QCloseEvent* event) {
 
 void TdownloadForm::reject() {
     if (running_ || downloadDelayTimer_->isActive()) {
-        requestAbort();
+        abortBtnClick();
         return;
     }
     QDialog::reject();

@@ -46,6 +46,7 @@ public:
 
     // The transfer's fraction on the bar, 0 to 1000.
     void OnNetProgress(double fraction);
+    // Also what closing the dialog does while the run is pending or going.
     void abortBtnClick();
 
     // The hidden file a download goes into before it takes the name `name`.
@@ -67,8 +68,6 @@ private:
     // Fetches one file; false with `failure` filled when the run has to stop.
     bool downloadFile(std::size_t index, Failure& failure);
     void showFailure(const std::string& name, const Failure& failure);
-    // Abort, or a close request while the run is pending or going.
-    void requestAbort();
 
     MainState& state_;
     Seams seams_;

@@ -99,10 +99,6 @@ SessionSettings TNet::settings(const TransferOptions& options) const {
     return s;
 }
 
-void TNet::pumpOnce(std::chrono::milliseconds maxWait) {
-    pump_->pump(maxWait);
-}
-
 TransferResult TNet::download(const DownloadRequest& request) {
     const SessionSettings session = settings(request.options);
     const TINetThread::Request work{request.url, request.targetFile, request.options.detailed};
@@ -150,7 +146,7 @@ TransferResult TNet::run(const std::function<std::unique_ptr<NetWorker>()>& make
     outcome.message = text(NetMessage::connectionError);
 
     goOnline();
-    pumpOnce(std::chrono::milliseconds(0));
+    pump_->pump(std::chrono::milliseconds(0));
     if (!online)
         return outcome;
 
@@ -163,13 +159,13 @@ TransferResult TNet::run(const std::function<std::unique_ptr<NetWorker>()>& make
             const double progress = worker->progress();
             if (OnProgress && (progressAlways || progress > 0.0))
                 OnProgress(progress);
-            pumpOnce(kTurn);
+            pump_->pump(kTurn);
         }
         if (!worker->done()) {
             // Aborted or closing: the worker notices within a second; give it the grace.
             const auto deadline = std::chrono::steady_clock::now() + abortGrace;
             while (!worker->done() && std::chrono::steady_clock::now() < deadline)
-                pumpOnce(kTurn);
+                pump_->pump(kTurn);
         }
         if (worker->done()) {
             outcome.ok = worker->succeeded();

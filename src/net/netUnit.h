@@ -104,7 +104,6 @@ private:
     SessionSettings settings(const TransferOptions& options) const;
     TransferResult run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker,
                        bool progressAlways, bool hangUp);
-    void pumpOnce(std::chrono::milliseconds maxWait);
 
     ConnectionState* connection_;
     MessagePump* pump_;
