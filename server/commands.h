@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "credentials.h"
 #include "mailer.h"
 #include "money.h"
+#include "passwordChecks.h"
 #include "requestFields.h"
 #include "store.h"
 

@@ -1,4 +1,4 @@
-#include "credentials.h"
+#include "passwordChecks.h"
 
 #include <algorithm>
 #include <openssl/crypto.h>
