@@ -115,30 +115,6 @@ TransferResult TNet::upload(const UploadRequest& request) {
                request.options.hangUp);
 }
 
-bool TNet::get(const std::string& url, const std::string& userName, const std::string& password,
-               const std::string& agent, int bufferSize, bool hangUp, bool detailed,
-               std::string& reply, const std::string& targetFile) {
-    TransferResult result =
-        download({url, targetFile, {agent, userName, password, bufferSize, hangUp, detailed}});
-    reply = std::move(result.ok ? result.reply : result.message);
-    return result.ok;
-}
-
-bool TNet::post(const std::string& url, const std::string& userName, const std::string& password,
-                const std::string& agent, const std::string& filePath,
-                const std::string& filePartName, const std::string& uploadName,
-                const std::vector<std::string>& fields, int bufferSize, bool hangUp, bool detailed,
-                std::string& reply) {
-    TransferResult result = upload({url,
-                                    filePath,
-                                    filePartName,
-                                    uploadName,
-                                    fields,
-                                    {agent, userName, password, bufferSize, hangUp, detailed}});
-    reply = std::move(result.ok ? result.reply : result.message);
-    return result.ok;
-}
-
 TransferResult TNet::run(const std::function<std::unique_ptr<NetWorker>()>& makeWorker,
                          bool progressAlways, bool hangUp) {
     abortRequested = false;

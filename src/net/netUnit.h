@@ -55,8 +55,8 @@ struct TransferResult {
 };
 
 // The owner side of every transfer: the connection settings, the connection state, a status
-// text and a progress fraction for whoever owns it, and one transfer at a time. `get` and
-// `post` run a worker thread and keep the owner's messages flowing until it is done, the user
+// text and a progress fraction for whoever owns it, and one transfer at a time. `download`
+// and `upload` run a worker thread and keep the owner's messages flowing until it is done, the user
 // aborts or the application closes.
 class TNet {
 public:
@@ -88,17 +88,6 @@ public:
 
     TransferResult download(const DownloadRequest& request);
     TransferResult upload(const UploadRequest& request);
-
-    // The same with the arguments in a row: on failure `reply` holds the error text.
-    bool get(const std::string& url, const std::string& userName, const std::string& password,
-             const std::string& agent, int bufferSize, bool hangUp, bool detailed,
-             std::string& reply, const std::string& targetFile);
-
-    bool post(const std::string& url, const std::string& userName, const std::string& password,
-              const std::string& agent, const std::string& filePath,
-              const std::string& filePartName, const std::string& uploadName,
-              const std::vector<std::string>& fields, int bufferSize, bool hangUp, bool detailed,
-              std::string& reply);
 
 private:
     SessionSettings settings(const TransferOptions& options) const;

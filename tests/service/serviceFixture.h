@@ -39,9 +39,9 @@ protected:
     void stop() { loopback.reset(); }
 
     std::string get(const std::string& url) {
-        std::string reply;
-        EXPECT_TRUE(net.get(url, "", "", "Tonvert", 2048, false, false, reply, "")) << reply;
-        return reply;
+        const TransferResult result = net.download({url, "", {}});
+        EXPECT_TRUE(result.ok) << result.message;
+        return result.ok ? result.reply : result.message;
     }
     std::string command(const std::string& user, const std::string& password,
                         const std::string& name, const std::string& file = "") {
@@ -53,11 +53,15 @@ protected:
                        const std::string& parameters = "MP3,128,44100,C,2") {
         const std::string path = folder.file("upload.mid");
         writeBytes(path, content);
-        std::string reply;
-        EXPECT_TRUE(net.post(serviceScriptUrl(host), "", "", "Tonvert", path, "BIN", name,
-                             uploadFormFields(user, password, parameters, name), 2048, false, false,
-                             reply));
-        return reply;
+        const TransferResult result =
+            net.upload({serviceScriptUrl(host),
+                        path,
+                        kUploadFilePart,
+                        name,
+                        uploadFormFields(user, password, parameters, name),
+                        {}});
+        EXPECT_TRUE(result.ok) << result.message;
+        return result.ok ? result.reply : result.message;
     }
     // Downloads an audio file with the client's network layer, and waits until the server has
     // ended the download: a delivery is booked after its last byte went out. One download at
@@ -65,12 +69,11 @@ protected:
     std::string download(const std::string& user, const std::string& password,
                          const std::string& name) {
         const int ended = loopback->downloadsEnded();
-        std::string bytes;
-        EXPECT_TRUE(net.get(audioDownloadUrlPrefix(host, user, password) + urlEncode(name), "", "",
-                            "Tonvert", 2048, false, false, bytes, ""))
-            << bytes;
+        const TransferResult result =
+            net.download({audioDownloadUrl({host, user, password}, name), "", {}});
+        EXPECT_TRUE(result.ok) << result.message;
         awaitDownloadsEnded(ended + 1);
-        return bytes;
+        return result.ok ? result.reply : result.message;
     }
     void awaitDownloadsEnded(int count) {
         for (int i = 0; i < 1000 && loopback->downloadsEnded() < count; ++i)

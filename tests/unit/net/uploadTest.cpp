@@ -193,40 +193,6 @@ TEST_F(UploadTest, NamesThatWouldBreakThePartHeadAreRefusedBeforeSending) {
               std::string::npos);
 }
 
-TEST_F(UploadTest, ForwardersGiveTheSameAnswers) {
-    const std::string file = folder.file("Song.mid");
-    test::writeBytes(file, "MThd");
-    const UploadRequest request = songUpload(file, true);
-    const TransferResult uploaded = net.upload(request);
-    ASSERT_TRUE(uploaded.ok);
-    std::string reply = "stale";
-    EXPECT_TRUE(net.post(request.url, "", "", "Tonvert", file, "BIN", "Song.mid", request.fields,
-                         2048, false, true, reply));
-    EXPECT_EQ(reply, uploaded.reply);
-
-    const std::string missing = folder.file("missing.mid");
-    const TransferResult notSent = net.upload(songUpload(missing, true));
-    ASSERT_FALSE(notSent.ok);
-    EXPECT_FALSE(net.post(request.url, "", "", "Tonvert", missing, "BIN", "Song.mid",
-                          request.fields, 2048, false, true, reply));
-    EXPECT_EQ(reply, notSent.message);
-
-    const DownloadRequest list{server.url("/list"), "", {}};
-    server.reply = "!VAL 3\r\nsong.mp3";
-    const TransferResult fetched = net.download(list);
-    ASSERT_TRUE(fetched.ok);
-    EXPECT_TRUE(net.get(list.url, "", "", "Tonvert", 2048, false, false, reply, ""));
-    EXPECT_EQ(reply, fetched.reply);
-    EXPECT_EQ(reply, "!VAL 3\r\nsong.mp3");
-
-    server.status = 404;
-    const TransferResult refused = net.download(list);
-    ASSERT_FALSE(refused.ok);
-    EXPECT_FALSE(net.get(list.url, "", "", "Tonvert", 2048, false, false, reply, ""));
-    EXPECT_EQ(reply, refused.message);
-    EXPECT_EQ(reply, "Server error 404: Can't write to URL");
-}
-
 TEST_F(UploadTest, ServersThatFailOnTheWay) {
     const std::string file = folder.file("Song.mid");
     test::writeBytes(file, std::string(8 << 20, 'x'));
