@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -30,11 +29,13 @@
 #include "loopbackService.h"
 #include "mainState.h"
 #include "messagePump.h"
+#include "midiBytes.h"
 #include "midiUnit.h"
 #include "netUnit.h"
 #include "noDesktop.h"
 #include "notifications.h"
 #include "onlineArrivals.h"
+#include "onlineListFile.h"
 #include "onlinePane.h"
 #include "prompts.h"
 #include "qtMessagePump.h"
@@ -73,29 +74,11 @@ void serveEvents(int milliseconds) {
     loop.exec();
 }
 
-// A name as the pane shows it: the type in capitals.
-std::string paneName(const std::string& serviceName) {
-    std::string name = serviceName;
-    const std::size_t dot = name.rfind('.');
-    for (std::size_t i = dot == std::string::npos ? name.size() : dot; i < name.size(); ++i)
-        name[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
-    return name;
-}
-
-// The audio names of a listaudio reply, as the pane shows them.
+// The audio names of a listaudio reply, read as the pane reads it.
 std::set<std::string> audioNames(const std::string& reply) {
     std::set<std::string> names;
-    std::size_t at = 0;
-    while (at < reply.size()) {
-        std::size_t end = reply.find_first_of("\r\n", at);
-        if (end == std::string::npos)
-            end = reply.size();
-        const std::string line = reply.substr(at, end - at);
-        const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos && line.rfind("!VAL", 0) != 0)
-            names.insert(paneName(line.substr(0, tab)));
-        at = end + 1;
-    }
+    for (const FileRow& row : readOnlineListFile(onlineListFileText(0, reply, "."), true, ".").rows)
+        names.insert(row.fileName);
     return names;
 }
 
@@ -243,27 +226,19 @@ void report(const Piece& piece) {
     std::fflush(stdout);
 }
 
-std::string bigEndian(std::uint32_t value, int bytes) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return out;
-}
-
 // 480 ticks a quarter at 120 beats a minute: 960 ticks a second; eight notes a second.
 bool writePiece(double seconds, const std::string& path) {
-    const std::string arpeggio = "\x3C\x40\x43\x48\x43\x40";
-    std::string track = std::string("\x00\xC0\x00\x00\xC1\x20\x00\x91\x24\x50", 10);
+    using namespace test;
+    const int arpeggio[] = {0x3C, 0x40, 0x43, 0x48, 0x43, 0x40};
+    std::string track = bytes({0x00, 0xC0, 0x00, 0x00, 0xC1, 0x20, 0x00, 0x91, 0x24, 0x50});
     const int notes = static_cast<int>(seconds * 8);
     for (int i = 0; i < notes; ++i) {
-        const char key = arpeggio[static_cast<std::size_t>(i) % arpeggio.size()];
-        track += std::string("\x00\x90", 2) + key + "\x60";
-        track += std::string("\x78\x80", 2) + key + std::string("\x00", 1); // 120 ticks on
+        const int key = arpeggio[i % 6];
+        track += bytes({0x00, 0x90, key, 0x60, 0x78, 0x80, key, 0x00}); // 120 ticks on
     }
-    track += std::string("\x00\x81\x24\x00\x00\xFF\x2F\x00", 8);
+    track += bytes({0x00, 0x81, 0x24, 0x00, 0x00, 0xFF, 0x2F, 0x00});
     std::ofstream out(path, std::ios::binary);
-    out << "MThd" << bigEndian(6, 4) << bigEndian(0, 2) << bigEndian(1, 2) << bigEndian(480, 2)
-        << "MTrk" << bigEndian(static_cast<std::uint32_t>(track.size()), 4) << track;
+    out << header(0, 1, 480) << trackChunk(track);
     return bool(out);
 }
 

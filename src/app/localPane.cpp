@@ -121,6 +121,14 @@ void restorePlace(TListViewXPSafe& list, const FileListModel& model, const ListP
 
 } // namespace
 
+const char* uploadBlockedReason(const MainState& state) {
+    if (!state.hasCredentials())
+        return "Sign up or confirm your account to upload";
+    if (state.requestWaiting())
+        return "Wait until the request to the service has ended";
+    return nullptr;
+}
+
 std::optional<double> midiFilePlayTime(const std::string& path) {
     try {
         TMidiFile midi;
@@ -304,11 +312,9 @@ void LocalPane::updateButtons() {
         return;
     const bool timed = std::any_of(selected.begin(), selected.end(),
                                    [](const FileRow& row) { return row.playTime.has_value(); });
-    const char* whyNot = !state_.hasCredentials() ? "Sign up or confirm your account to upload"
-                         : state_.requestWaiting()
-                             ? "Wait until the request to the service has ended"
-                         : !timed ? "Select MIDI files whose play time is known"
-                                  : nullptr;
+    const char* whyNot = uploadBlockedReason(state_);
+    if (whyNot == nullptr && !timed)
+        whyNot = "Select MIDI files whose play time is known";
     uploadBtn_->setEnabled(whyNot == nullptr);
     uploadBtn_->setToolTip(QString::fromLatin1(whyNot != nullptr ? whyNot : kUploadHint));
 }

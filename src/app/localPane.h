@@ -37,6 +37,9 @@ extern const LocalPaneKind kLocalAudioPaneKind;
 // The play time of a MIDI file, or none when it cannot be read or timed.
 std::optional<double> midiFilePlayTime(const std::string& path);
 
+// Why no upload can start now (no account yet, or another request waits); none when one can.
+const char* uploadBlockedReason(const MainState& state);
+
 // A pane of the files in a local folder: its list, buttons and popup menu. The user sorts,
 // renames in place, plays, copies and deletes the files. The pane follows what other
 // programs do in the folder; files dropped on the MIDI pane are copied into its folder, and

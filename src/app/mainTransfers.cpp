@@ -29,11 +29,8 @@ void TmainForm::midiUpload() {
 
 // Dropped files are timed as the MIDI pane times its own; those that cannot be are named.
 void TmainForm::midiUploadFiles(const std::vector<std::string>& paths) {
-    const char* why = !state.hasCredentials()  ? "Sign up or confirm your account to upload."
-                      : state.requestWaiting() ? "Wait until the request to the service has ended."
-                                               : nullptr;
-    if (why != nullptr) {
-        seams_.prompts.show(PromptKind::error, "", why, PromptButtons::ok);
+    if (const char* why = uploadBlockedReason(state)) {
+        seams_.prompts.show(PromptKind::error, "", std::string(why) + ".", PromptButtons::ok);
         return;
     }
     std::vector<TimedMidiFile> files;

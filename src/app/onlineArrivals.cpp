@@ -87,7 +87,7 @@ void OnlineArrivals::audioShown() {
     const std::vector<std::string> names = namesOf(audioPane_.model().rows());
     const std::vector<std::string> fresh = newNames(knownAudio_, names);
     knownAudio_ = {names.begin(), names.end()};
-    schedule_.audioListed(now());
+    schedule_.audioListed();
     rearm();
     if (!fresh.empty())
         announce(fresh);
@@ -96,7 +96,7 @@ void OnlineArrivals::audioShown() {
 void OnlineArrivals::tick() {
     if (!schedule_.running())
         return;
-    if (busy() || ticking_) {
+    if (busy()) {
         schedule_.postpone(now());
         rearm();
         return;

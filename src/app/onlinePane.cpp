@@ -147,24 +147,23 @@ void OnlinePane::refresh(bool keepSelection) {
 QuietRefresh OnlinePane::refreshQuietly() {
     if (state_.requestWaiting() || !state_.hasCredentials() || applicationTerminating)
         return QuietRefresh::notNow;
-    const TransferResult result = [&] {
-        const WaitingRequest waiting(state_);
-        return state_.net->download({listRequestUrl(), "", {}});
-    }();
-    if (applicationTerminating)
-        return QuietRefresh::notNow;
-    std::string message = result.message, address;
-    const bool refused =
-        result.ok && parseServerError(result.reply, state_.service.supportEmail, message, address);
-    if (result.ok && !refused) {
-        keepList(result.reply, true);
+    const ServiceAnswer answer = askService(state_, listRequestUrl());
+    switch (answer.kind) {
+    case ServiceAnswer::Kind::reply:
+        keepList(answer.reply, true);
         return QuietRefresh::shown;
+    case ServiceAnswer::Kind::closing:
+        return QuietRefresh::notNow;
+    case ServiceAnswer::Kind::transportFailed:
+    case ServiceAnswer::Kind::refused:
+        break;
     }
     // The list stays as it was; the panel says why it is not newer.
-    const QString why = toQString("Not refreshed: " + message);
+    const QString why = toQString("Not refreshed: " + answer.message);
     infoPanel_->setText(why);
     infoPanel_->setToolTip(why);
-    return refused ? QuietRefresh::refused : QuietRefresh::transportFailed;
+    return answer.kind == ServiceAnswer::Kind::refused ? QuietRefresh::refused
+                                                       : QuietRefresh::transportFailed;
 }
 
 // The reply is read once, in memory, and shown; the list file then keeps it for the next start.

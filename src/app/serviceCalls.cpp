@@ -36,25 +36,43 @@ void showTransferError(const Seams& seams, const std::string& text) {
         seams.prompts.show(PromptKind::error, "", text, PromptButtons::ok);
 }
 
-std::optional<std::string> requestService(MainState& state, const Seams& seams,
-                                          const std::string& url) {
+ServiceAnswer askService(MainState& state, const std::string& url) {
     TransferResult result = [&] {
         const WaitingRequest waiting(state);
         return state.net->download({url, "", {}});
     }();
-    if (!result.ok) {
-        showTransferError(seams, result.message);
-        return std::nullopt;
-    }
-    // A reply that came as the program closes leads nowhere.
+    ServiceAnswer answer;
     if (applicationTerminating)
-        return std::nullopt;
-    std::string message, address;
-    if (parseServerError(result.reply, state.service.supportEmail, message, address)) {
-        showServiceError(seams, message, address);
-        return std::nullopt;
+        return answer;
+    if (!result.ok) {
+        answer.kind = ServiceAnswer::Kind::transportFailed;
+        answer.message = std::move(result.message);
+    } else if (parseServerError(result.reply, state.service.supportEmail, answer.message,
+                                answer.address)) {
+        answer.kind = ServiceAnswer::Kind::refused;
+    } else {
+        answer.kind = ServiceAnswer::Kind::reply;
+        answer.reply = std::move(result.reply);
     }
-    return std::move(result.reply);
+    return answer;
+}
+
+std::optional<std::string> requestService(MainState& state, const Seams& seams,
+                                          const std::string& url) {
+    ServiceAnswer answer = askService(state, url);
+    switch (answer.kind) {
+    case ServiceAnswer::Kind::reply:
+        return std::move(answer.reply);
+    case ServiceAnswer::Kind::transportFailed:
+        showTransferError(seams, answer.message);
+        break;
+    case ServiceAnswer::Kind::refused:
+        showServiceError(seams, answer.message, answer.address);
+        break;
+    case ServiceAnswer::Kind::closing:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace tonvert

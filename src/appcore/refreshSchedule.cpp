@@ -29,7 +29,7 @@ void RefreshSchedule::midiListed(const std::vector<std::string>& waiting, double
     }
 }
 
-void RefreshSchedule::audioListed(double /*now*/) {
+void RefreshSchedule::audioListed() {
     audioOwed_ = false;
     if (waiting_.empty())
         running_ = false;

@@ -36,7 +36,7 @@ public:
     // the list came: by hand, automatically or from the list file at start.
     void midiListed(const std::vector<std::string>& waiting, double now);
     // The audio pane was refreshed from the service.
-    void audioListed(double now);
+    void audioListed();
     // An automatic request for `list` went out at `now`; `failed` when it did not get a list
     // (a transport failure).
     void sent(OnlineList list, double now, bool failed);

@@ -39,7 +39,7 @@ struct Simulation {
                 for (std::size_t i = 0; i < renderEnds.size(); ++i)
                     if (renderEnds[i] <= answered && listedAt[i] < 0)
                         listedAt[i] = answered;
-                schedule.audioListed(answered);
+                schedule.audioListed();
             }
             schedule.sent(list, answered, false);
         }
@@ -106,7 +106,7 @@ TEST(RefreshScheduleTest, ListsThatStartOrStopTheSchedule) {
     schedule.midiListed({}, 13); // emptied by a refresh by hand: the audio list is still owed
     EXPECT_TRUE(schedule.running());
     EXPECT_EQ(schedule.nextList(), OnlineList::audio);
-    schedule.audioListed(14);
+    schedule.audioListed();
     EXPECT_FALSE(schedule.running());
 }
 
