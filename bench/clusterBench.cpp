@@ -27,10 +27,10 @@
 #include "benchStats.h"
 #include "childProcess.h"
 #include "netMessages.h"
-#include "passwords.h"
 #include "pgServer.h"
+#include "protocol/passwords.h"
 #include "rawConnection.h"
-#include "store.h"
+#include "store/store.h"
 
 namespace {
 

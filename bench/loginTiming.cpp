@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "benchStats.h"
-#include "commands.h"
-#include "passwords.h"
-#include "sqliteStore.h"
+#include "protocol/commands.h"
+#include "protocol/passwords.h"
+#include "store/randomHex.h"
+#include "store/sqliteStore.h"
 
 using namespace tonvert;
 using namespace tonvert::service;

@@ -19,9 +19,9 @@
 //   names taken, and made of the MIDI file's root.
 
 #include "fuzzSupport.h"
-#include "names.h"
-#include "requestFields.h"
-#include "requestHead.h"
+#include "http/requestHead.h"
+#include "protocol/requestFields.h"
+#include "store/names.h"
 
 #include <algorithm>
 #include <cctype>

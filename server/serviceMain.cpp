@@ -13,13 +13,13 @@
 #include <sys/stat.h>
 #include <thread>
 
-#include "commands.h"
-#include "fluidRenderer.h"
-#include "httpFront.h"
-#include "httpListener.h"
-#include "mailer.h"
-#include "renderQueue.h"
-#include "store.h"
+#include "http/httpFront.h"
+#include "http/httpListener.h"
+#include "protocol/commands.h"
+#include "queue/fluidRenderer.h"
+#include "queue/mailer.h"
+#include "queue/renderQueue.h"
+#include "store/store.h"
 
 using namespace tonvert::service;
 

@@ -4,8 +4,8 @@
 
 #include <iostream>
 
-#include "fluidRenderer.h"
-#include "renderWorker.h"
+#include "queue/fluidRenderer.h"
+#include "queue/renderWorker.h"
 
 using namespace tonvert::service;
 

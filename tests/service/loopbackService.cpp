@@ -6,7 +6,7 @@
 
 #include "netUnit.h"
 #include "serviceRequests.h"
-#include "sqliteStore.h"
+#include "store/sqliteStore.h"
 #include "testFiles.h"
 
 namespace tonvert::test {

@@ -6,11 +6,11 @@
 #include <string>
 #include <thread>
 
-#include "commands.h"
-#include "httpFront.h"
-#include "httpListener.h"
-#include "renderQueue.h"
-#include "store.h"
+#include "http/httpFront.h"
+#include "http/httpListener.h"
+#include "protocol/commands.h"
+#include "queue/renderQueue.h"
+#include "store/store.h"
 
 namespace tonvert::test {
 

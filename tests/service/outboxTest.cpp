@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
-#include "mailer.h"
+#include "queue/mailer.h"
 #include "testFiles.h"
 
 namespace tonvert {

@@ -15,12 +15,12 @@
 #include <unistd.h>
 
 #include "childProcess.h"
-#include "names.h"
-#include "passwords.h"
-#include "pgDatabase.h"
 #include "pgServer.h"
-#include "pgStore.h"
+#include "protocol/passwords.h"
 #include "rawConnection.h"
+#include "store/names.h"
+#include "store/pgDatabase.h"
+#include "store/pgStore.h"
 #include "storeSupport.h"
 #include "testFiles.h"
 

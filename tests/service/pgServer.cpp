@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "pgDatabase.h"
 #include "rawConnection.h"
+#include "store/pgDatabase.h"
 
 namespace tonvert::test {
 

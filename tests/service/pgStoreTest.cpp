@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include "asciiText.h"
-#include "pgDatabase.h"
 #include "pgServer.h"
-#include "pgStore.h"
+#include "store/pgDatabase.h"
+#include "store/pgStore.h"
 #include "storeSupport.h"
 #include "testFiles.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "requestFields.h"
-#include "requestHead.h"
+#include "http/requestHead.h"
+#include "protocol/requestFields.h"
 
 namespace tonvert {
 namespace {

@@ -11,7 +11,7 @@
 #include "loopbackService.h"
 #include "netUnit.h"
 #include "serviceRequests.h"
-#include "sqliteStore.h"
+#include "store/sqliteStore.h"
 #include "testFiles.h"
 
 namespace tonvert::test {

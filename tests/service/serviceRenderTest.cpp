@@ -1,5 +1,5 @@
-#include "fluidRenderer.h"
 #include "midiBytes.h"
+#include "queue/fluidRenderer.h"
 #include "serviceFixture.h"
 #include "storeSupport.h"
 

@@ -5,9 +5,9 @@
 #include <regex>
 #include <thread>
 
-#include "names.h"
-#include "pages.h"
+#include "http/pages.h"
 #include "serviceFixture.h"
+#include "store/names.h"
 
 namespace tonvert {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <sys/resource.h>
 
-#include "commands.h"
-#include "sqliteStore.h"
+#include "protocol/commands.h"
+#include "store/sqliteStore.h"
 #include "testFiles.h"
 
 namespace tonvert {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "names.h"
+#include "store/names.h"
 #include "testFiles.h"
 
 namespace tonvert::test {

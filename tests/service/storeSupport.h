@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "store.h"
+#include "store/store.h"
 
 namespace tonvert::test {
 

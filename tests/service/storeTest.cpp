@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "pgServer.h"
-#include "pgStore.h"
-#include "sqliteStore.h"
+#include "store/pgStore.h"
+#include "store/sqliteStore.h"
 #include "storeSupport.h"
 #include "testFiles.h"
 

@@ -9,7 +9,7 @@
 #include <iostream>
 #include <thread>
 
-#include "renderWorker.h"
+#include "queue/renderWorker.h"
 #include "testFiles.h"
 
 using namespace tonvert::service;

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <httplib.h>
+
+#include "protocol/commands.h"
+
+namespace tonvert::service {
+
+// The service on the web: the script every client request goes to, and the pages a browser
+// opens (the home page, the page that adds funds, the upgrade page), on the routes of an
+// HttpListener before it runs.
+void installRoutes(httplib::Server& server, Commands& commands, const ServiceConfig& config);
+
+} // namespace tonvert::service

@@ -1,0 +1,252 @@
+#include "queue/renderQueue.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include "store/money.h"
+
+namespace tonvert::service {
+
+RenderQueue::RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options)
+    : store_(store)
+    , mailer_(mailer)
+    , renderer_(renderer)
+    , options_(options) {
+    store_.requeueUnfinished();
+    if (renderer_ == nullptr)
+        return;
+    for (unsigned i = 0; i < std::max(1u, options_.workers); ++i)
+        workers_.emplace_back([this] { work(); });
+    leaseKeeper_ = std::thread([this] { keepLeases(); });
+}
+
+RenderQueue::~RenderQueue() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    if (renderer_ != nullptr)
+        renderer_->requestStop();
+    wake_.notify_all();
+    leaseWake_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+    if (leaseKeeper_.joinable())
+        leaseKeeper_.join();
+}
+
+void RenderQueue::notify() {
+    {
+        std::lock_guard lock(mutex_);
+        ++signals_;
+    }
+    wake_.notify_one();
+}
+
+void RenderQueue::work() {
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            if (stopping_)
+                return;
+        }
+        std::optional<RenderJob> job = take();
+        if (!job) {
+            if (store_.queuesMail())
+                sendQueuedMail();
+            std::unique_lock lock(mutex_);
+            // Woken by a new record; the time-out finds records queued elsewhere.
+            wake_.wait_for(lock, options_.poll, [this] { return stopping_ || signals_ > 0; });
+            if (signals_ > 0)
+                --signals_;
+            continue;
+        }
+        renderJob(*job);
+    }
+}
+
+void RenderQueue::renderJob(RenderJob& job) {
+    {
+        std::lock_guard lock(mutex_);
+        rendering_[job.record] = job.lease;
+    }
+    if (job.attempts >= options_.publishRetry.attempts) {
+        // Renders of it died with their process so often: it is given up, not tried again.
+        retryLater(job, "rendering it stopped the service each time it was tried");
+        std::lock_guard lock(mutex_);
+        rendering_.erase(job.record);
+        return;
+    }
+    job.midiPath = store_.scratchPath();
+    bool fetched = false;
+    try {
+        fetched = store_.fetchMidi(job.record, job.midiPath);
+        if (!fetched)
+            std::clog << "fetching " << job.name << " failed: its MIDI file could not be read whole"
+                      << std::endl;
+    } catch (const std::exception& failure) {
+        std::clog << "fetching " << job.name << " failed: " << failure.what() << std::endl;
+    }
+    const std::string output = store_.scratchPath();
+    if (!fetched) {
+        // Waits a while, as an audio file that could not be stored does, rather than being
+        // taken again at once; or went meanwhile.
+        retryLater(job, "its MIDI file could not be read from the store");
+    } else {
+        RenderResult result;
+        try {
+            result = renderer_->render(job, output);
+        } catch (const std::exception& failure) {
+            result = {false, "", failure.what()};
+        }
+        // The lease is kept until the job is published or given back.
+        finish(job, result, output);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        rendering_.erase(job.record);
+    }
+    // What the render left in the scratch area goes, whatever became of the job; a published
+    // audio file was moved or copied out before.
+    std::error_code ignored;
+    std::filesystem::remove(job.midiPath, ignored);
+    std::filesystem::remove(output, ignored);
+}
+
+void RenderQueue::keepLeases() {
+    const auto interval =
+        std::chrono::milliseconds(std::max<std::int64_t>(store_.leaseSeconds() * 1000 / 3, 200));
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        leaseWake_.wait_for(lock, interval, [this] { return stopping_; });
+        if (stopping_)
+            return;
+        const auto jobs = rendering_;
+        lock.unlock();
+        for (const auto& [record, lease] : jobs)
+            try {
+                if (!store_.renewLease(record, lease))
+                    std::clog << "record " << record << " is no longer this worker's" << std::endl;
+            } catch (const std::exception& failure) {
+                std::clog << "renewing the lease of record " << record
+                          << " failed: " << failure.what() << std::endl;
+            }
+        lock.lock();
+    }
+}
+
+void RenderQueue::sendQueuedMail() {
+    try {
+        for (;;) {
+            // One at a time: a claim lasts a lease, and must not run out while mails claimed
+            // with it wait behind slow sends (each send gives up within half a minute).
+            const auto mails = store_.takeQueuedMail(1);
+            if (mails.empty())
+                return;
+            for (const QueuedMail& mail : mails)
+                // Mail that cannot go out now is claimed for a while, then tried again.
+                if (mailer_.send(mail.message.to, mail.message.subject, mail.message.body))
+                    store_.mailSent(mail.id);
+                else
+                    return;
+        }
+    } catch (const std::exception& failure) {
+        std::clog << "sending the kept mail failed: " << failure.what() << std::endl;
+    }
+}
+
+std::optional<RenderJob> RenderQueue::take() {
+    try {
+        return store_.takeNextJob();
+    } catch (const std::exception& failure) {
+        // The database is busy or broken: try again later rather than end the service.
+        std::clog << "taking a job failed: " << failure.what() << std::endl;
+        return std::nullopt;
+    }
+}
+
+void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
+                         const std::string& output) {
+    if (result.stopped) {
+        try {
+            store_.returnJob(job.record, job.lease);
+        } catch (const std::exception& failure) {
+            // Left locked, it waits again at the next start.
+            std::clog << "returning " << job.name << " to the queue failed: " << failure.what()
+                      << std::endl;
+        }
+        return;
+    }
+    std::optional<AudioFile> published;
+    const auto renderedMail = [&job](const AudioFile& file) {
+        return MailMessage{
+            job.userId, "Rendered: " + job.name,
+            job.name + " has been rendered as " + file.name +
+                ".\n\nRefresh the list of audio files online in Tonvert to download it.\n"};
+    };
+    try {
+        // A job whose lease ran out is another worker's now: it publishes, and mails, alone.
+        if (!store_.renewLease(job.record, job.lease)) {
+            std::clog << job.name << " was taken over by another worker" << std::endl;
+            return;
+        }
+        std::function<MailMessage(const AudioFile&)> mail;
+        if (store_.queuesMail())
+            mail = renderedMail;
+        if (result.succeeded)
+            published =
+                store_.publishAudio({job.record, result.extension, output, job.lease, mail});
+        else
+            store_.discardJob(job.record, job.lease);
+    } catch (const LeaseLost& lost) {
+        // The new holder renders, publishes and mails: nothing to tell or count here.
+        std::clog << job.name << ": " << lost.what() << std::endl;
+        return;
+    } catch (const std::exception& failure) {
+        std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
+                  << " failed: " << failure.what() << std::endl;
+        // The rolled-back transaction left the record locked. A render that failed waits
+        // again at the next start.
+        if (result.succeeded)
+            retryLater(job, "it was rendered, but its audio file could not be stored");
+        return;
+    }
+    // The mail goes out once the store has it all; a store that keeps mail has it in the
+    // publication's own transaction.
+    if (published && store_.queuesMail())
+        sendQueuedMail();
+    else if (published) {
+        const MailMessage mail = renderedMail(*published);
+        mailer_.send(mail.to, mail.subject, mail.body);
+    } else
+        mailer_.send(job.userId, "Not rendered: " + job.name,
+                     job.name + " could not be rendered: " +
+                         (result.error.empty() ? std::string("the audio file could not be stored")
+                                               : result.error) +
+                         "\n");
+}
+
+void RenderQueue::retryLater(const RenderJob& job, const std::string& why) {
+    RetryResult retry;
+    try {
+        retry = store_.publishFailed(
+            {job.record, options_.publishRetry, options_.uploadFee, job.lease});
+    } catch (const std::exception& failure) {
+        // Left locked, it waits again at the next start.
+        std::clog << "keeping " << job.name << " for later failed: " << failure.what() << std::endl;
+        return;
+    }
+    if (retry.outcome != Outcome::done)
+        return;
+    if (!retry.gaveUp) {
+        std::clog << job.name << " waits again (" << retry.attempts << " failed)" << std::endl;
+        return;
+    }
+    mailer_.send(job.userId, "Not rendered: " + job.name,
+                 job.name + " could not be rendered: " + why + ". The upload fee of " +
+                     money(retry.refund) + " has been refunded to your account.\n");
+}
+
+} // namespace tonvert::service

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "queue/mailer.h"
+#include "store/store.h"
+
+namespace tonvert::service {
+
+struct RenderResult {
+    bool succeeded = false;
+    std::string extension; // of the audio file written, three letters
+    std::string error;     // why it failed
+    bool stopped = false;  // gave up because the service is stopping: the job waits again
+};
+
+// Turns a MIDI file into an audio file at `outputPath`. A render that can give up early
+// watches `stopRequested` and answers `stopped` once it has.
+class Renderer {
+public:
+    virtual ~Renderer() = default;
+    virtual RenderResult render(const RenderJob& job, const std::string& outputPath) = 0;
+    void requestStop() { stopRequested_.store(true); }
+
+protected:
+    const std::atomic<bool>& stopRequested() const { return stopRequested_; }
+
+private:
+    std::atomic<bool> stopRequested_{false};
+};
+
+struct QueueOptions {
+    unsigned workers = 1;
+    RetryPolicy publishRetry;
+    Fee uploadFee; // refunds records that an older service stored without their fee
+    // How often idle workers look for jobs queued by other processes (a record queued through
+    // this process wakes them at once).
+    std::chrono::milliseconds poll{5000};
+};
+
+// Workers that take waiting MIDI records, the accounts in turn, render them, publish the audio
+// file in the owner's audio list, remove the record and mail the owner. A record being
+// rendered is locked: it cannot be deleted meanwhile. An audio file that cannot be stored
+// (a full disk) leaves its job waiting again, tried later; after the policy's number of
+// failures the upload fee is refunded and the owner is mailed. Stopping the queue stops the
+// renders under way, and their jobs wait again; so do jobs that a killed service left half
+// done, at the next start. The MIDI file is fetched from the store into a local file first;
+// while it renders, the job's lease is renewed, so that a store shared by several processes
+// leaves it to this one.
+class RenderQueue {
+public:
+    RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options);
+    ~RenderQueue();
+    RenderQueue(const RenderQueue&) = delete;
+    RenderQueue& operator=(const RenderQueue&) = delete;
+
+    // A record was queued.
+    void notify();
+
+private:
+    void work();
+    void renderJob(RenderJob& job);
+    std::optional<RenderJob> take();
+    // Renews the leases of the jobs being rendered, a few times per lease.
+    void keepLeases();
+    // Sends the mail that publications left in the store.
+    void sendQueuedMail();
+    void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
+    // The job's MIDI file could not be fetched or its audio file could not be stored (`why`):
+    // it waits again, or its owner is refunded and mailed.
+    void retryLater(const RenderJob& job, const std::string& why);
+
+    Store& store_;
+    Mailer& mailer_;
+    Renderer* renderer_;
+    QueueOptions options_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable leaseWake_; // the lease keeper's own: a record wakes a worker
+    bool stopping_ = false;
+    unsigned signals_ = 0;                           // records queued since a worker last looked
+    std::map<std::int64_t, std::int64_t> rendering_; // record: lease
+    std::vector<std::thread> workers_;
+    std::thread leaseKeeper_;
+};
+
+} // namespace tonvert::service

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "queue/renderQueue.h"
+
+namespace tonvert::service {
+
+// What a render worker program is told.
+struct WorkerOptions {
+    std::string store;                 // PostgreSQL URL
+    std::string data = "tonvert-work"; // local folder: scratch files, and mail when not SMTP
+    unsigned workers = 1;
+    std::int64_t leaseSeconds = 60;
+    std::string smtp;
+    std::string sender = "noreply@tonvert.localhost";
+    std::string soundfont;
+    RetryPolicy publishRetry;
+    Prices prices; // the upload fee, for refunds of records an older service stored
+};
+
+// Reads the worker's options (see tonvert-render-worker's usage); false for a wrong word.
+bool parseWorkerOptions(int argc, char** argv, WorkerOptions& options);
+
+// Renders jobs of the shared store with `renderer` until SIGINT or SIGTERM; jobs under way
+// then wait again. The process's exit status.
+int runRenderWorker(const WorkerOptions& options, Renderer& renderer);
+
+} // namespace tonvert::service
