@@ -4,9 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "asciiText.h"
 #include "store/names.h"
-#include "store/randomHex.h"
 #include "store/schema.h"
 
 namespace tonvert::service {
@@ -16,51 +14,14 @@ namespace {
 // Processes that start side by side make the schema one after the other.
 constexpr std::int64_t kSchemaLock = 0x746f6e76;
 
-const char* const kAccountColumns =
-    "SELECT id, user_id, password, confirmed, balance, pending_password, pending_since, "
-    "last_reset, failed_logins, last_failed_login FROM accounts";
-
-Account accountOf(const PgRow& row) {
-    return {row.integer(0), row.text(1),    row.text(2),    row.integer(3) != 0, row.integer(4),
-            row.text(5),    row.integer(6), row.integer(7), row.integer(8),      row.integer(9)};
-}
-
-AudioFile audioOf(const PgRow& row) {
-    return {row.integer(0), row.integer(1), row.text(2), row.integer(3)};
-}
-
-bool holds(PgConnection& db, const Caller& caller) {
-    const auto row = db.queryOne("SELECT password FROM accounts WHERE id = $1", {caller.account});
-    return row && row->text(0) == caller.passwordHash;
-}
-
-std::int64_t balanceOf(PgConnection& db, std::int64_t account) {
-    const auto row = db.queryOne("SELECT balance FROM accounts WHERE id = $1", {account});
-    if (!row)
-        throw std::runtime_error("no account " + std::to_string(account));
-    return row->integer(0);
-}
-
-void orphan(PgConnection& db, std::int64_t body, std::int64_t now) {
-    db.execute("UPDATE bodies SET orphaned = $2 WHERE id = $1", {body, now});
-}
-
-// Whether PostgreSQL takes the text as a text parameter: UTF-8 without NUL. No stored name is
-// anything else, so a name that is not is found nowhere.
-bool storable(const std::string& text) {
-    return isUtf8(text) && text.find('\0') == std::string::npos;
-}
-
-// Gives a new body to the row that names it; a body swept meanwhile fails the transaction.
-void claim(PgConnection& db, std::int64_t body) {
-    if (db.execute("UPDATE bodies SET orphaned = NULL WHERE id = $1", {body}) != 1)
-        throw std::runtime_error("body " + std::to_string(body) + " is gone");
+const char* bodyTable(bool midi) {
+    return midi ? "midi_records" : "audio_files";
 }
 
 // Reads a body chunk by chunk, holding one chunk at a time.
 class ChunkedBody final : public BodySource {
 public:
-    ChunkedBody(std::shared_ptr<PgPool> pool, std::int64_t body)
+    ChunkedBody(std::shared_ptr<ConnectionPool<PgConnection>> pool, std::int64_t body)
         : pool_(std::move(pool))
         , body_(body) {}
 
@@ -76,11 +37,10 @@ public:
     std::size_t readOrThrow(std::uint64_t offset, char* buffer, std::size_t size) {
         const auto seq = static_cast<std::int64_t>(offset / PgStore::kChunkBytes);
         if (seq != chunkSeq_) {
-            chunk_ = pool_->read([&](PgConnection& db) {
-                const auto rows =
-                    db.query("SELECT data FROM body_chunks WHERE body = $1 AND seq = $2",
-                             {body_, seq}, true);
-                return rows.empty() ? std::string() : rows.front().text(0);
+            pool_->run(nullptr, [&](PgConnection& db) {
+                const auto rows = db.queryBytes(
+                    "SELECT data FROM body_chunks WHERE body = $1 AND seq = $2", {body_, seq});
+                chunk_ = rows.empty() ? std::string() : rows.front().text(0);
             });
             chunkSeq_ = seq;
         }
@@ -93,7 +53,7 @@ public:
     }
 
 private:
-    std::shared_ptr<PgPool> pool_;
+    std::shared_ptr<ConnectionPool<PgConnection>> pool_;
     std::int64_t body_;
     std::int64_t chunkSeq_ = -1;
     std::string chunk_;
@@ -102,33 +62,66 @@ private:
 } // namespace
 
 PgStore::PgStore(const std::string& url, const std::string& dataFolder, StoreOptions options)
-    : Store(dataFolder, std::move(options))
-    , pool_(std::make_shared<PgPool>(url)) {
-    pool_->transaction([](PgConnection& db) {
+    : SqlStore(dataFolder, std::move(options),
+               {.lockRows = " FOR UPDATE",
+                .lockFreeJob = " FOR UPDATE OF r SKIP LOCKED",
+                .nextLease = "nextval('leases')",
+                .nextTurn = "nextval('turns')",
+                .rowsNameBodies = true})
+    , pool_(std::make_shared<Pool>([url] { return std::make_unique<PgConnection>(url); },
+                                   std::numeric_limits<std::size_t>::max())) {
+    pool_->warmUp(); // fails here, at the start, when the database cannot be reached
+    runWrite([](SqlTransaction& db) {
         db.execute("SELECT pg_advisory_xact_lock($1)", {kSchemaLock});
-        PgSchema schema(db);
-        migrateSchema(schema);
+        migrateSchema(db);
     });
     sweepBodies(true);
 }
 
-void PgStore::book(PgConnection& db, std::int64_t account, std::int64_t amount,
-                   const std::string& reason) {
-    if (db.execute("UPDATE accounts SET balance = balance + $1 WHERE id = $2", {amount, account}) !=
-        1)
-        throw std::runtime_error("no account " + std::to_string(account));
-    db.execute("INSERT INTO ledger(account, time, amount, reason) VALUES($1, $2, $3, $4)",
-               {account, now(), amount, reason});
+void PgStore::runWrite(const Transaction& work) {
+    // READ COMMITTED: the rules take row locks where a check must hold until the commit.
+    pool_->run("BEGIN", [&](PgConnection& db) { work(db); });
 }
 
-std::int64_t PgStore::leaseNow(PgConnection& db) {
+void PgStore::runRead(const Transaction& work) {
+    // Statements that only read run without a transaction around them: one round trip each
+    // instead of two more for BEGIN and COMMIT, each seeing the data as of its own start.
+    pool_->run(nullptr, [&](PgConnection& db) { work(db); });
+}
+
+// Names fold ASCII letters only, as the audio names do: the "C" collation keeps lower() from
+// following the database's locale.
+std::string PgStore::sameName(const std::string& column, const std::string& parameter) const {
+    return "lower(" + column + " COLLATE \"C\") = lower(" + parameter + "::text COLLATE \"C\")";
+}
+
+// PostgreSQL takes a text parameter only as UTF-8 without NUL. No stored name is anything
+// else, so a name that is not is found nowhere.
+bool PgStore::canHold(const std::string& text) const {
+    return isUtf8(text) && text.find('\0') == std::string::npos;
+}
+
+void PgStore::serializeBy(SqlTransaction& db, const std::string& key) {
+    db.execute("SELECT pg_advisory_xact_lock(hashtext($1::text))", {key});
+}
+
+std::int64_t PgStore::leaseNow(SqlTransaction& db) {
     if (options().clock)
         return now();
     return db.queryOne("SELECT extract(epoch FROM clock_timestamp())::bigint")->integer(0);
 }
 
-std::int64_t PgStore::storeBody(std::string_view bytes) {
-    return pool_->transaction([&](PgConnection& db) {
+std::int64_t PgStore::leaseEnd(std::int64_t time) const {
+    return time + leaseSeconds();
+}
+
+std::optional<RenderJob> PgStore::takeNextJob() {
+    sweepBodies();
+    return SqlStore::takeNextJob();
+}
+
+SqlStore::NewBody PgStore::keepBody(std::string_view bytes) {
+    return write([&](SqlTransaction& db) {
         const std::int64_t body =
             db.queryOne("INSERT INTO bodies(size, orphaned) VALUES($1, $2) RETURNING id",
                         {static_cast<std::int64_t>(bytes.size()), now()})
@@ -136,11 +129,11 @@ std::int64_t PgStore::storeBody(std::string_view bytes) {
         for (std::size_t done = 0, seq = 0; done < bytes.size(); done += kChunkBytes, ++seq)
             db.execute("INSERT INTO body_chunks(body, seq, data) VALUES($1, $2, $3)",
                        {body, static_cast<std::int64_t>(seq), bytes.substr(done, kChunkBytes)});
-        return body;
+        return NewBody{body, "", static_cast<std::int64_t>(bytes.size()), ""};
     });
 }
 
-std::optional<std::int64_t> PgStore::storeBodyOfFile(const std::string& path) {
+std::optional<SqlStore::NewBody> PgStore::keepBodyOfFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return std::nullopt;
@@ -148,7 +141,7 @@ std::optional<std::int64_t> PgStore::storeBodyOfFile(const std::string& path) {
     // with the chunks stored so far.
     struct Unreadable {};
     try {
-        return pool_->transaction([&](PgConnection& db) {
+        return write([&](SqlTransaction& db) {
             in.clear();
             in.seekg(0);
             const std::int64_t body =
@@ -169,21 +162,37 @@ std::optional<std::int64_t> PgStore::storeBodyOfFile(const std::string& path) {
             if (in.bad())
                 throw Unreadable{};
             db.execute("UPDATE bodies SET size = $2 WHERE id = $1", {body, size});
-            return body;
+            return std::optional<NewBody>(NewBody{body, "", size, ""});
         });
     } catch (const Unreadable&) {
         return std::nullopt;
     }
 }
 
-void PgStore::dropBody(std::int64_t body) noexcept {
+// A body swept meanwhile fails the transaction.
+void PgStore::placeBody(SqlTransaction& db, BodyKind, std::int64_t, NewBody& body) {
+    if (db.execute("UPDATE bodies SET orphaned = NULL WHERE id = $1", {body.id}) != 1)
+        throw std::runtime_error("body " + std::to_string(body.id) + " is gone");
+}
+
+void PgStore::dropBody(const NewBody& body) noexcept {
     try {
-        pool_->transaction([&](PgConnection& db) {
-            db.execute("DELETE FROM bodies WHERE id = $1 AND orphaned IS NOT NULL", {body});
+        write([&](SqlTransaction& db) {
+            db.execute("DELETE FROM bodies WHERE id = $1 AND orphaned IS NOT NULL", {body.id});
         });
     } catch (const std::exception&) {
         // Swept later.
     }
+}
+
+void PgStore::releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) {
+    db.execute(std::string("UPDATE bodies SET orphaned = $2 WHERE id = (SELECT body FROM ") +
+                   bodyTable(kind == BodyKind::midi) + " WHERE id = $1)",
+               {row, now()});
+}
+
+std::shared_ptr<BodySource> PgStore::openBody(const SqlRow& file) {
+    return std::make_shared<ChunkedBody>(pool_, file.integer(4));
 }
 
 void PgStore::sweepBodies(bool now) {
@@ -193,7 +202,7 @@ void PgStore::sweepBodies(bool now) {
         return;
     lastSweep_ = time;
     try {
-        pool_->transaction([&](PgConnection& db) {
+        write([&](SqlTransaction& db) {
             db.execute("DELETE FROM bodies WHERE orphaned < $1",
                        {time - options().orphanBodySeconds});
         });
@@ -202,344 +211,12 @@ void PgStore::sweepBodies(bool now) {
     }
 }
 
-std::optional<Account> PgStore::account(const std::string& userId) {
-    if (!storable(userId))
-        return std::nullopt;
-    return pool_->read([&](PgConnection& db) -> std::optional<Account> {
-        const auto row =
-            db.queryOne(std::string(kAccountColumns) +
-                            " WHERE lower(user_id COLLATE \"C\") = lower($1::text COLLATE \"C\")",
-                        {userId});
-        return row ? std::optional(accountOf(*row)) : std::nullopt;
-    });
-}
-
-std::optional<Account> PgStore::accountById(std::int64_t id) {
-    return pool_->read([&](PgConnection& db) -> std::optional<Account> {
-        const auto row = db.queryOne(std::string(kAccountColumns) + " WHERE id = $1", {id});
-        return row ? std::optional(accountOf(*row)) : std::nullopt;
-    });
-}
-
-std::optional<std::int64_t> PgStore::addAccount(const NewAccount& account) {
-    return pool_->transaction([&](PgConnection& db) -> std::optional<std::int64_t> {
-        const auto row = db.queryOne(
-            "INSERT INTO accounts(user_id, password, balance, created) VALUES($1, $2, 0, $3) "
-            "ON CONFLICT DO NOTHING RETURNING id",
-            {account.userId, account.passwordHash, now()});
-        if (!row)
-            return std::nullopt;
-        book(db, row->integer(0), account.balance, "starting balance");
-        return row->integer(0);
-    });
-}
-
-bool PgStore::confirmAccount(const Caller& caller) {
-    return pool_->transaction([&](PgConnection& db) {
-        return db.execute("UPDATE accounts SET confirmed = 1 WHERE id = $1 AND password = $2",
-                          {caller.account, caller.passwordHash}) == 1;
-    });
-}
-
-bool PgStore::setPassword(std::int64_t account, const std::string& passwordHash) {
-    return pool_->transaction([&](PgConnection& db) {
-        return db.execute("UPDATE accounts SET password = $1 WHERE id = $2",
-                          {passwordHash, account}) == 1;
-    });
-}
-
-bool PgStore::rehashPassword(const Caller& caller, const std::string& passwordHash) {
-    return pool_->transaction([&](PgConnection& db) {
-        return db.execute("UPDATE accounts SET password = $1 WHERE id = $2 AND password = $3",
-                          {passwordHash, caller.account, caller.passwordHash}) == 1;
-    });
-}
-
-bool PgStore::removeNewAccount(const Caller& caller) {
-    return pool_->transaction([&](PgConnection& db) {
-        if (!db.queryOne("SELECT id FROM accounts WHERE id = $1 AND password = $2 AND "
-                         "confirmed = 0 FOR UPDATE",
-                         {caller.account, caller.passwordHash}))
-            return false;
-        db.execute("DELETE FROM ledger WHERE account = $1", {caller.account});
-        db.execute("DELETE FROM accounts WHERE id = $1", {caller.account});
-        return true;
-    });
-}
-
-ResetResult PgStore::startReset(const ResetRequest& request) {
-    return pool_->transaction([&](PgConnection& db) {
-        ResetResult result;
-        const auto row = db.queryOne("SELECT pending_password, pending_since, last_reset FROM "
-                                     "accounts WHERE id = $1 FOR UPDATE",
-                                     {request.account});
-        if (!row) {
-            result.outcome = Outcome::notFound;
-            return result;
-        }
-        const std::int64_t lastReset = row->integer(2);
-        if (lastReset != 0 && now() < lastReset + request.minimumInterval) {
-            result.outcome = Outcome::tooSoon;
-            return result;
-        }
-        result.undo = {request.account, request.passwordHash, row->text(0), row->integer(1),
-                       lastReset};
-        db.execute("UPDATE accounts SET pending_password = $1, pending_since = $2, "
-                   "last_reset = $2 WHERE id = $3",
-                   {request.passwordHash, now(), request.account});
-        return result;
-    });
-}
-
-bool PgStore::undoReset(const ResetUndo& undo) {
-    const auto orNull = [](auto value) -> PgValue {
-        if (value == decltype(value){})
-            return nullptr;
-        return value;
-    };
-    return pool_->transaction([&](PgConnection& db) {
-        return db.execute("UPDATE accounts SET pending_password = $1, pending_since = $2, "
-                          "last_reset = $3 WHERE id = $4 AND pending_password = $5",
-                          {orNull(undo.previousPendingHash), orNull(undo.previousPendingSince),
-                           orNull(undo.previousReset), undo.account, undo.passwordHash}) == 1;
-    });
-}
-
-bool PgStore::usePendingPassword(std::int64_t account, const std::string& pendingHash) {
-    return pool_->transaction([&](PgConnection& db) {
-        return db.execute("UPDATE accounts SET password = pending_password, pending_password = "
-                          "NULL, pending_since = NULL WHERE id = $1 AND pending_password = $2",
-                          {account, pendingHash}) == 1;
-    });
-}
-
-std::int64_t PgStore::noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) {
-    return pool_->transaction([&](PgConnection& db) -> std::int64_t {
-        const auto row = db.queryOne(
-            "UPDATE accounts SET failed_logins = CASE WHEN last_failed_login >= $1 THEN "
-            "failed_logins + 1 ELSE 1 END, last_failed_login = $2 WHERE id = $3 "
-            "RETURNING failed_logins",
-            {now() - forgetAfter, now(), account});
-        return row ? row->integer(0) : 0;
-    });
-}
-
-void PgStore::clearFailedLogins(std::int64_t account) {
-    pool_->transaction([&](PgConnection& db) {
-        db.execute("UPDATE accounts SET failed_logins = 0, last_failed_login = NULL WHERE id = $1",
-                   {account});
-    });
-}
-
-bool PgStore::countSignup(const std::string& address, std::int64_t windowSeconds,
-                          std::int64_t limit) {
-    return pool_->transaction([&](PgConnection& db) {
-        // Sign-ups from one address are counted one after the other.
-        db.execute("SELECT pg_advisory_xact_lock(hashtext($1::text))", {address});
-        const std::int64_t since = now() - windowSeconds;
-        db.execute("DELETE FROM signups WHERE time < $1", {since});
-        const auto row = db.queryOne(
-            "SELECT COUNT(*) FROM signups WHERE address = $1 AND time >= $2", {address, since});
-        if (row && row->integer(0) >= limit)
-            return false;
-        db.execute("INSERT INTO signups(address, time) VALUES($1, $2)", {address, now()});
-        return true;
-    });
-}
-
-std::optional<std::int64_t> PgStore::book(const Booking& booking) {
-    return pool_->transaction([&](PgConnection& db) -> std::optional<std::int64_t> {
-        const auto row = db.queryOne(
-            "UPDATE accounts SET balance = balance + $1 WHERE id = $2 RETURNING balance",
-            {booking.amount, booking.account});
-        if (!row)
-            return std::nullopt;
-        db.execute("INSERT INTO ledger(account, time, amount, reason) VALUES($1, $2, $3, $4)",
-                   {booking.account, now(), booking.amount, booking.reason});
-        return row->integer(0);
-    });
-}
-
-std::vector<LedgerEntry> PgStore::ledger(std::int64_t account) {
-    return pool_->read([&](PgConnection& db) {
-        std::vector<LedgerEntry> entries;
-        for (const PgRow& row :
-             db.query("SELECT time, amount, reason FROM ledger WHERE account = $1 ORDER BY id",
-                      {account}))
-            entries.push_back({row.integer(0), row.integer(1), row.text(2)});
-        return entries;
-    });
-}
-
-std::string PgStore::issueFormToken() {
-    const std::string token = randomHex(16);
-    pool_->transaction([&](PgConnection& db) {
-        db.execute("DELETE FROM form_tokens WHERE issued < $1",
-                   {now() - options().formTokenSeconds});
-        db.execute("DELETE FROM form_tokens WHERE id <= (SELECT id FROM form_tokens ORDER BY id "
-                   "DESC LIMIT 1 OFFSET $1)",
-                   {options().formTokensKept - 1});
-        db.execute("INSERT INTO form_tokens(token, issued) VALUES($1, $2)", {token, now()});
-    });
-    return token;
-}
-
-FundsResult PgStore::addFunds(const FundsRequest& request) {
-    const std::string receipt = randomHex(16);
-    return pool_->transaction([&](PgConnection& db) {
-        FundsResult result;
-        if (!holds(db, request.caller)) {
-            result.outcome = Outcome::passwordChanged;
-            return result;
-        }
-        // Taking the token and booking commit together: of two posts of one form, one books.
-        if (db.execute("DELETE FROM form_tokens WHERE token = $1 AND issued >= $2",
-                       {request.formToken, now() - options().formTokenSeconds}) != 1) {
-            result.outcome = Outcome::formSpent;
-            return result;
-        }
-        const std::int64_t account = request.caller.account;
-        book(db, account, request.amount, "funds added");
-        result.balance = balanceOf(db, account);
-        db.execute("DELETE FROM receipts WHERE created < $1", {now() - options().receiptSeconds});
-        db.execute("INSERT INTO receipts(token, account, amount, balance, created) "
-                   "VALUES($1, $2, $3, $4, $5)",
-                   {receipt, account, request.amount, result.balance, now()});
-        result.receipt = receipt;
-        return result;
-    });
-}
-
-std::optional<Receipt> PgStore::receipt(const std::string& id) {
-    return pool_->read([&](PgConnection& db) -> std::optional<Receipt> {
-        const auto row = db.queryOne(
-            "SELECT accounts.user_id, receipts.amount, receipts.balance FROM receipts JOIN "
-            "accounts ON accounts.id = receipts.account WHERE receipts.token = $1 AND "
-            "receipts.created >= $2",
-            {id, now() - options().receiptSeconds});
-        if (!row)
-            return std::nullopt;
-        return Receipt{row->text(0), row->integer(1), row->integer(2)};
-    });
-}
-
-std::vector<MidiRecord> PgStore::midiRecords(std::int64_t account) {
-    return pool_->read([&](PgConnection& db) {
-        std::vector<MidiRecord> records;
-        for (const PgRow& row :
-             db.query("SELECT id, account, name, parameters, size, state, play_seconds, "
-                      "attempts, next_attempt FROM midi_records WHERE account = $1 ORDER BY id",
-                      {account}))
-            records.push_back({row.integer(0), row.integer(1), row.text(2), row.text(3),
-                               row.integer(4), row.text(5), row.integer(6), row.integer(7),
-                               row.integer(8)});
-        return records;
-    });
-}
-
-SubmitResult PgStore::submitMidi(const SubmitRequest& request) {
-    // The body is stored first, unclaimed: a process that dies before the record's commit
-    // leaves a body that is swept, never a record without its body.
-    const std::int64_t body = storeBody(request.body);
-    const std::int64_t account = request.caller.account;
-    SubmitResult result;
-    try {
-        result = pool_->transaction([&](PgConnection& db) -> SubmitResult {
-            // The account's row lock holds the checks below until the commit.
-            const auto owner = db.queryOne(
-                "SELECT password, balance FROM accounts WHERE id = $1 FOR UPDATE", {account});
-            if (!owner || owner->text(0) != request.caller.passwordHash)
-                return {Outcome::passwordChanged, 0};
-            const std::int64_t balance = owner->integer(1);
-            if (balance < 0)
-                return {Outcome::negativeBalance, 0};
-            const auto queued = db.query(
-                "SELECT name, play_seconds FROM midi_records WHERE account = $1", {account});
-            if (queued.size() >= request.maxRecords)
-                return {Outcome::tooManyRecords, 0};
-            std::int64_t queuedSeconds = request.playSeconds;
-            for (const PgRow& row : queued)
-                queuedSeconds += row.integer(1);
-            if (queuedSeconds > request.maxQueuedSeconds)
-                return {Outcome::tooMuchPlayTime, 0};
-            for (const PgRow& row : queued)
-                if (ascii::equalIgnoringCase(row.text(0), request.name))
-                    return {Outcome::nameInUse, 0};
-            const std::int64_t fee = request.fee.forBytes(request.body.size());
-            if (fee > balance)
-                return {Outcome::insufficientFunds, 0};
-            const std::int64_t record =
-                db.queryOne("INSERT INTO midi_records(account, name, parameters, size, created, "
-                            "play_seconds, fee, body) VALUES($1, $2, $3, $4, $5, $6, $7, $8) "
-                            "RETURNING id",
-                            {account, request.name, request.parameters,
-                             static_cast<std::int64_t>(request.body.size()), now(),
-                             request.playSeconds, fee, body})
-                    ->integer(0);
-            claim(db, body);
-            book(db, account, -fee, "upload of " + request.name);
-            return {Outcome::done, record};
-        });
-    } catch (...) {
-        dropBody(body);
-        throw;
-    }
-    if (result.outcome != Outcome::done)
-        dropBody(body);
-    return result;
-}
-
-Outcome PgStore::deleteWaitingMidi(const Caller& caller, std::int64_t record) {
-    return pool_->transaction([&](PgConnection& db) {
-        if (!holds(db, caller))
-            return Outcome::passwordChanged;
-        const auto row = db.queryOne(
-            "SELECT account, state, body FROM midi_records WHERE id = $1 FOR UPDATE", {record});
-        if (!row || row->integer(0) != caller.account)
-            return Outcome::notFound;
-        if (row->text(1) != "waiting")
-            return Outcome::locked;
-        db.execute("DELETE FROM midi_records WHERE id = $1", {record});
-        orphan(db, row->integer(2), now());
-        return Outcome::done;
-    });
-}
-
-std::optional<RenderJob> PgStore::takeNextJob() {
-    sweepBodies();
-    return pool_->transaction([&](PgConnection& db) -> std::optional<RenderJob> {
-        // The fair next job of those no other worker holds: waiting and due, or taken under a
-        // lease that ran out. Turns rather than times order the accounts.
-        const std::int64_t time = leaseNow(db);
-        const auto row = db.queryOne(
-            "SELECT r.id, a.user_id, r.name, r.parameters, a.id, r.state, r.attempts FROM "
-            "midi_records r JOIN accounts a ON a.id = r.account WHERE (r.state = 'waiting' AND "
-            "r.next_attempt <= $1) "
-            "OR (r.state = 'rendering' AND r.lease_until < $1) ORDER BY a.last_served, r.id "
-            "LIMIT 1 FOR UPDATE OF r SKIP LOCKED",
-            {time});
-        if (!row)
-            return std::nullopt;
-        const std::int64_t record = row->integer(0);
-        // A lease that ran out: its worker died, maybe of this very job.
-        const std::int64_t attempts = row->integer(6) + (row->text(5) == "rendering" ? 1 : 0);
-        const std::int64_t lease =
-            db.queryOne("UPDATE midi_records SET state = 'rendering', lease = nextval('leases'), "
-                        "lease_until = $2, attempts = $3 WHERE id = $1 RETURNING lease",
-                        {record, time + options().leaseSeconds, attempts})
-                ->integer(0);
-        db.execute("UPDATE accounts SET last_served = nextval('turns') WHERE id = $1",
-                   {row->integer(4)});
-        return RenderJob{record, row->text(1), row->text(2), row->text(3), "", lease, attempts};
-    });
-}
-
 bool PgStore::fetchMidi(std::int64_t record, const std::string& localPath) {
     struct Stored {
         std::int64_t body;
         std::uint64_t size;
     };
-    const auto stored = pool_->read([&](PgConnection& db) -> std::optional<Stored> {
+    const auto stored = read([&](SqlTransaction& db) -> std::optional<Stored> {
         const auto row =
             db.queryOne("SELECT r.body, b.size FROM midi_records r JOIN bodies b ON b.id = r.body "
                         "WHERE r.id = $1",
@@ -563,132 +240,11 @@ bool PgStore::fetchMidi(std::int64_t record, const std::string& localPath) {
     return out && done == stored->size;
 }
 
-bool PgStore::renewLease(std::int64_t record, std::int64_t lease) {
-    return pool_->transaction([&](PgConnection& db) {
-        const std::int64_t time = leaseNow(db);
-        return db.execute("UPDATE midi_records SET lease_until = $3 WHERE id = $1 AND lease = $2 "
-                          "AND state = 'rendering' AND lease_until >= $4",
-                          {record, lease, time + options().leaseSeconds, time}) == 1;
-    });
-}
-
-std::optional<AudioFile> PgStore::publishAudio(const Publication& publication) {
-    std::optional<std::int64_t> body;
-    try {
-        body = storeBodyOfFile(publication.renderedFile);
-    } catch (...) {
-        removeFile(publication.renderedFile);
-        throw;
-    }
-    removeFile(publication.renderedFile);
-    std::optional<AudioFile> published;
-    try {
-        published = pool_->transaction([&](PgConnection& db) -> std::optional<AudioFile> {
-            // Only the holder of the job's lease, while it holds, publishes: a job taken over
-            // after its lease ran out is published by its new holder alone.
-            const auto record = db.queryOne(
-                "SELECT account, name, body FROM midi_records WHERE id = $1 AND lease = $2 AND "
-                "state = 'rendering' AND lease_until >= $3 FOR UPDATE",
-                {publication.record, publication.lease, leaseNow(db)});
-            if (!record)
-                throw LeaseLost(publication.record);
-            db.execute("DELETE FROM midi_records WHERE id = $1", {publication.record});
-            orphan(db, record->integer(2), now());
-            if (!body)
-                return std::nullopt;
-            const std::int64_t account = record->integer(0);
-            // The account's row lock keeps another publication for it from picking the same
-            // name between this one's reading of the names and its commit.
-            db.execute("SELECT id FROM accounts WHERE id = $1 FOR UPDATE", {account});
-            std::vector<std::string> taken;
-            for (const PgRow& row :
-                 db.query("SELECT name FROM audio_files WHERE account = $1", {account}))
-                taken.push_back(row.text(0));
-            AudioFile file{0, account, audioNameFor(record->text(1), publication.extension, taken),
-                           0};
-            file.size = db.queryOne("SELECT size FROM bodies WHERE id = $1", {*body})->integer(0);
-            file.id = db.queryOne("INSERT INTO audio_files(account, name, size, created, body) "
-                                  "VALUES($1, $2, $3, $4, $5) RETURNING id",
-                                  {account, file.name, file.size, now(), *body})
-                          ->integer(0);
-            claim(db, *body);
-            if (publication.mail) {
-                const MailMessage mail = publication.mail(file);
-                db.execute("INSERT INTO mail_outbox(recipient, subject, body) VALUES($1, $2, $3)",
-                           {mail.to, mail.subject, mail.body});
-            }
-            return file;
-        });
-    } catch (...) {
-        if (body)
-            dropBody(*body);
-        throw;
-    }
-    if (body && !published)
-        dropBody(*body);
-    return published;
-}
-
-void PgStore::discardJob(std::int64_t record, std::int64_t lease) {
-    pool_->transaction([&](PgConnection& db) {
-        const auto row = db.queryOne("DELETE FROM midi_records WHERE id = $1 AND lease = $2 AND "
-                                     "state = 'rendering' RETURNING body",
-                                     {record, lease});
-        if (!row)
-            throw LeaseLost(record);
-        orphan(db, row->integer(0), now());
-    });
-}
-
-RetryResult PgStore::publishFailed(const PublishFailure& failure) {
-    return pool_->transaction([&](PgConnection& db) {
-        RetryResult result;
-        const auto row = db.queryOne(
-            "SELECT account, name, size, fee, attempts, body FROM midi_records WHERE id = $1 AND "
-            "lease = $2 AND state = 'rendering' FOR UPDATE",
-            {failure.record, failure.lease});
-        if (!row) {
-            result.outcome = Outcome::notFound;
-            return result;
-        }
-        result.attempts = row->integer(4) + 1;
-        if (result.attempts < failure.policy.attempts) {
-            const auto doublings = std::min<std::int64_t>(result.attempts - 1, 30);
-            result.nextAttempt = now() + (failure.policy.firstDelaySeconds << doublings);
-            db.execute("UPDATE midi_records SET state = 'waiting', attempts = $1, "
-                       "next_attempt = $2 WHERE id = $3",
-                       {result.attempts, result.nextAttempt, failure.record});
-            return result;
-        }
-        result.gaveUp = true;
-        result.refund =
-            row->isNull(3) ? failure.uploadFee.forBytes(static_cast<std::uint64_t>(row->integer(2)))
-                           : row->integer(3);
-        db.execute("DELETE FROM midi_records WHERE id = $1", {failure.record});
-        orphan(db, row->integer(5), now());
-        if (result.refund != 0)
-            book(db, row->integer(0), result.refund, "refund of the upload of " + row->text(1));
-        return result;
-    });
-}
-
-void PgStore::returnJob(std::int64_t record, std::int64_t lease) {
-    pool_->transaction([&](PgConnection& db) {
-        db.execute("UPDATE midi_records SET state = 'waiting' WHERE id = $1 AND lease = $2 AND "
-                   "state = 'rendering'",
-                   {record, lease});
-    });
-}
-
-void PgStore::requeueUnfinished() {
-    // Other processes may be rendering: their jobs come back when their leases run out.
-}
-
 std::vector<QueuedMail> PgStore::takeQueuedMail(std::size_t limit) {
-    return pool_->transaction([&](PgConnection& db) {
+    return write([&](SqlTransaction& db) {
         const std::int64_t time = leaseNow(db);
         std::vector<QueuedMail> mails;
-        for (const PgRow& row :
+        for (const SqlRow& row :
              db.query("UPDATE mail_outbox SET claimed_until = $1 WHERE id IN (SELECT id FROM "
                       "mail_outbox WHERE claimed_until < $2 ORDER BY id LIMIT $3 FOR UPDATE "
                       "SKIP LOCKED) RETURNING id, recipient, subject, body",
@@ -701,89 +257,7 @@ std::vector<QueuedMail> PgStore::takeQueuedMail(std::size_t limit) {
 }
 
 void PgStore::mailSent(std::int64_t id) {
-    pool_->transaction(
-        [&](PgConnection& db) { db.execute("DELETE FROM mail_outbox WHERE id = $1", {id}); });
-}
-
-std::vector<AudioFile> PgStore::audioFiles(std::int64_t account) {
-    return pool_->read([&](PgConnection& db) {
-        std::vector<AudioFile> files;
-        for (const PgRow& row : db.query("SELECT id, account, name, size FROM audio_files WHERE "
-                                         "account = $1 ORDER BY id",
-                                         {account}))
-            files.push_back(audioOf(row));
-        return files;
-    });
-}
-
-Outcome PgStore::deleteAudio(const Caller& caller, const std::string& name) {
-    return pool_->transaction([&](PgConnection& db) {
-        if (!holds(db, caller))
-            return Outcome::passwordChanged;
-        if (!storable(name))
-            return Outcome::notFound;
-        const auto row =
-            db.queryOne("DELETE FROM audio_files WHERE account = $1 AND "
-                        "lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\") RETURNING body",
-                        {caller.account, name});
-        if (!row)
-            return Outcome::notFound;
-        // Downloads opened before go on reading the body until it is swept.
-        orphan(db, row->integer(0), now());
-        return Outcome::done;
-    });
-}
-
-DownloadResult PgStore::openDownload(const DownloadRequest& request) {
-    // Only reads, and takes no locks: at READ COMMITTED a transaction would show each statement
-    // the data as of its start all the same, for two more round trips.
-    return pool_->read([&](PgConnection& db) {
-        DownloadResult result;
-        if (!holds(db, request.caller)) {
-            result.outcome = Outcome::passwordChanged;
-            return result;
-        }
-        const std::int64_t account = request.caller.account;
-        if (!storable(request.name)) {
-            result.outcome = Outcome::notFound;
-            return result;
-        }
-        const auto row = db.queryOne(
-            "SELECT id, account, name, size, body FROM audio_files "
-            "WHERE account = $1 AND lower(name COLLATE \"C\") = lower($2::text COLLATE \"C\")",
-            {account, request.name});
-        if (!row) {
-            result.outcome = Outcome::notFound;
-            return result;
-        }
-        const AudioFile file = audioOf(*row);
-        const std::int64_t balance = balanceOf(db, account);
-        const std::int64_t fee = request.fee.forBytes(static_cast<std::uint64_t>(file.size));
-        result.deliveredBefore =
-            db.queryOne("SELECT 1 FROM deliveries WHERE file = $1", {file.id}).has_value();
-        if (!result.deliveredBefore && balance < 0)
-            result.outcome = Outcome::negativeBalance;
-        else if (!result.deliveredBefore && fee > balance)
-            result.outcome = Outcome::insufficientFunds;
-        if (result.outcome != Outcome::done)
-            return result;
-        result.body = std::make_shared<ChunkedBody>(pool_, row->integer(4));
-        result.size = static_cast<std::uint64_t>(file.size);
-        result.delivery = {account, file.id, result.deliveredBefore ? 0 : fee, request.name};
-        return result;
-    });
-}
-
-std::int64_t PgStore::recordDelivery(const Delivery& delivery) {
-    return pool_->transaction([&](PgConnection& db) -> std::int64_t {
-        // The delivery's row outlives the file's: row numbers are never used twice.
-        if (db.execute("INSERT INTO deliveries(file, time) VALUES($1, $2) ON CONFLICT DO NOTHING",
-                       {delivery.file, now()}) != 1 ||
-            delivery.fee == 0)
-            return 0;
-        book(db, delivery.account, -delivery.fee, "download of " + delivery.name);
-        return delivery.fee;
-    });
+    write([&](SqlTransaction& db) { db.execute("DELETE FROM mail_outbox WHERE id = $1", {id}); });
 }
 
 } // namespace tonvert::service

@@ -3,8 +3,9 @@
 #include <atomic>
 #include <memory>
 
+#include "store/connectionPool.h"
 #include "store/pgDatabase.h"
-#include "store/store.h"
+#include "store/sqlStore.h"
 
 namespace tonvert::service {
 
@@ -13,77 +14,53 @@ namespace tonvert::service {
 // is each process's own working folder only.
 //
 // Jobs are taken with row locks that skip the rows others hold, under a lease that the worker
-// renews while it renders; a job whose lease ran out is taken again, and publishing, giving
-// back or dropping a job needs the current lease. Publishing stores the audio file, the
-// owner's mail and the record's removal in one transaction.
+// renews while it renders; a job whose lease ran out is taken again. Publishing stores the
+// audio file, the owner's mail (kept in an outbox until it went out) and the record's removal
+// in one transaction.
 //
 // Bodies are written in their own transaction before the row that claims them; a body that
 // lost its row (or never got one: a process died in between) stays readable for a while, for
 // downloads opened before, and is then swept.
-class PgStore final : public Store {
+class PgStore final : public SqlStore {
 public:
     PgStore(const std::string& url, const std::string& dataFolder, StoreOptions options = {});
 
-    std::optional<Account> account(const std::string& userId) override;
-    std::optional<Account> accountById(std::int64_t id) override;
-    std::optional<std::int64_t> addAccount(const NewAccount& account) override;
-    bool confirmAccount(const Caller& caller) override;
-    bool setPassword(std::int64_t account, const std::string& passwordHash) override;
-    bool rehashPassword(const Caller& caller, const std::string& passwordHash) override;
-    bool removeNewAccount(const Caller& caller) override;
-    ResetResult startReset(const ResetRequest& request) override;
-    bool undoReset(const ResetUndo& undo) override;
-    bool usePendingPassword(std::int64_t account, const std::string& pendingHash) override;
-    std::int64_t noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) override;
-    void clearFailedLogins(std::int64_t account) override;
-    bool countSignup(const std::string& address, std::int64_t windowSeconds,
-                     std::int64_t limit) override;
-    std::optional<std::int64_t> book(const Booking& booking) override;
-    std::vector<LedgerEntry> ledger(std::int64_t account) override;
-
-    std::string issueFormToken() override;
-    FundsResult addFunds(const FundsRequest& request) override;
-    std::optional<Receipt> receipt(const std::string& id) override;
-
-    std::vector<MidiRecord> midiRecords(std::int64_t account) override;
-    SubmitResult submitMidi(const SubmitRequest& request) override;
-    Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) override;
-
     std::optional<RenderJob> takeNextJob() override;
     bool fetchMidi(std::int64_t record, const std::string& localPath) override;
-    bool renewLease(std::int64_t record, std::int64_t lease) override;
-    std::optional<AudioFile> publishAudio(const Publication& publication) override;
-    void discardJob(std::int64_t record, std::int64_t lease) override;
-    RetryResult publishFailed(const PublishFailure& failure) override;
-    void returnJob(std::int64_t record, std::int64_t lease) override;
-    void requeueUnfinished() override;
+    // Other processes may be rendering: their jobs come back when their leases run out.
+    void requeueUnfinished() override {}
 
     bool queuesMail() const override { return true; }
     std::vector<QueuedMail> takeQueuedMail(std::size_t limit) override;
     void mailSent(std::int64_t id) override;
 
-    std::vector<AudioFile> audioFiles(std::int64_t account) override;
-    Outcome deleteAudio(const Caller& caller, const std::string& name) override;
-    DownloadResult openDownload(const DownloadRequest& request) override;
-    std::int64_t recordDelivery(const Delivery& delivery) override;
-
     // Bodies are stored in chunks of this many bytes.
     static constexpr std::size_t kChunkBytes = 256 * 1024;
 
+protected:
+    void runWrite(const Transaction& work) override;
+    void runRead(const Transaction& work) override;
+    std::string sameName(const std::string& column, const std::string& parameter) const override;
+    bool canHold(const std::string& text) const override;
+    void serializeBy(SqlTransaction& db, const std::string& key) override;
+    // The database's clock, so that processes on machines whose clocks differ agree on when a
+    // lease runs out (the test clock when one is set).
+    std::int64_t leaseNow(SqlTransaction& db) override;
+    std::int64_t leaseEnd(std::int64_t time) const override;
+
+    NewBody keepBody(std::string_view bytes) override;
+    std::optional<NewBody> keepBodyOfFile(const std::string& path) override;
+    void placeBody(SqlTransaction& db, BodyKind kind, std::int64_t row, NewBody& body) override;
+    void dropBody(const NewBody& body) noexcept override;
+    void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) override;
+    std::shared_ptr<BodySource> openBody(const SqlRow& file) override;
+
 private:
-    void book(PgConnection& db, std::int64_t account, std::int64_t amount,
-              const std::string& reason);
-    // The time leases are given and judged by: the database's, so that processes on machines
-    // whose clocks differ agree on when a lease runs out (the test clock when one is set).
-    std::int64_t leaseNow(PgConnection& db);
-    // A new body of these bytes, or of a local file's, not yet claimed by a row.
-    std::int64_t storeBody(std::string_view bytes);
-    std::optional<std::int64_t> storeBodyOfFile(const std::string& path);
-    void dropBody(std::int64_t body) noexcept;
+    using Pool = ConnectionPool<PgConnection>;
     // Removes bodies that lost their rows long enough ago; at most once a minute.
     void sweepBodies(bool now = false);
 
-    std::shared_ptr<PgPool> pool_;
+    std::shared_ptr<Pool> pool_;
     std::atomic<std::int64_t> lastSweep_ = 0;
 };
 

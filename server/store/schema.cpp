@@ -3,9 +3,6 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "store/pgDatabase.h"
-#include "store/sqliteDatabase.h"
-
 namespace tonvert::service {
 
 namespace {
@@ -177,7 +174,7 @@ const char* const kPostgresTables[] = {
         claimed_until BIGINT NOT NULL DEFAULT 0))",
 };
 
-void sqliteVersion1(SchemaTransaction& db) {
+void sqliteVersion1(SqlTransaction& db) {
     for (std::string_view rest = kSqliteTables; !rest.empty();) {
         const auto end = rest.find(';');
         const std::string statement(rest.substr(0, end));
@@ -188,63 +185,54 @@ void sqliteVersion1(SchemaTransaction& db) {
     for (const LaterColumn& column : kLaterColumns) {
         const std::string table = column.table;
         const std::string name = column.name;
-        if (!db.integer("SELECT 1 FROM pragma_table_info('" + table + "') WHERE name = '" + name +
-                        "'"))
+        if (!db.queryOne("SELECT 1 FROM pragma_table_info($1) WHERE name = $2", {table, name}))
             db.execute("ALTER TABLE " + table + " ADD COLUMN " + name + " " + column.type);
     }
     db.execute("CREATE INDEX IF NOT EXISTS accounts_by_turn ON accounts(last_served)");
 }
 
-void postgresVersion1(SchemaTransaction& db) {
+void postgresVersion1(SqlTransaction& db) {
     for (const char* statement : kPostgresTables)
         db.execute(statement);
+}
+
+// --- Version 2: a job taken for rendering is held under a lease in both stores, so that one
+// set of rules takes, renews and ends jobs. A store that one process uses gives leases that
+// do not run out while it lives.
+
+void sqliteVersion2(SqlTransaction& db) {
+    db.execute("ALTER TABLE midi_records ADD COLUMN lease INTEGER NOT NULL DEFAULT 0");
+    db.execute("ALTER TABLE midi_records ADD COLUMN lease_until INTEGER NOT NULL DEFAULT 0");
+}
+
+void postgresVersion2(SqlTransaction&) {
+    // Its records held leases from the start.
 }
 
 // Every version, oldest first; a new one goes at the end with the next number, for both
 // databases, and is never changed once released.
 struct Version {
     int number;
-    void (*sqlite)(SchemaTransaction&);
-    void (*postgresql)(SchemaTransaction&);
+    void (*sqlite)(SqlTransaction&);
+    void (*postgresql)(SqlTransaction&);
 };
 const Version kVersions[] = {
     {1, sqliteVersion1, postgresVersion1},
+    {2, sqliteVersion2, postgresVersion2},
 };
 
 } // namespace
-
-void SqliteSchema::execute(const std::string& statement) {
-    db_.execute(statement);
-}
-
-std::optional<std::int64_t> SqliteSchema::integer(const std::string& query) {
-    const auto row = db_.queryOne(query);
-    if (!row)
-        return std::nullopt;
-    return asInt((*row)[0]);
-}
-
-void PgSchema::execute(const std::string& statement) {
-    db_.execute(statement);
-}
-
-std::optional<std::int64_t> PgSchema::integer(const std::string& query) {
-    const auto row = db_.queryOne(query);
-    if (!row)
-        return std::nullopt;
-    return row->integer(0);
-}
 
 int latestSchemaVersion() {
     return std::end(kVersions)[-1].number;
 }
 
-int migrateSchema(SchemaTransaction& db) {
+int migrateSchema(SqlTransaction& db) {
     db.execute("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)");
-    const std::optional<std::int64_t> stored = db.integer("SELECT version FROM schema_version");
+    const auto stored = db.queryOne("SELECT version FROM schema_version");
     if (!stored)
         db.execute("INSERT INTO schema_version(version) VALUES(0)");
-    const int found = static_cast<int>(stored.value_or(0));
+    const int found = stored ? static_cast<int>(stored->integer(0)) : 0;
     if (found > latestSchemaVersion())
         throw std::runtime_error(
             "the database's schema is of version " + std::to_string(found) +

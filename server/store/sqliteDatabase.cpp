@@ -1,7 +1,7 @@
 #include "store/sqliteDatabase.h"
 
+#include <charconv>
 #include <memory>
-#include <utility>
 
 namespace tonvert::service {
 
@@ -12,12 +12,50 @@ struct Finalize {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
 
-// Idle connections beyond this many are closed when they come back.
-constexpr std::size_t kIdleConnectionsKept = 16;
+// The value a placeholder takes: $N the Nth, a plain ? the one at its own place.
+const SqlValue* valueFor(sqlite3_stmt* statement, int at, const std::vector<SqlValue>& values) {
+    std::size_t index = static_cast<std::size_t>(at) - 1;
+    if (const char* name = sqlite3_bind_parameter_name(statement, at); name && name[0] == '$') {
+        const std::string_view digits(name + 1);
+        std::size_t number = 0;
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), number).ec != std::errc{})
+            return nullptr;
+        index = number - 1;
+    }
+    return index < values.size() ? &values[index] : nullptr;
+}
+
+void bind(sqlite3_stmt* statement, int at, const SqlValue* value) {
+    if (value == nullptr || std::holds_alternative<std::nullptr_t>(*value))
+        sqlite3_bind_null(statement, at);
+    else if (const auto* number = std::get_if<std::int64_t>(value))
+        sqlite3_bind_int64(statement, at, *number);
+    else {
+        const std::string_view text = std::holds_alternative<std::string>(*value)
+                                          ? std::string_view(std::get<std::string>(*value))
+                                          : std::get<std::string_view>(*value);
+        sqlite3_bind_text(statement, at, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+    }
+}
+
+SqlRow::Cell cellOf(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return static_cast<std::int64_t>(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT:
+        return static_cast<std::int64_t>(sqlite3_column_double(statement, column));
+    case SQLITE_NULL:
+        return nullptr;
+    default:
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                           static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+    }
+}
 
 } // namespace
 
-Database::Database(const std::string& path) {
+SqliteConnection::SqliteConnection(const std::string& path) {
     // A connection serves one thread at a time: SQLite's own mutexes would only cost.
     if (sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -25,7 +63,7 @@ Database::Database(const std::string& path) {
         const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open";
         sqlite3_close(db_);
         db_ = nullptr;
-        throw DbError("database " + path + ": " + why);
+        throw SqlError("database " + path + ": " + why);
     }
     // A writer waits for the one before it; the time-out only ends a wait that never would.
     sqlite3_busy_timeout(db_, 5000);
@@ -38,139 +76,37 @@ Database::Database(const std::string& path) {
     }
 }
 
-Database::~Database() {
+SqliteConnection::~SqliteConnection() {
     sqlite3_close(db_);
 }
 
-std::vector<DbRow> Database::query(const std::string& sql, const std::vector<DbValue>& parameters) {
+std::vector<SqlRow> SqliteConnection::query(const std::string& sql,
+                                            const std::vector<SqlValue>& parameters) {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw DbError(std::string("prepare: ") + sqlite3_errmsg(db_) + " in " + sql);
+        throw SqlError(std::string("prepare: ") + sqlite3_errmsg(db_) + " in " + sql);
     Statement statement(raw);
-    for (std::size_t i = 0; i < parameters.size(); ++i) {
-        const int at = static_cast<int>(i) + 1;
-        const DbValue& value = parameters[i];
-        if (std::holds_alternative<std::int64_t>(value))
-            sqlite3_bind_int64(raw, at, std::get<std::int64_t>(value));
-        else if (std::holds_alternative<double>(value))
-            sqlite3_bind_double(raw, at, std::get<double>(value));
-        else if (std::holds_alternative<std::string>(value))
-            sqlite3_bind_text(raw, at, std::get<std::string>(value).data(),
-                              static_cast<int>(std::get<std::string>(value).size()),
-                              SQLITE_TRANSIENT);
-        else
-            sqlite3_bind_null(raw, at);
-    }
-    std::vector<DbRow> rows;
+    for (int at = 1; at <= sqlite3_bind_parameter_count(raw); ++at)
+        bind(raw, at, valueFor(raw, at, parameters));
+    std::vector<SqlRow> rows;
     for (;;) {
         const int step = sqlite3_step(raw);
         if (step == SQLITE_DONE)
             break;
         if (step != SQLITE_ROW)
-            throw DbError(std::string("step: ") + sqlite3_errmsg(db_) + " in " + sql);
-        DbRow row;
-        for (int c = 0; c < sqlite3_column_count(raw); ++c) {
-            switch (sqlite3_column_type(raw, c)) {
-            case SQLITE_INTEGER:
-                row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(raw, c)));
-                break;
-            case SQLITE_FLOAT:
-                row.emplace_back(sqlite3_column_double(raw, c));
-                break;
-            case SQLITE_NULL:
-                row.emplace_back(nullptr);
-                break;
-            default:
-                row.emplace_back(
-                    std::string(reinterpret_cast<const char*>(sqlite3_column_text(raw, c)),
-                                static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));
-            }
-        }
-        rows.push_back(std::move(row));
+            throw SqlError(std::string("step: ") + sqlite3_errmsg(db_) + " in " + sql);
+        std::vector<SqlRow::Cell> cells;
+        for (int c = 0; c < sqlite3_column_count(raw); ++c)
+            cells.push_back(cellOf(raw, c));
+        rows.emplace_back(std::move(cells));
     }
     return rows;
 }
 
-void Database::execute(const std::string& sql, const std::vector<DbValue>& parameters) {
+std::int64_t SqliteConnection::execute(const std::string& sql,
+                                       const std::vector<SqlValue>& parameters) {
     query(sql, parameters);
-}
-
-std::optional<DbRow> Database::queryOne(const std::string& sql,
-                                        const std::vector<DbValue>& parameters) {
-    auto rows = query(sql, parameters);
-    if (rows.empty())
-        return std::nullopt;
-    return std::move(rows.front());
-}
-
-std::int64_t Database::lastInsertId() const {
-    return sqlite3_last_insert_rowid(db_);
-}
-
-int Database::changes() const {
-    return sqlite3_changes(db_);
-}
-
-bool Database::inTransaction() const {
-    return sqlite3_get_autocommit(db_) == 0;
-}
-
-ConnectionPool::ConnectionPool(std::string path)
-    : path_(std::move(path)) {}
-
-std::unique_ptr<Database> ConnectionPool::take() {
-    {
-        std::lock_guard lock(mutex_);
-        if (!idle_.empty()) {
-            auto connection = std::move(idle_.back());
-            idle_.pop_back();
-            return connection;
-        }
-    }
-    // Opening runs outside the pool's lock: it touches the file.
-    return std::make_unique<Database>(path_);
-}
-
-void ConnectionPool::give(std::unique_ptr<Database> connection) {
-    std::unique_lock lock(mutex_);
-    if (idle_.size() < kIdleConnectionsKept) {
-        idle_.push_back(std::move(connection));
-        return;
-    }
-    lock.unlock();
-    connection.reset();
-}
-
-void ConnectionPool::giveAfterFailure(std::unique_ptr<Database> connection) noexcept {
-    if (!connection)
-        return;
-    try {
-        if (connection->inTransaction())
-            connection->execute("ROLLBACK");
-        give(std::move(connection));
-    } catch (...) {
-        // Closing the connection rolls back whatever it still holds.
-    }
-}
-
-std::int64_t asInt(const DbValue& value) {
-    if (std::holds_alternative<std::int64_t>(value))
-        return std::get<std::int64_t>(value);
-    if (std::holds_alternative<double>(value))
-        return static_cast<std::int64_t>(std::get<double>(value));
-    return 0;
-}
-
-double asDouble(const DbValue& value) {
-    if (std::holds_alternative<double>(value))
-        return std::get<double>(value);
-    if (std::holds_alternative<std::int64_t>(value))
-        return static_cast<double>(std::get<std::int64_t>(value));
-    return 0;
-}
-
-std::string asText(const DbValue& value) {
-    return std::holds_alternative<std::string>(value) ? std::get<std::string>(value) : "";
+    return sqlite3_changes64(db_);
 }
 
 } // namespace tonvert::service

@@ -1,66 +1,47 @@
 #pragma once
 
+#include "store/connectionPool.h"
+#include "store/sqlStore.h"
 #include "store/sqliteDatabase.h"
-#include "store/store.h"
 
 namespace tonvert::service {
 
 // The store in one SQLite file in the data folder (tonvert.sqlite), in WAL mode: each
-// operation runs on a connection of its own, so that readers never wait for a writer and
+// transaction runs on a connection of its own, so that readers never wait for a writer and
 // writers wait only for each other, inside SQLite. The files' bytes lie in the data folder
 // under names of their row numbers only: no name from the network ever becomes part of a
-// path. One process uses it: its jobs have no leases that run out.
-class SqliteStore final : public Store {
+// path. One process uses it: a lease lasts as long as that process, and the jobs it was
+// rendering when it stopped wait again when it starts.
+class SqliteStore final : public SqlStore {
 public:
     explicit SqliteStore(const std::string& dataFolder, StoreOptions options = {});
 
     std::string midiPath(std::int64_t record) const;
     std::string audioPath(std::int64_t file) const;
 
-    std::optional<Account> account(const std::string& userId) override;
-    std::optional<Account> accountById(std::int64_t id) override;
-    std::optional<std::int64_t> addAccount(const NewAccount& account) override;
-    bool confirmAccount(const Caller& caller) override;
-    bool setPassword(std::int64_t account, const std::string& passwordHash) override;
-    bool rehashPassword(const Caller& caller, const std::string& passwordHash) override;
-    bool removeNewAccount(const Caller& caller) override;
-    ResetResult startReset(const ResetRequest& request) override;
-    bool undoReset(const ResetUndo& undo) override;
-    bool usePendingPassword(std::int64_t account, const std::string& pendingHash) override;
-    std::int64_t noteFailedLogin(std::int64_t account, std::int64_t forgetAfter) override;
-    void clearFailedLogins(std::int64_t account) override;
-    bool countSignup(const std::string& address, std::int64_t windowSeconds,
-                     std::int64_t limit) override;
-    std::optional<std::int64_t> book(const Booking& booking) override;
-    std::vector<LedgerEntry> ledger(std::int64_t account) override;
-
-    std::string issueFormToken() override;
-    FundsResult addFunds(const FundsRequest& request) override;
-    std::optional<Receipt> receipt(const std::string& id) override;
-
-    std::vector<MidiRecord> midiRecords(std::int64_t account) override;
-    SubmitResult submitMidi(const SubmitRequest& request) override;
-    Outcome deleteWaitingMidi(const Caller& caller, std::int64_t record) override;
-
-    std::optional<RenderJob> takeNextJob() override;
     bool fetchMidi(std::int64_t record, const std::string& localPath) override;
-    bool renewLease(std::int64_t record, std::int64_t lease) override;
-    std::optional<AudioFile> publishAudio(const Publication& publication) override;
-    void discardJob(std::int64_t record, std::int64_t lease) override;
-    RetryResult publishFailed(const PublishFailure& failure) override;
-    void returnJob(std::int64_t record, std::int64_t lease) override;
     void requeueUnfinished() override;
 
-    std::vector<AudioFile> audioFiles(std::int64_t account) override;
-    Outcome deleteAudio(const Caller& caller, const std::string& name) override;
-    DownloadResult openDownload(const DownloadRequest& request) override;
-    std::int64_t recordDelivery(const Delivery& delivery) override;
+protected:
+    void runWrite(const Transaction& work) override;
+    void runRead(const Transaction& work) override;
+    // The columns that hold names compare without regard to case themselves.
+    std::string sameName(const std::string& column, const std::string& parameter) const override;
+    std::int64_t leaseEnd(std::int64_t time) const override;
+
+    NewBody keepBody(std::string_view bytes) override;
+    std::optional<NewBody> keepBodyOfFile(const std::string& path) override;
+    void placeBody(SqlTransaction& db, BodyKind kind, std::int64_t row, NewBody& body) override;
+    void dropBody(const NewBody& body) noexcept override;
+    void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) override;
+    void bodyReleased(BodyKind kind, std::int64_t row) override;
+    std::shared_ptr<BodySource> openBody(const SqlRow& file) override;
 
 private:
-    void book(Database& db, std::int64_t account, std::int64_t amount, const std::string& reason);
+    std::string bodyPath(BodyKind kind, std::int64_t row) const;
     void sweepOrphanBodies();
 
-    ConnectionPool pool_;
+    ConnectionPool<SqliteConnection> pool_;
 };
 
 } // namespace tonvert::service

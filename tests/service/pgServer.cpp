@@ -195,7 +195,7 @@ std::string PgServer::newDatabase() {
     try {
         admin.execute("CREATE DATABASE " + name +
                       " TEMPLATE template0 LC_COLLATE 'C.UTF-8' LC_CTYPE 'C.UTF-8'");
-    } catch (const service::PgError&) {
+    } catch (const service::SqlError&) {
         admin.execute("CREATE DATABASE " + name);
     }
     return url(name);

@@ -798,7 +798,7 @@ TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
     test::TempFolder folder;
     std::filesystem::create_directories(folder.file("data/midi"));
     {
-        Database db(folder.file("data") + "/tonvert.sqlite");
+        SqliteConnection db(folder.file("data") + "/tonvert.sqlite");
         db.execute("CREATE TABLE accounts(id INTEGER PRIMARY KEY, user_id TEXT NOT NULL UNIQUE "
                    "COLLATE NOCASE, password TEXT NOT NULL, confirmed INTEGER NOT NULL DEFAULT 0, "
                    "balance INTEGER NOT NULL, created INTEGER NOT NULL)");
@@ -828,8 +828,9 @@ TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].playSeconds, 0);
     EXPECT_EQ(records[0].attempts, 0);
-    ASSERT_EQ(store.takeNextJob()->record, 3);
-    const RetryResult retry = store.publishFailed({3, {60, 1}, {4, 100}});
+    const auto job = store.takeNextJob();
+    ASSERT_EQ(job->record, 3);
+    const RetryResult retry = store.publishFailed({3, {60, 1}, {4, 100}, job->lease});
     EXPECT_TRUE(retry.gaveUp);
     EXPECT_EQ(retry.refund, 104);
     EXPECT_EQ(store.account("old@example.org")->balance, 354);
