@@ -53,6 +53,13 @@ std::string SqlStore::insertWithBody(const std::string& table, const std::string
     return "INSERT INTO " + table + "(" + names + ") VALUES(" + values + ") RETURNING id";
 }
 
+void SqlStore::removeRow(SqlTransaction& db, BodyKind kind, std::int64_t row) {
+    releaseBody(db, kind, row);
+    db.execute(std::string("DELETE FROM ") +
+                   (kind == BodyKind::midi ? "midi_records" : "audio_files") + " WHERE id = $1",
+               {row});
+}
+
 std::int64_t SqlStore::book(SqlTransaction& db, std::int64_t account, std::int64_t amount,
                             const std::string& reason) {
     const auto row =
@@ -359,8 +366,7 @@ Outcome SqlStore::deleteWaitingMidi(const Caller& caller, std::int64_t record) {
             return Outcome::notFound;
         if (row->text(1) != "waiting")
             return Outcome::locked;
-        releaseBody(db, BodyKind::midi, record);
-        db.execute("DELETE FROM midi_records WHERE id = $1", {record});
+        removeRow(db, BodyKind::midi, record);
         return Outcome::done;
     });
     if (outcome == Outcome::done)
@@ -423,8 +429,7 @@ std::optional<AudioFile> SqlStore::publishAudio(const Publication& publication) 
                 {publication.record, publication.lease, leaseNow(db)});
             if (!record)
                 throw LeaseLost(publication.record);
-            releaseBody(db, BodyKind::midi, publication.record);
-            db.execute("DELETE FROM midi_records WHERE id = $1", {publication.record});
+            removeRow(db, BodyKind::midi, publication.record);
             if (!body)
                 return std::nullopt;
             const std::int64_t account = record->integer(0);
@@ -469,8 +474,7 @@ void SqlStore::discardJob(std::int64_t record, std::int64_t lease) {
                              std::string(spelling_.lockRows),
                          {record, lease}))
             throw LeaseLost(record);
-        releaseBody(db, BodyKind::midi, record);
-        db.execute("DELETE FROM midi_records WHERE id = $1", {record});
+        removeRow(db, BodyKind::midi, record);
     });
     bodyReleased(BodyKind::midi, record);
 }
@@ -500,8 +504,7 @@ RetryResult SqlStore::publishFailed(const PublishFailure& failure) {
         result.refund =
             row->isNull(3) ? failure.uploadFee.forBytes(static_cast<std::uint64_t>(row->integer(2)))
                            : row->integer(3);
-        releaseBody(db, BodyKind::midi, failure.record);
-        db.execute("DELETE FROM midi_records WHERE id = $1", {failure.record});
+        removeRow(db, BodyKind::midi, failure.record);
         if (result.refund != 0)
             book(db, row->integer(0), result.refund, "refund of the upload of " + row->text(1));
         return result;
@@ -543,9 +546,7 @@ Outcome SqlStore::deleteAudio(const Caller& caller, const std::string& name) {
         if (!row)
             return Outcome::notFound;
         removed = row->integer(0);
-        // Downloads opened before go on reading the body.
-        releaseBody(db, BodyKind::audio, removed);
-        db.execute("DELETE FROM audio_files WHERE id = $1", {removed});
+        removeRow(db, BodyKind::audio, removed);
         return Outcome::done;
     });
     if (outcome == Outcome::done)

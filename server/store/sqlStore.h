@@ -111,7 +111,7 @@ protected:
     virtual void dropBody(const NewBody& body) noexcept = 0;
     // Inside the transaction, before the row goes: its body is no longer claimed.
     virtual void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) = 0;
-    // After that transaction's commit.
+    // After that transaction's commit. Downloads opened before go on reading the body.
     virtual void bodyReleased(BodyKind /*kind*/, std::int64_t /*row*/) {}
     // The body of an audio file, from its row (id, account, name, size, and body where rows
     // name bodies); nullptr when it cannot be opened.
@@ -130,6 +130,8 @@ private:
         }
     }
 
+    // Deletes a record's or audio file's row, its body no longer claimed.
+    void removeRow(SqlTransaction& db, BodyKind kind, std::int64_t row);
     std::int64_t book(SqlTransaction& db, std::int64_t account, std::int64_t amount,
                       const std::string& reason);
     // "INSERT INTO table(columns) VALUES($1, ...) RETURNING id", with the body column last

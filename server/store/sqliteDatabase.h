@@ -17,15 +17,15 @@ public:
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
+    // A file's connection does not break; a writer waits for the one before it inside SQLite.
+    bool broken() const { return false; }
+    static bool mustRunAgain(const SqlError&) { return false; }
+
     Dialect dialect() const override { return Dialect::sqlite; }
     std::vector<SqlRow> query(const std::string& sql,
                               const std::vector<SqlValue>& parameters = {}) override;
     std::int64_t execute(const std::string& sql,
                          const std::vector<SqlValue>& parameters = {}) override;
-
-    // A file's connection does not break; a writer waits for the one before it inside SQLite.
-    bool broken() const { return false; }
-    static bool mustRunAgain(const SqlError&) { return false; }
 
 private:
     sqlite3* db_ = nullptr;

@@ -197,8 +197,6 @@ std::optional<SqlStore::NewBody> SqliteStore::keepBodyOfFile(const std::string& 
     return NewBody{0, path, static_cast<std::int64_t>(size), ""};
 }
 
-// Renamed into place as the transaction's last step: the file is whole before its row
-// appears.
 void SqliteStore::placeBody(SqlTransaction&, BodyKind kind, std::int64_t row, NewBody& body) {
     body.placedPath = bodyPath(kind, row);
     std::filesystem::rename(body.path, body.placedPath);
@@ -211,9 +209,7 @@ void SqliteStore::dropBody(const NewBody& body) noexcept {
         removeFile(body.placedPath);
 }
 
-void SqliteStore::releaseBody(SqlTransaction&, BodyKind, std::int64_t) {
-    // The file goes once the row's removal is committed.
-}
+void SqliteStore::releaseBody(SqlTransaction&, BodyKind, std::int64_t) {}
 
 void SqliteStore::bodyReleased(BodyKind kind, std::int64_t row) {
     removeFile(bodyPath(kind, row));

@@ -29,12 +29,14 @@ protected:
     std::string sameName(const std::string& column, const std::string& parameter) const override;
     std::int64_t leaseEnd(std::int64_t time) const override;
 
+    // A body is a file: written whole into the scratch area, renamed into place as its
+    // transaction's last step, and removed once its row's removal is committed.
     NewBody keepBody(std::string_view bytes) override;
     std::optional<NewBody> keepBodyOfFile(const std::string& path) override;
     void placeBody(SqlTransaction& db, BodyKind kind, std::int64_t row, NewBody& body) override;
-    void dropBody(const NewBody& body) noexcept override;
-    void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) override;
     void bodyReleased(BodyKind kind, std::int64_t row) override;
+    void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) override;
+    void dropBody(const NewBody& body) noexcept override;
     std::shared_ptr<BodySource> openBody(const SqlRow& file) override;
 
 private:
