@@ -256,6 +256,7 @@ RenderReport renderMidiFile(const std::string& midiPath, const std::string& outp
                             const RenderPreset& preset, const RenderOptions& options,
                             const std::function<void(double)>& progress) {
     RenderReport report;
+    report.fileRefused = true;
     {
         TMidiFile midi;
         std::string message;
@@ -276,6 +277,7 @@ RenderReport renderMidiFile(const std::string& midiPath, const std::string& outp
             return report;
         }
     }
+    report.fileRefused = false;
 
     // The synthesis goes to a scratch file beside the output while its loudness is measured;
     // a second pass brings it to the gain and encodes it. Memory stays flat for any length.

@@ -28,6 +28,9 @@ struct RenderOptions {
 struct RenderReport {
     bool succeeded = false;
     bool stopped = false; // gave up when asked to: the output is incomplete
+    // The MIDI file itself cannot be rendered: the reader refuses it, its time division is
+    // unknown or it plays too long. Any other failure lies with the machine.
+    bool fileRefused = false;
     std::string error;
     double playTime = 0; // of the MIDI file, seconds
     double duration = 0; // of the audio, seconds

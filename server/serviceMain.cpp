@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
                           {options.workers, options.config.publishRetry,
                            Fee{prices.uploadBase, prices.uploadPerMb},
                            // Records queued by other processes are found by looking.
-                           std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5)});
+                           std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
+                           options.config.scratchRoomBytes});
         Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);

@@ -149,16 +149,18 @@ Caller callerOf(const Account& account) {
     return {account.id, account.passwordHash};
 }
 
-// The play time of a MIDI file in whole seconds, read as the renderer reads it. A file that
-// cannot be read counts as 0: its render fails at once.
-std::int64_t playSeconds(const std::string& bytes) {
+// The play time of a MIDI file in whole seconds, read as the renderer reads it; none for a
+// file the reader refuses, whose render could only fail.
+std::optional<std::int64_t> playSeconds(const std::string& bytes) {
     TMidiFile midi;
     std::string message;
-    std::optional<double> seconds;
-    if (loadMidiBytes(bytes, "upload", false, midi, message))
-        seconds = midiPlayTime(midi, message);
+    if (!loadMidiBytes(bytes, "upload", false, midi, message))
+        return std::nullopt;
+    const auto seconds = midiPlayTime(midi, message);
+    if (!seconds || !message.empty())
+        return std::nullopt;
     // 2^32 ticks at the slowest tempo come to far less than the bound.
-    return seconds ? static_cast<std::int64_t>(std::ceil(std::clamp(*seconds, 0.0, 1e15))) : 0;
+    return static_cast<std::int64_t>(std::ceil(std::clamp(*seconds, 0.0, 1e15)));
 }
 
 } // namespace
@@ -466,16 +468,19 @@ Reply Commands::submitMidi(const Account& account, const std::map<std::string, s
     const std::string parameters = field(fields, "PRM");
     if (!offersPreset(parameters))
         return error(kUnknownPreset);
-    // A file that alone plays longer than an account may queue is too large however long
-    // the owner waits; the queue's total is the store's to check.
-    const std::int64_t seconds = playSeconds(upload->content);
-    if (seconds > config_.maxQueuedRenderSeconds)
+    // No MIDI file under a MIDI file's extension (random bytes, an empty file) is refused
+    // before any fee, as a wrong extension is. A file that alone plays longer than an account
+    // may queue is too large however long the owner waits; the queue's total is the store's.
+    const std::optional<std::int64_t> seconds = playSeconds(upload->content);
+    if (!seconds)
+        return error(kBadExtension);
+    if (*seconds > config_.maxQueuedRenderSeconds)
         return error(kTooLarge);
 
     const SubmitResult submitted =
         store_.submitMidi({callerOf(account), name, parameters, upload->content,
                            Fee{config_.prices.uploadBase, config_.prices.uploadPerMb},
-                           config_.maxMidiRecords, seconds, config_.maxQueuedRenderSeconds});
+                           config_.maxMidiRecords, *seconds, config_.maxQueuedRenderSeconds});
     if (submitted.outcome != Outcome::done)
         return error(codeOf(submitted.outcome, kUnavailable));
     if (onQueued_)

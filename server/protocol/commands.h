@@ -27,6 +27,7 @@ struct ServiceConfig {
     // A rendered job whose audio file cannot be stored (a full disk) is tried again later;
     // after so many failures its upload fee is refunded.
     RetryPolicy publishRetry;
+    std::uint64_t scratchRoomBytes = std::uint64_t{64} << 20; // a worker takes no job with less
     std::size_t maxUploadBytes = 4 << 20;
     std::size_t maxUserIdLength = 100;
     std::int64_t maxFundsPerPayment = 100000;  // cents, on the add-funds page

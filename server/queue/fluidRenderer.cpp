@@ -28,7 +28,8 @@ std::string ownersReason(std::string error, const RenderJob& job, const std::str
 RenderResult FluidRenderer::render(const RenderJob& job, const std::string& outputPath) {
     const auto preset = render::parsePreset(job.parameters);
     if (!preset)
-        return {false, "", "\"" + job.parameters + "\" is no format and quality the service knows"};
+        return {false, "", "\"" + job.parameters + "\" is no format and quality the service knows",
+                false, true};
     // Each job renders on one core: the queue's workers share the machine.
     render::RenderOptions options = options_;
     options.cpuCores = 1;
@@ -38,7 +39,7 @@ RenderResult FluidRenderer::render(const RenderJob& job, const std::string& outp
         if (!report.stopped)
             std::clog << "rendering " << job.midiPath << " failed: " << report.error << std::endl;
         return {false, "", ownersReason(report.error, job, outputPath, options.soundfont),
-                report.stopped};
+                report.stopped, report.fileRefused};
     }
     return {true, render::fileExtension(preset->format), ""};
 }

@@ -52,7 +52,9 @@ void RenderQueue::work() {
             if (stopping_)
                 return;
         }
-        std::optional<RenderJob> job = take();
+        std::optional<RenderJob> job;
+        if (scratchHasRoom())
+            job = take();
         if (!job) {
             if (store_.queuesMail())
                 sendQueuedMail();
@@ -65,6 +67,22 @@ void RenderQueue::work() {
         }
         renderJob(*job);
     }
+}
+
+bool RenderQueue::scratchHasRoom() {
+    const std::string folder = std::filesystem::path(store_.scratchPath()).parent_path().string();
+    std::error_code error;
+    const auto room = std::filesystem::space(folder, error).available;
+    const bool full = !error && room < options_.scratchRoomBytes;
+    if (scratchFull_.exchange(full) != full) {
+        if (full)
+            std::clog << "the scratch folder " << folder << " has " << (room >> 20)
+                      << " MiB free, less than the " << (options_.scratchRoomBytes >> 20)
+                      << " MiB a render may need: taking no job until it has room" << std::endl;
+        else
+            std::clog << "the scratch folder " << folder << " has room again" << std::endl;
+    }
+    return !full;
 }
 
 void RenderQueue::renderJob(RenderJob& job) {
@@ -186,6 +204,15 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
             job.name + " has been rendered as " + file.name +
                 ".\n\nRefresh the list of audio files online in Tonvert to download it.\n"};
     };
+    if (!result.succeeded) {
+        // No audio, no fee: a file that cannot be rendered is refunded at once; a render that
+        // failed through no fault of its file is tried again, as a full disk's publication is.
+        if (result.fileRefused)
+            retryLater(job, result.error, {0, 0});
+        else
+            retryLater(job, result.error.empty() ? "it could not be rendered" : result.error);
+        return;
+    }
     try {
         // A job whose lease ran out is another worker's now: it publishes, and mails, alone.
         if (!store_.renewLease(job.record, job.lease)) {
@@ -195,22 +222,14 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         std::function<MailMessage(const AudioFile&)> mail;
         if (store_.queuesMail())
             mail = renderedMail;
-        if (result.succeeded)
-            published =
-                store_.publishAudio({job.record, result.extension, output, job.lease, mail});
-        else
-            store_.discardJob(job.record, job.lease);
+        published = store_.publishAudio({job.record, result.extension, output, job.lease, mail});
     } catch (const LeaseLost& lost) {
         // The new holder renders, publishes and mails: nothing to tell or count here.
         std::clog << job.name << ": " << lost.what() << std::endl;
         return;
     } catch (const std::exception& failure) {
-        std::clog << (result.succeeded ? "publishing " : "discarding ") << job.name
-                  << " failed: " << failure.what() << std::endl;
-        // The rolled-back transaction left the record locked. A render that failed waits
-        // again at the next start.
-        if (result.succeeded)
-            retryLater(job, "it was rendered, but its audio file could not be stored");
+        std::clog << "publishing " << job.name << " failed: " << failure.what() << std::endl;
+        retryLater(job, "it was rendered, but its audio file could not be stored");
         return;
     }
     // The mail goes out once the store has it all; a store that keeps mail has it in the
@@ -220,19 +239,14 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
     else if (published) {
         const MailMessage mail = renderedMail(*published);
         mailer_.send(mail.to, mail.subject, mail.body);
-    } else
-        mailer_.send(job.userId, "Not rendered: " + job.name,
-                     job.name + " could not be rendered: " +
-                         (result.error.empty() ? std::string("the audio file could not be stored")
-                                               : result.error) +
-                         "\n");
+    }
 }
 
-void RenderQueue::retryLater(const RenderJob& job, const std::string& why) {
+void RenderQueue::retryLater(const RenderJob& job, const std::string& why,
+                             const RetryPolicy& policy) {
     RetryResult retry;
     try {
-        retry = store_.publishFailed(
-            {job.record, options_.publishRetry, options_.uploadFee, job.lease});
+        retry = store_.publishFailed({job.record, policy, options_.uploadFee, job.lease});
     } catch (const std::exception& failure) {
         // Left locked, it waits again at the next start.
         std::clog << "keeping " << job.name << " for later failed: " << failure.what() << std::endl;

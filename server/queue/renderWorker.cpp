@@ -56,7 +56,7 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
         RenderQueue queue(*store, mailer, &renderer,
                           {options.workers, options.publishRetry,
                            Fee{options.prices.uploadBase, options.prices.uploadPerMb},
-                           std::chrono::milliseconds(500)});
+                           std::chrono::milliseconds(500), options.scratchRoomBytes});
         std::clog << "tonvert-render-worker: " << options.workers << " workers" << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);

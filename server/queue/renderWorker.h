@@ -17,6 +17,7 @@ struct WorkerOptions {
     std::string sender = "noreply@tonvert.localhost";
     std::string soundfont;
     RetryPolicy publishRetry;
+    std::uint64_t scratchRoomBytes = std::uint64_t{64} << 20; // takes no job with less free
     Prices prices; // the upload fee, for refunds of records an older service stored
 };
 

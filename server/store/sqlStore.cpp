@@ -414,12 +414,14 @@ bool SqlStore::renewLease(std::int64_t record, std::int64_t lease) {
     });
 }
 
-std::optional<AudioFile> SqlStore::publishAudio(const Publication& publication) {
+AudioFile SqlStore::publishAudio(const Publication& publication) {
     std::optional<NewBody> body;
-    std::optional<AudioFile> published;
+    AudioFile published;
     try {
         body = keepBodyOfFile(publication.renderedFile);
-        published = write([&](SqlTransaction& db) -> std::optional<AudioFile> {
+        if (!body)
+            throw std::runtime_error("cannot read the rendered file " + publication.renderedFile);
+        published = write([&](SqlTransaction& db) {
             // Only the holder of the job's lease, while it holds, publishes: a job taken over
             // after its lease ran out is published by its new holder alone.
             const auto record = db.queryOne(
@@ -430,8 +432,6 @@ std::optional<AudioFile> SqlStore::publishAudio(const Publication& publication) 
             if (!record)
                 throw LeaseLost(publication.record);
             removeRow(db, BodyKind::midi, publication.record);
-            if (!body)
-                return std::nullopt;
             const std::int64_t account = record->integer(0);
             // The account's row lock keeps another publication for it from picking the same
             // name between this one's reading of the names and its commit.
@@ -462,21 +462,7 @@ std::optional<AudioFile> SqlStore::publishAudio(const Publication& publication) 
     }
     removeFile(publication.renderedFile);
     bodyReleased(BodyKind::midi, publication.record);
-    if (body && !published)
-        dropBody(*body);
     return published;
-}
-
-void SqlStore::discardJob(std::int64_t record, std::int64_t lease) {
-    write([&](SqlTransaction& db) {
-        if (!db.queryOne("SELECT id FROM midi_records WHERE id = $1 AND lease = $2 AND "
-                         "state = 'rendering'" +
-                             std::string(spelling_.lockRows),
-                         {record, lease}))
-            throw LeaseLost(record);
-        removeRow(db, BodyKind::midi, record);
-    });
-    bodyReleased(BodyKind::midi, record);
 }
 
 RetryResult SqlStore::publishFailed(const PublishFailure& failure) {

@@ -48,8 +48,7 @@ public:
 
     std::optional<RenderJob> takeNextJob() override;
     bool renewLease(std::int64_t record, std::int64_t lease) override;
-    std::optional<AudioFile> publishAudio(const Publication& publication) override;
-    void discardJob(std::int64_t record, std::int64_t lease) override;
+    AudioFile publishAudio(const Publication& publication) override;
     RetryResult publishFailed(const PublishFailure& failure) override;
     void returnJob(std::int64_t record, std::int64_t lease) override;
 

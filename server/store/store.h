@@ -378,16 +378,13 @@ public:
     virtual bool renewLease(std::int64_t record, std::int64_t lease) = 0;
     // Ends a job: the record goes, and its audio file appears in the owner's list under the
     // MIDI file's name with the extension (numbered when taken). The rendered file is moved
-    // into the store or removed. nullopt when the record is gone or the file cannot be read;
-    // a store shared by several processes throws LeaseLost instead when the lease is no longer
-    // held, the record gone included.
-    virtual std::optional<AudioFile> publishAudio(const Publication& publication) = 0;
-    // Ends a job that produced nothing: the record and its body go. Throws LeaseLost as
-    // publishAudio does.
-    virtual void discardJob(std::int64_t record, std::int64_t lease) = 0;
-    // The audio file of a job could not be stored. The job waits again, body and all, due
-    // after the policy's delay; once its failures reach the policy's number, the record and
-    // its body go instead and its upload fee is booked back.
+    // into the store or removed. Throws LeaseLost when the lease is no longer held (the
+    // record gone included), and another error, the job left as it was, when the rendered
+    // file cannot be read or stored.
+    virtual AudioFile publishAudio(const Publication& publication) = 0;
+    // A job ended without audio. The job waits again, body and all, due after the policy's
+    // delay; once its failures reach the policy's number (at once for a policy of none), the
+    // record and its body go instead and its upload fee is booked back.
     virtual RetryResult publishFailed(const PublishFailure& failure) = 0;
     // A job given up before it finished (the service is stopping) waits again, in its place.
     virtual void returnJob(std::int64_t record, std::int64_t lease) = 0;

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "credentials.h"
+#include "midiBytes.h"
 #include "netUnit.h"
 #include "onlineArrivals.h"
 #include "portableIniFiles.h"
@@ -45,7 +46,7 @@ void ClientOnService::restartService(service::Renderer* renderer) {
 
 std::string ClientOnService::upload(const std::string& name) {
     const std::string path = folder.file(name);
-    writeBytes(path, "MThd " + name);
+    writeBytes(path, test::taggedMidi(name));
     WaitingPump pump;
     TNet net(seams.connection, pump);
     return net

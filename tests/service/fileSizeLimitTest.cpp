@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "loopbackService.h"
+#include "midiBytes.h"
 #include "netUnit.h"
 #include "rawConnection.h"
 #include "serviceRequests.h"
@@ -49,7 +50,7 @@ TEST(FileSizeLimit, AWriteBeyondTheLimitIsAnErrorReplyAndTheServiceGoesOn) {
 
     // Two megabytes are under the largest upload the service takes, over what it may write.
     const std::string path = folder.file("big.mid");
-    test::writeBytes(path, "MThd" + std::string(2 << 20, '\0'));
+    test::writeBytes(path, test::taggedMidi(std::string(2 << 20, '\0')));
     PermanentConnection connection;
     WaitingPump pump;
     TNet net(connection, pump);

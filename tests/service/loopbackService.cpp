@@ -29,7 +29,8 @@ LoopbackService::LoopbackService(std::unique_ptr<service::Store> store, service:
     queue_ = std::make_unique<service::RenderQueue>(
         *store_, *mailer_, renderer,
         service::QueueOptions{1, config_.publishRetry,
-                              service::Fee{prices.uploadBase, prices.uploadPerMb}});
+                              service::Fee{prices.uploadBase, prices.uploadPerMb},
+                              std::chrono::milliseconds(5000), config_.scratchRoomBytes});
     // Bound first: the port is part of the host the service names in its replies.
     port_ = server_.bind("127.0.0.1", 0);
     host_ = "service.localhost:" + std::to_string(port_);

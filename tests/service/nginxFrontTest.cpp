@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "midiBytes.h"
 #include "rawConnection.h"
 #include "serviceFixture.h"
 
@@ -90,7 +91,7 @@ TEST_F(NginxFrontTest, RequestsAndUploadsPassAndSlowClientsStayWithNginx) {
     const std::string password = account(user);
     host = front;
     EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 5.00");
-    EXPECT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    EXPECT_EQ(upload(user, password, "Song.mid", test::taggedMidi("song")), "!VAL 1");
     // Over the service's limit: nginx passes it whole, the service reads it and answers.
     EXPECT_EQ(upload(user, password, "Big.mid", std::string(6 << 20, 'x')), "!ERR 1050");
     // Far beyond it: nginx refuses it before the body, with the service's answer.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "childProcess.h"
+#include "midiBytes.h"
 #include "pgServer.h"
 #include "protocol/passwords.h"
 #include "rawConnection.h"
@@ -215,7 +216,7 @@ TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
         account(user);
 
     // A slow job; its worker is killed mid-render, and the job's lease runs out.
-    ASSERT_EQ(upload(fronts[0], users[0], "Slow.mid", "MThd slow"), "!VAL 1");
+    ASSERT_EQ(upload(fronts[0], users[0], "Slow.mid", test::taggedMidi("slow")), "!VAL 1");
     int killed = -1;
     for (int i = 0; i < 500 && killed < 0; ++i) {
         std::this_thread::sleep_for(10ms);
@@ -225,7 +226,7 @@ TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
     workers[static_cast<std::size_t>(killed)]->end(SIGKILL);
 
     // Uploads through both fronts, side by side.
-    std::map<std::string, std::string> expected{{"Slow.mp3", "MThd slow"}};
+    std::map<std::string, std::string> expected{{"Slow.mp3", test::taggedMidi("slow")}};
     std::vector<std::thread> uploaders;
     std::mutex answersMutex;
     std::vector<std::string> answers;
@@ -233,8 +234,8 @@ TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
         uploaders.emplace_back([&, u] {
             for (int n = 0; n < 3; ++n) {
                 const std::string name = "Song" + std::to_string(n) + ".mid";
-                const std::string answer =
-                    upload(fronts[(u + n) % 2], users[u], name, "MThd " + users[u] + " " + name);
+                const std::string answer = upload(fronts[(u + n) % 2], users[u], name,
+                                                  test::taggedMidi(users[u] + " " + name));
                 std::lock_guard lock(answersMutex);
                 answers.push_back(answer);
             }
@@ -252,9 +253,10 @@ TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
         const auto files = store->audioFiles(caller->account);
         EXPECT_EQ(files.size(), u == 0 ? 4u : 3u) << users[u] << ": each job published once";
         for (const AudioFile& file : files) {
-            const std::string want = file.name == "Slow.mp3"
-                                         ? "MThd slow"
-                                         : "MThd " + users[u] + " " + rootOf(file.name) + ".mid";
+            const std::string want =
+                file.name == "Slow.mp3"
+                    ? test::taggedMidi("slow")
+                    : test::taggedMidi(users[u] + " " + rootOf(file.name) + ".mid");
             EXPECT_EQ(test::audioBytes(*store, users[u], file.name), want) << file.name;
         }
         const auto ledger = store->ledger(caller->account);

@@ -107,7 +107,6 @@ TEST_F(PgStoreTest, AJobWhoseLeaseRanOutIsTakenAgainAndPublishedByItsNewHolderOn
     // The old holder, come back, can neither publish, give back, drop nor fail the job.
     EXPECT_THROW(publish(*first, *taken, "stale audio"), LeaseLost);
     first->returnJob(song, taken->lease);
-    EXPECT_THROW(first->discardJob(song, taken->lease), LeaseLost);
     EXPECT_EQ(first->publishFailed({song, {60, 5}, {}, taken->lease}).outcome, Outcome::notFound);
     ASSERT_EQ(first->midiRecords(ann.account).size(), 1u);
     EXPECT_EQ(first->midiRecords(ann.account)[0].state, "rendering");
@@ -189,11 +188,14 @@ TEST_F(PgStoreTest, ABodyReadOrWrittenOnlyInPartFailsAndLeavesNothingBehind) {
     run("ALTER TABLE chunks_away RENAME TO body_chunks");
     EXPECT_TRUE(fetches(*first, job->record));
 
-    // An audio file that cannot be read whole leaves no body of it stored.
+    // An audio file that cannot be read whole leaves no body of it stored, and its job as
+    // it was.
     const std::int64_t bodies = count("SELECT count(*) FROM bodies");
     const std::string unreadable = first->scratchPath();
     std::filesystem::create_directories(unreadable); // opens, but every read fails
-    EXPECT_FALSE(first->publishAudio({job->record, "mp3", unreadable, job->lease, {}}));
+    EXPECT_THROW(first->publishAudio({job->record, "mp3", unreadable, job->lease, {}}),
+                 std::runtime_error);
+    EXPECT_EQ(count("SELECT count(*) FROM midi_records"), 1);
     EXPECT_EQ(count("SELECT count(*) FROM bodies"), bodies);
     EXPECT_EQ(count("SELECT count(*) FROM body_chunks"), 3);
 }

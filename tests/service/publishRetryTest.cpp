@@ -6,6 +6,7 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "midiBytes.h"
 #include "serviceFixture.h"
 #include "storeSupport.h"
 
@@ -27,7 +28,7 @@ struct CopyingRenderer : Renderer {
 // fails as it does there, the rendered file gone and an error thrown.
 struct FullDiskStore : test::ForwardingStore {
     using ForwardingStore::ForwardingStore;
-    std::optional<AudioFile> publishAudio(const Publication& publication) override {
+    AudioFile publishAudio(const Publication& publication) override {
         ++publications;
         if (leaseLost) {
             std::filesystem::remove(publication.renderedFile);
@@ -110,7 +111,7 @@ TEST_F(PublishRetryTest, AJobWaitsAgainOnAFullDiskAndIsRefundedAfterTheLastTry) 
     const std::string user = "ann@example.org";
     const std::string password = account(user);
     const std::int64_t id = store->account(user)->id;
-    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    ASSERT_EQ(upload(user, password, "Song.mid", test::taggedMidi("song")), "!VAL 1");
     EXPECT_EQ(store->accountById(id)->balance, 485);
 
     // Failed once, it waits with its MIDI file for a minute, and nobody is mailed yet.
@@ -118,7 +119,7 @@ TEST_F(PublishRetryTest, AJobWaitsAgainOnAFullDiskAndIsRefundedAfterTheLastTry) 
     ASSERT_TRUE(record);
     EXPECT_GE(record->nextAttempt, store->now() + 59);
     EXPECT_LE(record->nextAttempt, store->now() + 60);
-    EXPECT_EQ(test::midiBytes(*store, record->id), "MThd song");
+    EXPECT_EQ(test::midiBytes(*store, record->id), test::taggedMidi("song"));
     EXPECT_EQ(command(user, password, "listmidi"),
               "!VAL 1\r\n1\tSong.mid\twaiting\tMP3,128,44100,C,2\r\n");
     EXPECT_EQ(command(user, password, "listaudio"), "!VAL \t0\r\n");
@@ -153,14 +154,15 @@ TEST_F(PublishRetryTest, AJobWaitsAgainOnAFullDiskAndIsRefundedAfterTheLastTry) 
     EXPECT_EQ(mailsWith("Song.mid", false), 1);
 
     // With room again, a job that failed once is published and keeps its fee.
-    ASSERT_EQ(upload(user, password, "Tune.mid", "MThd tune"), "!VAL 2");
+    ASSERT_EQ(upload(user, password, "Tune.mid", test::taggedMidi("tune")), "!VAL 2");
     record = awaitFailures(id, 1);
     ASSERT_TRUE(record);
     disk->full = false;
     dueAgain(*record);
     EXPECT_FALSE(awaitFailures(id, 0));
     EXPECT_EQ(mailsWith("Rendered: Tune.mid"), 1);
-    EXPECT_EQ(command(user, password, "listaudio"), "!VAL \t1\r\nTune.mp3\t9\r\n");
+    EXPECT_EQ(command(user, password, "listaudio"),
+              "!VAL \t1\r\nTune.mp3\t" + std::to_string(test::taggedMidi("tune").size()) + "\r\n");
     EXPECT_EQ(store->accountById(id)->balance, 485);
     EXPECT_TRUE(ledgerIsBalance(id));
 }
@@ -170,7 +172,7 @@ TEST_F(PublishRetryTest, AJobWhoseMidiFileCannotBeFetchedWaitsAsAFailureAndIsRef
     const std::string user = "ann@example.org";
     const std::string password = account(user);
     const std::int64_t id = store->account(user)->id;
-    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    ASSERT_EQ(upload(user, password, "Song.mid", test::taggedMidi("song")), "!VAL 1");
 
     // Counted as a failure and due later, not taken again at once over and over.
     auto record = awaitFailures(id, 1);
@@ -198,7 +200,7 @@ TEST_F(PublishRetryTest, AJobTakenOverByAnotherWorkerIsNeitherMailedNorCountedAs
     const std::string user = "ann@example.org";
     const std::string password = account(user);
     const std::int64_t id = store->account(user)->id;
-    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    ASSERT_EQ(upload(user, password, "Song.mid", test::taggedMidi("song")), "!VAL 1");
     for (int i = 0; i < 6000 && disk->publications == 0; ++i)
         std::this_thread::sleep_for(5ms);
     ASSERT_EQ(disk->publications, 1);
@@ -218,7 +220,7 @@ TEST_F(PublishRetryTest, AJobWhoseRendersKilledTheirProcessTooOftenIsGivenUpAndR
     const std::string user = "ann@example.org";
     const std::string password = account(user);
     const std::int64_t id = store->account(user)->id;
-    ASSERT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    ASSERT_EQ(upload(user, password, "Song.mid", test::taggedMidi("song")), "!VAL 1");
     EXPECT_EQ(mailsWith("stopped the service"), 1);
     EXPECT_TRUE(store->midiRecords(id).empty());
     EXPECT_EQ(disk->fetches, 0) << "not tried once more";

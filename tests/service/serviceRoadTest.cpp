@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "http/pages.h"
+#include "midiBytes.h"
 #include "serviceFixture.h"
 #include "store/names.h"
 
@@ -16,12 +17,12 @@ using namespace service;
 using namespace std::chrono_literals;
 using ServiceRoadTest = test::ServiceFixture;
 
-// Renders by copying the MIDI bytes: enough to see a record become an audio file. A body
-// that begins with "FAIL" fails.
+// Renders by copying the MIDI bytes: enough to see a record become an audio file. A file
+// tagged "FAIL" is refused.
 struct CopyingRenderer : Renderer {
     RenderResult render(const RenderJob& job, const std::string& output) override {
-        if (test::readBytes(job.midiPath).rfind("FAIL", 0) == 0)
-            return {false, "", "no such format"};
+        if (test::readBytes(job.midiPath) == test::taggedMidi("FAIL"))
+            return {false, "", "no such format", false, true};
         std::filesystem::copy_file(job.midiPath, output);
         return {true, "mp3", ""};
     }
@@ -38,7 +39,7 @@ TEST_F(ServiceRoadTest, AccountFundsAndUploadRoad) {
     EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 5.00");
     EXPECT_EQ(command(user, password, "viewprices"), "!VAL 0.05\t0.10\t0.02\t0.03");
 
-    EXPECT_EQ(upload(user, password, "Song.mid", "MThd song"), "!VAL 1");
+    EXPECT_EQ(upload(user, password, "Song.mid", test::taggedMidi("song")), "!VAL 1");
     EXPECT_EQ(command(user, password, "listmidi"),
               "!VAL 1\r\n1\tSong.mid\twaiting\tMP3,128,44100,C,2\r\n");
     EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 4.85") << "charged once: 0.05 + 0.10";
@@ -59,15 +60,16 @@ TEST_F(ServiceRoadTest, RenderedFilesComeBackByteForByte) {
     renderer = &copying;
     start();
     const std::string password = account("bob@example.org");
-    ASSERT_EQ(upload("bob@example.org", password, "Tune.mid", "MThd tune bytes"), "!VAL 1");
+    const std::string tune = test::taggedMidi("tune bytes");
+    ASSERT_EQ(upload("bob@example.org", password, "Tune.mid", tune), "!VAL 1");
     std::string list;
     for (int i = 0; i < 500 && list.find("Tune.mp3") == std::string::npos; ++i) {
         std::this_thread::sleep_for(10ms);
         list = command("bob@example.org", password, "listaudio");
     }
-    EXPECT_EQ(list, "!VAL \t1\r\nTune.mp3\t15\r\n");
+    EXPECT_EQ(list, "!VAL \t1\r\nTune.mp3\t" + std::to_string(tune.size()) + "\r\n");
     EXPECT_EQ(command("bob@example.org", password, "listmidi"), "!VAL 0\r\n");
-    EXPECT_EQ(download("bob@example.org", password, "Tune.mp3"), "MThd tune bytes");
+    EXPECT_EQ(download("bob@example.org", password, "Tune.mp3"), tune);
     EXPECT_EQ(command("bob@example.org", password, "viewfunds"), "!VAL 4.80");
 
     // Another user sees none of it.
@@ -76,12 +78,14 @@ TEST_F(ServiceRoadTest, RenderedFilesComeBackByteForByte) {
     EXPECT_EQ(command("eve@example.org", other, "getaudio", "Tune.mp3"), "!ERR 1033");
     EXPECT_EQ(command("eve@example.org", other, "delaudio", "Tune.mp3"), "!ERR 1035");
 
-    // A file that cannot be rendered leaves the queue and the owner hears why.
-    ASSERT_EQ(upload("bob@example.org", password, "Bad.mid", "FAIL"), "!VAL 2");
+    // A file that cannot be rendered leaves the queue, its fee refunded, and the owner hears
+    // why.
+    ASSERT_EQ(upload("bob@example.org", password, "Bad.mid", test::taggedMidi("FAIL")), "!VAL 2");
     for (int i = 0; i < 500 && command("bob@example.org", password, "listmidi") != "!VAL 0\r\n";
          ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(mailsWith("no such format"), 1);
+    EXPECT_EQ(command("bob@example.org", password, "viewfunds"), "!VAL 4.80");
 }
 
 TEST_F(ServiceRoadTest, EveryErrorCode) {
@@ -108,11 +112,11 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
                                                           {"Song.midi", "!ERR 1039"},
                                                           {"Song.mp3", "!ERR 1039"},
                                                           {"a.b.mid", "!ERR 1039"}})
-        EXPECT_EQ(upload(user, password, name, "MThd"), code) << name;
+        EXPECT_EQ(upload(user, password, name, test::taggedMidi("")), code) << name;
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
 
-    EXPECT_EQ(upload(user, password, "One.mid", "MThd"), "!VAL 1");
-    EXPECT_EQ(upload(user, password, "ONE.MID", "MThd"), "!ERR 1048");
+    EXPECT_EQ(upload(user, password, "One.mid", test::taggedMidi("")), "!VAL 1");
+    EXPECT_EQ(upload(user, password, "ONE.MID", test::taggedMidi("")), "!ERR 1048");
     const auto rendering = store->takeNextJob();
     ASSERT_TRUE(rendering);
     EXPECT_EQ(rendering->record, 1);
@@ -125,9 +129,9 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
     EXPECT_EQ(upload(user, password, "Huge.mid", std::string(config.maxUploadBytes * 2, 'x')),
               "!ERR 1050");
     setBalance(user, 4);
-    EXPECT_EQ(upload(user, password, "Two.mid", "MThd"), "!ERR 1030");
+    EXPECT_EQ(upload(user, password, "Two.mid", test::taggedMidi("")), "!ERR 1030");
     setBalance(user, -1);
-    EXPECT_EQ(upload(user, password, "Two.mid", "MThd"), "!ERR 1029");
+    EXPECT_EQ(upload(user, password, "Two.mid", test::taggedMidi("")), "!ERR 1029");
 
     EXPECT_NE(get(serviceScriptUrl(host) + "?LNG=us&VER=2.0&CMD=listmidi")
                   .find("!ERR 1100\t1.0\tupgrade\thttp://" + host + "/upgrade.html"),
@@ -146,8 +150,8 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
     start();
     EXPECT_EQ(get(signupRequestUrl(host, "new@example.org")), "!ERR 1004");
     setBalance("dan@example.org", 500);
-    EXPECT_EQ(upload("dan@example.org", other, "First.mid", "MThd"), "!VAL 2");
-    EXPECT_EQ(upload("dan@example.org", other, "Second.mid", "MThd"), "!ERR 1049");
+    EXPECT_EQ(upload("dan@example.org", other, "First.mid", test::taggedMidi("")), "!VAL 2");
+    EXPECT_EQ(upload("dan@example.org", other, "Second.mid", test::taggedMidi("")), "!ERR 1049");
 }
 
 TEST(AudioNames, TakenNamesGetANumber) {
@@ -337,7 +341,7 @@ TEST(FundsForm, FieldsAsBrowsersSendThem) {
 
 TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
     const std::string password = account("fay@example.org");
-    ASSERT_EQ(upload("fay@example.org", password, "Long.mid", "MThd"), "!VAL 1");
+    ASSERT_EQ(upload("fay@example.org", password, "Long.mid", test::taggedMidi("")), "!VAL 1");
     ASSERT_TRUE(store->takeNextJob());
     stop(); // the service dies while the job runs
     CopyingRenderer copying;
@@ -348,7 +352,8 @@ TEST_F(ServiceRoadTest, JobInProgressIsTakenAgainAfterARestart) {
         std::this_thread::sleep_for(10ms);
         list = command("fay@example.org", password, "listaudio");
     }
-    EXPECT_EQ(list, "!VAL \t1\r\nLong.mp3\t4\r\n");
+    EXPECT_EQ(list,
+              "!VAL \t1\r\nLong.mp3\t" + std::to_string(test::taggedMidi("").size()) + "\r\n");
 }
 
 TEST_F(ServiceRoadTest, UploadLimitsRefuseBeforeAnyFee) {
@@ -357,18 +362,20 @@ TEST_F(ServiceRoadTest, UploadLimitsRefuseBeforeAnyFee) {
     // Names no request could address again or that are no text, and presets the service
     // does not render, are refused before any fee.
     const std::string longest = std::string(kMaxUploadRootBytes, 'r');
-    EXPECT_EQ(upload(user, password, longest + "x.mid", "MThd"), "!ERR 1040");
-    EXPECT_EQ(upload(user, password, std::string(5000, 'r') + ".mid", "MThd"), "!ERR 1040");
+    EXPECT_EQ(upload(user, password, longest + "x.mid", test::taggedMidi("")), "!ERR 1040");
+    EXPECT_EQ(upload(user, password, std::string(5000, 'r') + ".mid", test::taggedMidi("")),
+              "!ERR 1040");
     for (const char* notText : {"\xC3.mid", "\xC0\xAF.mid", "\xED\xA0\x80.mid", "Caf\xE9.mid"})
-        EXPECT_EQ(upload(user, password, notText, "MThd"), "!ERR 1040") << notText;
+        EXPECT_EQ(upload(user, password, notText, test::taggedMidi("")), "!ERR 1040") << notText;
     for (const char* preset : {"", "MP3,128,44100,C", "MP3,129,44100,C,2", "WAV,1378,8000,C,2",
                                "FLAC,1,44100,C,2", "MP3,0128,44100,C,2"})
-        EXPECT_EQ(upload(user, password, "Song.mid", "MThd", preset), "!ERR 1041") << preset;
+        EXPECT_EQ(upload(user, password, "Song.mid", test::taggedMidi(""), preset), "!ERR 1041")
+            << preset;
     EXPECT_EQ(command(user, password, "viewfunds"), "!VAL 5.00");
     EXPECT_EQ(command(user, password, "listmidi"), "!VAL 0\r\n");
     // A name of the longest root in UTF-8, with an offered preset, goes in.
-    EXPECT_EQ(upload(user, password, "Caf\xC3\xA9 " + longest.substr(6) + ".mid", "MThd",
-                     "OGG,500,44100,V,2"),
+    EXPECT_EQ(upload(user, password, "Caf\xC3\xA9 " + longest.substr(6) + ".mid",
+                     test::taggedMidi(""), "OGG,500,44100,V,2"),
               "!VAL 1");
 }
 

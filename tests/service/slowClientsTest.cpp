@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "midiBytes.h"
 #include "rawConnection.h"
 #include "serviceFixture.h"
 
@@ -129,7 +130,7 @@ TEST_F(SlowClientsTest, BodiesOverTheLimit) {
     // and the answer shown.
     EXPECT_EQ(upload(user, password, "Big.mid", std::string(config.maxUploadBytes * 7 / 2, 'x')),
               "!ERR 1050");
-    EXPECT_EQ(upload(user, password, "Small.mid", "MThd"), "!VAL 1");
+    EXPECT_EQ(upload(user, password, "Small.mid", test::taggedMidi("")), "!VAL 1");
 
     const std::string post = "POST /cgi-bin/wmn.pl HTTP/1.1\r\nHost: x\r\n"
                              "Content-Type: multipart/form-data; boundary=b\r\n";

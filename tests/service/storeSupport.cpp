@@ -90,7 +90,7 @@ Outcome ForwardingStore::deleteWaitingMidi(const Caller& caller, std::int64_t re
 std::optional<RenderJob> ForwardingStore::takeNextJob() {
     return inner_->takeNextJob();
 }
-std::optional<AudioFile> ForwardingStore::publishAudio(const Publication& publication) {
+AudioFile ForwardingStore::publishAudio(const Publication& publication) {
     return inner_->publishAudio(publication);
 }
 bool ForwardingStore::fetchMidi(std::int64_t record, const std::string& localPath) {
@@ -98,9 +98,6 @@ bool ForwardingStore::fetchMidi(std::int64_t record, const std::string& localPat
 }
 bool ForwardingStore::renewLease(std::int64_t record, std::int64_t lease) {
     return inner_->renewLease(record, lease);
-}
-void ForwardingStore::discardJob(std::int64_t record, std::int64_t lease) {
-    inner_->discardJob(record, lease);
 }
 RetryResult ForwardingStore::publishFailed(const PublishFailure& failure) {
     return inner_->publishFailed(failure);

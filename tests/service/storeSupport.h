@@ -39,9 +39,7 @@ public:
     std::optional<service::RenderJob> takeNextJob() override;
     bool fetchMidi(std::int64_t record, const std::string& localPath) override;
     bool renewLease(std::int64_t record, std::int64_t lease) override;
-    std::optional<service::AudioFile>
-    publishAudio(const service::Publication& publication) override;
-    void discardJob(std::int64_t record, std::int64_t lease) override;
+    service::AudioFile publishAudio(const service::Publication& publication) override;
     service::RetryResult publishFailed(const service::PublishFailure& failure) override;
     void returnJob(std::int64_t record, std::int64_t lease) override;
     void requeueUnfinished() override;

@@ -533,10 +533,10 @@ TEST_P(StoreConformance, PublishedAudioIsChargedOnDeliveryAndDeleted) {
     submit(ann, "song.mid");
     EXPECT_EQ(publish(takeNext().value_or(RenderJob{}).record, "more")->name, "song-2.mp3");
 
-    // A job that made nothing goes, and cannot be published after.
+    // A job given up goes, and cannot be published after.
     const std::int64_t failed = submit(ann, "Failed.mid").record;
     ASSERT_EQ(takeNext()->record, failed);
-    store->discardJob(failed, lease(failed));
+    EXPECT_TRUE(store->publishFailed({failed, {0, 0}, {}, lease(failed)}).gaveUp);
     EXPECT_FALSE(test::midiBytes(*store, failed));
     EXPECT_FALSE(publish(failed, "late"));
     const auto files = store->audioFiles(ann.account);

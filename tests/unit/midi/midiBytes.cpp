@@ -41,4 +41,11 @@ std::string rmid(const std::string& chunksBefore, const std::string& smf) {
     return "RIFF" + littleEndian(static_cast<std::uint32_t>(body.size())) + body;
 }
 
+std::string taggedMidi(const std::string& tag) {
+    const std::string events =
+        bytes({0x00, 0xFF, 0x01}) + varLen(static_cast<std::uint32_t>(tag.size())) + tag +
+        bytes({0x00, 0x90, 0x3C, 0x64, 0x60, 0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+    return header(0, 1, 480) + trackChunk(events);
+}
+
 } // namespace tonvert::test
