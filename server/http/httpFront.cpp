@@ -169,8 +169,9 @@ void installFundsPage(httplib::Server& server, Commands& commands, const Service
                     form.refusal = refusalText(amount.check, maxCents);
                     return fundsHtml(response, form, 400);
                 }
-                const Payment payment =
-                    commands.addFunds(form.userId, field("password"), amount.cents, field("token"));
+                const std::string& from = request.remote_addr;
+                const Payment payment = commands.addFunds(form.userId, field("password"),
+                                                          amount.cents, field("token"), from);
                 if (payment.refusal != Refusal::none) {
                     form.refusal = refusalText(payment.refusal, form.userId);
                     return fundsHtml(response, form, 403);

@@ -185,7 +185,8 @@ Commands::Commands(Store& store, Mailer& mailer, ServiceConfig config,
     , onQueued_(std::move(onQueued))
     , credentials_({config_.hashCost, std::chrono::seconds(config_.credentialCacheSeconds),
                     config_.credentialCacheEntries, config_.credentialClock})
-    , throttle_(config_.loginDelays) {}
+    , throttle_(config_.loginDelays)
+    , guesses_(config_.guessLimits) {}
 
 Reply Commands::handle(const std::map<std::string, std::string>& fields,
                        const std::optional<UploadedFile>& upload, const std::string& host,
@@ -207,7 +208,7 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
         }
         const std::string password = field(fields, "PWD");
         // Only confirming may come from an unconfirmed account.
-        const Access access = open(userId, password, command == "confirm");
+        const Access access = open(userId, password, command == "confirm", remoteAddress);
         if (!access.account)
             return error(codeOf(access.refusal));
         const Account& account = *access.account;
@@ -241,30 +242,63 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
     }
 }
 
-Access Commands::open(const std::string& userId, const std::string& password, bool unconfirmedToo) {
+Access Commands::open(const std::string& userId, const std::string& password, bool unconfirmedToo,
+                      const std::string& remoteAddress) {
+    const std::string address = signupAddressKey(remoteAddress);
     auto account = store_.account(userId);
-    if (!account) {
-        if (!password.empty())
-            credentials_.checkUnknown(password);
-        return {std::nullopt, Refusal::unknownUser};
-    }
+    if (!account)
+        return unknownUser(password, address);
     if (password.empty())
         return {std::nullopt, Refusal::passwordMissing};
-    const Match match = credentials_.check(*account, password);
-    if (match == Match::none || (match == Match::pending && !usePending(*account, password))) {
+    const std::optional<Match> match = this->match(*account, password, address);
+    if (!match)
+        return refused(address);
+    if (*match == Match::none || (*match == Match::pending && !usePending(*account, password))) {
         // Counted before the answer is held back: requests side by side all count.
         const auto failures =
             store_.noteFailedLogin(account->id, config_.loginDelays.forgetAfterSeconds);
         throttle_.hold(account->id, failures);
         return {std::nullopt, Refusal::wrongPassword};
     }
-    if (match == Match::current)
+    if (*match == Match::current)
         rehashIfDue(*account, password);
     if (account->failedLogins != 0)
         store_.clearFailedLogins(account->id);
     if (!account->confirmed && !unconfirmedToo)
         return {std::nullopt, Refusal::unconfirmed};
     return {std::move(account), Refusal::none};
+}
+
+std::optional<Match> Commands::match(const Account& account, const std::string& password,
+                                     const std::string& address) {
+    // A password verified lately comes before the guesses: however many guess at the account,
+    // from wherever, its owner is answered at once.
+    if (credentials_.recalls(account, password))
+        return Match::current;
+    if (!guesses_.take(address, account.id))
+        return std::nullopt;
+    const Match match = credentials_.check(account, password);
+    if (match != Match::none)
+        guesses_.giveBack(address, account.id);
+    return match;
+}
+
+Access Commands::unknownUser(const std::string& password, const std::string& address) {
+    if (!password.empty()) {
+        if (!guesses_.take(address))
+            return refused(address);
+        credentials_.checkUnknown(password);
+    }
+    return {std::nullopt, Refusal::unknownUser};
+}
+
+// An address out of guesses is answered as a wrong password would be, whether the user ID has
+// an account or not: it learns nothing more. The account's count of wrong passwords is left
+// alone: nothing was checked, and a count raised by guesses that cost nothing would hold back
+// the owner's own slips.
+Access Commands::refused(const std::string& address) {
+    guesses_.holdRefusal(address);
+    return {std::nullopt, Refusal::wrongPassword};
 }
 
 bool Commands::usePending(Account& account, const std::string& password) {
@@ -302,8 +336,9 @@ bool Commands::mail(const std::string& to, const std::string& subject, const std
 }
 
 Payment Commands::addFunds(const std::string& userId, const std::string& password,
-                           std::int64_t cents, const std::string& formToken) {
-    const Access access = open(userId, password, false);
+                           std::int64_t cents, const std::string& formToken,
+                           const std::string& remoteAddress) {
+    const Access access = open(userId, password, false, remoteAddress);
     Payment payment;
     payment.refusal = access.refusal;
     if (!access.account)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "protocol/guessLimits.h"
 #include "protocol/passwordChecks.h"
 #include "protocol/requestFields.h"
 #include "queue/mailer.h"
@@ -39,6 +40,7 @@ struct ServiceConfig {
     std::int64_t signupsPerAddress = 10;     // sign-ups from one network address...
     std::int64_t signupWindowSeconds = 3600; // ...in so long
     LoginDelays loginDelays;                 // wrong passwords in a row
+    GuessLimitOptions guessLimits;           // failed logins per network address
     // The host and port the service is reached under on the web, as its pages and the
     // too-old reply name it (never the Host header of a request, which the client writes).
     std::string publicHost = "tonvert.localhost:8080";
@@ -90,14 +92,17 @@ public:
     // unless `unconfirmedToo`. Hashes the password unless it was verified lately: slow on
     // purpose, and outside any transaction. The pending password of a reset, used, becomes
     // the password; a hash of an older form or cost is made anew. A wrong password is
-    // counted, and its answer held back once the wrong ones in a row are many.
-    Access open(const std::string& userId, const std::string& password, bool unconfirmedToo);
+    // counted, and its answer held back once the wrong ones in a row are many. Failed checks
+    // are limited per `remoteAddress`: past its guesses, only a password verified lately is
+    // checked, and anything else is answered as a wrong password, without a hash.
+    Access open(const std::string& userId, const std::string& password, bool unconfirmedToo,
+                const std::string& remoteAddress);
 
     // Books `cents` into the ledger of the account the user ID and password open, if it is
     // confirmed and `formToken` was issued and not taken yet (the add-funds page). Of two
     // payments with one token, one books.
     Payment addFunds(const std::string& userId, const std::string& password, std::int64_t cents,
-                     const std::string& formToken);
+                     const std::string& formToken, const std::string& remoteAddress);
     // A token for one add-funds form, and the receipts that payments leave.
     std::string issueFormToken();
     std::optional<Receipt> receipt(const std::string& id);
@@ -105,6 +110,12 @@ public:
     const Credentials& credentials() const { return credentials_; }
 
 private:
+    // Which of the account's passwords the password is; none when the address is out of
+    // guesses (then no hash ran).
+    std::optional<Match> match(const Account& account, const std::string& password,
+                               const std::string& address);
+    Access unknownUser(const std::string& password, const std::string& address);
+    Access refused(const std::string& address);
     // Promotes the account's pending password, used with this password; false when it is no
     // longer pending and not the password either.
     bool usePending(Account& account, const std::string& password);
@@ -127,6 +138,7 @@ private:
     std::function<void()> onQueued_;
     Credentials credentials_;
     LoginThrottle throttle_;
+    GuessLimits guesses_;
 };
 
 // What sign-ups are counted by: an IPv4 address, or the /64 network of an IPv6 address (one

@@ -81,12 +81,16 @@ bool Credentials::verify(const std::string& password, const std::string& stored)
     return passwordMatches(password, stored);
 }
 
+bool Credentials::recalls(const Account& account, const std::string& password) {
+    if (!cached(account, tag(account.id, password)))
+        return false;
+    ++cacheHits_;
+    return true;
+}
+
 Match Credentials::check(const Account& account, const std::string& password) {
-    const Tag keyed = tag(account.id, password);
-    if (cached(account, keyed)) {
-        ++cacheHits_;
+    if (recalls(account, password))
         return Match::current;
-    }
     if (verify(password, account.passwordHash)) {
         remember(account.id, password, account.passwordHash);
         return Match::current;
@@ -138,31 +142,40 @@ std::chrono::milliseconds delayAfter(std::int64_t failures, const LoginDelays& d
     return std::min(delays.first * (std::int64_t(1) << doublings), delays.longest);
 }
 
-LoginThrottle::LoginThrottle(LoginDelays delays)
-    : delays_(std::move(delays)) {
-    if (!delays_.wait)
-        delays_.wait = [](std::chrono::milliseconds time) { std::this_thread::sleep_for(time); };
+HeldAnswers::HeldAnswers(unsigned atOnce, std::function<void(std::chrono::milliseconds)> wait)
+    : atOnce_(atOnce)
+    , wait_(std::move(wait)) {
+    if (!wait_)
+        wait_ = [](std::chrono::milliseconds time) { std::this_thread::sleep_for(time); };
 }
 
-std::chrono::milliseconds LoginThrottle::hold(std::int64_t account, std::int64_t failures) {
-    const auto delay = delayAfter(failures, delays_);
-    if (delay.count() == 0)
-        return delay;
+std::chrono::milliseconds HeldAnswers::hold(const std::string& key,
+                                            std::chrono::milliseconds time) {
+    if (time.count() <= 0)
+        return std::chrono::milliseconds(0);
     {
         std::lock_guard lock(mutex_);
-        if (holding_.size() >= delays_.heldAtOnce || !holding_.insert(account).second)
+        if (holding_.size() >= atOnce_ || !holding_.insert(key).second)
             return std::chrono::milliseconds(0);
     }
     struct Release {
-        LoginThrottle& throttle;
-        std::int64_t account;
+        HeldAnswers& held;
+        const std::string& key;
         ~Release() {
-            std::lock_guard lock(throttle.mutex_);
-            throttle.holding_.erase(account);
+            std::lock_guard lock(held.mutex_);
+            held.holding_.erase(key);
         }
-    } release{*this, account};
-    delays_.wait(delay);
-    return delay;
+    } release{*this, key};
+    wait_(time);
+    return time;
+}
+
+LoginThrottle::LoginThrottle(LoginDelays delays)
+    : delays_(std::move(delays))
+    , held_(delays_.heldAtOnce, delays_.wait) {}
+
+std::chrono::milliseconds LoginThrottle::hold(std::int64_t account, std::int64_t failures) {
+    return held_.hold(std::to_string(account), delayAfter(failures, delays_));
 }
 
 } // namespace tonvert::service

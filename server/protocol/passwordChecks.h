@@ -41,6 +41,8 @@ class Credentials {
 public:
     explicit Credentials(CredentialOptions options = {});
 
+    // Whether the password was verified lately against the account's stored hash: no hash.
+    bool recalls(const Account& account, const std::string& password);
     // Slow unless the password was verified lately against the account's stored hash.
     Match check(const Account& account, const std::string& password);
     // For a user ID without an account: verifies against a hash of no one's password, so
@@ -98,6 +100,23 @@ struct LoginDelays {
 // The time the answer to the n-th wrong password in a row is held back.
 std::chrono::milliseconds delayAfter(std::int64_t failures, const LoginDelays& delays);
 
+// Answers held back a while, each keeping its server thread: only so many are held at once in
+// the whole service, and one per key; any more are answered at once.
+class HeldAnswers {
+public:
+    // `wait` sleeps when not set.
+    HeldAnswers(unsigned atOnce, std::function<void(std::chrono::milliseconds)> wait);
+
+    // Holds back an answer so long, when a place is free; gives the time it was held.
+    std::chrono::milliseconds hold(const std::string& key, std::chrono::milliseconds time);
+
+private:
+    unsigned atOnce_;
+    std::function<void(std::chrono::milliseconds)> wait_;
+    std::mutex mutex_; // guards holding_ only, never held while waiting
+    std::set<std::string> holding_;
+};
+
 class LoginThrottle {
 public:
     explicit LoginThrottle(LoginDelays delays);
@@ -109,8 +128,7 @@ public:
 
 private:
     LoginDelays delays_;
-    std::mutex mutex_; // guards holding_ only, never held while waiting
-    std::set<std::int64_t> holding_;
+    HeldAnswers held_;
 };
 
 } // namespace tonvert::service

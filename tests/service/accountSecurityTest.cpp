@@ -82,6 +82,7 @@ protected:
         config.loginDelays.first = 8ms;
         config.loginDelays.longest = 64ms;
         config.loginDelays.wait = [this](milliseconds time) { holds.hold(time); };
+        config.guessLimits.perAccount.burst = 100; // every wrong password checked
         start();
     }
     // With mail failing: a sign-up leaves no account, and a reset leaves the password and
@@ -300,6 +301,65 @@ TEST_F(AccountSecurityTest, VerifiedPasswordsAreCachedAndUnknownUsersCostAHash) 
     EXPECT_EQ(hashes(), before + 6);
     EXPECT_EQ(command(user, password, "viewfunds"), "!ERR 1019");
     EXPECT_EQ(hashes(), before + 7);
+}
+
+TEST_F(AccountSecurityTest, GuessesArePaidForByTheGuessersAddress) {
+    std::atomic<std::int64_t> trusted = 0, guessed = 0; // the two clocks, in seconds
+    stop();
+    const auto clockOf = [](std::atomic<std::int64_t>& seconds) {
+        return [&seconds] { return std::chrono::steady_clock::time_point(1s * seconds.load()); };
+    };
+    config.credentialClock = clockOf(trusted);
+    config.guessLimits.perAddress = {4, 10s};
+    config.guessLimits.perAccount = {2, 60s};
+    config.guessLimits.clock = clockOf(guessed);
+    config.guessLimits.wait = [this](milliseconds time) { holds.hold(time); };
+    start();
+    const std::string ann = "ann@example.org", bob = "bob@example.org", nobody = "no@example.org";
+    const std::string annPassword = account(ann), bobPassword = account(bob);
+    trusted += 301; // neither password is trusted any more
+    const std::string guesser = "192.0.2.1", owner = "2001:db8::1", bobs = "::ffff:203.0.113.3";
+    struct Row {
+        std::int64_t later; // seconds on the guesses' clock before the request
+        std::string user, password, address, reply;
+        std::uint64_t hashes; // verified for the request
+        bool held;            // refused, and its answer held back
+    };
+    const std::vector<Row> rows = {
+        {0, bob, bobPassword, bobs, "!VAL 5.00", 1, false},
+        {0, bob, "wrong", bobs, "!ERR 1019", 1, false}, // the right one took no guess
+        {0, bob, "wrong", bobs, "!ERR 1019", 1, false},
+        {0, ann, "wrong", guesser, "!ERR 1019", 1, false},
+        {0, ann, "wrong", guesser, "!ERR 1019", 1, false},
+        {0, ann, "wrong", guesser, "!ERR 1019", 0, true}, // out of guesses at ann
+        {0, nobody, "wrong", guesser, "!ERR 1018", 1, false},
+        {0, nobody, "wrong", guesser, "!ERR 1018", 1, false},
+        {0, nobody, "wrong", guesser, "!ERR 1019", 0, true}, // out of guesses at all
+        {0, bob, "wrong", guesser, "!ERR 1019", 0, true},
+        {0, bob, bobPassword, guesser, "!VAL 5.00", 0, false}, // trusted: answered at once
+        {0, ann, annPassword, guesser, "!ERR 1019", 0, true},  // not trusted: not checked
+        {0, ann, annPassword, owner, "!VAL 5.00", 1, false},   // from elsewhere at once
+        {0, ann, annPassword, guesser, "!VAL 5.00", 0, false}, // trusted now
+        {10, nobody, "wrong", guesser, "!ERR 1018", 1, false},
+        {0, nobody, "wrong", guesser, "!ERR 1019", 0, true},
+        {50, ann, "wrong", guesser, "!ERR 1019", 1, false},
+        {0, ann, "wrong", guesser, "!ERR 1019", 0, true},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        guessed += row.later;
+        const std::uint64_t hashes = credentials().hashesVerified();
+        const std::size_t held = holds.all().size();
+        const std::map<std::string, std::string> fields = {
+            {"VER", "1.0"}, {"CMD", "viewfunds"}, {"UID", row.user}, {"PWD", row.password}};
+        EXPECT_EQ(loopback->commands().handle(fields, std::nullopt, host, row.address).body,
+                  row.reply)
+            << i;
+        EXPECT_EQ(credentials().hashesVerified(), hashes + row.hashes) << i;
+        EXPECT_EQ(holds.all().size(), held + row.held) << i;
+    }
+    EXPECT_EQ(credentials().unknownVerified(), 3u);
+    EXPECT_EQ(stored(ann).failedLogins, 1) << "refusals are not counted on the account";
 }
 
 TEST_F(AccountSecurityTest, OlderHashesAreMadeAnewOnLogin) {

@@ -43,6 +43,8 @@ public:
     int port() const { return port_; }
     service::Store& store() { return *store_; }
     const service::Commands& commands() const { return *commands_; }
+    // For requests from network addresses other than loopback's.
+    service::Commands& commands() { return *commands_; }
 
     // The password of the newest mail in the outbox, or "" when there is none.
     std::string mailedPassword() const;
