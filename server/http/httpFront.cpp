@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "http/clientAddress.h"
 #include "http/httpListener.h"
 #include "http/pages.h"
 #include "protocol/requestFields.h"
@@ -82,19 +83,23 @@ void installSizeLimit(httplib::Server& server, const ServiceConfig& config) {
     });
 }
 
+std::string clientOf(const httplib::Request& request) {
+    return clientAddress(request.remote_addr, request.get_header_value("X-Real-IP"));
+}
+
 // The script every request of the client goes to.
 void installScript(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
     const std::string host = config.publicHost;
     server.Get(kScript, [&commands, host](const httplib::Request& request,
                                           httplib::Response& response) {
-        send(commands.handle(queryFields(request.params), std::nullopt, host, request.remote_addr),
+        send(commands.handle(queryFields(request.params), std::nullopt, host, clientOf(request)),
              response);
     });
 
     server.Post(
         kScript, [&commands, host](const httplib::Request& request, httplib::Response& response) {
             const UploadFields read = uploadFields(request.files);
-            send(commands.handle(read.fields, read.upload, host, request.remote_addr), response);
+            send(commands.handle(read.fields, read.upload, host, clientOf(request)), response);
         });
 
     installSizeLimit(server, config);
@@ -169,7 +174,7 @@ void installFundsPage(httplib::Server& server, Commands& commands, const Service
                     form.refusal = refusalText(amount.check, maxCents);
                     return fundsHtml(response, form, 400);
                 }
-                const std::string& from = request.remote_addr;
+                const std::string from = clientOf(request);
                 const Payment payment = commands.addFunds(form.userId, field("password"),
                                                           amount.cents, field("token"), from);
                 if (payment.refusal != Refusal::none) {

@@ -36,6 +36,7 @@ std::string nginxConfig(const std::string& prefix, int port, int servicePort) {
                                "listen 127.0.0.1:" + std::to_string(port) + ";");
     block = std::regex_replace(block, std::regex("127\\.0\\.0\\.1:8080"),
                                "127.0.0.1:" + std::to_string(servicePort));
+    block = std::regex_replace(block, std::regex("/var/log/nginx/"), prefix);
     std::string config = "worker_processes 1;\npid " + prefix + "nginx.pid;\n";
     // A master started by root would hand its workers to another user, who could not reach
     // the temporary files.
@@ -119,6 +120,12 @@ TEST_F(NginxFrontTest, RequestsAndUploadsPassAndSlowClientsStayWithNginx) {
     slow.stop();
     EXPECT_EQ(test::readBytes(errorLog).find("[emerg]"), std::string::npos)
         << test::readBytes(errorLog);
+
+    // The access log keeps each request's path, never its query and the password in it.
+    const std::string accessLog = test::readBytes(folder.file("nginx/tonvert.access.log"));
+    EXPECT_NE(accessLog.find("\"GET /cgi-bin/wmn.pl HTTP/1.1\" 200"), std::string::npos)
+        << accessLog;
+    EXPECT_EQ(accessLog.find(password), std::string::npos) << accessLog;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "http/clientAddress.h"
 #include "http/requestHead.h"
 #include "protocol/requestFields.h"
 
@@ -79,6 +80,24 @@ TEST(RequestFieldsTest, TheFirstOfEachNameCounts) {
     EXPECT_EQ(form.at("uid"), "a@b.c");
     EXPECT_EQ(form.at("password"), "p w&");
     EXPECT_EQ(form.at("%zz"), "1") << "an escape that is none stays as it is";
+}
+
+// A request names its client only through the proxy on this machine, and only as an address.
+TEST(ClientAddressTest, OnlyTheLocalProxyNamesTheClient) {
+    const struct {
+        const char* peer;
+        const char* realIp;
+        const char* client;
+    } cases[] = {
+        {"127.0.0.1", "203.0.113.7", "203.0.113.7"},
+        {"::1", "2001:db8::1", "2001:db8::1"},
+        {"::ffff:127.0.0.1", "203.0.113.7", "203.0.113.7"},
+        {"127.0.0.1", "", "127.0.0.1"},
+        {"127.0.0.1", "203.0.113.7, 10.0.0.1", "127.0.0.1"},
+        {"198.51.100.2", "203.0.113.7", "198.51.100.2"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(clientAddress(c.peer, c.realIp), c.client) << c.peer << " " << c.realIp;
 }
 
 } // namespace
