@@ -36,7 +36,8 @@ struct Options {
     std::string listen = "127.0.0.1:8080";
     bool publicHostGiven = false;
     std::string data = "tonvert-data";
-    std::string store;   // a PostgreSQL URL; the SQLite database in the data folder when empty
+    std::string store; // a PostgreSQL URL; the SQLite database in the data folder when empty
+    std::string storePasswordFile;
     bool renders = true; // runs render workers of its own
     std::int64_t leaseSeconds = 60;
     std::string smtp;
@@ -51,6 +52,7 @@ struct Options {
 void usage() {
     std::cerr
         << "usage: tonvert-service [--listen HOST:PORT] [--public-host HOST:PORT] [--data DIR]\n"
+           "         [--store postgresql://USER@HOST/DB [--store-password-file FILE]]\n"
            "         [--closed]\n"
            "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
            "         [--max-midi-files N] [--max-queued-minutes N] [--max-upload-bytes N]\n"
@@ -73,6 +75,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.data = argv[++i];
         else if (word == "--store" && hasValue)
             options.store = argv[++i];
+        else if (word == "--store-password-file" && hasValue)
+            options.storePasswordFile = argv[++i];
         else if (word == "--no-render")
             options.renders = false;
         else if (word == "--lease-seconds" && hasValue)
@@ -166,6 +170,7 @@ int main(int argc, char** argv) {
             std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
             return 2;
         }
+        openingStore(options.store, options.storePasswordFile);
         StoreOptions storeOptions;
         storeOptions.leaseSeconds = options.leaseSeconds;
         const auto store = openStore(options.store, options.data, storeOptions);

@@ -17,6 +17,8 @@ bool parseWorkerOptions(int argc, char** argv, WorkerOptions& options) {
             const bool hasValue = i + 1 < argc;
             if (word == "--store" && hasValue)
                 options.store = argv[++i];
+            else if (word == "--store-password-file" && hasValue)
+                options.storePasswordFile = argv[++i];
             else if (word == "--data" && hasValue)
                 options.data = argv[++i];
             else if (word == "--workers" && hasValue)
@@ -49,6 +51,7 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
     try {
+        openingStore(options.store, options.storePasswordFile);
         StoreOptions storeOptions;
         storeOptions.leaseSeconds = options.leaseSeconds;
         const auto store = openStore(options.store, options.data, storeOptions);

@@ -10,6 +10,7 @@ namespace tonvert::service {
 // What a render worker program is told.
 struct WorkerOptions {
     std::string store;                 // PostgreSQL URL
+    std::string storePasswordFile;     // the database's password, when the URL has none
     std::string data = "tonvert-work"; // local folder: scratch files, and mail when not SMTP
     unsigned workers = 1;
     std::int64_t leaseSeconds = 60;

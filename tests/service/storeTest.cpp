@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <sys/stat.h>
 #include <thread>
 
 #include "pgServer.h"
@@ -792,6 +793,28 @@ TEST(OpenStore, ALocationThatIsNoPostgresUrlIsRefusedRatherThanTakenForSqlite) {
     EXPECT_FALSE(sqlite->queuesMail());
     EXPECT_TRUE(isPostgresUrl("postgresql://localhost/tonvert"));
     EXPECT_TRUE(isPostgresUrl("postgres://localhost/tonvert"));
+}
+
+// The database's password stays off the command line: a URL that holds one is told apart, and
+// a password file is taken only when no one else may read it.
+TEST(OpenStore, TheDatabasePasswordComesFromAFileOfItsOwnersAlone) {
+    for (const auto& [url, holds] : std::vector<std::pair<std::string, bool>>{
+             {"postgresql://tonvert:secret@db/tonvert", true},
+             {"postgres://tonvert:s%40cret@[::1]:5432/tonvert?sslmode=require", true},
+             {"postgresql://tonvert@db/tonvert", false},
+             {"postgresql://db/tonvert?user=a:b@c", false},
+             {"", false}})
+        EXPECT_EQ(urlHasPassword(url), holds) << url;
+    test::TempFolder folder;
+    const std::string file = folder.file("password");
+    test::writeBytes(file, "from the file\nsecond line\n");
+    ::chmod(file.c_str(), 0644);
+    EXPECT_THROW(useDatabasePasswordFile(file), std::runtime_error);
+    ::chmod(file.c_str(), 0600);
+    useDatabasePasswordFile(file);
+    EXPECT_STREQ(std::getenv("PGPASSWORD"), "from the file");
+    ::unsetenv("PGPASSWORD");
+    EXPECT_THROW(useDatabasePasswordFile(folder.file("none")), std::runtime_error);
 }
 
 TEST(SqliteStoreUpgrade, OlderDatabaseGainsTheNewColumns) {
