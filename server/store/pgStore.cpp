@@ -75,6 +75,7 @@ PgStore::PgStore(const std::string& url, const std::string& dataFolder, StoreOpt
         db.execute("SELECT pg_advisory_xact_lock($1)", {kSchemaLock});
         migrateSchema(db);
     });
+    keepFormKey();
     sweepBodies(true);
 }
 

@@ -209,6 +209,15 @@ void postgresVersion2(SqlTransaction&) {
     // Its records held leases from the start.
 }
 
+// --- Version 3: form tokens are signed rather than stored when issued; the table keeps the
+// tokens used (so that each books once) and the key that signs them.
+
+void version3(SqlTransaction& db) {
+    db.execute("CREATE TABLE service_keys(name TEXT PRIMARY KEY, value TEXT NOT NULL)");
+    // Tokens issued before signing: the forms they belong to are asked to be sent again.
+    db.execute("DELETE FROM form_tokens");
+}
+
 // Every version, oldest first; a new one goes at the end with the next number, for both
 // databases, and is never changed once released.
 struct Version {
@@ -219,6 +228,7 @@ struct Version {
 const Version kVersions[] = {
     {1, sqliteVersion1, postgresVersion1},
     {2, sqliteVersion2, postgresVersion2},
+    {3, version3, version3},
 };
 
 } // namespace

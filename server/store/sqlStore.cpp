@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "asciiText.h"
+#include "store/formTokens.h"
 #include "store/names.h"
 #include "store/randomHex.h"
 
@@ -238,17 +239,17 @@ std::vector<LedgerEntry> SqlStore::ledger(std::int64_t account) {
     });
 }
 
-std::string SqlStore::issueFormToken() {
-    const std::string token = randomHex(16);
-    write([&](SqlTransaction& db) {
-        db.execute("DELETE FROM form_tokens WHERE issued < $1",
-                   {now() - options().formTokenSeconds});
-        db.execute("DELETE FROM form_tokens WHERE id <= (SELECT id FROM form_tokens ORDER BY id "
-                   "DESC LIMIT 1 OFFSET $1)",
-                   {options().formTokensKept - 1});
-        db.execute("INSERT INTO form_tokens(token, issued) VALUES($1, $2)", {token, now()});
+void SqlStore::keepFormKey() {
+    formKey_ = write([&](SqlTransaction& db) {
+        db.execute("INSERT INTO service_keys(name, value) VALUES('form tokens', $1) "
+                   "ON CONFLICT DO NOTHING",
+                   {randomHex(32)});
+        return db.queryOne("SELECT value FROM service_keys WHERE name = 'form tokens'")->text(0);
     });
-    return token;
+}
+
+std::string SqlStore::issueFormToken() {
+    return signedFormToken(formKey_, now());
 }
 
 FundsResult SqlStore::addFunds(const FundsRequest& request) {
@@ -259,9 +260,15 @@ FundsResult SqlStore::addFunds(const FundsRequest& request) {
             result.outcome = Outcome::passwordChanged;
             return result;
         }
-        // Taking the token and booking commit together: of two posts of one form, one books.
-        if (db.execute("DELETE FROM form_tokens WHERE token = $1 AND issued >= $2",
-                       {request.formToken, now() - options().formTokenSeconds}) != 1) {
+        // Noting the token used and booking commit together: of two posts of one form, one
+        // books. Used tokens are kept as long as they could be used.
+        const auto issued = formTokenIssued(formKey_, request.formToken);
+        const std::int64_t oldest = now() - options().formTokenSeconds;
+        db.execute("DELETE FROM form_tokens WHERE issued < $1", {oldest});
+        if (!issued || *issued < oldest ||
+            db.execute("INSERT INTO form_tokens(token, issued) VALUES($1, $2) "
+                       "ON CONFLICT DO NOTHING",
+                       {request.formToken, *issued}) != 1) {
             result.outcome = Outcome::formSpent;
             return result;
         }

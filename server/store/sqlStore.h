@@ -69,6 +69,9 @@ protected:
     using Transaction = std::function<void(SqlTransaction&)>;
 
     SqlStore(const std::string& dataFolder, StoreOptions options, Spelling spelling);
+    // Reads the key that signs form tokens, made by the first store to open the database; once
+    // the schema is brought to the newest version.
+    void keepFormKey();
 
     // Runs the work as one transaction that writes, or one that only reads.
     virtual void runWrite(const Transaction& work) = 0;
@@ -138,6 +141,7 @@ private:
     std::string insertWithBody(const std::string& table, const std::string& columns) const;
 
     Spelling spelling_;
+    std::string formKey_;
 };
 
 } // namespace tonvert::service

@@ -123,6 +123,7 @@ SqliteStore::SqliteStore(const std::string& dataFolder, StoreOptions options)
         return std::make_unique<SqliteConnection>(path);
     }) {
     runWrite([](SqlTransaction& db) { migrateSchema(db); });
+    keepFormKey();
     sweepOrphanBodies();
 }
 

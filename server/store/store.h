@@ -274,10 +274,8 @@ struct RetryResult {
 struct StoreOptions {
     // Seconds since the epoch; the system's clock when not set.
     std::function<std::int64_t()> clock;
-    // Every view of the add-funds page issues a form token: old ones go, and never more than
-    // so many stay.
+    // How long a form token of the add-funds page may be used after it was issued.
     std::int64_t formTokenSeconds = 60 * 60;
-    std::int64_t formTokensKept = 5000;
     std::int64_t receiptSeconds = 24 * 60 * 60;
     // How long a job taken for rendering stays the taker's without a renewal, in a store that
     // several processes share: a worker that died leaves its job to others after so long.
