@@ -179,6 +179,9 @@ int main(int argc, char** argv) {
                            // Records queued by other processes are found by looking.
                            std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5)});
         Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
+        // Bodies too large to wait in memory wait on the service's own disk: the system's
+        // temporary folder may be memory itself.
+        options.http.scratchFolder = store->folder() + "/scratch";
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);
         if (server.bind(host, port) < 0) {
