@@ -1,10 +1,12 @@
-// slowclients SERVICE_BINARY [--slow N] [--canaries M] [--http-threads T]
+// slowclients SERVICE_BINARY [--slow N] [--canaries M] [--http-threads T] [--bodies]
 //     Starts the service binary on a free loopback port with a fresh data folder, holds N
-//     connections (100 by default) that each send their request's headers one byte every 2 s,
-//     and meanwhile times M plain requests for the home page (5 by default), one after another,
-//     each given 15 s at most. Prints each latency, then ends the service and the connections.
-//     Nothing runs as a test; the figures are printed.
+//     connections (100 by default) that each send their request's headers one byte every 2 s
+//     (with --bodies: whole headers announcing a 100000-byte body, then the body one byte every
+//     2 s), and meanwhile times M plain requests for the home page (5 by default), one after
+//     another, each given 15 s at most. Prints each latency, their median and the worst, then
+//     ends the service and the connections. Nothing runs as a test; the figures are printed.
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -15,12 +17,14 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "benchStats.h"
 #include "rawConnection.h"
 
 namespace {
@@ -62,20 +66,30 @@ double timeRequest(int port, std::chrono::milliseconds limit) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: slowclients SERVICE_BINARY [--slow N] [--canaries M] "
-                             "[--http-threads T]\n");
+                             "[--http-threads T] [--bodies]\n");
         return 2;
     }
     int slowCount = 100;
     int canaries = 5;
     std::string threads;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    bool bodies = false;
+    for (int i = 2; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word == "--slow")
-            slowCount = std::atoi(argv[i + 1]);
-        else if (word == "--canaries")
-            canaries = std::atoi(argv[i + 1]);
-        else if (word == "--http-threads")
-            threads = argv[i + 1];
+        const bool hasValue = i + 1 < argc;
+        if (word == "--bodies")
+            bodies = true;
+        else if (word == "--slow" && hasValue)
+            slowCount = std::atoi(argv[++i]);
+        else if (word == "--canaries" && hasValue)
+            canaries = std::atoi(argv[++i]);
+        else if (word == "--http-threads" && hasValue)
+            threads = argv[++i];
+    }
+    // One descriptor for each slow connection.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
     }
     const auto data =
         std::filesystem::temp_directory_path() / ("slowclients-" + std::to_string(::getpid()));
@@ -98,10 +112,13 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(10ms);
     std::printf("unloaded: %.2f ms\n", timeRequest(port, 15s));
 
+    const std::string head =
+        bodies ? "POST /addfunds.html HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n"
+                 "Content-Type: application/x-www-form-urlencoded\r\n\r\nuid="
+               : "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ";
     std::vector<int> slow;
     for (int i = 0; i < slowCount; ++i) {
         const int fd = connectTo(port);
-        const std::string head = "GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ";
         if (fd >= 0 && ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) > 0)
             slow.push_back(fd);
     }
@@ -115,14 +132,21 @@ int main(int argc, char** argv) {
         }
     });
     std::this_thread::sleep_for(1s);
-    std::printf("%zu connections each sending a byte every 2 s\n", slow.size());
+    std::printf("%zu connections each sending a byte of their %s every 2 s\n", slow.size(),
+                bodies ? "body" : "headers");
+    std::vector<double> latencies;
     for (int i = 0; i < canaries; ++i) {
         const double ms = timeRequest(port, 15s);
         if (ms < 0)
             std::printf("request %d: no answer in 15 s\n", i + 1);
         else
             std::printf("request %d: %.2f ms\n", i + 1, ms);
+        latencies.push_back(ms < 0 ? 15000.0 : ms);
     }
+    if (!latencies.empty())
+        std::printf("median %.2f ms, worst %.2f ms (no answer counts as 15 s)\n",
+                    tonvert::bench::median(latencies),
+                    *std::max_element(latencies.begin(), latencies.end()));
     done = true;
     trickle.join();
     for (const int fd : slow)

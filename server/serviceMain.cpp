@@ -185,6 +185,9 @@ int main(int argc, char** argv) {
                            std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
                            options.config.scratchRoomBytes});
         Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
+        // Bodies too large to wait in memory wait on the service's own disk: the system's
+        // temporary folder may be memory itself.
+        options.http.scratchFolder = store->folder() + "/scratch";
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);
         if (server.bind(host, port) < 0) {

@@ -49,9 +49,9 @@ void html(httplib::Response& response, const std::string& page, int status) {
 
 // A request larger than the service takes is a file too large (1050). The client sends a body
 // whole before it reads the answer, so a body somewhat over the limit is read to its end and
-// dropped for the client to see the answer. One announced far beyond the limit, or announced
-// over it with "Expect: 100-continue", is refused at once, unread, and its connection ends; a
-// body of no announced length stops at the limit.
+// dropped (by the listener, after this answer) for the client to see the answer. One announced
+// far beyond the limit, or announced over it with "Expect: 100-continue", is refused at once,
+// unread, and its connection ends.
 void installSizeLimit(httplib::Server& server, const ServiceConfig& config) {
     const std::size_t limit = config.maxUploadBytes + (1 << 20);
     const std::uint64_t readAtMost = 4 * std::uint64_t{config.maxUploadBytes};
@@ -75,9 +75,7 @@ void installSizeLimit(httplib::Server& server, const ServiceConfig& config) {
             refuse(response);
             return httplib::Server::HandlerResponse::Handled;
         });
-    server.set_error_handler([refuse](const httplib::Request&, httplib::Response& response) {
-        if (requestBodyCutAtLimit())
-            refuse(response);
+    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.status == 413)
             response.set_content("!ERR 1050", "text/plain");
     });

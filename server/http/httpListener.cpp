@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "http/requestBody.h"
 #include "http/requestHead.h"
 
 namespace tonvert::service {
@@ -43,24 +44,38 @@ constexpr std::string_view kHeadTooLarge = "HTTP/1.1 431 Request Header Fields T
                                            "Content-Length: 0\r\nConnection: close\r\n\r\n";
 constexpr std::string_view kNotImplemented =
     "HTTP/1.1 501 Not Implemented\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+constexpr std::string_view kLengthRequired =
+    "HTTP/1.1 411 Length Required\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
 // What a connection watched without a thread waits for.
 enum class Waiting {
     request, // the first byte of its next request
     head,    // the rest of a request's line and headers
+    body,    // the rest of a request's body, to be kept for the request
+    drop,    // the rest of a body over the limit, answered unread, to be read and dropped
     linger,  // the end of what the client sends after a refusal
 };
 
 struct Connection {
-    explicit Connection(int socket)
-        : fd(socket) {}
+    Connection(int socket, const std::string& scratchFolder)
+        : fd(socket)
+        , body(scratchFolder) {}
     ~Connection() { ::close(fd); }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     const int fd;
-    std::string buffer;      // read and not yet taken by a request
-    std::size_t scanned = 0; // how far `buffer` is known to hold no end of the headers
+    std::string buffer;         // read and not yet taken by a request
+    std::size_t scanned = 0;    // how far `buffer` is known to hold no end of the headers
+    std::string head;           // the request's line and headers, once whole
+    RequestBody body;           // its body as far as gathered
+    std::uint64_t bodyLeft = 0; // what of its body is still to come, to be kept or dropped
+    // The answer to a body over the limit: the client reads it only once it has sent the body,
+    // so it goes out when the body has been dropped, and the connection ends after it when
+    // `lastReply`.
+    std::string reply;
+    bool lastReply = false;
     Waiting waiting = Waiting::head;
     Clock::time_point deadline;
     std::size_t discarded = 0;
@@ -113,45 +128,19 @@ void describe(Connection& connection) {
         addressOf(address, size, connection.localAddr, connection.localPort);
 }
 
-// A connection as the library reads and writes it: what the watching thread read comes first,
-// and no read waits past the deadline of the part of the request it is in, however the bytes
-// trickle in.
+// A request as the library reads it, and its connection as the library writes it: the head
+// and the body the watching thread gathered, then nothing (of a body over the limit, left
+// unread, too); no read waits.
 class ConnectionStream final : public httplib::Stream {
 public:
     ConnectionStream(Connection& connection, const HttpOptions& options)
         : connection_(connection)
         , options_(options) {}
 
-    void startRequest() {
-        deadline_ = connection_.deadline;
-        inBody_ = false;
-        closeAfterReply = false;
-        cutAtLimit = false;
-    }
-    // A body of announced length is read as far as announced (a length past the limit is for the
-    // routes to refuse or to read and drop); a body of any other kind stops at the limit.
-    void startBody(const httplib::Request& request, std::size_t limit) {
-        inBody_ = true;
-        bodyRead_ = 0;
-        deadline_ = Clock::now() + options_.bodyDeadline;
-        const bool announced =
-            !request.has_header("Transfer-Encoding") && request.has_header("Content-Length");
-        bodyLimit_ = announced ? request.get_header_value<std::uint64_t>("Content-Length") : limit;
-    }
-    // What was read beyond the request stays for the next one.
-    void keepUnread() {
-        connection_.buffer.erase(0, taken_);
-        connection_.scanned = 0;
-        taken_ = 0;
-    }
     bool failed() const { return failed_; }
-
     bool closeAfterReply = false;
-    bool cutAtLimit = false;
 
-    bool is_readable() const override {
-        return taken_ < connection_.buffer.size() || readyBy(connection_.fd, POLLIN, deadline_);
-    }
+    bool is_readable() const override { return true; }
     bool is_writable() const override {
         return readyBy(connection_.fd, POLLOUT, Clock::now() + options_.writeTimeout);
     }
@@ -168,64 +157,39 @@ public:
     socket_t socket() const override { return connection_.fd; }
 
 private:
-    // Reads more into the buffer: the count, 0 at the end of the stream, -1 on an error or past
-    // the deadline.
-    ssize_t fill();
-
     Connection& connection_;
     const HttpOptions& options_;
-    std::size_t taken_ = 0;
-    Clock::time_point deadline_;
-    bool inBody_ = false;
+    std::size_t headRead_ = 0;
     std::uint64_t bodyRead_ = 0;
-    std::uint64_t bodyLimit_ = 0;
     bool failed_ = false;
+    bool holdReply_ = false;
 };
 
-ssize_t ConnectionStream::fill() {
-    std::string& buffer = connection_.buffer;
-    for (;;) {
-        if (!readyBy(connection_.fd, POLLIN, deadline_))
-            return -1;
-        const std::size_t had = buffer.size();
-        buffer.resize(had + (16 << 10));
-        const ssize_t got = ::recv(connection_.fd, buffer.data() + had, buffer.size() - had, 0);
-        buffer.resize(had + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        if (got >= 0)
-            return got;
-        if (errno != EAGAIN && errno != EINTR)
-            return -1;
-    }
-}
-
 ssize_t ConnectionStream::read(char* ptr, size_t size) {
-    if (failed_)
-        return -1;
-    if (inBody_ && bodyRead_ >= bodyLimit_) {
-        cutAtLimit = true;
-        failed_ = true;
-        return -1;
+    const std::string& head = connection_.head;
+    if (headRead_ < head.size()) {
+        const std::size_t count = std::min(size, head.size() - headRead_);
+        std::memcpy(ptr, head.data() + headRead_, count);
+        headRead_ += count;
+        return static_cast<ssize_t>(count);
     }
-    if (taken_ == connection_.buffer.size()) {
-        connection_.buffer.clear();
-        taken_ = 0;
-        const ssize_t got = fill();
-        if (got <= 0) {
-            failed_ = true;
-            return got;
-        }
+    // A body over the limit is not there to be read: the watching thread drops it, and the
+    // answer the library makes of its absence waits for that.
+    if (connection_.bodyLeft > 0) {
+        holdReply_ = true;
+        return 0;
     }
-    std::size_t count = std::min(size, connection_.buffer.size() - taken_);
-    if (inBody_) {
-        count = static_cast<std::size_t>(std::min<std::uint64_t>(count, bodyLimit_ - bodyRead_));
-        bodyRead_ += count;
-    }
-    std::memcpy(ptr, connection_.buffer.data() + taken_, count);
-    taken_ += count;
-    return static_cast<ssize_t>(count);
+    const ssize_t got = connection_.body.read(bodyRead_, ptr, size);
+    failed_ = failed_ || got < 0;
+    bodyRead_ += static_cast<std::uint64_t>(std::max<ssize_t>(got, 0));
+    return got;
 }
 
 ssize_t ConnectionStream::write(const char* ptr, size_t size) {
+    if (holdReply_) {
+        connection_.reply.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
     std::size_t sent = 0;
     while (sent < size) {
         const ssize_t count = ::send(connection_.fd, ptr + sent, size - sent, MSG_NOSIGNAL);
@@ -257,6 +221,38 @@ public:
 
 enum class Outcome { keep, linger, close };
 
+bool gathering(const Connection& connection) {
+    return connection.waiting == Waiting::body || connection.waiting == Waiting::drop;
+}
+
+// After a request: the next one's head, or its first byte.
+void awaitNext(Connection& connection, const HttpOptions& options) {
+    const bool started = !connection.buffer.empty();
+    connection.waiting = started ? Waiting::head : Waiting::request;
+    connection.deadline = Clock::now() + (started ? options.headerDeadline : options.keepAlive);
+}
+
+// What the watching thread does with a connection after a request: `refused` when the routes
+// end it, `ends` when the request or the connection cannot go on.
+Outcome afterRequest(Connection& connection, bool refused, bool ends, const HttpOptions& options) {
+    ends = ends || refused;
+    connection.lastReply = ends;
+    if (!connection.reply.empty() || (!ends && connection.bodyLeft > 0)) {
+        connection.waiting = Waiting::drop;
+        connection.deadline = Clock::now() + options.bodyDeadline;
+        return Outcome::keep;
+    }
+    if (refused || (ends && connection.bodyLeft > 0)) {
+        connection.waiting = Waiting::linger;
+        connection.deadline = Clock::now() + kLingerTime;
+        return Outcome::linger;
+    }
+    if (ends)
+        return Outcome::close;
+    awaitNext(connection, options);
+    return Outcome::keep;
+}
+
 } // namespace
 
 unsigned defaultHttpThreads() {
@@ -266,10 +262,6 @@ unsigned defaultHttpThreads() {
 void closeConnectionAfterReply() {
     if (current != nullptr)
         current->closeAfterReply = true;
-}
-
-bool requestBodyCutAtLimit() {
-    return current != nullptr && current->cutAtLimit;
 }
 
 struct HttpListener::State {
@@ -286,6 +278,10 @@ struct HttpListener::State {
     void acceptAll();
     void onReadable(int fd);
     void admit(std::unique_ptr<Connection> connection);
+    void startBody(std::unique_ptr<Connection> connection);
+    void takeBody(Connection& connection);
+    bool sendHeldReply(Connection& connection);
+    void queue(std::unique_ptr<Connection> connection);
     void watch(std::unique_ptr<Connection> connection);
     std::unique_ptr<Connection> unwatch(int fd);
     void refuse(std::unique_ptr<Connection> connection, std::string_view answer);
@@ -351,7 +347,7 @@ void HttpListener::State::acceptAll() {
                 std::this_thread::sleep_for(10ms);
             return;
         }
-        auto connection = std::make_unique<Connection>(fd);
+        auto connection = std::make_unique<Connection>(fd, options.scratchFolder);
         // A reply goes out in more than one write. Nagle's algorithm would hold the last one
         // back until the client acknowledges the first, which a client waiting for the rest
         // delays by 40 ms on every kept-alive request.
@@ -388,11 +384,29 @@ void HttpListener::State::onReadable(int fd) {
         nextSweep = std::min(nextSweep, connection.deadline);
     }
     connection.buffer.append(chunk.data(), static_cast<std::size_t>(got));
-    if (scanHead(connection.buffer, connection.scanned, options.maxHeaderBytes) != Head::partial)
-        admit(unwatch(fd));
+    if (gathering(connection)) {
+        takeBody(connection);
+        if (connection.bodyLeft > 0)
+            return;
+    } else if (scanHead(connection.buffer, connection.scanned, options.maxHeaderBytes) ==
+               Head::partial)
+        return;
+    admit(unwatch(fd));
 }
 
+// Takes a connection that is watched no more where what it holds leads: to more waiting, to a
+// thread, or to a refusal.
 void HttpListener::State::admit(std::unique_ptr<Connection> connection) {
+    if (gathering(*connection)) {
+        takeBody(*connection);
+        if (connection->bodyLeft > 0)
+            return watch(std::move(connection));
+        if (connection->waiting == Waiting::body)
+            return queue(std::move(connection));
+        if (!sendHeldReply(*connection))
+            return; // the connection ends
+        awaitNext(*connection, options);
+    }
     switch (scanHead(connection->buffer, connection->scanned, options.maxHeaderBytes)) {
     case Head::partial:
         return watch(std::move(connection));
@@ -405,6 +419,57 @@ void HttpListener::State::admit(std::unique_ptr<Connection> connection) {
     case Head::whole:
         break;
     }
+    startBody(std::move(connection));
+}
+
+// A request's body is gathered before a thread takes the request, so a client that sends it
+// slowly holds no thread. One announced over the payload limit is not: the routes answer it
+// unread (or have it dropped after their answer).
+void HttpListener::State::startBody(std::unique_ptr<Connection> connection) {
+    Connection& request = *connection;
+    const std::size_t length = headLength(request.buffer);
+    request.head.assign(request.buffer, 0, length);
+    request.buffer.erase(0, length);
+    request.scanned = 0;
+    const BodyFraming framing = bodyFraming(request.head);
+    if (framing.kind == BodyFraming::Kind::lengthRequired)
+        return refuse(std::move(connection), kLengthRequired);
+    if (framing.kind == BodyFraming::Kind::malformed)
+        return refuse(std::move(connection), kBadRequest);
+    request.bodyLeft = framing.length;
+    if (framing.length > dispatcher.payloadLimit())
+        return queue(std::move(connection));
+    request.waiting = Waiting::body;
+    request.deadline = Clock::now() + options.bodyDeadline;
+    // The body is taken whole whatever the routes would make of it, so the client may go on.
+    if (framing.expectsContinue && request.bodyLeft > request.buffer.size())
+        ::send(request.fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    admit(std::move(connection));
+}
+
+// What the buffer holds of the body goes into it, or of a body to drop, nowhere.
+void HttpListener::State::takeBody(Connection& connection) {
+    const auto count = static_cast<std::size_t>(
+        std::min<std::uint64_t>(connection.bodyLeft, connection.buffer.size()));
+    if (connection.waiting == Waiting::body)
+        connection.body.append(std::string_view(connection.buffer).substr(0, count));
+    connection.buffer.erase(0, count);
+    connection.bodyLeft -= count;
+}
+
+// Its send buffer has held nothing since the client last read: a short answer goes out whole.
+// False when the connection ends.
+bool HttpListener::State::sendHeldReply(Connection& connection) {
+    if (connection.reply.empty())
+        return true;
+    const std::string& reply = connection.reply;
+    const bool sent = ::send(connection.fd, reply.data(), reply.size(),
+                             MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(reply.size());
+    connection.reply.clear();
+    return sent && !connection.lastReply;
+}
+
+void HttpListener::State::queue(std::unique_ptr<Connection> connection) {
     {
         const std::lock_guard lock(mutex);
         requests.push_back(std::move(connection));
@@ -517,46 +582,25 @@ void HttpListener::State::work() {
     }
 }
 
+// One request, whose body is in hand. A request behind it goes to the watching thread, which
+// gathers its body.
 Outcome HttpListener::State::serve(Connection& connection) {
     ConnectionStream stream(connection, options);
     current = &stream;
-    const std::size_t limit = dispatcher.payloadLimit();
-    Outcome outcome = Outcome::keep;
-    for (;;) {
-        stream.startRequest();
-        const bool last = ++connection.served >= options.requestsPerConnection;
-        bool closed = false;
-        const bool answered = dispatcher.process_request(
-            stream, last, closed,
-            [&stream, limit](httplib::Request& request) { stream.startBody(request, limit); });
-        stream.keepUnread();
-        if (stream.closeAfterReply || stream.cutAtLimit) {
-            outcome = Outcome::linger;
-            break;
-        }
-        if (!answered || closed || last || stream.failed() || stopping) {
-            outcome = Outcome::close;
-            break;
-        }
-        // A request that came right behind this one is served at once; anything else waits
-        // without the thread.
-        if (scanHead(connection.buffer, connection.scanned, options.maxHeaderBytes) != Head::whole)
-            break;
-        connection.deadline = Clock::now() + options.headerDeadline;
-    }
+    const bool last = ++connection.served >= options.requestsPerConnection;
+    const bool gathered = connection.bodyLeft == 0;
+    bool closed = false;
+    const bool answered =
+        dispatcher.process_request(stream, last, closed, [gathered](httplib::Request& request) {
+            // The watching thread let the client go on, if it asked, as it gathered the body.
+            if (gathered)
+                request.headers.erase("Expect");
+        });
     current = nullptr;
-    const auto now = Clock::now();
-    if (outcome == Outcome::linger) {
-        connection.waiting = Waiting::linger;
-        connection.deadline = now + kLingerTime;
-    } else if (connection.buffer.empty()) {
-        connection.waiting = Waiting::request;
-        connection.deadline = now + options.keepAlive;
-    } else {
-        connection.waiting = Waiting::head;
-        connection.deadline = now + options.headerDeadline;
-    }
-    return outcome;
+    connection.head.clear();
+    connection.body.clear();
+    const bool ends = !answered || closed || last || stream.failed() || stopping;
+    return afterRequest(connection, stream.closeAfterReply, ends, options);
 }
 
 HttpListener::HttpListener(HttpOptions options)

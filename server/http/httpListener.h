@@ -14,10 +14,9 @@ namespace tonvert::service {
 unsigned defaultHttpThreads();
 
 // How the service's connections are held. Waiting for a request (its first byte, its request
-// line and headers) takes no thread: one thread watches every such connection. A request
-// whose headers are whole goes to one of `threads`, which reads its body, runs its handler and
-// writes its reply; so a client that sends slowly holds a thread only for its body, and never
-// longer than `bodyDeadline`.
+// line and headers, its body) takes no thread: one thread watches every such connection. A
+// request whose head and body are whole goes to one of `threads`, which runs its handler and
+// writes its reply; so a client that sends slowly holds no thread.
 struct HttpOptions {
     unsigned threads = defaultHttpThreads();
     // From a new connection, or a request's first byte, to the blank line after its headers.
@@ -31,17 +30,19 @@ struct HttpOptions {
     unsigned requestsPerConnection = 100;
     // A request line and headers longer than this are answered 431 and the connection closed.
     std::size_t maxHeaderBytes = 64 << 10;
+    // Where bodies too large to wait in memory wait; the system's temporary folder when empty.
+    std::string scratchFolder;
 };
 
 // For the routes' handlers, about the request that the calling thread serves.
 // The connection ends after this reply, whatever else the client has sent on it.
 void closeConnectionAfterReply();
-// The request's body went past what the server takes (its payload limit) and was not read on.
-bool requestBodyCutAtLimit();
 
 // The service's HTTP server: its routes are those of `routes()`, a cpp-httplib server that never
-// listens itself; this class accepts the connections, gathers each request's head, keeps the
-// deadlines and hands whole requests to the library.
+// listens itself; this class accepts the connections, gathers each request's head and body,
+// keeps the deadlines and hands whole requests to the library. A body comes with its length
+// (a transfer coding is answered 411); one announced over the routes' payload limit is left
+// for the routes to answer unread, then read and dropped.
 class HttpListener {
 public:
     explicit HttpListener(HttpOptions options = {});

@@ -1,8 +1,28 @@
 #include "http/requestHead.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 
 namespace tonvert::service {
+
+namespace {
+
+bool sameName(std::string_view name, std::string_view known) {
+    return std::equal(name.begin(), name.end(), known.begin(), known.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+std::string_view trimmed(std::string_view value) {
+    const auto first = value.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return value.substr(first, value.find_last_not_of(" \t") + 1 - first);
+}
+
+} // namespace
 
 bool knownMethod(std::string_view method) {
     for (const std::string_view known :
@@ -38,6 +58,44 @@ Head scanHead(const std::string& bytes, std::size_t& scanned, std::size_t maxByt
         return blank + 3 > maxBytes ? Head::tooLarge : Head::whole;
     scanned = std::max(lineEnd, bytes.size() - std::min<std::size_t>(bytes.size(), 2));
     return bytes.size() > maxBytes ? Head::tooLarge : Head::partial;
+}
+
+std::size_t headLength(const std::string& bytes) {
+    return bytes.find("\n\r\n", bytes.find('\n')) + 3;
+}
+
+BodyFraming bodyFraming(std::string_view head) {
+    using Kind = BodyFraming::Kind;
+    BodyFraming framing;
+    bool lengthSeen = false;
+    // The lines after the request line; the blank line ends them.
+    for (auto at = head.find('\n') + 1; at < head.size();) {
+        const auto end = std::min(head.find('\n', at), head.size());
+        const std::string_view line = head.substr(at, end - at);
+        at = end + 1;
+        if (line == "\r")
+            break;
+        const auto colon = line.find(':');
+        if (line.size() < 2 || line.back() != '\r' || colon == std::string_view::npos)
+            continue;
+        const std::string_view name = line.substr(0, colon);
+        const std::string_view value = trimmed(line.substr(colon + 1, line.size() - colon - 2));
+        if (sameName(name, "Transfer-Encoding"))
+            return {Kind::lengthRequired};
+        if (sameName(name, "Expect") && value == "100-continue")
+            framing.expectsContinue = true;
+        if (!sameName(name, "Content-Length"))
+            continue;
+        std::uint64_t length = 0;
+        const char* valueEnd = value.data() + value.size();
+        const auto [stop, error] = std::from_chars(value.data(), valueEnd, length);
+        if (value.empty() || error != std::errc() || stop != valueEnd ||
+            (lengthSeen && length != framing.length))
+            return {Kind::malformed};
+        framing.length = length;
+        lengthSeen = true;
+    }
+    return framing;
 }
 
 } // namespace tonvert::service

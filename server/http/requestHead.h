@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,24 @@ constexpr std::size_t kMaxRequestLine = 16 << 10;
 // the next on the same growing bytes, how far they are known to hold no blank line; 0 for
 // bytes not scanned before.
 Head scanHead(const std::string& bytes, std::size_t& scanned, std::size_t maxBytes);
+
+// The length of a head scanHead found whole, its blank line included.
+std::size_t headLength(const std::string& bytes);
+
+// What a request's head says of its body.
+struct BodyFraming {
+    enum class Kind {
+        length,         // `length` bytes follow the head (none without a Content-Length)
+        lengthRequired, // a transfer coding: neither the client nor nginx in front sends one
+        malformed,      // a Content-Length that is no number, or two that differ
+    };
+    Kind kind = Kind::length;
+    std::uint64_t length = 0;
+    bool expectsContinue = false; // "Expect: 100-continue"
+};
+
+// Reads the header lines as the library does: a line that does not end in CR LF is skipped,
+// a name is matched whatever its case, a value without the blanks around it.
+BodyFraming bodyFraming(std::string_view head);
 
 } // namespace tonvert::service

@@ -1,5 +1,6 @@
 // The service's reading of requests apart from its sockets: the listener's verdict on a
-// request's head, and the fields the script's routes take from what the library parsed.
+// request's head and what it says of the body, and the fields the script's routes take from what
+// the library parsed.
 
 #include <gtest/gtest.h>
 #include <string>
@@ -54,6 +55,35 @@ TEST(RequestHeadTest, HeadsAreJudgedAlikeHoweverTheyArrive) {
         for (const std::size_t piece : {1, 7, 16})
             EXPECT_EQ(inPieces(each.bytes, piece, kMax), each.verdict)
                 << piece << "-byte pieces: " << each.bytes;
+    }
+}
+
+TEST(RequestHeadTest, ABodyIsFramedByItsLengthAlone) {
+    using Kind = BodyFraming::Kind;
+    struct Case {
+        std::string headers;
+        Kind kind;
+        std::uint64_t length;
+        bool expectsContinue;
+    };
+    const std::vector<Case> cases = {
+        {"", Kind::length, 0, false},
+        {"content-length:  12 \r\nExpect: 100-continue\r\n", Kind::length, 12, true},
+        {"Content-Length: 5\r\nContent-Length: 5\r\n", Kind::length, 5, false},
+        {"X-Content-Length: 5\r\nContent-Length: 5\n", Kind::length, 0, false}, // no CR LF
+        {"Content-Length: 5\r\nContent-Length: 6\r\n", Kind::malformed, 0, false},
+        {"Content-Length: -1\r\n", Kind::malformed, 0, false},
+        {"Content-Length: 5x\r\n", Kind::malformed, 0, false},
+        {"Content-Length: 99999999999999999999\r\n", Kind::malformed, 0, false},
+        {"Transfer-Encoding: chunked\r\nContent-Length: 5\r\n", Kind::lengthRequired, 0, false},
+    };
+    for (const Case& each : cases) {
+        const std::string head = "POST / HTTP/1.1\r\nHost: h\r\n" + each.headers + "\r\n";
+        EXPECT_EQ(headLength(head + "next"), head.size()) << each.headers;
+        const BodyFraming framing = bodyFraming(head);
+        EXPECT_EQ(framing.kind, each.kind) << each.headers;
+        EXPECT_EQ(framing.length, each.length) << each.headers;
+        EXPECT_EQ(framing.expectsContinue, each.expectsContinue) << each.headers;
     }
 }
 
