@@ -70,9 +70,10 @@ TEST_F(SlowClientsTest, SlowBodiesHoldNoThread) {
 
     // An upload whose body trickles in, and ends, once told to go on (and told once): it
     // arrives whole, past what waits in memory.
-    std::string file = "MThd";
-    for (int i = 0; file.size() < 300'000; ++i)
-        file += static_cast<char>(i % 251);
+    std::string tag;
+    for (int i = 0; tag.size() < 300'000; ++i)
+        tag += static_cast<char>(i % 251);
+    const std::string file = test::taggedMidi(tag);
     std::string body;
     for (const std::string& field : uploadFormFields(user, password, "MP3,128,44100,C,2", "S.mid"))
         body += "--b\r\nContent-Disposition: form-data; name=\"" +
