@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "http/pages.h"
@@ -89,6 +90,9 @@ TEST_F(ServiceRoadTest, RenderedFilesComeBackByteForByte) {
 }
 
 TEST_F(ServiceRoadTest, EveryErrorCode) {
+    // What the service logs meanwhile, to be searched for secrets at the end.
+    std::ostringstream log;
+    std::streambuf* const console = std::clog.rdbuf(log.rdbuf());
     const std::string user = "cid@example.org";
     EXPECT_EQ(get(signupRequestUrl(host, "not an address")), "!ERR 1003");
     EXPECT_EQ(get(signupRequestUrl(host, std::string(120, 'a') + "@example.org")), "!ERR 1002");
@@ -152,6 +156,11 @@ TEST_F(ServiceRoadTest, EveryErrorCode) {
     setBalance("dan@example.org", 500);
     EXPECT_EQ(upload("dan@example.org", other, "First.mid", test::taggedMidi("")), "!VAL 2");
     EXPECT_EQ(upload("dan@example.org", other, "Second.mid", test::taggedMidi("")), "!ERR 1049");
+    stop();
+    std::clog.rdbuf(console);
+    // No line the service logs holds a password or a request's query.
+    for (const std::string& secret : {password, other, std::string("PWD="), std::string("?")})
+        EXPECT_EQ(log.str().find(secret), std::string::npos) << secret << " in:\n" << log.str();
 }
 
 TEST(AudioNames, TakenNamesGetANumber) {
