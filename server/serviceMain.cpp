@@ -6,15 +6,18 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 #include "http/httpFront.h"
 #include "http/httpListener.h"
+#include "options/commandLine.h"
 #include "protocol/commands.h"
 #include "queue/fluidRenderer.h"
 #include "queue/mailer.h"
@@ -49,82 +52,85 @@ struct Options {
     HttpOptions http;
 };
 
-void usage() {
-    std::cerr
-        << "usage: tonvert-service [--listen HOST:PORT] [--public-host HOST:PORT] [--data DIR]\n"
-           "         [--store postgresql://USER@HOST/DB [--store-password-file FILE]]\n"
-           "         [--closed]\n"
-           "         [--starting-balance CENTS] [--prices UPLOAD,PER_MB,DOWNLOAD,PER_MB (cents)]\n"
-           "         [--max-midi-files N] [--max-queued-minutes N] [--max-upload-bytes N]\n"
-           "         [--smtp URL] [--sender ADDRESS] [--outbox-days N]\n"
-           "         [--workers N] [--soundfont FILE.sf2|FILE.sf3] [--signups-per-hour N]\n"
-           "         [--login-delay-ms MS] [--http-threads N] [--header-deadline-ms MS]\n"
-           "         [--body-deadline-ms MS] [--keep-alive-ms MS]\n";
+Prices pricesOf(const std::string& text) {
+    Prices prices;
+    long long values[4];
+    if (std::sscanf(text.c_str(), "%lld,%lld,%lld,%lld", &values[0], &values[1], &values[2],
+                    &values[3]) != 4)
+        throw std::invalid_argument(text);
+    prices = {values[0], values[1], values[2], values[3]};
+    return prices;
 }
 
-bool parse(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (word == "--listen" && hasValue)
-            options.listen = argv[++i];
-        else if (word == "--public-host" && hasValue) {
-            options.config.publicHost = argv[++i];
-            options.publicHostGiven = true;
-        } else if (word == "--data" && hasValue)
-            options.data = argv[++i];
-        else if (word == "--store" && hasValue)
-            options.store = argv[++i];
-        else if (word == "--store-password-file" && hasValue)
-            options.storePasswordFile = argv[++i];
-        else if (word == "--no-render")
-            options.renders = false;
-        else if (word == "--lease-seconds" && hasValue)
-            options.leaseSeconds = std::max(1LL, std::stoll(argv[++i]));
-        else if (word == "--closed")
-            options.config.closedToNewUsers = true;
-        else if (word == "--starting-balance" && hasValue)
-            options.config.startingBalance = std::stoll(argv[++i]);
-        else if (word == "--max-midi-files" && hasValue)
-            options.config.maxMidiRecords = std::stoul(argv[++i]);
-        else if (word == "--max-queued-minutes" && hasValue)
-            options.config.maxQueuedRenderSeconds = std::stoll(argv[++i]) * 60;
-        else if (word == "--outbox-days" && hasValue)
-            options.outboxDays = std::stoll(argv[++i]);
-        else if (word == "--max-upload-bytes" && hasValue)
-            options.config.maxUploadBytes = std::stoul(argv[++i]);
-        else if (word == "--smtp" && hasValue)
-            options.smtp = argv[++i];
-        else if (word == "--sender" && hasValue)
-            options.sender = argv[++i];
-        else if (word == "--workers" && hasValue)
-            options.workers = static_cast<unsigned>(std::stoul(argv[++i]));
-        else if (word == "--signups-per-hour" && hasValue)
-            options.config.signupsPerAddress = std::stoll(argv[++i]);
-        else if (word == "--login-delay-ms" && hasValue)
-            options.config.loginDelays.first = std::chrono::milliseconds(std::stoll(argv[++i]));
-        else if (word == "--http-threads" && hasValue)
-            options.http.threads = static_cast<unsigned>(std::stoul(argv[++i]));
-        else if (word == "--header-deadline-ms" && hasValue)
-            options.http.headerDeadline = std::chrono::milliseconds(std::stoll(argv[++i]));
-        else if (word == "--body-deadline-ms" && hasValue)
-            options.http.bodyDeadline = std::chrono::milliseconds(std::stoll(argv[++i]));
-        else if (word == "--keep-alive-ms" && hasValue)
-            options.http.keepAlive = std::chrono::milliseconds(std::stoll(argv[++i]));
-        else if (word == "--soundfont" && hasValue)
-            options.render.soundfont = argv[++i];
-        else if (word == "--prices" && hasValue) {
-            auto& p = options.config.prices;
-            if (std::sscanf(argv[++i], "%lld,%lld,%lld,%lld",
-                            reinterpret_cast<long long*>(&p.uploadBase),
-                            reinterpret_cast<long long*>(&p.uploadPerMb),
-                            reinterpret_cast<long long*>(&p.downloadBase),
-                            reinterpret_cast<long long*>(&p.downloadPerMb)) != 4)
-                return false;
-        } else
-            return false;
-    }
-    return true;
+// Whole numbers only: "12abc" is no number of anything.
+long long number(const std::string& text) {
+    std::size_t used = 0;
+    const long long value = std::stoll(text, &used);
+    if (used != text.size())
+        throw std::invalid_argument(text);
+    return value;
+}
+
+std::vector<Option> optionsOf(Options& o) {
+    using ms = std::chrono::milliseconds;
+    auto& config = o.config;
+    return {
+        {"--listen", "HOST:PORT", "where to answer (127.0.0.1:8080)",
+         [&](const std::string& v) { o.listen = v; }},
+        {"--public-host", "HOST:PORT", "the name and port clients reach the service by",
+         [&](const std::string& v) {
+             config.publicHost = v;
+             o.publicHostGiven = true;
+         }},
+        {"--data", "DIR", "the data folder (tonvert-data)",
+         [&](const std::string& v) { o.data = v; }},
+        {"--store", "URL", "a postgresql:// database shared with others (SQLite in DIR if not)",
+         [&](const std::string& v) { o.store = v; }},
+        {"--store-password-file", "FILE", "the database's password, in a file of the user's alone",
+         [&](const std::string& v) { o.storePasswordFile = v; }},
+        {"--no-render", nullptr, "renders nothing: workers elsewhere do (PostgreSQL only)",
+         [&](const std::string&) { o.renders = false; }},
+        {"--lease-seconds", "N", "how long a job is a silent worker's (60)",
+         [&](const std::string& v) { o.leaseSeconds = std::max(1LL, number(v)); }},
+        {"--workers", "N", "renders at once (one per core)",
+         [&](const std::string& v) { o.workers = static_cast<unsigned>(number(v)); }},
+        {"--soundfont", "FILE", "the soundfont renders play with (.sf2 or .sf3)",
+         [&](const std::string& v) { o.render.soundfont = v; }},
+        {"--closed", nullptr, "takes no new users",
+         [&](const std::string&) { config.closedToNewUsers = true; }},
+        {"--starting-balance", "CENTS", "a new account's balance (500)",
+         [&](const std::string& v) { config.startingBalance = number(v); }},
+        {"--prices", "UP,UP_PER_MB,DOWN,DOWN_PER_MB", "fees in cents (5,10,2,3)",
+         [&](const std::string& v) { config.prices = pricesOf(v); }},
+        {"--max-midi-files", "N", "MIDI files an account may queue (20)",
+         [&](const std::string& v) {
+             config.maxMidiRecords = static_cast<std::size_t>(number(v));
+         }},
+        {"--max-queued-minutes", "N", "play time an account may queue (60)",
+         [&](const std::string& v) { config.maxQueuedRenderSeconds = number(v) * 60; }},
+        {"--max-upload-bytes", "N", "the largest upload (4194304)",
+         [&](const std::string& v) {
+             config.maxUploadBytes = static_cast<std::size_t>(number(v));
+         }},
+        {"--smtp", "URL", "sends mail over SMTP (into DIR/outbox if not)",
+         [&](const std::string& v) { o.smtp = v; }},
+        {"--sender", "ADDRESS", "the mails' sender (noreply@tonvert.localhost)",
+         [&](const std::string& v) { o.sender = v; }},
+        {"--outbox-days", "N", "days mail files are kept; 0 keeps them (7)",
+         [&](const std::string& v) { o.outboxDays = number(v); }},
+        {"--signups-per-hour", "N", "sign-ups from one network address (10)",
+         [&](const std::string& v) { config.signupsPerAddress = number(v); }},
+        {"--login-delay-ms", "MS", "the first held-back wrong password (1000)",
+         [&](const std::string& v) { config.loginDelays.first = ms(number(v)); }},
+        {"--http-threads", "N", "requests served at once",
+         [&](const std::string& v) { o.http.threads = static_cast<unsigned>(number(v)); }},
+        {"--header-deadline-ms", "MS", "for a request's line and headers (10000)",
+         [&](const std::string& v) { o.http.headerDeadline = ms(number(v)); }},
+        {"--body-deadline-ms", "MS", "for a request's body (120000)",
+         [&](const std::string& v) { o.http.bodyDeadline = ms(number(v)); }},
+        {"--keep-alive-ms", "MS", "a kept-alive connection's wait for its next request (5000)",
+         [&](const std::string& v) { o.http.keepAlive = ms(number(v)); }},
+    };
 }
 
 } // namespace
@@ -140,18 +146,21 @@ int main(int argc, char** argv) {
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
     Options options;
-    try {
-        if (!parse(argc, argv, options)) {
-            usage();
-            return 2;
-        }
-    } catch (const std::exception&) {
-        usage();
-        return 2;
+    const std::vector<Option> table = optionsOf(options);
+    const std::string usage =
+        usageText("tonvert-service [options]\n  The reference rendering service; every option has "
+                  "a default.",
+                  table);
+    const CommandLine read = readCommandLine(argc, argv, table);
+    if (read.help) {
+        std::cout << usage;
+        return 0;
     }
     const auto colon = options.listen.rfind(':');
-    if (colon == std::string::npos) {
-        usage();
+    if (!read.ok || colon == std::string::npos) {
+        std::cerr << "tonvert-service: " << (read.ok ? "--listen needs HOST:PORT" : read.error)
+                  << "\n"
+                  << usage;
         return 2;
     }
     const std::string host = options.listen.substr(0, colon);

@@ -11,14 +11,8 @@ using namespace tonvert::service;
 
 int main(int argc, char** argv) {
     WorkerOptions options;
-    if (!parseWorkerOptions(argc, argv, options)) {
-        std::cerr
-            << "usage: tonvert-render-worker --store postgresql://USER@HOST/DB [--workers N]\n"
-               "         [--store-password-file FILE]\n"
-               "         [--data DIR] [--lease-seconds N] [--soundfont FILE.sf2|FILE.sf3]\n"
-               "         [--smtp URL] [--sender ADDRESS]\n";
-        return 2;
-    }
+    if (const int status = readWorkerOptions(argc, argv, options); status >= 0)
+        return status;
     tonvert::render::RenderOptions render;
     if (!options.soundfont.empty())
         render.soundfont = options.soundfont;

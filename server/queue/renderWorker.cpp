@@ -3,41 +3,57 @@
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <vector>
 
+#include "options/commandLine.h"
 #include "queue/mailer.h"
 #include "store/store.h"
 
 namespace tonvert::service {
 
-bool parseWorkerOptions(int argc, char** argv, WorkerOptions& options) {
-    try {
-        for (int i = 1; i < argc; ++i) {
-            const std::string word = argv[i];
-            const bool hasValue = i + 1 < argc;
-            if (word == "--store" && hasValue)
-                options.store = argv[++i];
-            else if (word == "--store-password-file" && hasValue)
-                options.storePasswordFile = argv[++i];
-            else if (word == "--data" && hasValue)
-                options.data = argv[++i];
-            else if (word == "--workers" && hasValue)
-                options.workers = static_cast<unsigned>(std::stoul(argv[++i]));
-            else if (word == "--lease-seconds" && hasValue)
-                options.leaseSeconds = std::max(1LL, std::stoll(argv[++i]));
-            else if (word == "--smtp" && hasValue)
-                options.smtp = argv[++i];
-            else if (word == "--sender" && hasValue)
-                options.sender = argv[++i];
-            else if (word == "--soundfont" && hasValue)
-                options.soundfont = argv[++i];
-            else
-                return false;
-        }
-    } catch (const std::exception&) {
-        return false;
+int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
+    const auto number = [](const std::string& v) {
+        std::size_t used = 0;
+        const long long value = std::stoll(v, &used);
+        if (used != v.size() || value < 1)
+            throw std::invalid_argument(v);
+        return value;
+    };
+    const std::vector<Option> table{
+        {"--store", "URL", "the service's postgresql:// database (needed)",
+         [&](const std::string& v) { o.store = v; }},
+        {"--store-password-file", "FILE", "the database's password, in a file of the user's alone",
+         [&](const std::string& v) { o.storePasswordFile = v; }},
+        {"--data", "DIR", "the working folder: scratch files, mail files (tonvert-work)",
+         [&](const std::string& v) { o.data = v; }},
+        {"--workers", "N", "renders at once (1)",
+         [&](const std::string& v) { o.workers = static_cast<unsigned>(number(v)); }},
+        {"--lease-seconds", "N", "how long a job is a silent worker's (60)",
+         [&](const std::string& v) { o.leaseSeconds = number(v); }},
+        {"--soundfont", "FILE", "the soundfont renders play with (.sf2 or .sf3)",
+         [&](const std::string& v) { o.soundfont = v; }},
+        {"--smtp", "URL", "sends mail over SMTP (into DIR/outbox if not)",
+         [&](const std::string& v) { o.smtp = v; }},
+        {"--sender", "ADDRESS", "the mails' sender (noreply@tonvert.localhost)",
+         [&](const std::string& v) { o.sender = v; }},
+    };
+    const std::string usage = usageText(
+        "tonvert-render-worker --store postgresql://USER@HOST/DB [options]\n  Renders the "
+        "jobs of a service's shared store.",
+        table);
+    const CommandLine read = readCommandLine(argc, argv, table);
+    if (read.help) {
+        std::cout << usage;
+        return 0;
     }
-    return isPostgresUrl(options.store) && options.workers > 0;
+    if (read.ok && isPostgresUrl(o.store))
+        return -1;
+    std::cerr << "tonvert-render-worker: "
+              << (read.ok ? "--store needs a postgresql:// URL" : read.error) << "\n"
+              << usage;
+    return 2;
 }
 
 int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {

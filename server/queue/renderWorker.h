@@ -22,8 +22,9 @@ struct WorkerOptions {
     Prices prices; // the upload fee, for refunds of records an older service stored
 };
 
-// Reads the worker's options (see tonvert-render-worker's usage); false for a wrong word.
-bool parseWorkerOptions(int argc, char** argv, WorkerOptions& options);
+// Reads the worker's command line: -1 to go on; otherwise the program's exit status, the usage
+// written (0 after --help; 2 for a wrong word, said on standard error).
+int readWorkerOptions(int argc, char** argv, WorkerOptions& options);
 
 // Renders jobs of the shared store with `renderer` until SIGINT or SIGTERM; jobs under way
 // then wait again. The process's exit status.

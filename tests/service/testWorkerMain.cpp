@@ -48,10 +48,8 @@ private:
 
 int main(int argc, char** argv) {
     WorkerOptions options;
-    if (!parseWorkerOptions(argc, argv, options)) {
-        std::cerr << "usage: tonvert-test-worker --store postgresql://... [worker options]\n";
-        return 2;
-    }
+    if (const int status = readWorkerOptions(argc, argv, options); status >= 0)
+        return status;
     CopyingRenderer renderer(options.data);
     return runRenderWorker(options, renderer);
 }

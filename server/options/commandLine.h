@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tonvert::service {
+
+// One option of a program: its name, the word its value stands for (none for a flag), one line
+// of help, and what it sets. A setter throws std::invalid_argument (std::stoll's errors are
+// taken alike) for a value it cannot take.
+struct Option {
+    const char* name;
+    const char* value;
+    const char* help;
+    std::function<void(const std::string&)> set;
+};
+
+// How reading a command line ended.
+struct CommandLine {
+    bool ok = false;
+    bool help = false; // --help was asked for: the usage goes to standard output
+    std::string error; // why the command line was refused
+};
+
+// Reads the arguments by the table; the first unknown option, missing value or refused value
+// ends it.
+CommandLine readCommandLine(int argc, char** argv, const std::vector<Option>& options);
+
+// The usage: the synopsis, then every option with its value's word and its help.
+std::string usageText(const std::string& synopsis, const std::vector<Option>& options);
+
+} // namespace tonvert::service
