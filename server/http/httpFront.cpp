@@ -205,6 +205,16 @@ void installRoutes(httplib::Server& server, Commands& commands, const ServiceCon
         html(response, homePage(config, config.publicHost), 200);
     });
 
+    // For the operator's watch: the process answers; and it can take work.
+    server.Get("/healthz", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("ok\n", "text/plain");
+    });
+    server.Get("/readyz", [&commands](const httplib::Request&, httplib::Response& response) {
+        const auto why = commands.notReady();
+        response.status = why ? 503 : 200;
+        response.set_content(why ? "not ready: " + *why + "\n" : "ready\n", "text/plain");
+    });
+
     server.Get("/upgrade.html", [](const httplib::Request&, httplib::Response& response) {
         html(response, upgradePage(), 200);
     });

@@ -352,6 +352,14 @@ Payment Commands::addFunds(const std::string& userId, const std::string& passwor
     return payment;
 }
 
+std::optional<std::string> Commands::notReady() {
+    if (!store_.answers())
+        return "the store does not answer";
+    if (const std::uint64_t room = store_.scratchRoom(); room < config_.scratchRoomBytes)
+        return "the scratch folder has " + std::to_string(room >> 20) + " MiB free";
+    return std::nullopt;
+}
+
 std::string Commands::issueFormToken() {
     return store_.issueFormToken();
 }

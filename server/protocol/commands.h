@@ -107,6 +107,10 @@ public:
     std::string issueFormToken();
     std::optional<Receipt> receipt(const std::string& id);
 
+    // Why the service cannot take work now (its store does not answer, its scratch folder is
+    // full); nullopt when it can.
+    std::optional<std::string> notReady();
+
     const Credentials& credentials() const { return credentials_; }
 
 private:

@@ -70,10 +70,9 @@ void RenderQueue::work() {
 }
 
 bool RenderQueue::scratchHasRoom() {
-    const std::string folder = std::filesystem::path(store_.scratchPath()).parent_path().string();
-    std::error_code error;
-    const auto room = std::filesystem::space(folder, error).available;
-    const bool full = !error && room < options_.scratchRoomBytes;
+    const std::string folder = store_.folder() + "/scratch";
+    const std::uint64_t room = store_.scratchRoom();
+    const bool full = room < options_.scratchRoomBytes;
     if (scratchFull_.exchange(full) != full) {
         if (full)
             std::clog << "the scratch folder " << folder << " has " << (room >> 20)

@@ -587,6 +587,14 @@ DownloadResult SqlStore::openDownload(const DownloadRequest& request) {
     });
 }
 
+bool SqlStore::answers() {
+    try {
+        return read([](SqlTransaction& db) { return db.queryOne("SELECT 1").has_value(); });
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 std::int64_t SqlStore::recordDelivery(const Delivery& delivery) {
     return write([&](SqlTransaction& db) -> std::int64_t {
         // The delivery's row outlives the file's: row numbers are never used twice.

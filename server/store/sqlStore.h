@@ -56,6 +56,7 @@ public:
     Outcome deleteAudio(const Caller& caller, const std::string& name) override;
     DownloadResult openDownload(const DownloadRequest& request) override;
     std::int64_t recordDelivery(const Delivery& delivery) override;
+    bool answers() override;
 
 protected:
     // What a database spells its own way.

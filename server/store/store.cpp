@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <limits>
 
 #include "store/randomHex.h"
 
@@ -41,6 +42,12 @@ Store::Store(const std::string& dataFolder, StoreOptions options)
 
 std::string Store::scratchPath() const {
     return folder_ + "/scratch/" + randomHex(12);
+}
+
+std::uint64_t Store::scratchRoom() const {
+    std::error_code error;
+    const auto space = std::filesystem::space(folder_ + "/scratch", error);
+    return error ? std::numeric_limits<std::uint64_t>::max() : space.available;
 }
 
 void Store::removeFile(const std::string& path) {

@@ -305,6 +305,10 @@ public:
     // Seconds since the epoch, by the store's clock: the time its operations note.
     std::int64_t now() const { return options_.clock(); }
     std::int64_t leaseSeconds() const { return options_.leaseSeconds; }
+    // Bytes free in the scratch area; the most there can be when that cannot be told.
+    std::uint64_t scratchRoom() const;
+    // Whether the store's database answers now.
+    virtual bool answers() = 0;
 
     // Accounts and their money. User IDs compare without regard to case.
     virtual std::optional<Account> account(const std::string& userId) = 0;

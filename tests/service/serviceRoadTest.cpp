@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <limits>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "midiBytes.h"
 #include "serviceFixture.h"
 #include "store/names.h"
+#include "storeSupport.h"
 
 namespace tonvert {
 namespace {
@@ -405,6 +407,34 @@ TEST_F(ServiceRoadTest, TheDataFolderAndDatabaseAreTheOwnersOnly) {
     for (const char* path :
          {"", "/outbox", "/midi", "/audio", "/scratch", "/tonvert.sqlite", "/tonvert.sqlite-wal"})
         EXPECT_EQ(fs::status(data + path).permissions() & others, fs::perms::none) << path;
+}
+
+// A store whose database has stopped answering.
+struct SilentStore : test::ForwardingStore {
+    using ForwardingStore::ForwardingStore;
+    bool answers() override { return false; }
+};
+
+TEST_F(ServiceRoadTest, HealthAndReadinessAreToldToTheOperator) {
+    const auto probe = [this](const char* path) {
+        httplib::Client client("127.0.0.1", loopback->port());
+        const auto answer = client.Get(path);
+        return answer ? std::to_string(answer->status) + " " + answer->body : "no answer";
+    };
+    EXPECT_EQ(probe("/healthz"), "200 ok\n");
+    EXPECT_EQ(probe("/readyz"), "200 ready\n");
+    stop();
+    config.scratchRoomBytes = std::numeric_limits<std::uint64_t>::max();
+    start();
+    EXPECT_EQ(probe("/readyz").rfind("503 not ready: the scratch folder has ", 0), 0u);
+    stop();
+    config.scratchRoomBytes = 0;
+    wrapStore = [](std::unique_ptr<Store> inner) -> std::unique_ptr<Store> {
+        return std::make_unique<SilentStore>(std::move(inner));
+    };
+    start();
+    EXPECT_EQ(probe("/readyz"), "503 not ready: the store does not answer\n");
+    EXPECT_EQ(probe("/healthz"), "200 ok\n");
 }
 
 } // namespace

@@ -108,6 +108,9 @@ void ForwardingStore::returnJob(std::int64_t record, std::int64_t lease) {
 void ForwardingStore::requeueUnfinished() {
     inner_->requeueUnfinished();
 }
+bool ForwardingStore::answers() {
+    return inner_->answers();
+}
 bool ForwardingStore::queuesMail() const {
     return inner_->queuesMail();
 }

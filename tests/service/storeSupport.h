@@ -44,6 +44,7 @@ public:
     void returnJob(std::int64_t record, std::int64_t lease) override;
     void requeueUnfinished() override;
     bool queuesMail() const override;
+    bool answers() override;
     std::vector<service::QueuedMail> takeQueuedMail(std::size_t limit) override;
     void mailSent(std::int64_t id) override;
     std::vector<service::AudioFile> audioFiles(std::int64_t account) override;
