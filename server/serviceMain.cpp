@@ -46,6 +46,7 @@ struct Options {
     std::string smtp;
     std::string sender = "noreply@tonvert.localhost";
     std::int64_t outboxDays = 7;
+    std::int64_t keepAudioDays = 0;
     ServiceConfig config;
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
@@ -118,6 +119,8 @@ std::vector<Option> optionsOf(Options& o) {
          [&](const std::string& v) { o.sender = v; }},
         {"--outbox-days", "N", "days mail files are kept; 0 keeps them (7)",
          [&](const std::string& v) { o.outboxDays = number(v); }},
+        {"--keep-audio-days", "N", "removes rendered audio so old, unmailed; 0 keeps it (0)",
+         [&](const std::string& v) { o.keepAudioDays = number(v); }},
         {"--signups-per-hour", "N", "sign-ups from one network address (10)",
          [&](const std::string& v) { config.signupsPerAddress = number(v); }},
         {"--login-delay-ms", "MS", "the first held-back wrong password (1000)",
@@ -192,7 +195,7 @@ int main(int argc, char** argv) {
                            Fee{prices.uploadBase, prices.uploadPerMb},
                            // Records queued by other processes are found by looking.
                            std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
-                           options.config.scratchRoomBytes});
+                           options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60});
         Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
         // Bodies too large to wait in memory wait on the service's own disk: the system's
         // temporary folder may be memory itself.

@@ -58,6 +58,7 @@ void RenderQueue::work() {
         if (!job) {
             if (store_.queuesMail())
                 sendQueuedMail();
+            expireAudio();
             std::unique_lock lock(mutex_);
             // Woken by a new record; the time-out finds records queued elsewhere.
             wake_.wait_for(lock, options_.poll, [this] { return stopping_ || signals_ > 0; });
@@ -151,6 +152,21 @@ void RenderQueue::keepLeases() {
                           << " failed: " << failure.what() << std::endl;
             }
         lock.lock();
+    }
+}
+
+void RenderQueue::expireAudio() {
+    const std::int64_t now = store_.now();
+    std::int64_t last = lastExpiry_.load();
+    if (options_.keepAudioSeconds <= 0 || now < last + 3600 ||
+        !lastExpiry_.compare_exchange_strong(last, now))
+        return;
+    try {
+        if (const auto expired = store_.expireAudio(now - options_.keepAudioSeconds); expired > 0)
+            std::clog << expired << " audio files past their keeping time removed" << std::endl;
+    } catch (const std::exception& failure) {
+        std::clog << "removing audio files past their keeping time failed: " << failure.what()
+                  << std::endl;
     }
 }
 

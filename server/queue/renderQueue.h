@@ -51,6 +51,8 @@ struct QueueOptions {
     // A worker takes no job while the scratch folder has less room than this: a render
     // there would only fail and cost its job a try.
     std::uint64_t scratchRoomBytes = std::uint64_t{64} << 20;
+    // Rendered audio files are removed so long after they were published; 0 keeps them.
+    std::int64_t keepAudioSeconds = 0;
 };
 
 // Workers that take waiting MIDI records, the accounts in turn, render them, publish the audio
@@ -82,6 +84,8 @@ private:
     void keepLeases();
     // Sends the mail that publications left in the store.
     void sendQueuedMail();
+    // Removes the audio files past their keeping time; at most once an hour.
+    void expireAudio();
     void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
     // The job's MIDI file could not be fetched, its render failed or its audio file could not
     // be stored (`why`): it waits again, or once the policy allows no more tries its owner is
@@ -102,6 +106,7 @@ private:
     std::condition_variable leaseWake_; // the lease keeper's own: a record wakes a worker
     bool stopping_ = false;
     std::atomic<bool> scratchFull_ = false;
+    std::atomic<std::int64_t> lastExpiry_ = 0;
     unsigned signals_ = 0;                           // records queued since a worker last looked
     std::map<std::int64_t, std::int64_t> rendering_; // record: lease
     std::vector<std::thread> workers_;

@@ -1,5 +1,6 @@
 #include "queue/renderWorker.h"
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <pthread.h>
@@ -17,7 +18,7 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
     const auto number = [](const std::string& v) {
         std::size_t used = 0;
         const long long value = std::stoll(v, &used);
-        if (used != v.size() || value < 1)
+        if (used != v.size() || value < 0)
             throw std::invalid_argument(v);
         return value;
     };
@@ -29,15 +30,19 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
         {"--data", "DIR", "the working folder: scratch files, mail files (tonvert-work)",
          [&](const std::string& v) { o.data = v; }},
         {"--workers", "N", "renders at once (1)",
-         [&](const std::string& v) { o.workers = static_cast<unsigned>(number(v)); }},
+         [&](const std::string& v) {
+             o.workers = static_cast<unsigned>(std::max(1LL, number(v)));
+         }},
         {"--lease-seconds", "N", "how long a job is a silent worker's (60)",
-         [&](const std::string& v) { o.leaseSeconds = number(v); }},
+         [&](const std::string& v) { o.leaseSeconds = std::max(1LL, number(v)); }},
         {"--soundfont", "FILE", "the soundfont renders play with (.sf2 or .sf3)",
          [&](const std::string& v) { o.soundfont = v; }},
         {"--smtp", "URL", "sends mail over SMTP (into DIR/outbox if not)",
          [&](const std::string& v) { o.smtp = v; }},
         {"--sender", "ADDRESS", "the mails' sender (noreply@tonvert.localhost)",
          [&](const std::string& v) { o.sender = v; }},
+        {"--keep-audio-days", "N", "removes rendered audio so old, unmailed; 0 keeps it (0)",
+         [&](const std::string& v) { o.keepAudioDays = number(v); }},
     };
     const std::string usage = usageText(
         "tonvert-render-worker --store postgresql://USER@HOST/DB [options]\n  Renders the "
@@ -75,7 +80,8 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
         RenderQueue queue(*store, mailer, &renderer,
                           {options.workers, options.publishRetry,
                            Fee{options.prices.uploadBase, options.prices.uploadPerMb},
-                           std::chrono::milliseconds(500), options.scratchRoomBytes});
+                           std::chrono::milliseconds(500), options.scratchRoomBytes,
+                           options.keepAudioDays * 24 * 60 * 60});
         std::clog << "tonvert-render-worker: " << options.workers << " workers" << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);

@@ -19,6 +19,7 @@ struct WorkerOptions {
     std::string soundfont;
     RetryPolicy publishRetry;
     std::uint64_t scratchRoomBytes = std::uint64_t{64} << 20; // takes no job with less free
+    std::int64_t keepAudioDays = 0;                           // 0: rendered audio is kept
     Prices prices; // the upload fee, for refunds of records an older service stored
 };
 

@@ -587,6 +587,32 @@ DownloadResult SqlStore::openDownload(const DownloadRequest& request) {
     });
 }
 
+std::int64_t SqlStore::expireAudio(std::int64_t publishedBefore) {
+    // A few hundred at a time: no transaction holds its locks for long.
+    constexpr std::int64_t kBatch = 200;
+    std::int64_t expired = 0;
+    for (std::size_t removed = kBatch; removed == kBatch;) {
+        const auto files = write([&](SqlTransaction& db) {
+            std::vector<std::int64_t> ids;
+            for (const SqlRow& row : db.query("SELECT id FROM audio_files WHERE created < $1 "
+                                              "ORDER BY id LIMIT $2" +
+                                                  std::string(spelling_.lockRows),
+                                              {publishedBefore, kBatch}))
+                ids.push_back(row.integer(0));
+            for (const std::int64_t id : ids) {
+                removeRow(db, BodyKind::audio, id);
+                db.execute("DELETE FROM deliveries WHERE file = $1", {id});
+            }
+            return ids;
+        });
+        for (const std::int64_t id : files)
+            bodyReleased(BodyKind::audio, id);
+        removed = files.size();
+        expired += static_cast<std::int64_t>(removed);
+    }
+    return expired;
+}
+
 bool SqlStore::answers() {
     try {
         return read([](SqlTransaction& db) { return db.queryOne("SELECT 1").has_value(); });

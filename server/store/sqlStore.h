@@ -57,6 +57,7 @@ public:
     DownloadResult openDownload(const DownloadRequest& request) override;
     std::int64_t recordDelivery(const Delivery& delivery) override;
     bool answers() override;
+    std::int64_t expireAudio(std::int64_t publishedBefore) override;
 
 protected:
     // What a database spells its own way.

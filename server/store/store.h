@@ -413,6 +413,9 @@ public:
     // with noting the delivery, so that downloads side by side book it once; later ones are
     // free. A file deleted while it was sent still counts as delivered. The cents booked.
     virtual std::int64_t recordDelivery(const Delivery& delivery) = 0;
+    // Retention: removes the audio files published before this time (seconds since the
+    // epoch), their bodies and the rows that name them; nobody is mailed. How many went.
+    virtual std::int64_t expireAudio(std::int64_t publishedBefore) = 0;
 
 protected:
     Store(const std::string& dataFolder, StoreOptions options);

@@ -45,6 +45,7 @@ public:
     void requeueUnfinished() override;
     bool queuesMail() const override;
     bool answers() override;
+    std::int64_t expireAudio(std::int64_t publishedBefore) override;
     std::vector<service::QueuedMail> takeQueuedMail(std::size_t limit) override;
     void mailSent(std::int64_t id) override;
     std::vector<service::AudioFile> audioFiles(std::int64_t account) override;

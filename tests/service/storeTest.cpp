@@ -706,6 +706,28 @@ TEST_P(StoreConformance, FormTokensBookOnceAndExpireWithTheirReceipts) {
     EXPECT_EQ(ledgerSum(ann), 851);
 }
 
+// Retention removes what was published before its time, body, delivery and all, mailing
+// nobody; what came after stays.
+TEST_P(StoreConformance, AudioPastItsKeepingTimeGoesWithItsRows) {
+    const Caller ann = account("ann@example.org");
+    submit(ann, "Old.mid");
+    ASSERT_TRUE(publish(takeNext().value_or(RenderJob{}).record, "old audio"));
+    const DownloadResult old = store->openDownload({ann, "Old.mp3", {2, 3}});
+    ASSERT_EQ(old.outcome, Outcome::done);
+    store->recordDelivery(old.delivery);
+    const std::int64_t cutoff = clock += 60;
+    submit(ann, "New.mid");
+    ASSERT_TRUE(publish(takeNext().value_or(RenderJob{}).record, "new audio"));
+    EXPECT_EQ(store->expireAudio(cutoff), 1);
+    EXPECT_EQ(store->expireAudio(cutoff), 0);
+    const auto files = store->audioFiles(ann.account);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].name, "New.mp3");
+    EXPECT_FALSE(test::audioBytes(*store, "ann@example.org", "Old.mp3"));
+    EXPECT_EQ(test::audioBytes(*store, "ann@example.org", "New.mp3"), "new audio");
+    EXPECT_EQ(ledgerSum(ann), balance(ann));
+}
+
 // Threads upload, book, pay, list, download and render on one store at once: every booking
 // lands in its balance and its ledger, and no operation fails for a busy database.
 TEST_P(StoreConformance, ConcurrentOperationsKeepEveryLedger) {
