@@ -63,15 +63,6 @@ Prices pricesOf(const std::string& text) {
     return prices;
 }
 
-// Whole numbers only: "12abc" is no number of anything.
-long long number(const std::string& text) {
-    std::size_t used = 0;
-    const long long value = std::stoll(text, &used);
-    if (used != text.size())
-        throw std::invalid_argument(text);
-    return value;
-}
-
 std::vector<Option> optionsOf(Options& o) {
     using ms = std::chrono::milliseconds;
     auto& config = o.config;
@@ -92,47 +83,47 @@ std::vector<Option> optionsOf(Options& o) {
         {"--no-render", nullptr, "renders nothing: workers elsewhere do (PostgreSQL only)",
          [&](const std::string&) { o.renders = false; }},
         {"--lease-seconds", "N", "how long a job is a silent worker's (60)",
-         [&](const std::string& v) { o.leaseSeconds = std::max(1LL, number(v)); }},
+         [&](const std::string& v) { o.leaseSeconds = std::max(1LL, wholeNumber(v)); }},
         {"--workers", "N", "renders at once (one per core)",
-         [&](const std::string& v) { o.workers = static_cast<unsigned>(number(v)); }},
+         [&](const std::string& v) { o.workers = static_cast<unsigned>(wholeNumber(v)); }},
         {"--soundfont", "FILE", "the soundfont renders play with (.sf2 or .sf3)",
          [&](const std::string& v) { o.render.soundfont = v; }},
         {"--closed", nullptr, "takes no new users",
          [&](const std::string&) { config.closedToNewUsers = true; }},
         {"--starting-balance", "CENTS", "a new account's balance (500)",
-         [&](const std::string& v) { config.startingBalance = number(v); }},
+         [&](const std::string& v) { config.startingBalance = wholeNumber(v); }},
         {"--prices", "UP,UP_PER_MB,DOWN,DOWN_PER_MB", "fees in cents (5,10,2,3)",
          [&](const std::string& v) { config.prices = pricesOf(v); }},
         {"--max-midi-files", "N", "MIDI files an account may queue (20)",
          [&](const std::string& v) {
-             config.maxMidiRecords = static_cast<std::size_t>(number(v));
+             config.maxMidiRecords = static_cast<std::size_t>(wholeNumber(v));
          }},
         {"--max-queued-minutes", "N", "play time an account may queue (60)",
-         [&](const std::string& v) { config.maxQueuedRenderSeconds = number(v) * 60; }},
+         [&](const std::string& v) { config.maxQueuedRenderSeconds = wholeNumber(v) * 60; }},
         {"--max-upload-bytes", "N", "the largest upload (4194304)",
          [&](const std::string& v) {
-             config.maxUploadBytes = static_cast<std::size_t>(number(v));
+             config.maxUploadBytes = static_cast<std::size_t>(wholeNumber(v));
          }},
         {"--smtp", "URL", "sends mail over SMTP (into DIR/outbox if not)",
          [&](const std::string& v) { o.smtp = v; }},
         {"--sender", "ADDRESS", "the mails' sender (noreply@tonvert.localhost)",
          [&](const std::string& v) { o.sender = v; }},
         {"--outbox-days", "N", "days mail files are kept; 0 keeps them (7)",
-         [&](const std::string& v) { o.outboxDays = number(v); }},
+         [&](const std::string& v) { o.outboxDays = wholeNumber(v); }},
         {"--keep-audio-days", "N", "removes rendered audio so old, unmailed; 0 keeps it (0)",
-         [&](const std::string& v) { o.keepAudioDays = number(v); }},
+         [&](const std::string& v) { o.keepAudioDays = wholeNumber(v); }},
         {"--signups-per-hour", "N", "sign-ups from one network address (10)",
-         [&](const std::string& v) { config.signupsPerAddress = number(v); }},
+         [&](const std::string& v) { config.signupsPerAddress = wholeNumber(v); }},
         {"--login-delay-ms", "MS", "the first held-back wrong password (1000)",
-         [&](const std::string& v) { config.loginDelays.first = ms(number(v)); }},
+         [&](const std::string& v) { config.loginDelays.first = ms(wholeNumber(v)); }},
         {"--http-threads", "N", "requests served at once",
-         [&](const std::string& v) { o.http.threads = static_cast<unsigned>(number(v)); }},
+         [&](const std::string& v) { o.http.threads = static_cast<unsigned>(wholeNumber(v)); }},
         {"--header-deadline-ms", "MS", "for a request's line and headers (10000)",
-         [&](const std::string& v) { o.http.headerDeadline = ms(number(v)); }},
+         [&](const std::string& v) { o.http.headerDeadline = ms(wholeNumber(v)); }},
         {"--body-deadline-ms", "MS", "for a request's body (120000)",
-         [&](const std::string& v) { o.http.bodyDeadline = ms(number(v)); }},
+         [&](const std::string& v) { o.http.bodyDeadline = ms(wholeNumber(v)); }},
         {"--keep-alive-ms", "MS", "a kept-alive connection's wait for its next request (5000)",
-         [&](const std::string& v) { o.http.keepAlive = ms(number(v)); }},
+         [&](const std::string& v) { o.http.keepAlive = ms(wholeNumber(v)); }},
     };
 }
 

@@ -5,6 +5,14 @@
 
 namespace tonvert::service {
 
+long long wholeNumber(const std::string& text, long long least) {
+    std::size_t used = 0;
+    const long long value = std::stoll(text, &used);
+    if (used != text.size() || value < least)
+        throw std::invalid_argument(text);
+    return value;
+}
+
 CommandLine readCommandLine(int argc, char** argv, const std::vector<Option>& options) {
     CommandLine read;
     for (int i = 1; i < argc; ++i) {

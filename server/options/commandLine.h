@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ struct CommandLine {
     bool help = false; // --help was asked for: the usage goes to standard output
     std::string error; // why the command line was refused
 };
+
+// An option's whole-number value: "12abc" is no number of anything, nor is one below `least`.
+// Throws std::invalid_argument otherwise.
+long long wholeNumber(const std::string& text, long long least = LLONG_MIN);
 
 // Reads the arguments by the table; the first unknown option, missing value or refused value
 // ends it.

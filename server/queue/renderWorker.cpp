@@ -15,13 +15,7 @@
 namespace tonvert::service {
 
 int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
-    const auto number = [](const std::string& v) {
-        std::size_t used = 0;
-        const long long value = std::stoll(v, &used);
-        if (used != v.size() || value < 0)
-            throw std::invalid_argument(v);
-        return value;
-    };
+    const auto number = [](const std::string& v) { return wholeNumber(v, 0); };
     const std::vector<Option> table{
         {"--store", "URL", "the service's postgresql:// database (needed)",
          [&](const std::string& v) { o.store = v; }},

@@ -114,7 +114,7 @@ protected:
     // A body whose row never came, or whose transaction failed.
     virtual void dropBody(const NewBody& body) noexcept = 0;
     // Inside the transaction, before the row goes: its body is no longer claimed.
-    virtual void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) = 0;
+    virtual void releaseBody(SqlTransaction& /*db*/, BodyKind /*kind*/, std::int64_t /*row*/) {}
     // After that transaction's commit. Downloads opened before go on reading the body.
     virtual void bodyReleased(BodyKind /*kind*/, std::int64_t /*row*/) {}
     // The body of an audio file, from its row (id, account, name, size, and body where rows

@@ -210,8 +210,6 @@ void SqliteStore::dropBody(const NewBody& body) noexcept {
         removeFile(body.placedPath);
 }
 
-void SqliteStore::releaseBody(SqlTransaction&, BodyKind, std::int64_t) {}
-
 void SqliteStore::bodyReleased(BodyKind kind, std::int64_t row) {
     removeFile(bodyPath(kind, row));
 }

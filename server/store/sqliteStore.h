@@ -35,7 +35,6 @@ protected:
     std::optional<NewBody> keepBodyOfFile(const std::string& path) override;
     void placeBody(SqlTransaction& db, BodyKind kind, std::int64_t row, NewBody& body) override;
     void bodyReleased(BodyKind kind, std::int64_t row) override;
-    void releaseBody(SqlTransaction& db, BodyKind kind, std::int64_t row) override;
     void dropBody(const NewBody& body) noexcept override;
     std::shared_ptr<BodySource> openBody(const SqlRow& file) override;
 
