@@ -129,10 +129,12 @@ std::string percentEncoded(char c) {
 }
 
 // The headers as the client sent them. Its own names are dropped: a client may send them too.
+// So is a header whose value decoded to nothing ("%uD800" is no character): no line can carry
+// an empty value, the library skips one.
 httplib::Headers sentHeaders(const Routed& request) {
     httplib::Headers sent;
     for (const auto& [name, value] : request.headers)
-        if (!addedByLibrary(name))
+        if (!addedByLibrary(name) && !value.empty())
             sent.emplace(name, value);
     return sent;
 }
