@@ -15,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "http/accessLog.h"
 #include "http/httpFront.h"
 #include "http/httpListener.h"
+#include "log/log.h"
 #include "options/commandLine.h"
 #include "protocol/commands.h"
 #include "queue/fluidRenderer.h"
@@ -191,10 +193,13 @@ int main(int argc, char** argv) {
         // Bodies too large to wait in memory wait on the service's own disk: the system's
         // temporary folder may be memory itself.
         options.http.scratchFolder = store->folder() + "/scratch";
+        options.http.served = [](const ServedRequest& served) {
+            writeLog(LogLevel::info, accessEvent(served));
+        };
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);
         if (server.bind(host, port) < 0) {
-            std::cerr << "tonvert-service: cannot listen on " << options.listen << "\n";
+            logError() << "cannot listen on " << options.listen;
             return 1;
         }
         running = &server;
@@ -203,11 +208,11 @@ int main(int argc, char** argv) {
         // Past a limit on file sizes a write fails, and the request answers an error; the
         // signal would end the service instead.
         std::signal(SIGXFSZ, SIG_IGN);
-        std::clog << "tonvert-service on http://" << options.listen << "/ with data in "
-                  << options.data << std::endl;
+        logInfo() << "tonvert-service on http://" << options.listen << "/ with data in "
+                  << options.data;
         server.run();
     } catch (const std::exception& failure) {
-        std::cerr << "tonvert-service: " << failure.what() << "\n";
+        logError() << failure.what();
         return 1;
     }
     return 0;

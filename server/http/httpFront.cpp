@@ -6,6 +6,7 @@
 #include "http/clientAddress.h"
 #include "http/httpListener.h"
 #include "http/pages.h"
+#include "log/log.h"
 #include "protocol/requestFields.h"
 #include "store/money.h"
 
@@ -117,7 +118,7 @@ void installFundsPage(httplib::Server& server, Commands& commands, const Service
     // On a failure the form comes without a token: sent, it books nothing.
     const auto unavailable = [maxCents](httplib::Response& response, FundsForm form,
                                         const std::exception& failure) {
-        std::clog << "adding funds failed: " << failure.what() << std::endl;
+        logWarning() << "adding funds failed: " << failure.what();
         form.refusal = "The service cannot add funds just now. Try again later.";
         html(response, fundsPage(form, maxCents), 503);
     };

@@ -78,6 +78,7 @@ struct Connection {
     bool lastReply = false;
     Waiting waiting = Waiting::head;
     Clock::time_point deadline;
+    Clock::time_point whole; // when its request was whole, head and body
     std::size_t discarded = 0;
     unsigned served = 0;
     std::string remoteAddr;
@@ -138,6 +139,7 @@ public:
         , options_(options) {}
 
     bool failed() const { return failed_; }
+    Clock::time_point requestWhole() const { return connection_.whole; }
     bool closeAfterReply = false;
 
     bool is_readable() const override { return true; }
@@ -470,6 +472,7 @@ bool HttpListener::State::sendHeldReply(Connection& connection) {
 }
 
 void HttpListener::State::queue(std::unique_ptr<Connection> connection) {
+    connection->whole = Clock::now();
     {
         const std::lock_guard lock(mutex);
         requests.push_back(std::move(connection));
@@ -611,6 +614,18 @@ HttpListener::HttpListener(HttpOptions options)
     const auto idle = std::chrono::ceil<std::chrono::seconds>(state_->options.keepAlive).count();
     state_->dispatcher.set_keep_alive_timeout(static_cast<time_t>(std::max<long long>(idle, 1)));
     state_->dispatcher.set_keep_alive_max_count(state_->options.requestsPerConnection);
+    if (state_->options.served)
+        state_->dispatcher.set_logger(
+            [&tell = state_->options.served](const httplib::Request& request,
+                                             const httplib::Response& response) {
+                // A reply from a content provider has its length apart from its body.
+                const std::uint64_t bytes =
+                    response.body.empty() ? response.content_length_ : response.body.size();
+                const auto took =
+                    current == nullptr ? Clock::duration{} : Clock::now() - current->requestWhole();
+                tell({request, response, bytes,
+                      std::chrono::duration_cast<std::chrono::microseconds>(took)});
+            });
 }
 
 HttpListener::~HttpListener() = default;

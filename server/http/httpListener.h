@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <httplib.h>
 #include <memory>
 #include <string>
@@ -12,6 +14,15 @@ namespace tonvert::service {
 // The threads that run requests unless told: as many as the HTTP library would take, one fewer
 // than the cores and at least 8.
 unsigned defaultHttpThreads();
+
+// One request answered, as the access log and the metrics see it.
+struct ServedRequest {
+    const httplib::Request& request;
+    const httplib::Response& response;
+    std::uint64_t bodyBytes = 0; // the reply's body
+    // From the request whole in hand (waiting for a thread included) to its reply written.
+    std::chrono::microseconds duration{0};
+};
 
 // How the service's connections are held. Waiting for a request (its first byte, its request
 // line and headers, its body) takes no thread: one thread watches every such connection. A
@@ -32,6 +43,8 @@ struct HttpOptions {
     std::size_t maxHeaderBytes = 64 << 10;
     // Where bodies too large to wait in memory wait; the system's temporary folder when empty.
     std::string scratchFolder;
+    // Told of every request answered, on the thread that answered it.
+    std::function<void(const ServedRequest&)> served;
 };
 
 // For the routes' handlers, about the request that the calling thread serves.

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "asciiText.h"
+#include "log/log.h"
 #include "midiUnit.h"
 #include "protocol/passwords.h"
 #include "renderPreset.h"
@@ -237,7 +238,7 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
             return submitMidi(account, fields, upload);
         return error(kUnknownCommand);
     } catch (const std::exception& failure) {
-        std::clog << "request failed: " << failure.what() << std::endl;
+        logWarning() << "request failed: " << failure.what();
         return error(kUnavailable);
     }
 }
@@ -330,7 +331,7 @@ bool Commands::mail(const std::string& to, const std::string& subject, const std
     try {
         return mailer_.send(to, subject, body);
     } catch (const std::exception& failure) {
-        std::clog << "mail to " << to << " failed: " << failure.what() << std::endl;
+        logWarning() << "mail to " << to << " failed: " << failure.what();
         return false;
     }
 }
@@ -487,8 +488,8 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
             try {
                 store.recordDelivery(delivery);
             } catch (const std::exception& failure) {
-                std::clog << "booking the download of " << delivery.name
-                          << " failed: " << failure.what() << std::endl;
+                logWarning() << "booking the download of " << delivery.name
+                             << " failed: " << failure.what();
             }
         };
     return reply;

@@ -1,4 +1,5 @@
 #include "queue/fluidRenderer.h"
+#include "log/log.h"
 
 #include <iostream>
 
@@ -37,7 +38,7 @@ RenderResult FluidRenderer::render(const RenderJob& job, const std::string& outp
     const auto report = render::renderMidiFile(job.midiPath, outputPath, *preset, options);
     if (!report.succeeded) {
         if (!report.stopped)
-            std::clog << "rendering " << job.midiPath << " failed: " << report.error << std::endl;
+            logWarning() << "rendering " << job.midiPath << " failed: " << report.error;
         return {false, "", ownersReason(report.error, job, outputPath, options.soundfont),
                 report.stopped, report.fileRefused};
     }

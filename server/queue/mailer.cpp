@@ -10,6 +10,7 @@
 #include <limits>
 #include <sys/stat.h>
 
+#include "log/log.h"
 #include "store/randomHex.h"
 
 namespace tonvert::service {
@@ -118,11 +119,11 @@ bool Mailer::send(const std::string& to, const std::string& subject, const std::
         std::filesystem::rename(part, file, error);
     if (!out || error) {
         std::filesystem::remove(part, error);
-        std::clog << "mail to " << to << " could not be written: " << subject << " (" << file << ")"
-                  << std::endl;
+        logWarning() << "mail to " << to << " could not be written: " << subject << " (" << file
+                     << ")";
         return false;
     }
-    std::clog << "mail to " << to << ": " << subject << " (" << file << ")" << std::endl;
+    logInfo() << "mail to " << to << ": " << subject << " (" << file << ")";
     return true;
 }
 
@@ -144,7 +145,7 @@ bool Mailer::sendSmtp(const std::string& to, const std::string& text) {
     const CURLcode code = curl_easy_perform(curl);
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
-    std::clog << "mail to " << to << " over SMTP: " << curl_easy_strerror(code) << std::endl;
+    logInfo() << "mail to " << to << " over SMTP: " << curl_easy_strerror(code);
     return code == CURLE_OK;
 }
 

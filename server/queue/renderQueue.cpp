@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "log/log.h"
 #include "store/money.h"
 
 namespace tonvert::service {
@@ -76,11 +77,11 @@ bool RenderQueue::scratchHasRoom() {
     const bool full = room < options_.scratchRoomBytes;
     if (scratchFull_.exchange(full) != full) {
         if (full)
-            std::clog << "the scratch folder " << folder << " has " << (room >> 20)
-                      << " MiB free, less than the " << (options_.scratchRoomBytes >> 20)
-                      << " MiB a render may need: taking no job until it has room" << std::endl;
+            logWarning() << "the scratch folder " << folder << " has " << (room >> 20)
+                         << " MiB free, less than the " << (options_.scratchRoomBytes >> 20)
+                         << " MiB a render may need: taking no job until it has room";
         else
-            std::clog << "the scratch folder " << folder << " has room again" << std::endl;
+            logInfo() << "the scratch folder " << folder << " has room again";
     }
     return !full;
 }
@@ -102,10 +103,10 @@ void RenderQueue::renderJob(RenderJob& job) {
     try {
         fetched = store_.fetchMidi(job.record, job.midiPath);
         if (!fetched)
-            std::clog << "fetching " << job.name << " failed: its MIDI file could not be read whole"
-                      << std::endl;
+            logWarning() << "fetching " << job.name
+                         << " failed: its MIDI file could not be read whole";
     } catch (const std::exception& failure) {
-        std::clog << "fetching " << job.name << " failed: " << failure.what() << std::endl;
+        logWarning() << "fetching " << job.name << " failed: " << failure.what();
     }
     const std::string output = store_.scratchPath();
     if (!fetched) {
@@ -146,10 +147,10 @@ void RenderQueue::keepLeases() {
         for (const auto& [record, lease] : jobs)
             try {
                 if (!store_.renewLease(record, lease))
-                    std::clog << "record " << record << " is no longer this worker's" << std::endl;
+                    logWarning() << "record " << record << " is no longer this worker's";
             } catch (const std::exception& failure) {
-                std::clog << "renewing the lease of record " << record
-                          << " failed: " << failure.what() << std::endl;
+                logWarning() << "renewing the lease of record " << record
+                             << " failed: " << failure.what();
             }
         lock.lock();
     }
@@ -163,10 +164,9 @@ void RenderQueue::expireAudio() {
         return;
     try {
         if (const auto expired = store_.expireAudio(now - options_.keepAudioSeconds); expired > 0)
-            std::clog << expired << " audio files past their keeping time removed" << std::endl;
+            logInfo() << expired << " audio files past their keeping time removed";
     } catch (const std::exception& failure) {
-        std::clog << "removing audio files past their keeping time failed: " << failure.what()
-                  << std::endl;
+        logWarning() << "removing audio files past their keeping time failed: " << failure.what();
     }
 }
 
@@ -186,7 +186,7 @@ void RenderQueue::sendQueuedMail() {
                     return;
         }
     } catch (const std::exception& failure) {
-        std::clog << "sending the kept mail failed: " << failure.what() << std::endl;
+        logWarning() << "sending the kept mail failed: " << failure.what();
     }
 }
 
@@ -195,7 +195,7 @@ std::optional<RenderJob> RenderQueue::take() {
         return store_.takeNextJob();
     } catch (const std::exception& failure) {
         // The database is busy or broken: try again later rather than end the service.
-        std::clog << "taking a job failed: " << failure.what() << std::endl;
+        logWarning() << "taking a job failed: " << failure.what();
         return std::nullopt;
     }
 }
@@ -207,8 +207,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
             store_.returnJob(job.record, job.lease);
         } catch (const std::exception& failure) {
             // Left locked, it waits again at the next start.
-            std::clog << "returning " << job.name << " to the queue failed: " << failure.what()
-                      << std::endl;
+            logWarning() << "returning " << job.name << " to the queue failed: " << failure.what();
         }
         return;
     }
@@ -231,7 +230,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
     try {
         // A job whose lease ran out is another worker's now: it publishes, and mails, alone.
         if (!store_.renewLease(job.record, job.lease)) {
-            std::clog << job.name << " was taken over by another worker" << std::endl;
+            logWarning() << job.name << " was taken over by another worker";
             return;
         }
         std::function<MailMessage(const AudioFile&)> mail;
@@ -240,10 +239,10 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
         published = store_.publishAudio({job.record, result.extension, output, job.lease, mail});
     } catch (const LeaseLost& lost) {
         // The new holder renders, publishes and mails: nothing to tell or count here.
-        std::clog << job.name << ": " << lost.what() << std::endl;
+        logWarning() << job.name << ": " << lost.what();
         return;
     } catch (const std::exception& failure) {
-        std::clog << "publishing " << job.name << " failed: " << failure.what() << std::endl;
+        logWarning() << "publishing " << job.name << " failed: " << failure.what();
         retryLater(job, "it was rendered, but its audio file could not be stored");
         return;
     }
@@ -264,13 +263,13 @@ void RenderQueue::retryLater(const RenderJob& job, const std::string& why,
         retry = store_.publishFailed({job.record, policy, options_.uploadFee, job.lease});
     } catch (const std::exception& failure) {
         // Left locked, it waits again at the next start.
-        std::clog << "keeping " << job.name << " for later failed: " << failure.what() << std::endl;
+        logWarning() << "keeping " << job.name << " for later failed: " << failure.what();
         return;
     }
     if (retry.outcome != Outcome::done)
         return;
     if (!retry.gaveUp) {
-        std::clog << job.name << " waits again (" << retry.attempts << " failed)" << std::endl;
+        logWarning() << job.name << " waits again (" << retry.attempts << " failed)";
         return;
     }
     mailer_.send(job.userId, "Not rendered: " + job.name,

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "log/log.h"
 #include "options/commandLine.h"
 #include "queue/mailer.h"
 #include "store/store.h"
@@ -76,12 +77,12 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
                            Fee{options.prices.uploadBase, options.prices.uploadPerMb},
                            std::chrono::milliseconds(500), options.scratchRoomBytes,
                            options.keepAudioDays * 24 * 60 * 60});
-        std::clog << "tonvert-render-worker: " << options.workers << " workers" << std::endl;
+        logInfo() << "tonvert-render-worker: " << options.workers << " workers";
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        std::clog << "tonvert-render-worker: stopping" << std::endl;
+        logInfo() << "tonvert-render-worker: stopping";
     } catch (const std::exception& failure) {
-        std::cerr << "tonvert-render-worker: " << failure.what() << "\n";
+        logError() << failure.what();
         return 1;
     }
     return 0;

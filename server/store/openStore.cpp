@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+#include "log/log.h"
 #include "store/pgStore.h"
 #include "store/sqliteStore.h"
 
@@ -40,10 +41,9 @@ void openingStore(const std::string& location, const std::string& passwordFile) 
     if (!passwordFile.empty())
         useDatabasePasswordFile(passwordFile);
     if (urlHasPassword(location))
-        std::clog << "the database password in --store is on the command line, for every user "
-                     "of this machine to read: give it in PGPASSWORD, ~/.pgpass or "
-                     "--store-password-file instead"
-                  << std::endl;
+        logWarning() << "the database password in --store is on the command line, for every user "
+                        "of this machine to read: give it in PGPASSWORD, ~/.pgpass or "
+                        "--store-password-file instead";
 }
 
 std::unique_ptr<Store> openStore(const std::string& location, const std::string& dataFolder,
