@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "http/accessLog.h"
@@ -20,22 +21,17 @@
 #include "http/httpListener.h"
 #include "log/log.h"
 #include "options/commandLine.h"
+#include "process/stop.h"
 #include "protocol/commands.h"
 #include "queue/fluidRenderer.h"
 #include "queue/mailer.h"
 #include "queue/renderQueue.h"
 #include "store/store.h"
+#include "store/storeWait.h"
 
 using namespace tonvert::service;
 
 namespace {
-
-HttpListener* running = nullptr;
-
-void stop(int) {
-    if (running != nullptr)
-        running->stop();
-}
 
 struct Options {
     std::string listen = "127.0.0.1:8080";
@@ -129,6 +125,78 @@ std::vector<Option> optionsOf(Options& o) {
     };
 }
 
+HttpOptions waitingOptions(const HttpOptions& http) {
+    HttpOptions waiting = http;
+    waiting.threads = 1;
+    return waiting;
+}
+
+// A listener that runs on a thread of its own once started, until this ends.
+class RunningListener {
+public:
+    explicit RunningListener(HttpListener& listener)
+        : listener_(listener) {}
+    ~RunningListener() { end(); }
+    RunningListener(const RunningListener&) = delete;
+    RunningListener& operator=(const RunningListener&) = delete;
+
+    void start() {
+        thread_ = std::thread([this] { listener_.run(); });
+    }
+    void end() {
+        listener_.stop();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    HttpListener& listener_;
+    std::thread thread_;
+};
+
+// Serves on the address `waiting` holds once the store opens, until the stop. A request that
+// comes meanwhile waits in the socket's backlog, unless the store does not answer at once:
+// then `waiting` answers that the service waits for it.
+int serve(Options& options, HttpListener& waiting, Stop& stop) {
+    RunningListener waitingRuns(waiting);
+    openingStore(options.store, options.storePasswordFile);
+    StoreOptions storeOptions;
+    storeOptions.leaseSeconds = options.leaseSeconds;
+    const auto store =
+        openStoreWhenUp([&] { return openStore(options.store, options.data, storeOptions); }, {},
+                        stop, [&] { waitingRuns.start(); });
+    if (!store)
+        return 0;
+    Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
+                  {options.outboxDays, {}});
+    FluidRenderer renderer(options.render);
+    const Prices& prices = options.config.prices;
+    RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
+                      {options.workers, options.config.publishRetry,
+                       Fee{prices.uploadBase, prices.uploadPerMb},
+                       // Records queued by other processes are found by looking.
+                       std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
+                       options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60});
+    Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
+    // Bodies too large to wait in memory wait on the service's own disk: the system's
+    // temporary folder may be memory itself.
+    options.http.scratchFolder = store->folder() + "/scratch";
+    HttpListener server(options.http);
+    installRoutes(server.routes(), commands, options.config);
+    server.adopt(::dup(waiting.listeningSocket()));
+    waitingRuns.end();
+    logInfo() << "tonvert-service on http://" << options.listen << "/ with data in "
+              << options.data;
+    std::thread stopper([&] {
+        stop.wait();
+        server.stop();
+    });
+    server.run();
+    stop.request();
+    stopper.join();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -165,55 +233,33 @@ int main(int argc, char** argv) {
     if (!options.publicHostGiven)
         options.config.publicHost = "tonvert.localhost:" + std::to_string(port);
 
+    if (!options.store.empty() && !isPostgresUrl(options.store)) {
+        std::cerr << "tonvert-service: --store takes a postgresql:// or postgres:// URL, not \""
+                  << options.store << "\"\n";
+        return 2;
+    }
+    if (!options.renders && !isPostgresUrl(options.store)) {
+        std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
+        return 2;
+    }
+    // Past a limit on file sizes a write fails, and the request answers an error; the signal
+    // would end the service instead.
+    std::signal(SIGXFSZ, SIG_IGN);
+    Stop stop;
+    const StopSignals signals(stop);
+    options.http.served = [](const ServedRequest& served) {
+        writeLog(LogLevel::info, accessEvent(served));
+    };
     try {
-        if (!options.store.empty() && !isPostgresUrl(options.store)) {
-            std::cerr << "tonvert-service: --store takes a postgresql:// or postgres:// URL, not \""
-                      << options.store << "\"\n";
-            return 2;
-        }
-        if (!options.renders && !isPostgresUrl(options.store)) {
-            std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
-            return 2;
-        }
-        openingStore(options.store, options.storePasswordFile);
-        StoreOptions storeOptions;
-        storeOptions.leaseSeconds = options.leaseSeconds;
-        const auto store = openStore(options.store, options.data, storeOptions);
-        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
-                      {options.outboxDays, {}});
-        FluidRenderer renderer(options.render);
-        const Prices& prices = options.config.prices;
-        RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
-                          {options.workers, options.config.publishRetry,
-                           Fee{prices.uploadBase, prices.uploadPerMb},
-                           // Records queued by other processes are found by looking.
-                           std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
-                           options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60});
-        Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
-        // Bodies too large to wait in memory wait on the service's own disk: the system's
-        // temporary folder may be memory itself.
-        options.http.scratchFolder = store->folder() + "/scratch";
-        options.http.served = [](const ServedRequest& served) {
-            writeLog(LogLevel::info, accessEvent(served));
-        };
-        HttpListener server(options.http);
-        installRoutes(server.routes(), commands, options.config);
-        if (server.bind(host, port) < 0) {
+        HttpListener waiting(waitingOptions(options.http));
+        installWaitingRoutes(waiting.routes());
+        if (waiting.bind(host, port) < 0) {
             logError() << "cannot listen on " << options.listen;
             return 1;
         }
-        running = &server;
-        std::signal(SIGINT, stop);
-        std::signal(SIGTERM, stop);
-        // Past a limit on file sizes a write fails, and the request answers an error; the
-        // signal would end the service instead.
-        std::signal(SIGXFSZ, SIG_IGN);
-        logInfo() << "tonvert-service on http://" << options.listen << "/ with data in "
-                  << options.data;
-        server.run();
+        return serve(options, waiting, stop);
     } catch (const std::exception& failure) {
         logError() << failure.what();
         return 1;
     }
-    return 0;
 }

@@ -10,8 +10,10 @@
 
 #include "log/log.h"
 #include "options/commandLine.h"
+#include "process/stop.h"
 #include "queue/mailer.h"
 #include "store/store.h"
+#include "store/storeWait.h"
 
 namespace tonvert::service {
 
@@ -58,19 +60,17 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
 
 int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
     ::umask(077);
-    // The signals are taken by sigwait below, never by a worker thread: block them before
-    // any thread starts, and every thread inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
+    Stop stop;
+    const StopSignals signals(stop);
     try {
         openingStore(options.store, options.storePasswordFile);
         StoreOptions storeOptions;
         storeOptions.leaseSeconds = options.leaseSeconds;
-        const auto store = openStore(options.store, options.data, storeOptions);
+        const auto store = openStoreWhenUp(
+            [&] { return openStore(options.store, options.data, storeOptions); }, {}, stop);
+        if (!store)
+            return 0;
         Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp);
         RenderQueue queue(*store, mailer, &renderer,
                           {options.workers, options.publishRetry,
@@ -78,8 +78,7 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
                            std::chrono::milliseconds(500), options.scratchRoomBytes,
                            options.keepAudioDays * 24 * 60 * 60});
         logInfo() << "tonvert-render-worker: " << options.workers << " workers";
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        stop.wait();
         logInfo() << "tonvert-render-worker: stopping";
     } catch (const std::exception& failure) {
         logError() << failure.what();
