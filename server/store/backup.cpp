@@ -209,7 +209,7 @@ std::vector<NamedBody> stageBodies(const fs::path& dataFolder, SqliteConnection&
 // The online backup, from the snapshot the connection holds. That snapshot stays one
 // consistent read for every step, however the service writes meanwhile; the steps keep each
 // call short.
-void copyDatabase(SqliteConnection& snapshot, const fs::path& to, int pagesPerStep) {
+void copyDatabase(SqliteConnection& snapshot, const fs::path& to, const BackupOptions& options) {
     sqlite3* opened = nullptr;
     const int status =
         sqlite3_open_v2(to.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -221,8 +221,12 @@ void copyDatabase(SqliteConnection& snapshot, const fs::path& to, int pagesPerSt
         throw std::runtime_error("cannot copy the database: " +
                                  std::string(sqlite3_errmsg(copy.get())));
     int step = SQLITE_OK;
-    while (step == SQLITE_OK)
-        step = sqlite3_backup_step(backup, pagesPerStep);
+    while (step == SQLITE_OK) {
+        step = sqlite3_backup_step(backup, options.pagesPerStep);
+        const int pages = sqlite3_backup_pagecount(backup);
+        if (options.progress && step == SQLITE_OK)
+            options.progress(pages - sqlite3_backup_remaining(backup), pages);
+    }
     sqlite3_backup_finish(backup);
     if (step != SQLITE_DONE)
         throw std::runtime_error("cannot copy the database: " + std::string(sqlite3_errstr(step)));
@@ -234,7 +238,7 @@ void backUp(const fs::path& data, const fs::path& partial, const BackupOptions& 
     SqliteConnection snapshot((data / kDatabase).string());
     const std::vector<NamedBody> bodies = stageBodies(data, snapshot, staging.folder(), result);
     countRows(snapshot, result);
-    copyDatabase(snapshot, partial / kDatabase, options.pagesPerStep);
+    copyDatabase(snapshot, partial / kDatabase, options);
     snapshot.execute("COMMIT");
     result.databaseBytes = static_cast<std::int64_t>(fs::file_size(partial / kDatabase));
     for (const NamedBody& body : bodies) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -29,6 +30,8 @@ struct BackupResult {
 struct BackupOptions {
     // Database pages copied in one step of the online backup.
     int pagesPerStep = 1024;
+    // Told between steps: the pages copied so far, and all there are.
+    std::function<void(int copied, int pages)> progress;
 };
 
 // Copies the store in `dataFolder` into `target`, which must be empty or absent: built in
