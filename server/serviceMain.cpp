@@ -26,6 +26,7 @@
 #include "queue/fluidRenderer.h"
 #include "queue/mailer.h"
 #include "queue/renderQueue.h"
+#include "store/backup.h"
 #include "store/store.h"
 #include "store/storeWait.h"
 
@@ -49,6 +50,8 @@ struct Options {
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
     HttpOptions http;
+    std::string backup;  // a folder to copy the store into, instead of serving
+    std::string restore; // a backup to put into the data folder, instead of serving
 };
 
 Prices pricesOf(const std::string& text) {
@@ -122,6 +125,10 @@ std::vector<Option> optionsOf(Options& o) {
          [&](const std::string& v) { o.http.bodyDeadline = ms(wholeNumber(v)); }},
         {"--keep-alive-ms", "MS", "a kept-alive connection's wait for its next request (5000)",
          [&](const std::string& v) { o.http.keepAlive = ms(wholeNumber(v)); }},
+        {"--backup", "DIR", "copies the SQLite store into DIR, served on or not, and exits",
+         [&](const std::string& v) { o.backup = v; }},
+        {"--restore", "DIR", "puts the backup in DIR into an empty data folder and exits",
+         [&](const std::string& v) { o.restore = v; }},
     };
 }
 
@@ -227,6 +234,9 @@ int main(int argc, char** argv) {
                   << usage;
         return 2;
     }
+    if (!options.backup.empty() || !options.restore.empty())
+        return runBackupCommand(options.backup, options.restore, options.data, options.store,
+                                std::cout, std::cerr);
     const std::string host = options.listen.substr(0, colon);
     const int port = std::atoi(options.listen.c_str() + colon + 1);
     // Unless told, the service is reached as the client's default host does it, on this port.
