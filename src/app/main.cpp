@@ -46,8 +46,8 @@ int main(int argc, char* argv[]) {
     tonvert::PermanentConnection connection;
     tonvert::QtMessagePump pump;
     tonvert::SystemClock clock;
-    // Installed, the program keeps the user's files in the user's folders; a missing one
-    // then shows as an empty pane, and settings that cannot be kept are said on stderr.
+    // Installed, the program keeps its user's files in that user's own folders, made here
+    // when missing; one that cannot be made is named on stderr, and its pane shows empty.
     const tonvert::ProgramPaths paths =
         tonvert::programPathsFor(programPath, tonvert::userFoldersFromEnvironment());
     if (std::string error; !tonvert::makeUserFolders(paths, error))
