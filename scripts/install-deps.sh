@@ -52,8 +52,9 @@ packages=(
   # the application icon rendered from its SVG at build time; checking the desktop entry
   librsvg2-bin desktop-file-utils
   # the Debian packages: CPack's dependencies from dpkg-shlibdeps (dpkg-dev, file), lintian,
-  # the units checked by systemd-analyze (systemd)
-  dpkg-dev file lintian systemd
+  # the units checked by systemd-analyze (systemd); for the README's operator path, processes
+  # (ps) for the stand-in of systemctl and listening ports (ss)
+  dpkg-dev file lintian systemd procps iproute2
 )
 
 SUDO=""

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what Tonvert needs, builds everything, runs every test and checks the Debian
-# packages (scripts/package-test.sh); then builds the network layer once more with
+# Installs what Tonvert needs, builds everything, runs every test, checks the Debian packages
+# (scripts/package-test.sh) and runs the README's operator path on them
+# (scripts/operator-test.sh); then builds the network layer once more with
 # ThreadSanitizer and runs its tests there, and runs every fuzz target briefly from its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,8 @@ cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
 # The Debian packages of that build, installed, started, and removed again.
 bash scripts/package-test.sh
+# The README's path from those packages to a service behind nginx, run as written.
+bash scripts/operator-test.sh
 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
