@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include "http/httpFront.h"
 #include "http/httpListener.h"
 #include "log/log.h"
+#include "metrics/serviceMetrics.h"
 #include "options/commandLine.h"
 #include "protocol/commands.h"
 #include "queue/fluidRenderer.h"
@@ -53,6 +55,7 @@ struct Options {
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
     HttpOptions http;
+    std::string metricsListen; // no metrics unless given
 };
 
 Prices pricesOf(const std::string& text) {
@@ -126,6 +129,8 @@ std::vector<Option> optionsOf(Options& o) {
          [&](const std::string& v) { o.http.bodyDeadline = ms(wholeNumber(v)); }},
         {"--keep-alive-ms", "MS", "a kept-alive connection's wait for its next request (5000)",
          [&](const std::string& v) { o.http.keepAlive = ms(wholeNumber(v)); }},
+        {"--metrics-listen", "HOST:PORT", "serves Prometheus metrics on /metrics there (none)",
+         [&](const std::string& v) { o.metricsListen = hostAndPort(v); }},
     };
 }
 
@@ -165,6 +170,11 @@ int main(int argc, char** argv) {
     if (!options.publicHostGiven)
         options.config.publicHost = "tonvert.localhost:" + std::to_string(port);
 
+    // Nothing is counted unless the metrics are served.
+    std::unique_ptr<ServiceMetrics> metrics;
+    if (!options.metricsListen.empty())
+        metrics = std::make_unique<ServiceMetrics>();
+    ServiceObserver& observer = metrics ? *metrics : noObserver();
     try {
         if (!options.store.empty() && !isPostgresUrl(options.store)) {
             std::cerr << "tonvert-service: --store takes a postgresql:// or postgres:// URL, not \""
@@ -180,7 +190,7 @@ int main(int argc, char** argv) {
         storeOptions.leaseSeconds = options.leaseSeconds;
         const auto store = openStore(options.store, options.data, storeOptions);
         Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
-                      {options.outboxDays, {}});
+                      {options.outboxDays, {}}, observer);
         FluidRenderer renderer(options.render);
         const Prices& prices = options.config.prices;
         RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
@@ -188,13 +198,22 @@ int main(int argc, char** argv) {
                            Fee{prices.uploadBase, prices.uploadPerMb},
                            // Records queued by other processes are found by looking.
                            std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
-                           options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60});
-        Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
+                           options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60},
+                          observer);
+        Commands commands(
+            *store, mailer, options.config, [&queue] { queue.notify(); }, observer);
         // Bodies too large to wait in memory wait on the service's own disk: the system's
         // temporary folder may be memory itself.
         options.http.scratchFolder = store->folder() + "/scratch";
-        options.http.served = [](const ServedRequest& served) {
+        // Scrapes read the queue from the store: the endpoint goes before the store does.
+        std::optional<MetricsEndpoint> endpoint;
+        if (metrics)
+            endpoint.emplace(*metrics, options.metricsListen,
+                             [&store] { return store->queueState(); });
+        options.http.served = [counted = metrics.get()](const ServedRequest& served) {
             writeLog(LogLevel::info, accessEvent(served));
+            if (counted != nullptr)
+                counted->requestServed(served);
         };
         HttpListener server(options.http);
         installRoutes(server.routes(), commands, options.config);

@@ -38,6 +38,8 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
          [&](const std::string& v) { o.sender = v; }},
         {"--keep-audio-days", "N", "removes rendered audio so old, unmailed; 0 keeps it (0)",
          [&](const std::string& v) { o.keepAudioDays = number(v); }},
+        {"--metrics-listen", "HOST:PORT", "serves Prometheus metrics on /metrics there (none)",
+         [&](const std::string& v) { o.metricsListen = hostAndPort(v); }},
     };
     const std::string usage = usageText(
         "tonvert-render-worker --store postgresql://USER@HOST/DB [options]\n  Renders the "
@@ -56,27 +58,33 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
     return 2;
 }
 
-int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
-    ::umask(077);
-    // The signals are taken by sigwait below, never by a worker thread: block them before
-    // any thread starts, and every thread inherits the mask.
+sigset_t blockStopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
+int runRenderWorker(const WorkerOptions& options, Renderer& renderer, ServiceObserver& observer) {
+    ::umask(077);
+    // The signals are taken by sigwait below, never by a worker thread: block them before
+    // any thread starts, and every thread inherits the mask.
+    sigset_t stopSignals = blockStopSignals();
     std::signal(SIGXFSZ, SIG_IGN);
     try {
         openingStore(options.store, options.storePasswordFile);
         StoreOptions storeOptions;
         storeOptions.leaseSeconds = options.leaseSeconds;
         const auto store = openStore(options.store, options.data, storeOptions);
-        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp);
+        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp, {}, observer);
         RenderQueue queue(*store, mailer, &renderer,
                           {options.workers, options.publishRetry,
                            Fee{options.prices.uploadBase, options.prices.uploadPerMb},
                            std::chrono::milliseconds(500), options.scratchRoomBytes,
-                           options.keepAudioDays * 24 * 60 * 60});
+                           options.keepAudioDays * 24 * 60 * 60},
+                          observer);
         logInfo() << "tonvert-render-worker: " << options.workers << " workers";
         int signal = 0;
         sigwait(&stopSignals, &signal);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
+#include "metrics/serviceObserver.h"
 #include "queue/renderQueue.h"
 
 namespace tonvert::service {
@@ -20,15 +22,21 @@ struct WorkerOptions {
     RetryPolicy publishRetry;
     std::uint64_t scratchRoomBytes = std::uint64_t{64} << 20; // takes no job with less free
     std::int64_t keepAudioDays = 0;                           // 0: rendered audio is kept
-    Prices prices; // the upload fee, for refunds of records an older service stored
+    Prices prices;             // the upload fee, for refunds of records an older service stored
+    std::string metricsListen; // HOST:PORT of the metrics; none when empty
 };
 
 // Reads the worker's command line: -1 to go on; otherwise the program's exit status, the usage
 // written (0 after --help; 2 for a wrong word, said on standard error).
 int readWorkerOptions(int argc, char** argv, WorkerOptions& options);
 
+// Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts after, for
+// runRenderWorker's wait alone; gives them as a set. Before any thread of the program starts.
+sigset_t blockStopSignals();
+
 // Renders jobs of the shared store with `renderer` until SIGINT or SIGTERM; jobs under way
 // then wait again. The process's exit status.
-int runRenderWorker(const WorkerOptions& options, Renderer& renderer);
+int runRenderWorker(const WorkerOptions& options, Renderer& renderer,
+                    ServiceObserver& observer = noObserver());
 
 } // namespace tonvert::service
