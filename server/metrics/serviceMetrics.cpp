@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <map>
 #include <prometheus/counter.h>
@@ -10,6 +11,7 @@
 #include <prometheus/histogram.h>
 #include <prometheus/registry.h>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "http/pages.h"
 #include "log/log.h"
@@ -82,7 +84,17 @@ struct ServiceMetrics::Families {
     std::shared_ptr<prometheus::Registry> registry = std::make_shared<prometheus::Registry>();
     prometheus::Family<Counter>& requests;
     // Made for every command at the start: a request finds its own without a lock.
-    std::map<std::string, Histogram*, std::less<>> latency;
+    struct Command {
+        Histogram* latency;
+        std::uint64_t index;
+    };
+    std::map<std::string, Command, std::less<>> commands;
+    // Tells this registry's counters from those of others in a thread's cache.
+    std::uint64_t id = nextId++;
+    static inline std::atomic<std::uint64_t> nextId = 0;
+    // The counter of a command, code and status.
+    Counter& requestCounter(const std::pair<const std::string, Command>& command,
+                            std::string_view code, int status);
     prometheus::Family<Counter>& renders;
     Counter& rendersDone;
     Counter& rendersFailed;
@@ -135,7 +147,28 @@ ServiceMetrics::Families::Families()
         names.push_back(route.second);
     names.insert(names.end(), {kUnknownCommand, kOtherRoute});
     for (const std::string_view name : names)
-        latency.emplace(name, &durations.Add({{"command", std::string(name)}}, kRequestBuckets));
+        commands.emplace(name,
+                         Command{&durations.Add({{"command", std::string(name)}}, kRequestBuckets),
+                                 commands.size()});
+}
+
+// Each thread keeps the counters it used: only its first request of a command, code and
+// status builds the labels and takes the family's lock.
+Counter&
+ServiceMetrics::Families::requestCounter(const std::pair<const std::string, Command>& command,
+                                         std::string_view code, int status) {
+    const std::uint64_t codeKey = code == "ok"      ? 10000
+                                  : code == "error" ? 10001
+                                                    : std::stoi(std::string(code));
+    const std::uint64_t key = id << 32 | command.second.index << 24 | codeKey << 10 |
+                              static_cast<std::uint64_t>(std::clamp(status, 0, 1023));
+    thread_local std::unordered_map<std::uint64_t, Counter*> cache;
+    Counter*& counter = cache[key];
+    if (counter == nullptr)
+        counter = &requests.Add({{"command", command.first},
+                                 {"code", std::string(code)},
+                                 {"status", std::to_string(status)}});
+    return *counter;
 }
 
 ServiceMetrics::ServiceMetrics()
@@ -145,15 +178,12 @@ ServiceMetrics::~ServiceMetrics() = default;
 
 void ServiceMetrics::requestServed(std::string_view command, std::string_view code, int status,
                                    double seconds) {
-    auto latency = families_->latency.find(command);
-    if (latency == families_->latency.end())
-        latency = families_->latency.find(kOtherRoute);
-    families_->requests
-        .Add({{"command", latency->first},
-              {"code", std::string(code == "ok" || isCode(code) ? code : "error")},
-              {"status", std::to_string(status)}})
+    auto known = families_->commands.find(command);
+    if (known == families_->commands.end())
+        known = families_->commands.find(kOtherRoute);
+    families_->requestCounter(*known, code == "ok" || isCode(code) ? code : "error", status)
         .Increment();
-    latency->second->Observe(seconds);
+    known->second.latency->Observe(seconds);
 }
 
 void ServiceMetrics::requestServed(const ServedRequest& served) {
