@@ -54,6 +54,9 @@ packages=(
   clang-format
   # the application icon rendered from its SVG at build time; checking the desktop entry
   librsvg2-bin desktop-file-utils
+  # the Debian packages: CPack's dependencies from dpkg-shlibdeps (dpkg-dev, file), lintian,
+  # the units checked by systemd-analyze (systemd)
+  dpkg-dev file lintian systemd
 )
 
 SUDO=""

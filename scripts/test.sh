@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what Tonvert needs, builds everything and runs every test; then builds the network
-# layer once more with ThreadSanitizer and runs its tests there, and runs every fuzz target
-# briefly from its seeds.
+# Installs what Tonvert needs, builds everything, runs every test and checks the Debian
+# packages (scripts/package-test.sh); then builds the network layer once more with
+# ThreadSanitizer and runs its tests there, and runs every fuzz target briefly from its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,8 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+# The Debian packages of that build, installed, started, and removed again.
+bash scripts/package-test.sh
 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \

@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "http/accessLog.h"
@@ -22,22 +22,18 @@
 #include "log/log.h"
 #include "metrics/serviceMetrics.h"
 #include "options/commandLine.h"
+#include "process/stop.h"
 #include "protocol/commands.h"
 #include "queue/fluidRenderer.h"
 #include "queue/mailer.h"
 #include "queue/renderQueue.h"
+#include "store/backup.h"
 #include "store/store.h"
+#include "store/storeWait.h"
 
 using namespace tonvert::service;
 
 namespace {
-
-HttpListener* running = nullptr;
-
-void stop(int) {
-    if (running != nullptr)
-        running->stop();
-}
 
 struct Options {
     std::string listen = "127.0.0.1:8080";
@@ -55,6 +51,8 @@ struct Options {
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
     HttpOptions http;
+    std::string backup;        // a folder to copy the store into, instead of serving
+    std::string restore;       // a backup to put into the data folder, instead of serving
     std::string metricsListen; // no metrics unless given
 };
 
@@ -129,9 +127,91 @@ std::vector<Option> optionsOf(Options& o) {
          [&](const std::string& v) { o.http.bodyDeadline = ms(wholeNumber(v)); }},
         {"--keep-alive-ms", "MS", "a kept-alive connection's wait for its next request (5000)",
          [&](const std::string& v) { o.http.keepAlive = ms(wholeNumber(v)); }},
+        {"--backup", "DIR", "copies the SQLite store into DIR, served on or not, and exits",
+         [&](const std::string& v) { o.backup = v; }},
+        {"--restore", "DIR", "puts the backup in DIR into an empty data folder and exits",
+         [&](const std::string& v) { o.restore = v; }},
         {"--metrics-listen", "HOST:PORT", "serves Prometheus metrics on /metrics there (none)",
          [&](const std::string& v) { o.metricsListen = hostAndPort(v); }},
     };
+}
+
+HttpOptions waitingOptions(const HttpOptions& http) {
+    HttpOptions waiting = http;
+    waiting.threads = 1;
+    return waiting;
+}
+
+// A listener that runs on a thread of its own once started, until this ends.
+class RunningListener {
+public:
+    explicit RunningListener(HttpListener& listener)
+        : listener_(listener) {}
+    ~RunningListener() { end(); }
+    RunningListener(const RunningListener&) = delete;
+    RunningListener& operator=(const RunningListener&) = delete;
+
+    void start() {
+        thread_ = std::thread([this] { listener_.run(); });
+    }
+    void end() {
+        listener_.stop();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    HttpListener& listener_;
+    std::thread thread_;
+};
+
+// Serves on the address `waiting` holds once the store opens, until the stop. A request that
+// comes meanwhile waits in the socket's backlog, unless the store does not answer at once:
+// then `waiting` answers that the service waits for it.
+int serve(Options& options, HttpListener& waiting, Stop& stop, ServiceMetrics* metrics,
+          MetricsEndpoint* endpoint) {
+    RunningListener waitingRuns(waiting);
+    openingStore(options.store, options.storePasswordFile);
+    StoreOptions storeOptions;
+    storeOptions.leaseSeconds = options.leaseSeconds;
+    const auto store =
+        openStoreWhenUp([&] { return openStore(options.store, options.data, storeOptions); }, {},
+                        stop, [&] { waitingRuns.start(); });
+    if (!store)
+        return 0;
+    // Scrapes read the queue from the store until it goes.
+    const QueueWatch watch(endpoint, [&store] { return store->queueState(); });
+    ServiceObserver& observer = metrics != nullptr ? *metrics : noObserver();
+    Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
+                  {options.outboxDays, {}}, observer);
+    FluidRenderer renderer(options.render);
+    const Prices& prices = options.config.prices;
+    RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
+                      {options.workers, options.config.publishRetry,
+                       Fee{prices.uploadBase, prices.uploadPerMb},
+                       // Records queued by other processes are found by looking.
+                       std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
+                       options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60},
+                      observer);
+    Commands commands(
+        *store, mailer, options.config, [&queue] { queue.notify(); }, observer);
+    // Bodies too large to wait in memory wait on the service's own disk: the system's
+    // temporary folder may be memory itself.
+    options.http.scratchFolder = store->folder() + "/scratch";
+    HttpListener server(options.http);
+    installRoutes(server.routes(), commands, options.config);
+    server.adopt(::dup(waiting.listeningSocket()));
+    waitingRuns.end();
+    logInfo() << "tonvert-service on http://" << options.listen << "/ with data in "
+              << options.data;
+    std::thread stopper([&] {
+        stop.wait();
+        server.stop();
+    });
+    server.run();
+    stop.request();
+    stopper.join();
+    return 0;
 }
 
 } // namespace
@@ -164,75 +244,51 @@ int main(int argc, char** argv) {
                   << usage;
         return 2;
     }
+    if (!options.backup.empty() || !options.restore.empty())
+        return runBackupCommand(options.backup, options.restore, options.data, options.store,
+                                std::cout, std::cerr);
     const std::string host = options.listen.substr(0, colon);
     const int port = std::atoi(options.listen.c_str() + colon + 1);
     // Unless told, the service is reached as the client's default host does it, on this port.
     if (!options.publicHostGiven)
         options.config.publicHost = "tonvert.localhost:" + std::to_string(port);
 
+    if (!options.store.empty() && !isPostgresUrl(options.store)) {
+        std::cerr << "tonvert-service: --store takes a postgresql:// or postgres:// URL, not \""
+                  << options.store << "\"\n";
+        return 2;
+    }
+    if (!options.renders && !isPostgresUrl(options.store)) {
+        std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
+        return 2;
+    }
+    // Past a limit on file sizes a write fails, and the request answers an error; the signal
+    // would end the service instead.
+    std::signal(SIGXFSZ, SIG_IGN);
+    Stop stop;
+    const StopSignals signals(stop);
     // Nothing is counted unless the metrics are served.
     std::unique_ptr<ServiceMetrics> metrics;
     if (!options.metricsListen.empty())
         metrics = std::make_unique<ServiceMetrics>();
-    ServiceObserver& observer = metrics ? *metrics : noObserver();
+    options.http.served = [counted = metrics.get()](const ServedRequest& served) {
+        writeLog(LogLevel::info, accessEvent(served));
+        if (counted != nullptr)
+            counted->requestServed(served);
+    };
     try {
-        if (!options.store.empty() && !isPostgresUrl(options.store)) {
-            std::cerr << "tonvert-service: --store takes a postgresql:// or postgres:// URL, not \""
-                      << options.store << "\"\n";
-            return 2;
-        }
-        if (!options.renders && !isPostgresUrl(options.store)) {
-            std::cerr << "tonvert-service: --no-render needs a PostgreSQL --store\n";
-            return 2;
-        }
-        openingStore(options.store, options.storePasswordFile);
-        StoreOptions storeOptions;
-        storeOptions.leaseSeconds = options.leaseSeconds;
-        const auto store = openStore(options.store, options.data, storeOptions);
-        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
-                      {options.outboxDays, {}}, observer);
-        FluidRenderer renderer(options.render);
-        const Prices& prices = options.config.prices;
-        RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
-                          {options.workers, options.config.publishRetry,
-                           Fee{prices.uploadBase, prices.uploadPerMb},
-                           // Records queued by other processes are found by looking.
-                           std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
-                           options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60},
-                          observer);
-        Commands commands(
-            *store, mailer, options.config, [&queue] { queue.notify(); }, observer);
-        // Bodies too large to wait in memory wait on the service's own disk: the system's
-        // temporary folder may be memory itself.
-        options.http.scratchFolder = store->folder() + "/scratch";
-        // Scrapes read the queue from the store: the endpoint goes before the store does.
-        std::optional<MetricsEndpoint> endpoint;
+        std::unique_ptr<MetricsEndpoint> endpoint;
         if (metrics)
-            endpoint.emplace(*metrics, options.metricsListen,
-                             [&store] { return store->queueState(); });
-        options.http.served = [counted = metrics.get()](const ServedRequest& served) {
-            writeLog(LogLevel::info, accessEvent(served));
-            if (counted != nullptr)
-                counted->requestServed(served);
-        };
-        HttpListener server(options.http);
-        installRoutes(server.routes(), commands, options.config);
-        if (server.bind(host, port) < 0) {
+            endpoint = std::make_unique<MetricsEndpoint>(*metrics, options.metricsListen);
+        HttpListener waiting(waitingOptions(options.http));
+        installWaitingRoutes(waiting.routes());
+        if (waiting.bind(host, port) < 0) {
             logError() << "cannot listen on " << options.listen;
             return 1;
         }
-        running = &server;
-        std::signal(SIGINT, stop);
-        std::signal(SIGTERM, stop);
-        // Past a limit on file sizes a write fails, and the request answers an error; the
-        // signal would end the service instead.
-        std::signal(SIGXFSZ, SIG_IGN);
-        logInfo() << "tonvert-service on http://" << options.listen << "/ with data in "
-                  << options.data;
-        server.run();
+        return serve(options, waiting, stop, metrics.get(), endpoint.get());
     } catch (const std::exception& failure) {
         logError() << failure.what();
         return 1;
     }
-    return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "metrics/serviceMetrics.h"
+#include "process/stop.h"
 #include "queue/fluidRenderer.h"
 #include "queue/renderWorker.h"
 
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
     FluidRenderer renderer(render);
     if (options.metricsListen.empty())
         return runRenderWorker(options, renderer);
-    // The endpoint's threads must leave the stop signals to the worker's own wait.
+    // The endpoint's threads must leave the stop signals to the thread that takes them.
     blockStopSignals();
     ServiceMetrics metrics;
     std::unique_ptr<MetricsEndpoint> endpoint;

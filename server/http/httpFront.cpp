@@ -193,7 +193,33 @@ void installFundsPage(httplib::Server& server, Commands& commands, const Service
         });
 }
 
+// For the operator's watch: the process answers.
+void installHealth(httplib::Server& server) {
+    server.Get("/healthz", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("ok\n", "text/plain");
+    });
+}
+
 } // namespace
+
+void installWaitingRoutes(httplib::Server& server) {
+    installHealth(server);
+    server.Get("/readyz", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 503;
+        response.set_content("not ready: waiting for the store\n", "text/plain");
+    });
+    const auto unavailable = [](const httplib::Request&, httplib::Response& response) {
+        send(unavailableReply(), response);
+    };
+    server.Get(kScript, unavailable);
+    server.Post(kScript, unavailable);
+    server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
+        if (response.status == 404 && request.path != kScript) {
+            response.status = 503;
+            response.set_content("The service is starting. Try again in a minute.\n", "text/plain");
+        }
+    });
+}
 
 void installRoutes(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
     installScript(server, commands, config);
@@ -206,10 +232,7 @@ void installRoutes(httplib::Server& server, Commands& commands, const ServiceCon
         html(response, homePage(config, config.publicHost), 200);
     });
 
-    // For the operator's watch: the process answers; and it can take work.
-    server.Get("/healthz", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("ok\n", "text/plain");
-    });
+    installHealth(server);
     server.Get("/readyz", [&commands](const httplib::Request&, httplib::Response& response) {
         const auto why = commands.notReady();
         response.status = why ? 503 : 200;

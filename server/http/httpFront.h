@@ -11,4 +11,9 @@ namespace tonvert::service {
 // HttpListener before it runs.
 void installRoutes(httplib::Server& server, Commands& commands, const ServiceConfig& config);
 
+// While the store does not answer yet: the process answers /healthz, says on /readyz that it
+// waits for its store, answers a client request as the protocol does when the store is
+// unavailable, and any other page 503.
+void installWaitingRoutes(httplib::Server& server);
+
 } // namespace tonvert::service

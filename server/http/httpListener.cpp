@@ -668,6 +668,17 @@ int HttpListener::bind(const std::string& host, int port) {
     return bound;
 }
 
+bool HttpListener::adopt(int listening) {
+    if (state_->listening >= 0 || listening < 0)
+        return false;
+    state_->listening = listening;
+    return true;
+}
+
+int HttpListener::listeningSocket() const {
+    return state_->listening;
+}
+
 bool HttpListener::run() {
     State& state = *state_;
     if (state.listening < 0 || state.epoll < 0 || state.wake < 0)

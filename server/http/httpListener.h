@@ -68,6 +68,11 @@ public:
     // Binds the listening socket on HOST:PORT (0: a port the system picks); gives the port, or
     // -1 when it cannot.
     int bind(const std::string& host, int port);
+    // Serves on a socket another listener bound (a copy of its descriptor, which this one
+    // closes): a process hands its address over without refusing a connection meanwhile.
+    bool adopt(int listening);
+    // The bound socket, or -1.
+    int listeningSocket() const;
     // Serves until stop(); false when nothing is bound or the loop cannot start.
     bool run();
     // Ends run() and every connection. Safe from any thread and from a signal handler.

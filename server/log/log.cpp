@@ -39,9 +39,14 @@ std::string rfc3339(std::chrono::system_clock::time_point time) {
 std::string logText(std::chrono::system_clock::time_point time, LogLevel level,
                     std::string_view event) {
     std::string line = rfc3339(time) + " " + levelName(level) + " ";
+    const std::size_t eventStart = line.size();
     for (const char c : event) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
+        // Line breaks and tabs within an event (a database's message) become one blank.
+        if (c == '\n' || c == '\r' || c == '\t') {
+            if (line.size() > eventStart && line.back() != ' ')
+                line += ' ';
+        } else if (byte < 0x20 || byte == 0x7f) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
             line += escaped;
@@ -49,6 +54,8 @@ std::string logText(std::chrono::system_clock::time_point time, LogLevel level,
             line += c;
         }
     }
+    while (line.size() > eventStart && line.back() == ' ')
+        line.pop_back();
     return line + "\n";
 }
 

@@ -10,8 +10,8 @@ namespace tonvert::service {
 enum class LogLevel { info, warning, error };
 
 // A log line as the service writes it: the time in RFC 3339 (UTC, milliseconds), the level and
-// the event, ending in a newline. Control characters in the event are escaped, so that an
-// event is always one line whatever text it quotes.
+// the event, ending in a newline. An event is always one line whatever text it quotes: its
+// line breaks and tabs become blanks, other control characters escapes.
 std::string logText(std::chrono::system_clock::time_point time, LogLevel level,
                     std::string_view event);
 

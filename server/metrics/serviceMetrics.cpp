@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cctype>
 #include <map>
+#include <mutex>
 #include <prometheus/counter.h>
 #include <prometheus/exposer.h>
 #include <prometheus/gauge.h>
@@ -220,12 +221,11 @@ void ServiceMetrics::mailFailed() {
 namespace {
 
 // The queue's gauges, read from the store as a scrape collects them: between scrapes nothing
-// asks the store.
+// asks the store. None while no queue is watched.
 class QueueGauges final : public prometheus::Collectable {
 public:
-    QueueGauges(std::function<QueueState()> queue, ServiceObserver& observer)
-        : queue_(std::move(queue))
-        , observer_(observer)
+    explicit QueueGauges(ServiceObserver& observer)
+        : observer_(observer)
         , jobs_(prometheus::BuildGauge()
                     .Name("tonvert_queue_jobs")
                     .Help("Records in the render queue, waiting or being rendered")
@@ -238,7 +238,17 @@ public:
                           .Register(*registry_)
                           .Add({})) {}
 
+    void watch(std::function<QueueState()> queue) {
+        const std::lock_guard lock(mutex_);
+        queue_ = std::move(queue);
+    }
+
     std::vector<prometheus::MetricFamily> Collect() const override {
+        // Held while the store is asked, so that a watch that ends waits for the scrape under
+        // way, and what it reads is still there. Only scrapes and the watch take it.
+        const std::lock_guard lock(mutex_);
+        if (!queue_)
+            return {};
         try {
             const QueueState state = queue_();
             waiting_.Set(static_cast<double>(state.waiting));
@@ -253,6 +263,7 @@ public:
     }
 
 private:
+    mutable std::mutex mutex_;
     std::function<QueueState()> queue_;
     ServiceObserver& observer_;
     std::unique_ptr<prometheus::Registry> registry_ = std::make_unique<prometheus::Registry>();
@@ -270,24 +281,36 @@ struct MetricsEndpoint::State {
     std::unique_ptr<prometheus::Exposer> exposer;
 };
 
-MetricsEndpoint::MetricsEndpoint(ServiceMetrics& metrics, const std::string& listen,
-                                 std::function<QueueState()> queue)
+MetricsEndpoint::MetricsEndpoint(ServiceMetrics& metrics, const std::string& listen)
     : state_(std::make_unique<State>()) {
     try {
         state_->exposer = std::make_unique<prometheus::Exposer>(hostAndPort(listen), 2);
     } catch (const std::exception& failure) {
         throw std::runtime_error("cannot serve the metrics on " + listen + ": " + failure.what());
     }
+    state_->queue = std::make_shared<QueueGauges>(metrics);
     state_->exposer->RegisterCollectable(metrics.families_->registry);
-    if (queue) {
-        state_->queue = std::make_shared<QueueGauges>(std::move(queue), metrics);
-        state_->exposer->RegisterCollectable(state_->queue);
-    }
+    state_->exposer->RegisterCollectable(state_->queue);
     logInfo() << "metrics on http://" << listen.substr(0, listen.rfind(':')) << ":" << port()
               << "/metrics";
 }
 
 MetricsEndpoint::~MetricsEndpoint() = default;
+
+void MetricsEndpoint::watchQueue(std::function<QueueState()> queue) {
+    state_->queue->watch(std::move(queue));
+}
+
+QueueWatch::QueueWatch(MetricsEndpoint* endpoint, std::function<QueueState()> queue)
+    : endpoint_(endpoint) {
+    if (endpoint_ != nullptr)
+        endpoint_->watchQueue(std::move(queue));
+}
+
+QueueWatch::~QueueWatch() {
+    if (endpoint_ != nullptr)
+        endpoint_->watchQueue({});
+}
 
 int MetricsEndpoint::port() const {
     const std::vector<int> ports = state_->exposer->GetListeningPorts();

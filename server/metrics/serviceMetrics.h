@@ -50,25 +50,39 @@ private:
     std::unique_ptr<Families> families_;
 };
 
-// Serves the metrics at http://HOST:PORT/metrics, on threads of its own, until it goes.
+// Serves the metrics at http://HOST:PORT/metrics, on threads of its own, until it goes. Its
+// threads take signals that the thread making it takes.
 class MetricsEndpoint {
 public:
     // `listen` is an IP address and a port ("127.0.0.1:9464", "[::1]:9464"); port 0 takes one
-    // the system picks. `queue`, when given, is asked on every scrape (on the scraping thread)
-    // for the queue's gauges; the endpoint must go before what it reads. Throws
-    // std::runtime_error when it cannot listen there.
-    MetricsEndpoint(ServiceMetrics& metrics, const std::string& listen,
-                    std::function<QueueState()> queue = {});
+    // the system picks. Throws std::runtime_error when it cannot listen there.
+    MetricsEndpoint(ServiceMetrics& metrics, const std::string& listen);
     ~MetricsEndpoint();
     MetricsEndpoint(const MetricsEndpoint&) = delete;
     MetricsEndpoint& operator=(const MetricsEndpoint&) = delete;
 
     int port() const;
+    // Every scrape from now on asks `queue` (on the scraping thread) for the queue's gauges;
+    // none when empty. Returns once no scrape asks the one before any more.
+    void watchQueue(std::function<QueueState()> queue);
 
     struct State;
 
 private:
     std::unique_ptr<State> state_;
+};
+
+// While it lives, the endpoint's scrapes read the queue's gauges from `queue`: made after
+// what `queue` reads and gone before it. Does nothing without an endpoint.
+class QueueWatch {
+public:
+    QueueWatch(MetricsEndpoint* endpoint, std::function<QueueState()> queue);
+    ~QueueWatch();
+    QueueWatch(const QueueWatch&) = delete;
+    QueueWatch& operator=(const QueueWatch&) = delete;
+
+private:
+    MetricsEndpoint* endpoint_;
 };
 
 } // namespace tonvert::service

@@ -190,6 +190,10 @@ Commands::Commands(Store& store, Mailer& mailer, ServiceConfig config,
     , throttle_(config_.loginDelays)
     , guesses_(config_.guessLimits) {}
 
+Reply unavailableReply() {
+    return error(kUnavailable);
+}
+
 Reply Commands::handle(const std::map<std::string, std::string>& fields,
                        const std::optional<UploadedFile>& upload, const std::string& host,
                        const std::string& remoteAddress) {

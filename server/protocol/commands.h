@@ -76,6 +76,9 @@ struct Reply {
     std::function<void()> delivered;
 };
 
+// The reply to any client request while the service cannot reach its store.
+Reply unavailableReply();
+
 // The service's protocol: one request's fields (from the query of a GET or the parts of a
 // multipart POST) in, the reply text out. Replies begin with "!VAL " or "!ERR " and a code.
 class Commands {

@@ -10,8 +10,10 @@
 
 #include "log/log.h"
 #include "options/commandLine.h"
+#include "process/stop.h"
 #include "queue/mailer.h"
 #include "store/store.h"
+#include "store/storeWait.h"
 
 namespace tonvert::service {
 
@@ -58,26 +60,19 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
     return 2;
 }
 
-sigset_t blockStopSignals() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    return stopSignals;
-}
-
 int runRenderWorker(const WorkerOptions& options, Renderer& renderer, ServiceObserver& observer) {
     ::umask(077);
-    // The signals are taken by sigwait below, never by a worker thread: block them before
-    // any thread starts, and every thread inherits the mask.
-    sigset_t stopSignals = blockStopSignals();
     std::signal(SIGXFSZ, SIG_IGN);
+    Stop stop;
+    const StopSignals signals(stop);
     try {
         openingStore(options.store, options.storePasswordFile);
         StoreOptions storeOptions;
         storeOptions.leaseSeconds = options.leaseSeconds;
-        const auto store = openStore(options.store, options.data, storeOptions);
+        const auto store = openStoreWhenUp(
+            [&] { return openStore(options.store, options.data, storeOptions); }, {}, stop);
+        if (!store)
+            return 0;
         Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp, {}, observer);
         RenderQueue queue(*store, mailer, &renderer,
                           {options.workers, options.publishRetry,
@@ -86,8 +81,7 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer, ServiceObs
                            options.keepAudioDays * 24 * 60 * 60},
                           observer);
         logInfo() << "tonvert-render-worker: " << options.workers << " workers";
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        stop.wait();
         logInfo() << "tonvert-render-worker: stopping";
     } catch (const std::exception& failure) {
         logError() << failure.what();

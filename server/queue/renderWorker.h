@@ -1,6 +1,5 @@
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -29,10 +28,6 @@ struct WorkerOptions {
 // Reads the worker's command line: -1 to go on; otherwise the program's exit status, the usage
 // written (0 after --help; 2 for a wrong word, said on standard error).
 int readWorkerOptions(int argc, char** argv, WorkerOptions& options);
-
-// Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts after, for
-// runRenderWorker's wait alone; gives them as a set. Before any thread of the program starts.
-sigset_t blockStopSignals();
 
 // Renders jobs of the shared store with `renderer` until SIGINT or SIGTERM; jobs under way
 // then wait again. The process's exit status.

@@ -32,7 +32,7 @@ PgConnection::PgConnection(const std::string& url)
     if (PQstatus(connection_) != CONNECTION_OK) {
         const std::string message = PQerrorMessage(connection_);
         PQfinish(connection_);
-        throw SqlError("cannot connect to the database: " + message);
+        throw SqlError("cannot connect to the database: " + message, "08001");
     }
     // Notices (an object that exists already) are not the service's log's business.
     PQsetNoticeProcessor(

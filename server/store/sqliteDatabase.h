@@ -20,6 +20,8 @@ public:
     // A file's connection does not break; a writer waits for the one before it inside SQLite.
     bool broken() const { return false; }
     static bool mustRunAgain(const SqlError&) { return false; }
+    // For what SQL does not reach, such as the online backup.
+    sqlite3* handle() const { return db_; }
 
     Dialect dialect() const override { return Dialect::sqlite; }
     std::vector<SqlRow> query(const std::string& sql,

@@ -145,12 +145,20 @@ std::int64_t SqliteStore::leaseEnd(std::int64_t) const {
     return std::numeric_limits<std::int64_t>::max();
 }
 
+std::string midiBodyName(std::int64_t record) {
+    return "midi/" + std::to_string(record) + ".mid";
+}
+
+std::string audioBodyName(std::int64_t file) {
+    return "audio/" + std::to_string(file) + ".bin";
+}
+
 std::string SqliteStore::midiPath(std::int64_t record) const {
-    return folder() + "/midi/" + std::to_string(record) + ".mid";
+    return folder() + "/" + midiBodyName(record);
 }
 
 std::string SqliteStore::audioPath(std::int64_t file) const {
-    return folder() + "/audio/" + std::to_string(file) + ".bin";
+    return folder() + "/" + audioBodyName(file);
 }
 
 std::string SqliteStore::bodyPath(BodyKind kind, std::int64_t row) const {

@@ -6,6 +6,10 @@
 
 namespace tonvert::service {
 
+// Where under the data folder the bodies lie: "midi/12.mid", "audio/12.bin".
+std::string midiBodyName(std::int64_t record);
+std::string audioBodyName(std::int64_t file);
+
 // The store in one SQLite file in the data folder (tonvert.sqlite), in WAL mode: each
 // transaction runs on a connection of its own, so that readers never wait for a writer and
 // writers wait only for each other, inside SQLite. The files' bytes lie in the data folder

@@ -1,11 +1,13 @@
 #include <QApplication>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "aboutUnit.h"
 #include "applicationIcon.h"
 #include "closeOnSignals.h"
 #include "connectionState.h"
+#include "dirsUnit.h"
 #include "hh.h"
 #include "mainUnit.h"
 #include "netAbort.h"
@@ -44,7 +46,13 @@ int main(int argc, char* argv[]) {
     tonvert::PermanentConnection connection;
     tonvert::QtMessagePump pump;
     tonvert::SystemClock clock;
-    tonvert::TmainForm mainForm(programPath, {prompts, shell, connection, pump, clock});
+    // Installed, the program keeps its user's files in that user's own folders, made here
+    // when missing; one that cannot be made is named on stderr, and its pane shows empty.
+    const tonvert::ProgramPaths paths =
+        tonvert::programPathsFor(programPath, tonvert::userFoldersFromEnvironment());
+    if (std::string error; !tonvert::makeUserFolders(paths, error))
+        std::fprintf(stderr, "tonvert: %s\n", error.c_str());
+    tonvert::TmainForm mainForm(paths, {prompts, shell, connection, pump, clock});
     prompts.setParent(&mainForm);
     // A logout, Ctrl+C or a kill closes the window as its close box does: the layout is
     // kept and a running transfer ends.

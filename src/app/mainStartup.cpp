@@ -84,9 +84,9 @@ constexpr SplitterKeys kSplitterKeys[] = {{"TopPanelHeight", "PanelsHeight"},
 
 } // namespace
 
-TmainForm::TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent)
+TmainForm::TmainForm(const ProgramPaths& paths, const Seams& seams, QWidget* parent)
     : QMainWindow(parent)
-    , paths_(programPathsFor(programPath))
+    , paths_(paths)
     , seams_(seams) {
     setObjectName(QStringLiteral("mainForm"));
     setWindowTitle(QStringLiteral("Tonvert"));

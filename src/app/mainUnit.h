@@ -36,9 +36,12 @@ StartupAccountCommand accountCommandFor(const MainState& state);
 class TmainForm : public QMainWindow {
     Q_OBJECT
 public:
+    // `paths` places the settings file, the manual and the default folders.
+    TmainForm(const ProgramPaths& paths, const Seams& seams, QWidget* parent = nullptr);
     // `programPath` is the running program's file: the settings file, the manual and the
     // default folders lie beside it.
-    TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent = nullptr);
+    TmainForm(const std::string& programPath, const Seams& seams, QWidget* parent = nullptr)
+        : TmainForm(programPathsFor(programPath), seams, parent) {}
     ~TmainForm() override;
 
     MainState state;

@@ -22,9 +22,10 @@ TEST(OperatorLogTest, ALineIsTimeLevelAndOneLineOfEvent) {
     const auto time = std::chrono::system_clock::time_point(
         std::chrono::milliseconds(1'796'717'815'042)); // 2026-12-08T08:16:55.042Z
     EXPECT_EQ(logText(time, LogLevel::info, "started"), "2026-12-08T08:16:55.042Z info started\n");
-    EXPECT_EQ(logText(time, LogLevel::error, "a\nb\tc"),
-              "2026-12-08T08:16:55.042Z error a\\x0ab\\x09c\n");
-    EXPECT_EQ(logText(time, LogLevel::warning, ""), "2026-12-08T08:16:55.042Z warning \n");
+    EXPECT_EQ(logText(time, LogLevel::error, "refused\n\tIs it running?\n"),
+              "2026-12-08T08:16:55.042Z error refused Is it running?\n");
+    EXPECT_EQ(logText(time, LogLevel::warning, "a\x1b[2Jb"),
+              "2026-12-08T08:16:55.042Z warning a\\x1b[2Jb\n");
 }
 
 TEST(OperatorLogTest, EveryRequestHasAnAccessLineWithoutItsQuery) {

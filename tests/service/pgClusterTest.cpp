@@ -293,5 +293,58 @@ TEST_F(PgCluster, JobsFromEitherFrontAreRenderedOnceAndNoLedgerGoesWrong) {
     EXPECT_EQ(mails.count("<ann@example.org> Rendered: Slow.mid"), 1u);
 }
 
+// A front and a worker started before their database exists wait for it: the front answers
+// meanwhile, /readyz saying it is not ready; once the database is made both take it up.
+TEST(LateStore, FrontAndWorkerWaitForTheirDatabase) {
+    std::string why;
+    test::PgServer* server = test::PgServer::shared(why);
+    if (server == nullptr)
+        TONVERT_WITHOUT_POSTGRES(why);
+    const std::string made = server->newDatabase();
+    const std::string serverUrl = made.substr(0, made.rfind('/') + 1);
+    const std::string url = serverUrl + "late";
+    test::TempFolder folder;
+    const int port = test::freePort();
+    test::ChildProcess front({TONVERT_SERVICE_BINARY, "--store", url, "--no-render", "--listen",
+                              "127.0.0.1:" + std::to_string(port), "--data", folder.file("front")},
+                             {.quietErrors = true});
+    test::ChildProcess worker({TONVERT_TEST_WORKER_BINARY, "--store", url, "--workers", "1",
+                               "--data", folder.file("worker")},
+                              {.quietErrors = true});
+    httplib::Client client("127.0.0.1", port);
+    const auto readiness = [&] {
+        const auto reply = client.Get("/readyz");
+        return reply ? reply->status : 0;
+    };
+    for (int i = 0; i < 3000 && readiness() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(readiness(), 503);
+    EXPECT_EQ(client.Get("/healthz")->status, 200);
+    EXPECT_EQ(client.Get(std::string(kScript) + "?VER=1.0&CMD=viewfunds")->body, "!ERR 1005");
+
+    PgConnection(serverUrl + "postgres").execute("CREATE DATABASE late");
+    // The first delays double from half a second: both try again within a few seconds.
+    for (int i = 0; i < 3000 && readiness() != 200; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(readiness(), 200);
+    PgStore store(url, folder.file("test"), {});
+    const auto id = store.addAccount({"late@example.org", hashPassword("pw", {64, 1, 1}), 500});
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(store.confirmAccount(*test::callerOf(store, "late@example.org")));
+    const httplib::MultipartFormDataItems form = {
+        {"UID", "late@example.org", "", ""},
+        {"PWD", "pw", "", ""},
+        {"VER", "1.0", "", ""},
+        {"CMD", "submitmidi", "", ""},
+        {"PRM", "MP3,128,44100,C,2", "", ""},
+        {"FNM", "Late.mid", "", ""},
+        {"BIN", test::taggedMidi("late"), "Late.mid", "audio/midi"}};
+    ASSERT_EQ(client.Post(kScript, form)->body, "!VAL 1");
+    const auto account = test::callerOf(store, "late@example.org")->account;
+    for (int i = 0; i < 3000 && store.audioFiles(account).empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(store.audioFiles(account).size(), 1u) << "the worker took no job";
+}
+
 } // namespace
 } // namespace tonvert
