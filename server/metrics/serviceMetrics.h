@@ -51,7 +51,7 @@ private:
 };
 
 // Serves the metrics at http://HOST:PORT/metrics, on threads of its own, until it goes. Its
-// threads take signals that the thread making it takes.
+// threads start with the signal mask of the thread that makes it.
 class MetricsEndpoint {
 public:
     // `listen` is an IP address and a port ("127.0.0.1:9464", "[::1]:9464"); port 0 takes one
