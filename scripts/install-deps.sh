@@ -27,6 +27,9 @@ packages=(
   # the service's shared store for fronts and render workers on several machines (libpq),
   # and a server of their own for its tests and benchmark
   postgresql libpq-dev
+  # the operator's metrics: the Prometheus client library (its /metrics endpoint), and its
+  # Python parser for the test that reads what the endpoint serves
+  prometheus-cpp-dev libprometheus-cpp-core1.0 libprometheus-cpp-pull1.0 python3-prometheus-client
   # rendering: synthesis with a General MIDI soundfont, the four encoders, loudness
   libfluidsynth-dev timgm6mb-soundfont libmp3lame-dev libvorbis-dev libavcodec-dev
   libavformat-dev libavutil-dev libsndfile1-dev libebur128-dev

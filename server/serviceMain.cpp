@@ -20,6 +20,7 @@
 #include "http/httpFront.h"
 #include "http/httpListener.h"
 #include "log/log.h"
+#include "metrics/serviceMetrics.h"
 #include "options/commandLine.h"
 #include "process/stop.h"
 #include "protocol/commands.h"
@@ -50,8 +51,9 @@ struct Options {
     unsigned workers = std::max(1u, std::thread::hardware_concurrency());
     tonvert::render::RenderOptions render;
     HttpOptions http;
-    std::string backup;  // a folder to copy the store into, instead of serving
-    std::string restore; // a backup to put into the data folder, instead of serving
+    std::string backup;        // a folder to copy the store into, instead of serving
+    std::string restore;       // a backup to put into the data folder, instead of serving
+    std::string metricsListen; // no metrics unless given
 };
 
 Prices pricesOf(const std::string& text) {
@@ -129,6 +131,8 @@ std::vector<Option> optionsOf(Options& o) {
          [&](const std::string& v) { o.backup = v; }},
         {"--restore", "DIR", "puts the backup in DIR into an empty data folder and exits",
          [&](const std::string& v) { o.restore = v; }},
+        {"--metrics-listen", "HOST:PORT", "serves Prometheus metrics on /metrics there (none)",
+         [&](const std::string& v) { o.metricsListen = hostAndPort(v); }},
     };
 }
 
@@ -164,7 +168,8 @@ private:
 // Serves on the address `waiting` holds once the store opens, until the stop. A request that
 // comes meanwhile waits in the socket's backlog, unless the store does not answer at once:
 // then `waiting` answers that the service waits for it.
-int serve(Options& options, HttpListener& waiting, Stop& stop) {
+int serve(Options& options, HttpListener& waiting, Stop& stop, ServiceMetrics* metrics,
+          MetricsEndpoint* endpoint) {
     RunningListener waitingRuns(waiting);
     openingStore(options.store, options.storePasswordFile);
     StoreOptions storeOptions;
@@ -174,8 +179,11 @@ int serve(Options& options, HttpListener& waiting, Stop& stop) {
                         stop, [&] { waitingRuns.start(); });
     if (!store)
         return 0;
+    // Scrapes read the queue from the store until it goes.
+    const QueueWatch watch(endpoint, [&store] { return store->queueState(); });
+    ServiceObserver& observer = metrics != nullptr ? *metrics : noObserver();
     Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp,
-                  {options.outboxDays, {}});
+                  {options.outboxDays, {}}, observer);
     FluidRenderer renderer(options.render);
     const Prices& prices = options.config.prices;
     RenderQueue queue(*store, mailer, options.renders ? &renderer : nullptr,
@@ -183,8 +191,10 @@ int serve(Options& options, HttpListener& waiting, Stop& stop) {
                        Fee{prices.uploadBase, prices.uploadPerMb},
                        // Records queued by other processes are found by looking.
                        std::chrono::seconds(isPostgresUrl(options.store) ? 1 : 5),
-                       options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60});
-    Commands commands(*store, mailer, options.config, [&queue] { queue.notify(); });
+                       options.config.scratchRoomBytes, options.keepAudioDays * 24 * 60 * 60},
+                      observer);
+    Commands commands(
+        *store, mailer, options.config, [&queue] { queue.notify(); }, observer);
     // Bodies too large to wait in memory wait on the service's own disk: the system's
     // temporary folder may be memory itself.
     options.http.scratchFolder = store->folder() + "/scratch";
@@ -257,17 +267,26 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     Stop stop;
     const StopSignals signals(stop);
-    options.http.served = [](const ServedRequest& served) {
+    // Nothing is counted unless the metrics are served.
+    std::unique_ptr<ServiceMetrics> metrics;
+    if (!options.metricsListen.empty())
+        metrics = std::make_unique<ServiceMetrics>();
+    options.http.served = [counted = metrics.get()](const ServedRequest& served) {
         writeLog(LogLevel::info, accessEvent(served));
+        if (counted != nullptr)
+            counted->requestServed(served);
     };
     try {
+        std::unique_ptr<MetricsEndpoint> endpoint;
+        if (metrics)
+            endpoint = std::make_unique<MetricsEndpoint>(*metrics, options.metricsListen);
         HttpListener waiting(waitingOptions(options.http));
         installWaitingRoutes(waiting.routes());
         if (waiting.bind(host, port) < 0) {
             logError() << "cannot listen on " << options.listen;
             return 1;
         }
-        return serve(options, waiting, stop);
+        return serve(options, waiting, stop, metrics.get(), endpoint.get());
     } catch (const std::exception& failure) {
         logError() << failure.what();
         return 1;

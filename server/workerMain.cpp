@@ -3,7 +3,11 @@
 //     many machines as the queue needs, beside services that answer the requests.
 
 #include <iostream>
+#include <memory>
 
+#include "log/log.h"
+#include "metrics/serviceMetrics.h"
+#include "process/stop.h"
 #include "queue/fluidRenderer.h"
 #include "queue/renderWorker.h"
 
@@ -17,5 +21,17 @@ int main(int argc, char** argv) {
     if (!options.soundfont.empty())
         render.soundfont = options.soundfont;
     FluidRenderer renderer(render);
-    return runRenderWorker(options, renderer);
+    if (options.metricsListen.empty())
+        return runRenderWorker(options, renderer);
+    // The endpoint's threads must leave the stop signals to the thread that takes them.
+    blockStopSignals();
+    ServiceMetrics metrics;
+    std::unique_ptr<MetricsEndpoint> endpoint;
+    try {
+        endpoint = std::make_unique<MetricsEndpoint>(metrics, options.metricsListen);
+    } catch (const std::exception& failure) {
+        logError() << failure.what();
+        return 1;
+    }
+    return runRenderWorker(options, renderer, metrics);
 }

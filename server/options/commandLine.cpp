@@ -13,6 +13,14 @@ long long wholeNumber(const std::string& text, long long least) {
     return value;
 }
 
+std::string hostAndPort(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == 0 || colon == std::string::npos || text.size() - colon > 6 ||
+        wholeNumber(text.substr(colon + 1), 0) > 65535)
+        throw std::invalid_argument(text);
+    return text;
+}
+
 CommandLine readCommandLine(int argc, char** argv, const std::vector<Option>& options) {
     CommandLine read;
     for (int i = 1; i < argc; ++i) {

@@ -28,6 +28,11 @@ struct CommandLine {
 // Throws std::invalid_argument otherwise.
 long long wholeNumber(const std::string& text, long long least = LLONG_MIN);
 
+// An option's HOST:PORT value, given back: an address, a colon and a port number. A port alone
+// is refused, since a library would listen on every interface with it. Throws
+// std::invalid_argument otherwise.
+std::string hostAndPort(const std::string& text);
+
 // Reads the arguments by the table; the first unknown option, missing value or refused value
 // ends it.
 CommandLine readCommandLine(int argc, char** argv, const std::vector<Option>& options);

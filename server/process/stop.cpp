@@ -40,9 +40,14 @@ sigset_t stopSignals() {
 
 } // namespace
 
-StopSignals::StopSignals(Stop& stop) {
+void blockStopSignals() {
     const sigset_t signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+StopSignals::StopSignals(Stop& stop) {
+    const sigset_t signals = stopSignals();
+    blockStopSignals();
     taker_ = std::thread([&stop, signals] {
         int taken = 0;
         sigwait(&signals, &taken);

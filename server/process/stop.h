@@ -24,6 +24,10 @@ private:
     bool requested_ = false;
 };
 
+// Blocks SIGINT and SIGTERM in the calling thread and in the threads it starts from now on,
+// for StopSignals to take: before threads that start ahead of it.
+void blockStopSignals();
+
 // Takes SIGINT and SIGTERM for the whole process on a thread of its own, which asks for the
 // stop. Made before any other thread, which inherits the signals blocked.
 class StopSignals {

@@ -179,11 +179,12 @@ std::string signupAddressKey(const std::string& remoteAddress) {
 }
 
 Commands::Commands(Store& store, Mailer& mailer, ServiceConfig config,
-                   std::function<void()> onQueued)
+                   std::function<void()> onQueued, ServiceObserver& observer)
     : store_(store)
     , mailer_(mailer)
     , config_(config)
     , onQueued_(std::move(onQueued))
+    , observer_(observer)
     , credentials_({config_.hashCost, std::chrono::seconds(config_.credentialCacheSeconds),
                     config_.credentialCacheEntries, config_.credentialClock})
     , throttle_(config_.loginDelays)
@@ -242,6 +243,7 @@ Reply Commands::handle(const std::map<std::string, std::string>& fields,
             return submitMidi(account, fields, upload);
         return error(kUnknownCommand);
     } catch (const std::exception& failure) {
+        observer_.storeError();
         logWarning() << "request failed: " << failure.what();
         return error(kUnavailable);
     }
@@ -488,10 +490,11 @@ Reply Commands::getAudio(const Account& account, const std::string& name) {
     reply.fileSize = download.size;
     reply.contentType = "application/octet-stream";
     if (!download.deliveredBefore)
-        reply.delivered = [&store = store_, delivery = download.delivery] {
+        reply.delivered = [&store = store_, &observer = observer_, delivery = download.delivery] {
             try {
                 store.recordDelivery(delivery);
             } catch (const std::exception& failure) {
+                observer.storeError();
                 logWarning() << "booking the download of " << delivery.name
                              << " failed: " << failure.what();
             }

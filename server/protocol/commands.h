@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "metrics/serviceObserver.h"
 #include "protocol/guessLimits.h"
 #include "protocol/passwordChecks.h"
 #include "protocol/requestFields.h"
@@ -83,7 +84,7 @@ Reply unavailableReply();
 class Commands {
 public:
     Commands(Store& store, Mailer& mailer, ServiceConfig config,
-             std::function<void()> onQueued = {});
+             std::function<void()> onQueued = {}, ServiceObserver& observer = noObserver());
 
     // `host` is the host the client reached the service under (for the upgrade page),
     // `remoteAddress` the network address the request came from.
@@ -143,6 +144,7 @@ private:
     Mailer& mailer_;
     ServiceConfig config_;
     std::function<void()> onQueued_;
+    ServiceObserver& observer_;
     Credentials credentials_;
     LoginThrottle throttle_;
     GuessLimits guesses_;

@@ -54,11 +54,12 @@ std::size_t readMail(char* buffer, std::size_t size, std::size_t count, void* us
 } // namespace
 
 Mailer::Mailer(std::string outbox, std::string sender, std::string smtpUrl,
-               OutboxOptions outboxOptions)
+               OutboxOptions outboxOptions, ServiceObserver& observer)
     : outbox_(std::move(outbox))
     , sender_(std::move(sender))
     , smtpUrl_(std::move(smtpUrl))
-    , outboxOptions_(std::move(outboxOptions)) {
+    , outboxOptions_(std::move(outboxOptions))
+    , observer_(observer) {
     if (!outboxOptions_.clock)
         outboxOptions_.clock = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
     lastSweep_ = std::numeric_limits<std::int64_t>::min();
@@ -95,6 +96,15 @@ std::string Mailer::message(const std::string& to, const std::string& subject,
 }
 
 bool Mailer::send(const std::string& to, const std::string& subject, const std::string& body) {
+    const bool sent = deliver(to, subject, body);
+    if (sent)
+        observer_.mailSent();
+    else
+        observer_.mailFailed();
+    return sent;
+}
+
+bool Mailer::deliver(const std::string& to, const std::string& subject, const std::string& body) {
     // A recipient is an address of the service's own checks: no line breaks can reach the
     // headers through it.
     if (to.find_first_of("\r\n<>") != std::string::npos)

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "metrics/serviceObserver.h"
+
 namespace tonvert::service {
 
 // How long mail files stay in the outbox.
@@ -22,13 +24,14 @@ struct OutboxOptions {
 class Mailer {
 public:
     Mailer(std::string outbox, std::string sender, std::string smtpUrl = "",
-           OutboxOptions outboxOptions = {});
+           OutboxOptions outboxOptions = {}, ServiceObserver& observer = noObserver());
     virtual ~Mailer() = default;
 
     // True when the mail was written whole or sent.
     virtual bool send(const std::string& to, const std::string& subject, const std::string& body);
 
 private:
+    bool deliver(const std::string& to, const std::string& subject, const std::string& body);
     std::string message(const std::string& to, const std::string& subject,
                         const std::string& body) const;
     bool sendSmtp(const std::string& to, const std::string& text);
@@ -39,6 +42,7 @@ private:
     std::string sender_;
     std::string smtpUrl_;
     OutboxOptions outboxOptions_;
+    ServiceObserver& observer_;
     std::atomic<unsigned> sequence_ = 0;
     std::atomic<std::int64_t> lastSweep_; // seconds since the epoch
 };

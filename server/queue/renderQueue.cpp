@@ -10,11 +10,13 @@
 
 namespace tonvert::service {
 
-RenderQueue::RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options)
+RenderQueue::RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options,
+                         ServiceObserver& observer)
     : store_(store)
     , mailer_(mailer)
     , renderer_(renderer)
-    , options_(options) {
+    , options_(options)
+    , observer_(observer) {
     store_.requeueUnfinished();
     if (renderer_ == nullptr)
         return;
@@ -106,6 +108,7 @@ void RenderQueue::renderJob(RenderJob& job) {
             logWarning() << "fetching " << job.name
                          << " failed: its MIDI file could not be read whole";
     } catch (const std::exception& failure) {
+        observer_.storeError();
         logWarning() << "fetching " << job.name << " failed: " << failure.what();
     }
     const std::string output = store_.scratchPath();
@@ -115,13 +118,14 @@ void RenderQueue::renderJob(RenderJob& job) {
         retryLater(job, "its MIDI file could not be read from the store");
     } else {
         RenderResult result;
+        const auto started = std::chrono::steady_clock::now();
         try {
             result = renderer_->render(job, output);
         } catch (const std::exception& failure) {
             result = {false, "", failure.what()};
         }
         // The lease is kept until the job is published or given back.
-        finish(job, result, output);
+        finish(job, result, output, std::chrono::steady_clock::now() - started);
     }
     {
         std::lock_guard lock(mutex_);
@@ -149,6 +153,7 @@ void RenderQueue::keepLeases() {
                 if (!store_.renewLease(record, lease))
                     logWarning() << "record " << record << " is no longer this worker's";
             } catch (const std::exception& failure) {
+                observer_.storeError();
                 logWarning() << "renewing the lease of record " << record
                              << " failed: " << failure.what();
             }
@@ -166,6 +171,7 @@ void RenderQueue::expireAudio() {
         if (const auto expired = store_.expireAudio(now - options_.keepAudioSeconds); expired > 0)
             logInfo() << expired << " audio files past their keeping time removed";
     } catch (const std::exception& failure) {
+        observer_.storeError();
         logWarning() << "removing audio files past their keeping time failed: " << failure.what();
     }
 }
@@ -186,6 +192,7 @@ void RenderQueue::sendQueuedMail() {
                     return;
         }
     } catch (const std::exception& failure) {
+        observer_.storeError();
         logWarning() << "sending the kept mail failed: " << failure.what();
     }
 }
@@ -194,6 +201,7 @@ std::optional<RenderJob> RenderQueue::take() {
     try {
         return store_.takeNextJob();
     } catch (const std::exception& failure) {
+        observer_.storeError();
         // The database is busy or broken: try again later rather than end the service.
         logWarning() << "taking a job failed: " << failure.what();
         return std::nullopt;
@@ -201,11 +209,12 @@ std::optional<RenderJob> RenderQueue::take() {
 }
 
 void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
-                         const std::string& output) {
+                         const std::string& output, std::chrono::steady_clock::duration took) {
     if (result.stopped) {
         try {
             store_.returnJob(job.record, job.lease);
         } catch (const std::exception& failure) {
+            observer_.storeError();
             // Left locked, it waits again at the next start.
             logWarning() << "returning " << job.name << " to the queue failed: " << failure.what();
         }
@@ -230,6 +239,7 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
     try {
         // A job whose lease ran out is another worker's now: it publishes, and mails, alone.
         if (!store_.renewLease(job.record, job.lease)) {
+            observer_.leaseTakenOver();
             logWarning() << job.name << " was taken over by another worker";
             return;
         }
@@ -238,14 +248,17 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
             mail = renderedMail;
         published = store_.publishAudio({job.record, result.extension, output, job.lease, mail});
     } catch (const LeaseLost& lost) {
-        // The new holder renders, publishes and mails: nothing to tell or count here.
+        // The new holder renders, publishes and mails: no failure of the job.
+        observer_.leaseTakenOver();
         logWarning() << job.name << ": " << lost.what();
         return;
     } catch (const std::exception& failure) {
+        observer_.storeError();
         logWarning() << "publishing " << job.name << " failed: " << failure.what();
         retryLater(job, "it was rendered, but its audio file could not be stored");
         return;
     }
+    observer_.renderDone(std::chrono::duration<double>(took).count());
     // The mail goes out once the store has it all; a store that keeps mail has it in the
     // publication's own transaction.
     if (published && store_.queuesMail())
@@ -258,10 +271,12 @@ void RenderQueue::finish(const RenderJob& job, const RenderResult& result,
 
 void RenderQueue::retryLater(const RenderJob& job, const std::string& why,
                              const RetryPolicy& policy) {
+    observer_.renderFailed();
     RetryResult retry;
     try {
         retry = store_.publishFailed({job.record, policy, options_.uploadFee, job.lease});
     } catch (const std::exception& failure) {
+        observer_.storeError();
         // Left locked, it waits again at the next start.
         logWarning() << "keeping " << job.name << " for later failed: " << failure.what();
         return;

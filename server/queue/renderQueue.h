@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "metrics/serviceObserver.h"
 #include "queue/mailer.h"
 #include "store/store.h"
 
@@ -68,7 +69,8 @@ struct QueueOptions {
 // leaves it to this one.
 class RenderQueue {
 public:
-    RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options);
+    RenderQueue(Store& store, Mailer& mailer, Renderer* renderer, QueueOptions options,
+                ServiceObserver& observer = noObserver());
     ~RenderQueue();
     RenderQueue(const RenderQueue&) = delete;
     RenderQueue& operator=(const RenderQueue&) = delete;
@@ -86,7 +88,9 @@ private:
     void sendQueuedMail();
     // Removes the audio files past their keeping time; at most once an hour.
     void expireAudio();
-    void finish(const RenderJob& job, const RenderResult& result, const std::string& output);
+    // `took` is the render's own time.
+    void finish(const RenderJob& job, const RenderResult& result, const std::string& output,
+                std::chrono::steady_clock::duration took);
     // The job's MIDI file could not be fetched, its render failed or its audio file could not
     // be stored (`why`): it waits again, or once the policy allows no more tries its owner is
     // refunded and mailed.
@@ -101,6 +105,7 @@ private:
     Mailer& mailer_;
     Renderer* renderer_;
     QueueOptions options_;
+    ServiceObserver& observer_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable leaseWake_; // the lease keeper's own: a record wakes a worker

@@ -40,6 +40,8 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
          [&](const std::string& v) { o.sender = v; }},
         {"--keep-audio-days", "N", "removes rendered audio so old, unmailed; 0 keeps it (0)",
          [&](const std::string& v) { o.keepAudioDays = number(v); }},
+        {"--metrics-listen", "HOST:PORT", "serves Prometheus metrics on /metrics there (none)",
+         [&](const std::string& v) { o.metricsListen = hostAndPort(v); }},
     };
     const std::string usage = usageText(
         "tonvert-render-worker --store postgresql://USER@HOST/DB [options]\n  Renders the "
@@ -58,7 +60,7 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& o) {
     return 2;
 }
 
-int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
+int runRenderWorker(const WorkerOptions& options, Renderer& renderer, ServiceObserver& observer) {
     ::umask(077);
     std::signal(SIGXFSZ, SIG_IGN);
     Stop stop;
@@ -71,12 +73,13 @@ int runRenderWorker(const WorkerOptions& options, Renderer& renderer) {
             [&] { return openStore(options.store, options.data, storeOptions); }, {}, stop);
         if (!store)
             return 0;
-        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp);
+        Mailer mailer(store->folder() + "/outbox", options.sender, options.smtp, {}, observer);
         RenderQueue queue(*store, mailer, &renderer,
                           {options.workers, options.publishRetry,
                            Fee{options.prices.uploadBase, options.prices.uploadPerMb},
                            std::chrono::milliseconds(500), options.scratchRoomBytes,
-                           options.keepAudioDays * 24 * 60 * 60});
+                           options.keepAudioDays * 24 * 60 * 60},
+                          observer);
         logInfo() << "tonvert-render-worker: " << options.workers << " workers";
         stop.wait();
         logInfo() << "tonvert-render-worker: stopping";

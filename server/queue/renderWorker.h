@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "metrics/serviceObserver.h"
 #include "queue/renderQueue.h"
 
 namespace tonvert::service {
@@ -20,7 +21,8 @@ struct WorkerOptions {
     RetryPolicy publishRetry;
     std::uint64_t scratchRoomBytes = std::uint64_t{64} << 20; // takes no job with less free
     std::int64_t keepAudioDays = 0;                           // 0: rendered audio is kept
-    Prices prices; // the upload fee, for refunds of records an older service stored
+    Prices prices;             // the upload fee, for refunds of records an older service stored
+    std::string metricsListen; // HOST:PORT of the metrics; none when empty
 };
 
 // Reads the worker's command line: -1 to go on; otherwise the program's exit status, the usage
@@ -29,6 +31,7 @@ int readWorkerOptions(int argc, char** argv, WorkerOptions& options);
 
 // Renders jobs of the shared store with `renderer` until SIGINT or SIGTERM; jobs under way
 // then wait again. The process's exit status.
-int runRenderWorker(const WorkerOptions& options, Renderer& renderer);
+int runRenderWorker(const WorkerOptions& options, Renderer& renderer,
+                    ServiceObserver& observer = noObserver());
 
 } // namespace tonvert::service

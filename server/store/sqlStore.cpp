@@ -587,6 +587,22 @@ DownloadResult SqlStore::openDownload(const DownloadRequest& request) {
     });
 }
 
+QueueState SqlStore::queueState() {
+    return read([&](SqlTransaction& db) {
+        QueueState state;
+        for (const SqlRow& row : db.query(
+                 "SELECT state, COUNT(*), MIN(created) FROM midi_records GROUP BY state", {})) {
+            if (row.text(0) == "rendering") {
+                state.rendering = row.integer(1);
+            } else {
+                state.waiting = row.integer(1);
+                state.oldestWaitSeconds = std::max<std::int64_t>(0, now() - row.integer(2));
+            }
+        }
+        return state;
+    });
+}
+
 std::int64_t SqlStore::expireAudio(std::int64_t publishedBefore) {
     // A few hundred at a time: no transaction holds its locks for long.
     constexpr std::int64_t kBatch = 200;

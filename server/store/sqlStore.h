@@ -51,6 +51,7 @@ public:
     AudioFile publishAudio(const Publication& publication) override;
     RetryResult publishFailed(const PublishFailure& failure) override;
     void returnJob(std::int64_t record, std::int64_t lease) override;
+    QueueState queueState() override;
 
     std::vector<AudioFile> audioFiles(std::int64_t account) override;
     Outcome deleteAudio(const Caller& caller, const std::string& name) override;

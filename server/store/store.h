@@ -271,6 +271,14 @@ struct RetryResult {
     std::int64_t refund = 0;         // cents booked back when given up
 };
 
+// The render queue as the operator watches it.
+struct QueueState {
+    std::int64_t waiting = 0;   // records waiting to be rendered, due or not
+    std::int64_t rendering = 0; // records taken by a worker
+    // Since the upload of the oldest waiting record, in seconds; 0 when none waits.
+    std::int64_t oldestWaitSeconds = 0;
+};
+
 struct StoreOptions {
     // Seconds since the epoch; the system's clock when not set.
     std::function<std::int64_t()> clock;
@@ -393,6 +401,8 @@ public:
     // Jobs that were being rendered when the service stopped wait again; a store shared by
     // several processes leaves that to the jobs' leases running out.
     virtual void requeueUnfinished() = 0;
+    // How long the queue is, counted by one cheap read.
+    virtual QueueState queueState() = 0;
 
     // Whether publications keep their mail in the store (Publication::mail), to go out by
     // takeQueuedMail and mailSent; otherwise the publisher sends it after.

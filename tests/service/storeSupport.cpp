@@ -108,6 +108,9 @@ void ForwardingStore::returnJob(std::int64_t record, std::int64_t lease) {
 void ForwardingStore::requeueUnfinished() {
     inner_->requeueUnfinished();
 }
+service::QueueState ForwardingStore::queueState() {
+    return inner_->queueState();
+}
 std::int64_t ForwardingStore::expireAudio(std::int64_t publishedBefore) {
     return inner_->expireAudio(publishedBefore);
 }

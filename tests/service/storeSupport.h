@@ -43,6 +43,7 @@ public:
     service::RetryResult publishFailed(const service::PublishFailure& failure) override;
     void returnJob(std::int64_t record, std::int64_t lease) override;
     void requeueUnfinished() override;
+    service::QueueState queueState() override;
     bool queuesMail() const override;
     bool answers() override;
     std::int64_t expireAudio(std::int64_t publishedBefore) override;

@@ -385,6 +385,22 @@ TEST_P(StoreConformance, AccountsTakeTurnsInTheQueue) {
     EXPECT_EQ(takeAll(), (std::vector<std::string>{"C2.mid", "B3.mid", "A6.mid"}));
 }
 
+// The operator's view: records waiting and taken, and how long the oldest waiting one has.
+TEST_P(StoreConformance, QueueStateCountsWaitingAndTakenRecords) {
+    const auto state = [this] {
+        const QueueState queue = store->queueState();
+        return std::vector<std::int64_t>{queue.waiting, queue.rendering, queue.oldestWaitSeconds};
+    };
+    EXPECT_EQ(state(), (std::vector<std::int64_t>{0, 0, 0}));
+    const Caller ann = account("ann@example.org");
+    submit(ann, "A1.mid");
+    clock += 30;
+    submit(ann, "A2.mid");
+    clock += 15;
+    ASSERT_EQ(takeNext()->name, "A1.mid");
+    EXPECT_EQ(state(), (std::vector<std::int64_t>{1, 1, 15}));
+}
+
 // A publication that failed leaves its job waiting, body and all, due after a delay that
 // doubles; the last allowed failure refunds the upload fee once and the record goes.
 TEST_P(StoreConformance, FailedPublicationsWaitAgainAndAreRefundedInTheEnd) {
