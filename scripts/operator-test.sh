@@ -85,4 +85,25 @@ ask -d CMD=getaudio --data-urlencode "FNM=$audio" -o "$work/audio"
 magic=$(od -An -tx1 -N3 "$work/audio" | tr -d ' \n')
 [[ $magic == 494433 || $magic == ff[ef]* ]] || fail "$audio is no MP3: starts with $magic"
 ls /var/lib/tonvert/worker-*/outbox/*.eml >/dev/null || fail "no mail from a worker"
+# The front's metrics, read by Prometheus's own parser, counted what went through nginx.
+curl -fsS http://127.0.0.1:9464/metrics >"$work/metrics" || fail "no metrics from the front"
+/usr/bin/python3 - "$work/metrics" <<'EOF_PY' || fail "the front's metrics do not count the path"
+import sys
+from prometheus_client.parser import text_string_to_metric_families
+
+counted = {}
+with open(sys.argv[1], encoding="utf-8") as text:
+    for family in text_string_to_metric_families(text.read()):
+        for sample in family.samples:
+            if sample.name == "tonvert_requests_total":
+                key = (sample.labels["command"], sample.labels["code"])
+                counted[key] = counted.get(key, 0) + sample.value
+            elif sample.name == "tonvert_queue_jobs":
+                counted[("queue", sample.labels["state"])] = sample.value
+wanted = {("signup", "ok"): 1, ("confirm", "ok"): 1, ("submitmidi", "ok"): 1,
+          ("getaudio", "ok"): 1, ("queue", "waiting"): 0, ("queue", "rendering"): 0}
+wrong = {key: counted.get(key) for key, value in wanted.items() if counted.get(key) != value}
+print("operator-test: metrics", "as counted" if not wrong else "wrong: %s" % wrong)
+sys.exit(1 if wrong else 0)
+EOF_PY
 echo "operator-test: passed ($audio rendered by a worker, downloaded through nginx)"
