@@ -4,11 +4,14 @@
 //     it; one with --no-render only answers requests.
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -200,7 +203,9 @@ int serve(Options& options, HttpListener& waiting, Stop& stop, ServiceMetrics* m
     options.http.scratchFolder = store->folder() + "/scratch";
     HttpListener server(options.http);
     installRoutes(server.routes(), commands, options.config);
-    server.adopt(::dup(waiting.listeningSocket()));
+    if (!server.adopt(::dup(waiting.listeningSocket())))
+        throw std::runtime_error("cannot take over the listening socket: " +
+                                 std::string(std::strerror(errno)));
     waitingRuns.end();
     logInfo() << "tonvert-service on http://" << options.listen << "/ with data in "
               << options.data;

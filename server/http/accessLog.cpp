@@ -1,5 +1,7 @@
 #include "http/accessLog.h"
 
+#include "protocol/requestFields.h"
+
 #include <cstdio>
 
 namespace tonvert::service {
@@ -26,15 +28,6 @@ std::string logValue(const std::string& text) {
     return value;
 }
 
-// The user a client request names: in its query, or in the form fields of an upload.
-std::string accountOf(const httplib::Request& request) {
-    if (request.has_param("UID"))
-        return request.get_param_value("UID");
-    if (request.has_file("UID"))
-        return request.get_file_value("UID").content;
-    return {};
-}
-
 } // namespace
 
 std::string accessEvent(const ServedRequest& served) {
@@ -44,7 +37,7 @@ std::string accessEvent(const ServedRequest& served) {
            " path=" + logValue(served.request.path) +
            " status=" + std::to_string(served.response.status) +
            " bytes=" + std::to_string(served.bodyBytes) + " ms=" + ms +
-           " account=" + logValue(accountOf(served.request).substr(0, kMaxAccountBytes));
+           " account=" + logValue(clientField(served.request, "UID").substr(0, kMaxAccountBytes));
 }
 
 } // namespace tonvert::service

@@ -14,8 +14,6 @@ namespace tonvert::service {
 
 namespace {
 
-const char* const kScript = "/cgi-bin/wmn.pl";
-
 void send(const Reply& reply, httplib::Response& response) {
     if (!reply.file) {
         response.set_content(reply.body, reply.contentType);
@@ -89,17 +87,17 @@ std::string clientOf(const httplib::Request& request) {
 // The script every request of the client goes to.
 void installScript(httplib::Server& server, Commands& commands, const ServiceConfig& config) {
     const std::string host = config.publicHost;
-    server.Get(kScript, [&commands, host](const httplib::Request& request,
-                                          httplib::Response& response) {
+    server.Get(kScriptPath, [&commands, host](const httplib::Request& request,
+                                              httplib::Response& response) {
         send(commands.handle(queryFields(request.params), std::nullopt, host, clientOf(request)),
              response);
     });
 
-    server.Post(
-        kScript, [&commands, host](const httplib::Request& request, httplib::Response& response) {
-            const UploadFields read = uploadFields(request.files);
-            send(commands.handle(read.fields, read.upload, host, clientOf(request)), response);
-        });
+    server.Post(kScriptPath, [&commands, host](const httplib::Request& request,
+                                               httplib::Response& response) {
+        const UploadFields read = uploadFields(request.files);
+        send(commands.handle(read.fields, read.upload, host, clientOf(request)), response);
+    });
 
     installSizeLimit(server, config);
 }
@@ -211,10 +209,10 @@ void installWaitingRoutes(httplib::Server& server) {
     const auto unavailable = [](const httplib::Request&, httplib::Response& response) {
         send(unavailableReply(), response);
     };
-    server.Get(kScript, unavailable);
-    server.Post(kScript, unavailable);
+    server.Get(kScriptPath, unavailable);
+    server.Post(kScriptPath, unavailable);
     server.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
-        if (response.status == 404 && request.path != kScript) {
+        if (response.status == 404 && request.path != kScriptPath) {
             response.status = 503;
             response.set_content("The service is starting. Try again in a minute.\n", "text/plain");
         }

@@ -17,6 +17,7 @@
 #include "http/pages.h"
 #include "log/log.h"
 #include "options/commandLine.h"
+#include "protocol/requestFields.h"
 
 namespace tonvert::service {
 
@@ -47,9 +48,7 @@ const Histogram::BucketBoundaries kRenderBuckets{0.5, 1,   2.5, 5,   10,   30,
                                                  60,  120, 300, 600, 1800, 3600};
 
 std::string_view scriptCommand(const httplib::Request& request) {
-    const std::string& command = request.has_param("CMD")  ? request.get_param_value("CMD")
-                                 : request.has_file("CMD") ? request.get_file_value("CMD").content
-                                                           : std::string();
+    const std::string command = clientField(request, "CMD");
     const auto known = std::find(kCommands.begin(), kCommands.end(), command);
     return known == kCommands.end() ? kUnknownCommand : *known;
 }
@@ -73,7 +72,7 @@ std::string replyCode(const httplib::Response& response) {
 
 RequestLabels requestLabels(const ServedRequest& served) {
     const std::string& path = served.request.path;
-    if (path == "/cgi-bin/wmn.pl")
+    if (path == kScriptPath)
         return {scriptCommand(served.request), replyCode(served.response)};
     const auto route = kRoutes.find(path);
     return {route == kRoutes.end() ? kOtherRoute : route->second, replyCode(served.response)};

@@ -27,6 +27,14 @@ std::string formDecode(std::string_view text) {
 
 } // namespace
 
+std::string clientField(const httplib::Request& request, const std::string& name) {
+    if (request.has_param(name))
+        return request.get_param_value(name);
+    if (request.has_file(name))
+        return request.get_file_value(name).content;
+    return {};
+}
+
 std::map<std::string, std::string> queryFields(const httplib::Params& params) {
     std::map<std::string, std::string> fields;
     for (const auto& [name, value] : params)

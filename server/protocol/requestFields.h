@@ -17,6 +17,13 @@ struct UploadedFile {
     std::string content;
 };
 
+// Where every request of the client goes.
+inline constexpr const char* kScriptPath = "/cgi-bin/wmn.pl";
+
+// One field of a request of the script, from its query or its upload's parts (the first of a
+// repeated name); "" when it has none.
+std::string clientField(const httplib::Request& request, const std::string& name);
+
 // The fields of a GET of the script, from its query; the first of a repeated name counts.
 std::map<std::string, std::string> queryFields(const httplib::Params& params);
 

@@ -21,8 +21,8 @@ bool isSeparator(char c) {
 #endif
 }
 
-// An XDG base folder: the environment's value when it is an absolute path (the rule of the
-// XDG Base Directory specification: a relative one is ignored), else its default under home.
+// An XDG base folder: the environment's value when it is an absolute path (XDG's rule: a
+// relative one is ignored), else its default under home.
 std::string baseFolder(const std::string& value, const std::string& home,
                        const std::string& underHome) {
     if (!value.empty() && value.front() == '/')
